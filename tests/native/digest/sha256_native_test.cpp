@@ -1,0 +1,175 @@
+// SHA-256 core against OpenSSL's EVP, with each compression path in turn.
+#include "sha256_core.h"
+#include "CSHA256.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <cctype>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+using digest::Sha256;
+using digest::Sha256Engine;
+
+namespace {
+
+using Digest = std::vector<unsigned char>;
+
+Digest Reference(const unsigned char* data, size_t len) {
+    Digest out(32);
+    unsigned int n = 0;
+    EXPECT_EQ(1, EVP_Digest(data, len, out.data(), &n, EVP_sha256(), nullptr));
+    EXPECT_EQ(32u, n);
+    return out;
+}
+
+Digest Ours(Sha256Engine engine, const unsigned char* data, size_t len) {
+    Digest out(32);
+    Sha256 ctx(engine);
+    EXPECT_EQ(engine, ctx.engine());
+    ctx.Update(data, len);
+    ctx.Final(out.data());
+    return out;
+}
+
+std::string Hex(const Digest& d) {
+    static const char k[] = "0123456789abcdef";
+    std::string s;
+    for (unsigned char c : d) { s += k[c >> 4]; s += k[c & 15]; }
+    return s;
+}
+
+std::vector<unsigned char> RandomBytes(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<unsigned char> v(n);
+    for (auto& c : v) c = static_cast<unsigned char>(rng());
+    return v;
+}
+
+// Every test runs once per compression path.
+class Sha256Path : public ::testing::TestWithParam<Sha256Engine> {
+protected:
+    void SetUp() override {
+        if (GetParam() == Sha256Engine::ShaNi && !digest::Sha256ShaNiAvailable())
+            GTEST_SKIP() << "this CPU has no SHA extensions";
+    }
+    Sha256Engine engine() const { return GetParam(); }
+};
+
+// Published vectors (FIPS 180-4 examples and the usual two-block message).
+TEST_P(Sha256Path, PublishedVectors) {
+    struct { const char* msg; const char* hex; } v[] = {
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+    };
+    for (auto& t : v) {
+        auto d = Ours(engine(), reinterpret_cast<const unsigned char*>(t.msg), strlen(t.msg));
+        EXPECT_EQ(t.hex, Hex(d)) << "message \"" << t.msg << "\"";
+    }
+}
+
+TEST_P(Sha256Path, MillionA) {
+    std::vector<unsigned char> chunk(1000, 'a');
+    Sha256 ctx(engine());
+    for (int i = 0; i < 1000; ++i) ctx.Update(chunk.data(), chunk.size());
+    EXPECT_EQ(1000000u, ctx.length());
+    Digest d(32);
+    ctx.Final(d.data());
+    EXPECT_EQ("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0", Hex(d));
+}
+
+// Every length 0..300 covers all padding layouts, including the lengths right at the block
+// boundaries (55/56, 63/64, 119/120) where the length field spills into an extra block.
+TEST_P(Sha256Path, EveryLengthUpTo300) {
+    auto data = RandomBytes(300, 1);
+    for (size_t len = 0; len <= 300; ++len)
+        ASSERT_EQ(Reference(data.data(), len), Ours(engine(), data.data(), len)) << "length " << len;
+    for (size_t len : {55, 56, 63, 64, 119, 120}) {
+        std::vector<unsigned char> same(len, 0x61);
+        EXPECT_EQ(Reference(same.data(), len), Ours(engine(), same.data(), len)) << "length " << len;
+    }
+}
+
+TEST_P(Sha256Path, EverySplitIntoTwoUpdates) {
+    for (unsigned seed : {2u, 3u}) {
+        const size_t n = seed == 2 ? 200 : 513;
+        auto data = RandomBytes(n, seed);
+        const Digest want = Reference(data.data(), n);
+        for (size_t cut = 0; cut <= n; ++cut) {
+            Sha256 ctx(engine());
+            ctx.Update(data.data(), cut);
+            ctx.Update(data.data() + cut, n - cut);
+            Digest d(32);
+            ctx.Final(d.data());
+            ASSERT_EQ(want, d) << "size " << n << " split at " << cut;
+        }
+    }
+}
+
+TEST_P(Sha256Path, ByteAtATimeAndContextReuse) {
+    auto data = RandomBytes(1000, 4);
+    Sha256 ctx(engine());
+    for (int round = 0; round < 2; ++round) {  // Final resets the context: a second message works
+        for (unsigned char c : data) ctx.Update(&c, 1);
+        Digest d(32);
+        ctx.Final(d.data());
+        EXPECT_EQ(Reference(data.data(), data.size()), d) << "round " << round;
+        EXPECT_EQ(0u, ctx.length());
+    }
+}
+
+TEST_P(Sha256Path, LargeUnalignedBuffer) {
+    auto data = RandomBytes(1 << 20 | 1, 5);
+    // Start one byte in, so the whole-block path reads from an odd address.
+    EXPECT_EQ(Reference(data.data() + 1, data.size() - 1),
+              Ours(engine(), data.data() + 1, data.size() - 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, Sha256Path,
+                         ::testing::Values(Sha256Engine::Portable, Sha256Engine::ShaNi),
+                         [](const auto& info) {
+                             return info.param == Sha256Engine::ShaNi ? std::string("ShaNi")
+                                                                      : std::string("Portable");
+                         });
+
+TEST(Sha256Select, DisablingShaNiMakesAutoPortable) {
+    digest::Sha256DisableShaNi(true);
+    EXPECT_EQ(Sha256Engine::Portable, Sha256().engine());
+    digest::Sha256DisableShaNi(false);
+    EXPECT_EQ(digest::Sha256ShaNiAvailable() ? Sha256Engine::ShaNi : Sha256Engine::Portable,
+              Sha256().engine());
+}
+
+TEST(CSHA256Text, UpperCaseDigitsInDigestOrderAndNul) {
+    auto data = RandomBytes(777, 6);
+    for (bool portable : {false, true}) {
+        digest::Sha256DisableShaNi(portable);
+        char text[80];
+        memset(text, '#', sizeof text);
+        CSHA256().HashToHex(text, data.data(), static_cast<unsigned int>(data.size()));
+        EXPECT_EQ('\0', text[64]);
+        EXPECT_EQ('#', text[65]) << "wrote past the terminator";
+        std::string s(text);
+        ASSERT_EQ(64u, s.size());
+        for (char c : s) EXPECT_TRUE(isdigit((unsigned char)c) || (c >= 'A' && c <= 'F')) << s;
+        std::string want = Hex(Reference(data.data(), data.size()));
+        for (auto& c : want) c = static_cast<char>(toupper((unsigned char)c));
+        EXPECT_EQ(want, s);
+    }
+    digest::Sha256DisableShaNi(false);
+}
+
+TEST(CSHA256Text, EmptyInputDoesNotReadData) {
+    char text[65];
+    CSHA256().HashToHex(text, nullptr, 0);  // ASan would flag a read through null
+    EXPECT_STREQ("E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855", text);
+}
+
+}  // namespace

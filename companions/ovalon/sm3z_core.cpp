@@ -1,0 +1,277 @@
+#include "sm3z_core.h"
+
+#include <gcrypt.h>
+#include <ksba.h>
+
+#include <cstring>
+
+namespace ovalon {
+
+const char kDefaultSm2Id[] = "1234567812345678";
+
+namespace {
+
+const char kSm2CurveOid[] = "1.2.156.10197.1.301";
+const char kSm2CurveName[] = "sm2p256v1";  // libgcrypt's name for that curve
+
+// ---- small owners for the libraries' handles -------------------------------------------------
+
+struct KsbaCert {
+    ksba_cert_t h = nullptr;
+    ~KsbaCert() { ksba_cert_release(h); }
+};
+struct KsbaSexp {
+    ksba_sexp_t p = nullptr;
+    ~KsbaSexp() { ksba_free(p); }
+};
+struct Sexp {
+    gcry_sexp_t s = nullptr;
+    ~Sexp() { gcry_sexp_release(s); }
+};
+struct Mpi {
+    gcry_mpi_t m = nullptr;
+    ~Mpi() { gcry_mpi_release(m); }
+};
+struct EcCtx {
+    gcry_ctx_t c = nullptr;
+    ~EcCtx() { gcry_ctx_release(c); }
+};
+struct EcPoint {
+    gcry_mpi_point_t p = nullptr;
+    ~EcPoint() { gcry_mpi_point_release(p); }
+};
+
+// Writes an unsigned MPI as exactly 32 big-endian bytes; false if it does not fit.
+bool MpiToCoord(gcry_mpi_t m, unsigned char out[kCoordSize]) {
+    if (!m) return false;
+    unsigned char tmp[kCoordSize];
+    size_t n = 0;
+    if (gcry_mpi_print(GCRYMPI_FMT_USG, tmp, sizeof tmp, &n, m) != 0 || n > kCoordSize)
+        return false;
+    std::memset(out, 0, kCoordSize - n);
+    std::memcpy(out + kCoordSize - n, tmp, n);
+    return true;
+}
+
+int NewSm2Context(EcCtx& ctx) {
+    return gcry_mpi_ec_new(&ctx.c, nullptr, kSm2CurveName) == 0 ? OVALON_OK : OVALON_E_CRYPTO;
+}
+
+// Checks that (x, y) is a point of sm2p256v1 with both coordinates reduced below p.
+int CheckOnCurve(const Sm2Point& key) {
+    EcCtx ctx;
+    if (NewSm2Context(ctx) != OVALON_OK) return OVALON_E_CRYPTO;
+    Mpi p, x, y;
+    p.m = gcry_mpi_ec_get_mpi("p", ctx.c, 1);
+    if (!p.m) return OVALON_E_CRYPTO;
+    if (gcry_mpi_scan(&x.m, GCRYMPI_FMT_USG, key.x, kCoordSize, nullptr) != 0 ||
+        gcry_mpi_scan(&y.m, GCRYMPI_FMT_USG, key.y, kCoordSize, nullptr) != 0)
+        return OVALON_E_CRYPTO;
+    if (gcry_mpi_cmp(x.m, p.m) >= 0 || gcry_mpi_cmp(y.m, p.m) >= 0) return OVALON_E_BAD_PUBLIC_KEY;
+
+    EcPoint pt;
+    pt.p = gcry_mpi_point_new(0);
+    if (!pt.p) return OVALON_E_OUT_OF_MEMORY;
+    gcry_mpi_point_set(pt.p, x.m, y.m, GCRYMPI_CONST_ONE);
+    return gcry_mpi_ec_curve_point(pt.p, ctx.c) ? OVALON_OK : OVALON_E_BAD_PUBLIC_KEY;
+}
+
+bool IsBase64Space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+int Base64Value(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+bool IsBlank(const char* s) {
+    for (; *s; ++s)
+        if (!IsBase64Space(*s)) return false;
+    return true;
+}
+
+}  // namespace
+
+int InitializeCrypto() {
+    if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) return OVALON_OK;
+    if (!gcry_check_version(GCRYPT_VERSION)) return OVALON_E_INIT_FAILED;
+    gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+    gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+    // SM3 must be usable (a FIPS-mode library would refuse it).
+    return gcry_md_test_algo(GCRY_MD_SM3) == 0 ? OVALON_OK : OVALON_E_INIT_FAILED;
+}
+
+bool DecodeBase64(const char* text, std::vector<unsigned char>& out) {
+    out.clear();
+    unsigned int acc = 0;
+    int bits = 0;
+    int quantum = 0;     // sextets in the current group of four
+    bool padded = false;  // saw '=': only more '=' and whitespace may follow
+    for (const char* s = text; *s;) {
+        if (s[0] == '-' && s[1] == '-' && s[2] == '-' && s[3] == '-' && s[4] == '-') {
+            // An armour line: skip to its end.
+            while (*s && *s != '\n') ++s;
+            continue;
+        }
+        const char c = *s++;
+        if (IsBase64Space(c)) continue;
+        if (c == '=') {
+            if (quantum < 2) return false;  // '=' may only replace the 3rd or 4th sextet
+            padded = true;
+            if (++quantum == 4) quantum = 0;
+            continue;
+        }
+        const int v = Base64Value(static_cast<unsigned char>(c));
+        if (v < 0 || padded) return false;
+        acc = (acc << 6) | static_cast<unsigned int>(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<unsigned char>(acc >> bits));
+            acc &= (1u << bits) - 1;
+        }
+        quantum = (quantum + 1) % 4;
+    }
+    if (quantum == 1) return false;  // a lone sextet carries no whole byte
+    if (padded && quantum != 0) return false;
+    return true;
+}
+
+int Sm2KeyFromCertificate(const unsigned char* der, std::size_t length, Sm2Point& key) {
+    if (!der || length == 0) return OVALON_E_BAD_CERTIFICATE;
+    KsbaCert cert;
+    if (ksba_cert_new(&cert.h) != 0) return OVALON_E_OUT_OF_MEMORY;
+    if (ksba_cert_init_from_mem(cert.h, der, length) != 0) return OVALON_E_BAD_CERTIFICATE;
+
+    KsbaSexp spki;
+    spki.p = ksba_cert_get_public_key(cert.h);
+    if (!spki.p) return OVALON_E_BAD_CERTIFICATE;
+    const size_t spkiLen = gcry_sexp_canon_len(spki.p, 0, nullptr, nullptr);
+    if (spkiLen == 0) return OVALON_E_BAD_CERTIFICATE;
+    Sexp pk;
+    if (gcry_sexp_new(&pk.s, spki.p, spkiLen, 0) != 0) return OVALON_E_BAD_CERTIFICATE;
+
+    // Expected shape: (public-key (ecc (curve "1.2.156.10197.1.301") (q #04 x y#)))
+    Sexp ecc;
+    ecc.s = gcry_sexp_find_token(pk.s, "ecc", 0);
+    if (!ecc.s) return OVALON_E_NOT_SM2_KEY;
+    Sexp curve;
+    curve.s = gcry_sexp_find_token(ecc.s, "curve", 0);
+    if (!curve.s) return OVALON_E_NOT_SM2_KEY;
+    size_t nameLen = 0;
+    const char* name = gcry_sexp_nth_data(curve.s, 1, &nameLen);
+    const size_t oidLen = sizeof kSm2CurveOid - 1;
+    if (!name || nameLen != oidLen || std::memcmp(name, kSm2CurveOid, oidLen) != 0)
+        return OVALON_E_NOT_SM2_KEY;
+
+    Sexp q;
+    q.s = gcry_sexp_find_token(ecc.s, "q", 0);
+    if (!q.s) return OVALON_E_BAD_PUBLIC_KEY;
+    size_t qLen = 0;
+    const char* qData = gcry_sexp_nth_data(q.s, 1, &qLen);
+    if (!qData || qLen != 1 + 2 * kCoordSize || static_cast<unsigned char>(qData[0]) != 0x04)
+        return OVALON_E_BAD_PUBLIC_KEY;
+    std::memcpy(key.x, qData + 1, kCoordSize);
+    std::memcpy(key.y, qData + 1 + kCoordSize, kCoordSize);
+    return CheckOnCurve(key);
+}
+
+int Sm2KeyFromBase64Certificate(const char* base64, Sm2Point& key) {
+    if (!base64 || IsBlank(base64)) return OVALON_E_NO_CERTIFICATE;
+    std::vector<unsigned char> der;
+    if (!DecodeBase64(base64, der) || der.empty()) return OVALON_E_BAD_BASE64;
+    return Sm2KeyFromCertificate(der.data(), der.size(), key);
+}
+
+int Sm2ComputeZ(const Sm2Point& key, const unsigned char* id, std::size_t idLength,
+                unsigned char z[kSm3Size]) {
+    if (idLength > 8191 || (!id && idLength != 0)) return OVALON_E_INVALID_ARG;
+    EcCtx ctx;
+    if (NewSm2Context(ctx) != OVALON_OK) return OVALON_E_CRYPTO;
+    unsigned char params[4][kCoordSize];
+    const char* names[4] = {"a", "b", "g.x", "g.y"};
+    for (int i = 0; i < 4; ++i) {
+        Mpi m;
+        m.m = gcry_mpi_ec_get_mpi(names[i], ctx.c, 1);
+        if (!MpiToCoord(m.m, params[i])) return OVALON_E_CRYPTO;
+    }
+
+    gcry_md_hd_t md = nullptr;
+    if (gcry_md_open(&md, GCRY_MD_SM3, 0) != 0) return OVALON_E_CRYPTO;
+    const unsigned int entl = static_cast<unsigned int>(idLength * 8);
+    const unsigned char entlBytes[2] = {static_cast<unsigned char>(entl >> 8),
+                                        static_cast<unsigned char>(entl)};
+    gcry_md_write(md, entlBytes, 2);
+    if (idLength) gcry_md_write(md, id, idLength);
+    for (auto& p : params) gcry_md_write(md, p, kCoordSize);
+    gcry_md_write(md, key.x, kCoordSize);
+    gcry_md_write(md, key.y, kCoordSize);
+    const unsigned char* d = gcry_md_read(md, GCRY_MD_SM3);
+    if (d) std::memcpy(z, d, kSm3Size);
+    gcry_md_close(md);
+    return d ? OVALON_OK : OVALON_E_CRYPTO;
+}
+
+// ---- Sm3Stream ---------------------------------------------------------------------------------
+
+Sm3Stream::Sm3Stream() : md_(nullptr) {}
+
+Sm3Stream::~Sm3Stream() { gcry_md_close(md_); }
+
+int Sm3Stream::Open() {
+    gcry_md_close(md_);
+    md_ = nullptr;
+    return gcry_md_open(&md_, GCRY_MD_SM3, 0) == 0 ? OVALON_OK : OVALON_E_CRYPTO;
+}
+
+int Sm3Stream::Begin(int withZ, const char* base64Cert) {
+    if (withZ == 0) return Open();
+    Sm2Point key;
+    const int rc = Sm2KeyFromBase64Certificate(base64Cert, key);
+    if (rc != OVALON_OK) {
+        gcry_md_close(md_);
+        md_ = nullptr;
+        return rc;
+    }
+    return BeginWithKey(key, reinterpret_cast<const unsigned char*>(kDefaultSm2Id),
+                        sizeof kDefaultSm2Id - 1);
+}
+
+int Sm3Stream::BeginWithKey(const Sm2Point& key, const unsigned char* id, std::size_t idLength) {
+    unsigned char z[kSm3Size];
+    int rc = Sm2ComputeZ(key, id, idLength, z);
+    if (rc == OVALON_OK) rc = Open();
+    if (rc != OVALON_OK) {
+        gcry_md_close(md_);
+        md_ = nullptr;
+        return rc;
+    }
+    gcry_md_write(md_, z, kSm3Size);
+    return OVALON_OK;
+}
+
+void Sm3Stream::Update(const void* data, std::size_t length) {
+    if (md_ && length) gcry_md_write(md_, data, length);
+}
+
+int Sm3Stream::Finish(unsigned char digest[kSm3Size]) {
+    if (!md_) return OVALON_E_CRYPTO;
+    const unsigned char* d = gcry_md_read(md_, GCRY_MD_SM3);
+    if (d) std::memcpy(digest, d, kSm3Size);
+    gcry_md_close(md_);
+    md_ = nullptr;
+    return d ? OVALON_OK : OVALON_E_CRYPTO;
+}
+
+int Sm3(const void* data, std::size_t length, unsigned char digest[kSm3Size]) {
+    Sm3Stream s;
+    const int rc = s.Begin(0, nullptr);
+    if (rc != OVALON_OK) return rc;
+    s.Update(data, length);
+    return s.Finish(digest);
+}
+
+}  // namespace ovalon

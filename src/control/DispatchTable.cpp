@@ -1,0 +1,200 @@
+#include "DispatchTable.h"
+#include "Guids.h"
+#include "TarnwickCtrl.h"
+#include "framework/ModuleState.h"
+#include "framework/NarrowString.h"
+#include "framework/Owners.h"
+#include <new>
+
+namespace tarnwick {
+namespace {
+
+void PutLong(VARIANT* result, long value) {
+    if (!result) return;
+    V_VT(result) = VT_I4;
+    V_I4(result) = value;
+}
+
+// The narrow result becomes a script string only here, at the very end of the call.
+void PutText(VARIANT* result, const std::string& value) {
+    BSTR text = AnsiToBstr(value);
+    if (!result) {
+        SysFreeString(text);
+        return;
+    }
+    V_VT(result) = VT_BSTR;
+    V_BSTR(result) = text;
+}
+
+#define THUNK(body) [](CTarnwickCtrl& c, const ScriptArgs& a, VARIANT* r) { body; }
+
+const MethodEntry kMethods[] = {
+    {1, L"GetLocalFileSize", VT_I4, 1, {VT_BSTR}, {L"strFilePath"},
+     THUNK(PutLong(r, c.GetLocalFileSize(a.text[0].c_str())))},
+    {2, L"GetLocalFileHeadSigned", VT_BSTR, 1, {VT_BSTR}, {L"strFilePath"}, nullptr},
+    {3, L"CreateZipFromLocalFile", VT_BSTR, 1, {VT_BSTR}, {L"strFilePath"}, nullptr},
+    {4, L"DeleteFileFromCreateZip", VT_I4, 1, {VT_BSTR}, {L"strFilePath"}, nullptr},
+    {5, L"GetLocalFileSHA256", VT_BSTR, 1, {VT_BSTR}, {L"strFilePath"}, nullptr},
+    {6, L"GetLocalFileSM3", VT_BSTR, 3, {VT_BSTR, VT_I4, VT_BSTR},
+     {L"strFilePath", L"nWithZValue", L"strBase64Cert"}, nullptr},
+    {7, L"GetLastErrorInfo", VT_BSTR, 0, {}, {}, THUNK(PutText(r, c.GetLastErrorInfo()))},
+    {8, L"GetMemFileHeadSigned", VT_BSTR, 2, {VT_DISPATCH, VT_BSTR},
+     {L"lpIDisp", L"strFileType"}, nullptr},
+    {9, L"GetMemFileSM3", VT_BSTR, 3, {VT_DISPATCH, VT_I4, VT_BSTR},
+     {L"lpIDisp", L"nWithZValue", L"strBase64Cert"}, nullptr},
+    {10, L"GetMemFileSize", VT_I4, 1, {VT_DISPATCH}, {L"lpIDisp"}, nullptr},
+    {11, L"GetMemMD5FileHeadSigned", VT_BSTR, 2, {VT_BSTR, VT_BSTR},
+     {L"strFileInfo", L"strFileType"}, nullptr},
+    {12, L"GetMemFileSHA256", VT_BSTR, 1, {VT_DISPATCH}, {L"lpIDisp"}, nullptr},
+    {13, L"CreateZipFromMemFile", VT_BSTR, 2, {VT_DISPATCH, VT_BSTR},
+     {L"lpIDisp", L"strFileName"}, nullptr},
+};
+
+#undef THUNK
+
+// Coerces one script argument to its declared type, by the platform's rules.
+HRESULT CoerceArg(VARIANT* arg, VARTYPE type, unsigned slot, ScriptArgs& out) {
+    UniqueVariant converted;
+    switch (type) {
+    case VT_BSTR: {
+        HRESULT hr = VariantChangeType(converted.get(), arg, 0, VT_BSTR);
+        if (FAILED(hr)) return hr;
+        out.text[slot] = WideToAnsi(V_BSTR(converted.get()));
+        return S_OK;
+    }
+    case VT_I4: {
+        HRESULT hr = VariantChangeType(converted.get(), arg, 0, VT_I4);
+        if (FAILED(hr)) return hr;
+        out.number[slot] = V_I4(converted.get());
+        return S_OK;
+    }
+    case VT_DISPATCH: {
+        VARIANT* v = arg;
+        while (V_VT(v) == (VT_BYREF | VT_VARIANT)) v = V_VARIANTREF(v);
+        // An absent object (null, undefined) reaches the method as a null pointer.
+        if (V_VT(v) == VT_EMPTY || V_VT(v) == VT_NULL) {
+            out.object[slot] = nullptr;
+            return S_OK;
+        }
+        if (V_VT(v) == VT_DISPATCH) {
+            out.object[slot] = V_DISPATCH(v);
+            return S_OK;
+        }
+        if (V_VT(v) == (VT_BYREF | VT_DISPATCH)) {
+            out.object[slot] = *V_DISPATCHREF(v);
+            return S_OK;
+        }
+        return DISP_E_TYPEMISMATCH;
+    }
+    default:
+        return DISP_E_TYPEMISMATCH;
+    }
+}
+
+}  // namespace
+
+const MethodEntry* MethodTable(size_t* count) {
+    *count = sizeof(kMethods) / sizeof(kMethods[0]);
+    return kMethods;
+}
+
+const MethodEntry* FindMethod(DISPID id) {
+    for (const MethodEntry& m : kMethods)
+        if (m.id == id) return &m;
+    return nullptr;
+}
+
+const MethodEntry* FindMethod(const wchar_t* name) {
+    if (!name) return nullptr;
+    for (const MethodEntry& m : kMethods)
+        if (_wcsicmp(m.name, name) == 0) return &m;
+    return nullptr;
+}
+
+HRESULT DispatchInvoke(CTarnwickCtrl& control, DISPID id, WORD flags, DISPPARAMS* params,
+                       VARIANT* result, UINT* argErr) {
+    const MethodEntry* method = FindMethod(id);
+    if (!method || !method->call) return DISP_E_MEMBERNOTFOUND;
+    if (!(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) return DISP_E_MEMBERNOTFOUND;
+    if (!params) return E_INVALIDARG;
+    if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+    if (params->cArgs != method->paramCount) return DISP_E_BADPARAMCOUNT;
+
+    try {
+        ScriptArgs args;
+        for (unsigned i = 0; i < method->paramCount; ++i) {
+            // Arguments arrive last first.
+            UINT position = params->cArgs - 1 - i;
+            HRESULT hr = CoerceArg(&params->rgvarg[position], method->params[i], i, args);
+            if (FAILED(hr)) {
+                if (argErr) *argErr = position;
+                return hr;
+            }
+        }
+        if (result) VariantInit(result);
+        method->call(control, args, result);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+}  // namespace tarnwick
+
+// ---- IDispatch of the control ----
+
+STDMETHODIMP CTarnwickCtrl::GetTypeInfoCount(UINT* count) {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+}
+
+STDMETHODIMP CTarnwickCtrl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    tarnwick::ComPtr<ITypeLib> library;
+    HRESULT hr = LoadRegTypeLib(LIBID_TARNWICKLib, 1, 0, lcid, library.put());
+    if (FAILED(hr)) {
+        // Not registered (yet): the library is embedded in the module itself.
+        char path[MAX_PATH] = {};
+        GetModuleFileNameA(tarnwick::ModuleInstance(), path, MAX_PATH - 1);
+        std::wstring wide = tarnwick::AnsiToWide(path);
+        hr = LoadTypeLibEx(wide.c_str(), REGKIND_NONE, library.put());
+        if (FAILED(hr)) return hr;
+    }
+    return library->GetTypeInfoOfGuid(DIID__DTarnwick, info);
+}
+
+STDMETHODIMP CTarnwickCtrl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                          DISPID* ids) {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    if (!names || !ids || count == 0) return E_INVALIDARG;
+    const tarnwick::MethodEntry* method = tarnwick::FindMethod(names[0]);
+    HRESULT hr = S_OK;
+    ids[0] = method ? method->id : DISPID_UNKNOWN;
+    if (!method) hr = DISP_E_UNKNOWNNAME;
+    // Further names are parameter names of that method.
+    for (UINT i = 1; i < count; ++i) {
+        ids[i] = DISPID_UNKNOWN;
+        if (!method) continue;
+        for (unsigned p = 0; p < method->paramCount; ++p) {
+            if (names[i] && _wcsicmp(method->paramNames[p], names[i]) == 0) ids[i] = p;
+        }
+        if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+    }
+    return hr;
+}
+
+STDMETHODIMP CTarnwickCtrl::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
+                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                                   UINT* argErr) {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    // Keep the object alive for the call even if script drops it meanwhile.
+    AddRef();
+    HRESULT hr = tarnwick::DispatchInvoke(*this, id, flags, params, result, argErr);
+    Release();
+    return hr;
+}

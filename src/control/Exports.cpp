@@ -1,0 +1,37 @@
+// The module's entry point and its four exports.
+#include "ClassFactory.h"
+#include "Registration.h"
+#include "TarnwickApp.h"
+#include "framework/ModuleState.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        tarnwick::SetModuleInstance(instance);
+        DisableThreadLibraryCalls(instance);
+        return TarnwickApp().InitInstance();
+    case DLL_PROCESS_DETACH:
+        // reserved is non-null when the whole process is ending: other modules may already be
+        // gone, so the end of the module then touches nothing outside itself.
+        TarnwickApp().ExitInstance(reserved != nullptr);
+        break;
+    }
+    return TRUE;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    IClassFactory* factory = FindClassFactory(clsid);
+    if (!factory) return CLASS_E_CLASSNOTAVAILABLE;
+    HRESULT hr = factory->QueryInterface(riid, ppv);
+    factory->Release();
+    return hr;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+    return tarnwick::ModuleInUse() ? S_FALSE : S_OK;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return RegisterServer(); }
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return UnregisterServer(); }

@@ -1,0 +1,79 @@
+#include "TarnwickCtrl.h"
+#include "TarnwickApp.h"
+#include "Guids.h"
+#include "framework/ModuleState.h"
+
+CTarnwickCtrl::CTarnwickCtrl() { tarnwick::ObjectCreated(); }
+
+CTarnwickCtrl::~CTarnwickCtrl() {
+    // Archives this instance made go with it; one already deleted or still in use is skipped.
+    for (const std::string& path : m_saCreatedFiles) {
+        if (!path.empty()) DeleteFileA(path.c_str());
+    }
+    DestroyOleState(m_pOle);
+    tarnwick::ObjectDestroyed();
+}
+
+STDMETHODIMP CTarnwickCtrl::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+        IsEqualIID(riid, DIID__DTarnwick)) {
+        *ppv = static_cast<IDispatch*>(this);
+    } else if (IsEqualIID(riid, IID_IObjectSafety)) {
+        *ppv = static_cast<IObjectSafety*>(&m_xObjSafe);
+    } else {
+        return QueryOleInterface(riid, ppv);
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CTarnwickCtrl::AddRef() { return InterlockedIncrement(&m_refs); }
+
+STDMETHODIMP_(ULONG) CTarnwickCtrl::Release() {
+    LONG refs = InterlockedDecrement(&m_refs);
+    if (refs == 0) delete this;
+    return static_cast<ULONG>(refs);
+}
+
+std::string CTarnwickCtrl::GetLastErrorInfo() { return m_strLastError; }
+
+// ---- IObjectSafety: the control is safe for untrusted callers and data on every interface ----
+
+CTarnwickCtrl* CTarnwickCtrl::XObjSafe::Outer() {
+    return reinterpret_cast<CTarnwickCtrl*>(reinterpret_cast<char*>(this) -
+                                            offsetof(CTarnwickCtrl, m_xObjSafe));
+}
+
+STDMETHODIMP CTarnwickCtrl::XObjSafe::QueryInterface(REFIID riid, void** ppv) {
+    return Outer()->QueryInterface(riid, ppv);
+}
+STDMETHODIMP_(ULONG) CTarnwickCtrl::XObjSafe::AddRef() { return Outer()->AddRef(); }
+STDMETHODIMP_(ULONG) CTarnwickCtrl::XObjSafe::Release() { return Outer()->Release(); }
+
+namespace {
+constexpr DWORD kSafeOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+}
+
+STDMETHODIMP CTarnwickCtrl::XObjSafe::GetInterfaceSafetyOptions(REFIID riid, DWORD* supported,
+                                                               DWORD* enabled) {
+    if (!supported || !enabled) return E_POINTER;
+    IUnknown* unknown = nullptr;
+    HRESULT hr = Outer()->QueryInterface(riid, reinterpret_cast<void**>(&unknown));
+    if (SUCCEEDED(hr) && unknown) unknown->Release();
+    *supported = kSafeOptions;
+    *enabled = kSafeOptions;
+    return hr;
+}
+
+STDMETHODIMP CTarnwickCtrl::XObjSafe::SetInterfaceSafetyOptions(REFIID riid, DWORD mask,
+                                                               DWORD enabled) {
+    IUnknown* unknown = nullptr;
+    HRESULT hr = Outer()->QueryInterface(riid, reinterpret_cast<void**>(&unknown));
+    if (FAILED(hr) || !unknown) return E_NOINTERFACE;
+    unknown->Release();
+    if (mask & ~kSafeOptions) return E_FAIL;
+    if ((mask & enabled & kSafeOptions) != mask) return E_FAIL;  // an option cannot be turned off
+    return S_OK;
+}

@@ -1,0 +1,4 @@
+#!/usr/bin/env bash
+# Runs a Windows program in the project's Wine prefix (used as CMake's cross-compiling emulator).
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh" 2>/dev/null
+exec wine "$@"

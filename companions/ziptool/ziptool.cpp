@@ -1,0 +1,403 @@
+// Windows side of ziptool.dll: the two exports, file handles, wide paths and name conversions
+// around the platform-neutral core in zipcore.h.
+#include "ziptool.h"
+#include "zipcore.h"
+
+#include <windows.h>
+
+#include <new>
+#include <string>
+
+namespace {
+
+// ---- owners -----------------------------------------------------------------------------------
+
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    ~FileHandle() { reset(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
+        if (valid()) CloseHandle(handle_);
+        handle_ = handle;
+    }
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+class FindHandle {
+public:
+    explicit FindHandle(HANDLE handle) : handle_(handle) {}
+    ~FindHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+    }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// ---- strings ----------------------------------------------------------------------------------
+
+constexpr UINT kLegacyNameCodePage = 936;
+
+bool toWide(UINT codePage, const std::string& text, std::wstring& wide) {
+    wide.clear();
+    if (text.empty()) return true;
+    const int length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(),
+                                           static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0) return false;
+    wide.resize(static_cast<std::size_t>(length));
+    return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                               &wide[0], length) == length;
+}
+
+bool toUtf8(const std::wstring& wide, std::string& text) {
+    text.clear();
+    if (wide.empty()) return true;
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    if (length <= 0) return false;
+    text.resize(static_cast<std::size_t>(length));
+    return WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], length, nullptr,
+                               nullptr) == length;
+}
+
+std::wstring lastPathComponent(const std::wstring& path) {
+    const std::size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+bool isAscii(const std::wstring& text) {
+    for (wchar_t c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+// The name the entry gets: plain ASCII, or UTF-8 flagged as such.
+bool storedNameFor(const std::wstring& sourcePath, zipcore::NewEntry& entry) {
+    const std::wstring name = lastPathComponent(sourcePath);
+    if (name.empty()) return false;
+    entry.utf8Name = !isAscii(name);
+    return toUtf8(name, entry.storedName);
+}
+
+// ---- packing ----------------------------------------------------------------------------------
+
+// A short write counts as a failure (ERROR_WRITE_FAULT).
+bool writeFully(HANDLE file, const std::uint8_t* data, std::size_t length) {
+    DWORD done = 0;
+    if (!WriteFile(file, data, static_cast<DWORD>(length), &done, nullptr)) return false;
+    if (done == length) return true;
+    SetLastError(ERROR_WRITE_FAULT);
+    return false;
+}
+
+class SourceFile : public zipcore::RewindableSource {
+public:
+    bool open(const std::wstring& path) {
+        file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        return remember(file_.valid());
+    }
+    bool describe(zipcore::NewEntry& entry) {
+        LARGE_INTEGER size{};
+        FILETIME written{}, local{};
+        if (!remember(GetFileSizeEx(file_.get(), &size) && GetFileTime(file_.get(), nullptr, nullptr, &written) &&
+                      FileTimeToLocalFileTime(&written, &local) &&
+                      FileTimeToDosDateTime(&local, &entry.dosDate, &entry.dosTime)))
+            return false;
+        entry.size = static_cast<std::uint64_t>(size.QuadPart);
+        return true;
+    }
+    bool read(std::uint8_t* buffer, std::size_t capacity, std::size_t& got) override {
+        DWORD done = 0;
+        const bool ok = remember(ReadFile(file_.get(), buffer, static_cast<DWORD>(capacity), &done, nullptr));
+        got = done;
+        return ok;
+    }
+    bool rewind() override {
+        LARGE_INTEGER start{};
+        return remember(SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN));
+    }
+    DWORD error() const { return error_; }
+
+private:
+    bool remember(BOOL ok) {
+        if (!ok) error_ = GetLastError();
+        return ok != FALSE;
+    }
+    FileHandle file_;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+// A file this call creates; deleted again unless kept.
+class NewArchiveFile : public zipcore::ArchiveSink {
+public:
+    ~NewArchiveFile() override {
+        if (!file_.valid() || kept_) return;
+        file_.reset();
+        DeleteFileW(path_.c_str());
+    }
+    bool create(const std::wstring& path) {
+        path_ = path;
+        file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return remember(file_.valid());
+    }
+    bool append(const std::uint8_t* data, std::size_t length) override { return remember(writeFully(file_.get(), data, length)); }
+    bool overwriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t length) override {
+        LARGE_INTEGER zero{};
+        return moveTo(offset) && remember(writeFully(file_.get(), data, length)) &&
+               remember(SetFilePointerEx(file_.get(), zero, nullptr, FILE_END));
+    }
+    bool truncateTo(std::uint64_t offset) override { return moveTo(offset) && remember(SetEndOfFile(file_.get())); }
+    bool keep() {
+        kept_ = remember(FlushFileBuffers(file_.get()));
+        return kept_;
+    }
+    DWORD error() const { return error_; }
+
+private:
+    bool moveTo(std::uint64_t offset) {
+        LARGE_INTEGER position{};
+        position.QuadPart = static_cast<LONGLONG>(offset);
+        return remember(SetFilePointerEx(file_.get(), position, nullptr, FILE_BEGIN));
+    }
+    bool remember(BOOL ok) {
+        if (!ok) error_ = GetLastError();
+        return ok != FALSE;
+    }
+    std::wstring path_;
+    FileHandle file_;
+    bool kept_ = false;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+DWORD errorFor(zipcore::Status status) {
+    switch (status) {
+    case zipcore::Status::Ok: return ERROR_SUCCESS;
+    case zipcore::Status::OutOfMemory: return ERROR_NOT_ENOUGH_MEMORY;
+    case zipcore::Status::NotAnArchive:
+    case zipcore::Status::Corrupt:
+    case zipcore::Status::SizeMismatch: return ERROR_FILE_CORRUPT;
+    case zipcore::Status::CrcMismatch: return ERROR_CRC;
+    case zipcore::Status::UnsafeName: return ERROR_INVALID_NAME;
+    case zipcore::Status::Unsupported: return ERROR_NOT_SUPPORTED;
+    case zipcore::Status::TooManyEntries:
+    case zipcore::Status::TooLarge: return ERROR_FILE_TOO_LARGE;
+    case zipcore::Status::SourceChanged: return ERROR_LOCK_VIOLATION;
+    case zipcore::Status::ReadFailed:
+    case zipcore::Status::WriteFailed: break;  // the I/O side knows the system error
+    }
+    return ERROR_GEN_FAILURE;
+}
+
+DWORD packFile(const char* sourcePath, const char* zipName, const char* zipDir) {
+    std::wstring source, archivePath;
+    if (!toWide(CP_ACP, sourcePath, source) || !toWide(CP_ACP, std::string(zipDir) + zipName, archivePath))
+        return ERROR_NO_UNICODE_TRANSLATION;
+    zipcore::NewEntry entry;
+    if (!storedNameFor(source, entry)) return ERROR_INVALID_NAME;
+    SourceFile input;
+    if (!input.open(source) || !input.describe(entry)) return input.error();
+    NewArchiveFile archive;
+    if (!archive.create(archivePath)) return archive.error();
+    const zipcore::Status status = zipcore::writeSingleEntryArchive(input, entry, archive);
+    if (status == zipcore::Status::ReadFailed) return input.error();
+    if (status == zipcore::Status::WriteFailed) return archive.error();
+    if (status != zipcore::Status::Ok) return errorFor(status);
+    return archive.keep() ? ERROR_SUCCESS : archive.error();
+}
+
+// ---- extracting -------------------------------------------------------------------------------
+
+class ArchiveFile : public zipcore::RandomAccessSource {
+public:
+    bool open(const std::wstring& path) {
+        // No sharing for writes: the archive must not change between checking and extracting.
+        file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER size{};
+        if (!remember(file_.valid() && GetFileSizeEx(file_.get(), &size))) return false;
+        size_ = static_cast<std::uint64_t>(size.QuadPart);
+        return true;
+    }
+    std::uint64_t size() const override { return size_; }
+    bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD done = 0;
+        if (!remember(ReadFile(file_.get(), buffer, static_cast<DWORD>(length), &done, &at))) return false;
+        if (done == length) return true;
+        error_ = ERROR_HANDLE_EOF;
+        return false;
+    }
+    DWORD error() const { return error_; }
+
+private:
+    bool remember(BOOL ok) {
+        if (!ok) error_ = GetLastError();
+        return ok != FALSE;
+    }
+    FileHandle file_;
+    std::uint64_t size_ = 0;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+class ExtractedFile : public zipcore::OutputFile {
+public:
+    ExtractedFile(std::wstring path, HANDLE handle, DWORD& error)
+        : path_(std::move(path)), file_(handle), error_(error) {}
+    bool write(const std::uint8_t* data, std::size_t length) override {
+        return remember(writeFully(file_.get(), data, length));
+    }
+    bool finish(const zipcore::FileDetails& details) override {
+        FILETIME local{}, written{};
+        if (DosDateTimeToFileTime(details.dosDate, details.dosTime, &local) &&
+            LocalFileTimeToFileTime(&local, &written))
+            SetFileTime(file_.get(), nullptr, nullptr, &written);  // a bad stored time is not fatal
+        file_.reset();
+        return !details.readOnly || remember(SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+
+private:
+    bool remember(BOOL ok) {
+        if (!ok) error_ = GetLastError();
+        return ok != FALSE;
+    }
+    std::wstring path_;
+    FileHandle file_;
+    DWORD& error_;
+};
+
+void removeTree(const std::wstring& directory) {
+    WIN32_FIND_DATAW found{};
+    FindHandle search(FindFirstFileW((directory + L"\\*").c_str(), &found));
+    if (search.valid()) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = directory + L"\\" + name;
+            const DWORD attributes = found.dwFileAttributes;
+            if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW(path.c_str());
+            else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                RemoveDirectoryW(path.c_str());  // the link only, never what it points to
+            else
+                removeTree(path);
+        } while (FindNextFileW(search.get(), &found));
+    }
+    RemoveDirectoryW(directory.c_str());
+}
+
+class DirectoryTarget : public zipcore::ExtractionTarget {
+public:
+    explicit DirectoryTarget(std::wstring root) : root_(std::move(root)) {}
+
+    bool decodeName(const std::string& raw, bool utf8, std::u16string& name) override {
+        std::wstring wide;
+        if (!toWide(utf8 ? CP_UTF8 : kLegacyNameCodePage, raw, wide)) return false;
+        name.assign(wide.begin(), wide.end());
+        return true;
+    }
+    bool createRoot() override { return remember(CreateDirectoryW(root_.c_str(), nullptr)); }
+    void removeRoot() override { removeTree(root_); }
+    bool makeDirectories(const zipcore::PathParts& parts, std::size_t depth) override {
+        std::wstring path = root_;
+        for (std::size_t i = 0; i < depth; ++i) {
+            path += L"\\" + std::wstring(parts[i].begin(), parts[i].end());
+            if (CreateDirectoryW(path.c_str(), nullptr)) continue;
+            const DWORD attributes = GetFileAttributesW(path.c_str());
+            const bool isPlainDirectory = attributes != INVALID_FILE_ATTRIBUTES &&
+                                          (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                                          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+            if (!isPlainDirectory) return remember(FALSE);
+        }
+        return true;
+    }
+    std::unique_ptr<zipcore::OutputFile> createFile(const zipcore::PathParts& parts) override {
+        const std::wstring path = pathOf(parts);
+        const HANDLE handle =
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (!remember(handle != INVALID_HANDLE_VALUE)) return nullptr;
+        return std::make_unique<ExtractedFile>(path, handle, error_);
+    }
+    DWORD error() const { return error_; }
+
+private:
+    std::wstring pathOf(const zipcore::PathParts& parts) const {
+        std::wstring path = root_;
+        for (const std::u16string& part : parts) path += L"\\" + std::wstring(part.begin(), part.end());
+        return path;
+    }
+    bool remember(BOOL ok) {
+        if (!ok) error_ = GetLastError();
+        return ok != FALSE;
+    }
+    std::wstring root_;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+DWORD extractToNewDirectory(const char* zipPath, const char* destDir, unsigned int& count) {
+    std::wstring archivePath, root;
+    if (!toWide(CP_ACP, zipPath, archivePath) || !toWide(CP_ACP, destDir, root)) return ERROR_NO_UNICODE_TRANSLATION;
+    if (root.empty()) return ERROR_PATH_NOT_FOUND;
+    ArchiveFile archive;
+    if (!archive.open(archivePath)) return archive.error();
+    DirectoryTarget target(root);
+    std::uint32_t written = 0;
+    const zipcore::Status status = zipcore::extractArchive(archive, target, zipcore::defaultLimits(), written);
+    if (status == zipcore::Status::ReadFailed) return archive.error();
+    if (status == zipcore::Status::WriteFailed) return target.error();
+    if (status != zipcore::Status::Ok) return errorFor(status);
+    count = written;
+    return ERROR_SUCCESS;
+}
+
+// Runs one export's work: no exception leaves the DLL, and the last error is set after all
+// clean-up has run.
+template <typename Work>
+int runExport(Work work) {
+    DWORD error = ERROR_SUCCESS;
+    try {
+        error = work();
+    } catch (const std::bad_alloc&) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        error = ERROR_GEN_FAILURE;
+    }
+    if (error == ERROR_SUCCESS) return ZIPTOOL_SUCCEEDED;
+    SetLastError(error);
+    return ZIPTOOL_FAILED;
+}
+
+}  // namespace
+
+extern "C" int __stdcall FileToZipFile(char* srcPath, char* zipName, char* zipDir) {
+    if (!srcPath || !zipName || !zipDir) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return ZIPTOOL_FAILED;
+    }
+    return runExport([&] { return packFile(srcPath, zipName, zipDir); });
+}
+
+extern "C" int __stdcall ExtractFileToPath(const char* zipPath, char* destDir, unsigned int* count) {
+    if (!zipPath || !destDir || !count) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return ZIPTOOL_FAILED;
+    }
+    unsigned int written = 0;
+    const int result = runExport([&] { return extractToNewDirectory(zipPath, destDir, written); });
+    *count = written;
+    return result;
+}

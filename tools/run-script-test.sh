@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs one script suite under Wine's cscript against the registered control.
+#   run-script-test.sh SUITE.js BIN_DIR
+# A suite may come with SUITE.prep.sh, run first with the fixture directory as its argument.
+# The suite passes only if it prints its summary line with no failures and exits 0: a script
+# that dies early or never reaches the end cannot pass.
+set -u
+suite="$1"; bin="$2"
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/wine-env.sh" 2>/dev/null
+name="$(basename "$suite")"; base="${name%.*}"; ext="${name##*.}"
+work="$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-script.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/fixture"
+prep="$(dirname "$suite")/$base.prep.sh"
+if [ -x "$prep" ] || [ -f "$prep" ]; then bash "$prep" "$work/fixture" || { echo "prep failed"; exit 1; }; fi
+
+lib="$(dirname "$suite")/lib"
+if [ "$ext" = js ]; then
+  { cat "$lib/harness.js"; echo "try {"; cat "$suite"; echo
+    echo '} catch (e) { ok(false, "script died: " + e.message + " (" + (e.number >>> 0).toString(16) + ")"); }'
+    echo 'finish();'; } > "$work/suite.js"
+  script="$work/suite.js"
+else
+  { cat "$lib/harness.vbs"; cat "$suite"; echo; echo 'Finish'; } > "$work/suite.vbs"
+  script="$work/suite.vbs"
+fi
+
+wine cscript //nologo "$(winepath -w "$script" 2>/dev/null)" \
+    "$(winepath -w "$work/fixture" 2>/dev/null)" "$(winepath -w "$bin" 2>/dev/null)" >"$work/out" 2>&1
+rc=$?
+out="$(tr -d '\r' < "$work/out")"
+echo "$out"
+summary="$(echo "$out" | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -n 1)"
+if [ -z "$summary" ]; then echo "no summary line: the suite died"; exit 1; fi
+case "$summary" in *" 0 failed") ;; *) exit 1 ;; esac
+[ "$rc" -eq 0 ] || { echo "cscript exited $rc"; exit 1; }
+exit 0

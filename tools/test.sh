@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Runs every test: the Linux-native suites of the pure pieces, then the unit and script suites
+# under Wine. Usage: test.sh [--native-only] WIN32_BUILD NATIVE_BUILD
+set -uo pipefail
+native_only=0
+if [ "${1:-}" = "--native-only" ]; then native_only=1; shift; fi
+win32="$1"; native="$2"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+status=0
+
+echo "== native suites"
+cmake -S "$root/tests/native" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+  cmake --build "$native" -j "$(nproc)" >/dev/null &&
+  (cd "$native" && ctest --output-on-failure -j 2) || status=1
+[ $native_only -eq 1 ] && exit $status
+
+echo "== unit and script suites under Wine"
+source "$root/tools/wine-env.sh"
+# A persistent wineserver keeps ctest from waiting on pipes held by Wine's helper processes.
+wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+wineserver -p
+wine cmd /c exit >/dev/null 2>&1
+(cd "$win32" && xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure) || status=1
+wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+exit $status

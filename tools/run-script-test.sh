@@ -15,6 +15,11 @@ mkdir -p "$work/fixture"
 prep="$(dirname "$suite")/$base.prep.sh"
 if [ -x "$prep" ] || [ -f "$prep" ]; then bash "$prep" "$work/fixture" || { echo "prep failed"; exit 1; }; fi
 
+# Whatever the suite leaves in the temporary directory is a fault.
+tempdir="$WINEPREFIX/drive_c/users/$(id -un)/Temp"
+mkdir -p "$tempdir"
+ls -A "$tempdir" | sort > "$work/temp.before"
+
 lib="$(dirname "$suite")/lib"
 if [ "$ext" = js ]; then
   { cat "$lib/harness.js"; echo "try {"; cat "$suite"; echo
@@ -31,6 +36,9 @@ wine cscript //nologo "$(winepath -w "$script" 2>/dev/null)" \
 rc=$?
 out="$(tr -d '\r' < "$work/out")"
 echo "$out"
+ls -A "$tempdir" | sort > "$work/temp.after"
+left="$(comm -13 "$work/temp.before" "$work/temp.after")"
+if [ -n "$left" ]; then echo "left in the temporary directory:"; echo "$left"; while read -r n; do rm -rf "${tempdir:?}/$n"; done <<< "$left"; exit 1; fi
 summary="$(echo "$out" | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -n 1)"
 if [ -z "$summary" ]; then echo "no summary line: the suite died"; exit 1; fi
 case "$summary" in *" 0 failed") ;; *) exit 1 ;; esac

@@ -15,11 +15,17 @@ cmake -S "$root/tests/native" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/d
 [ $native_only -eq 1 ] && exit $status
 
 echo "== unit and script suites under Wine"
-source "$root/tools/wine-env.sh"
-# A persistent wineserver keeps ctest from waiting on pipes held by Wine's helper processes.
+source "$root/tools/wine-env.sh" 2>/dev/null
+# Message boxes need a display: the suites run under a virtual one. A wineserver started
+# without a display keeps its display-less desktop, so it is restarted inside; kept persistent,
+# it also keeps ctest from waiting on pipes held by Wine's helper processes.
 wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
-wineserver -p
-wine cmd /c exit >/dev/null 2>&1
-(cd "$win32" && xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure) || status=1
-wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  source "$1/tools/wine-env.sh" 2>/dev/null
+  wineserver -p
+  wine cmd /c exit >/dev/null 2>&1
+  cd "$2" && ctest --output-on-failure
+  rc=$?
+  wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+  exit $rc' _ "$root" "$win32" || status=1
 exit $status

@@ -32,16 +32,53 @@ function errorOf(f) {
 }
 function newControl() { return new ActiveXObject("TARNWICK.TarnwickCtrl.1"); }
 function fixture(name) { return FIXTURE + "\\" + name; }
-// Names in the temporary directory that match a pattern (for leftovers checks).
+// Names in the temporary directory that match a pattern (for leftovers checks); directories
+// end in a backslash. Listed through cmd, as Wine's script runtime cannot enumerate folders.
+var shell = new ActiveXObject("WScript.Shell");
 function tempEntries(re) {
-    var out = [];
-    var e = new Enumerator(fso.GetFolder(TEMP).Files);
-    for (; !e.atEnd(); e.moveNext()) if (re.test(e.item().Name)) out.push(e.item().Name);
-    e = new Enumerator(fso.GetFolder(TEMP).SubFolders);
-    for (; !e.atEnd(); e.moveNext()) if (re.test(e.item().Name)) out.push(e.item().Name + "\\");
+    var listing = TEMP + "harness-listing.tmp";
+    shell.Run("cmd /c dir /b /a-d \"" + TEMP + "\" > \"" + listing + "\" & echo ::dirs>> \"" +
+              listing + "\" & dir /b /ad \"" + TEMP + "\" >> \"" + listing + "\"", 0, true);
+    var ts = fso.OpenTextFile(listing, 1);
+    var lines = ts.AtEndOfStream ? [] : ts.ReadAll().split("\r\n");
+    ts.Close();
+    fso.DeleteFile(listing);
+    var out = [], dirs = false;
+    for (var i = 0; i < lines.length; i++) {
+        if (lines[i] == "::dirs") { dirs = true; continue; }
+        if (lines[i] == "" || lines[i] == "harness-listing.tmp") continue;
+        if (re.test(lines[i])) out.push(lines[i] + (dirs ? "\\" : ""));
+    }
     return out;
 }
 function finish() {
     WScript.Echo(passed + " passed, " + failed + " failed");
     WScript.Quit(failed > 0 ? 1 : 0);
+}
+// Starts the message-box watcher; boxSeen() then gives "caption\ntext" of the box it closed.
+var BOXFILE = TEMP + "harness-box.tmp";
+function watchBox() {
+    if (fso.FileExists(BOXFILE)) fso.DeleteFile(BOXFILE);
+    shell.Run("\"" + BIN + "\\boxwatch.exe\" \"" + BOXFILE + "\" 15000", 0, false);
+    pause(300);
+}
+function boxSeen() {
+    for (var i = 0; i < 100 && !fso.FileExists(BOXFILE); i++) pause(50);
+    if (!fso.FileExists(BOXFILE)) return "";
+    pause(50);
+    var ts = fso.OpenTextFile(BOXFILE, 1);
+    var text = ts.AtEndOfStream ? "" : ts.ReadAll();
+    ts.Close();
+    fso.DeleteFile(BOXFILE);
+    return text;
+}
+// Lets go of dropped objects where the engine offers it (dropping the last reference is enough
+// for Wine's engine, which has no CollectGarbage).
+function collect() {
+    try { CollectGarbage(); } catch (e) { }
+}
+// Waits without WScript.Sleep, which Wine's script host lacks.
+function pause(ms) {
+    var end = new Date().getTime() + ms;
+    while (new Date().getTime() < end) { }
 }

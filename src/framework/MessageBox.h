@@ -1,0 +1,13 @@
+// The control's modal message box: the page's thread waits until the user closes it.
+#pragma once
+
+namespace tarnwick {
+
+// Caption of the control's message boxes: the module's application title.
+constexpr char kApplicationTitle[] = "tarnwick";
+
+// Shows text (ANSI code page) with an OK button, owned by the active window; returns the
+// button pressed (or 0 when no box could be shown).
+int ShowMessageBox(const char* text);
+
+}  // namespace tarnwick

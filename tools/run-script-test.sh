@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Runs one script suite under Wine's cscript against the registered control.
 #   run-script-test.sh SUITE.js BIN_DIR
-# A suite may come with SUITE.prep.sh, run first with the fixture directory as its argument.
+# A suite may come with SUITE.prep.sh, run first with the fixture and bin directories.
 # The suite passes only if it prints its summary line with no failures and exits 0: a script
 # that dies early or never reaches the end cannot pass.
 set -u
-suite="$1"; bin="$2"
+suite="$1"; bin="$(cd "$2" && pwd)"
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/wine-env.sh" 2>/dev/null
 name="$(basename "$suite")"; base="${name%.*}"; ext="${name##*.}"
@@ -13,7 +13,7 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-script.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/fixture"
 prep="$(dirname "$suite")/$base.prep.sh"
-if [ -x "$prep" ] || [ -f "$prep" ]; then bash "$prep" "$work/fixture" || { echo "prep failed"; exit 1; }; fi
+if [ -x "$prep" ] || [ -f "$prep" ]; then bash "$prep" "$work/fixture" "$bin" || { echo "prep failed"; exit 1; }; fi
 
 # Whatever the suite leaves in the temporary directory is a fault.
 tempdir="$WINEPREFIX/drive_c/users/$(id -un)/Temp"
@@ -34,6 +34,8 @@ fi
 wine cscript //nologo "$(winepath -w "$script" 2>/dev/null)" \
     "$(winepath -w "$work/fixture" 2>/dev/null)" "$(winepath -w "$bin" 2>/dev/null)" >"$work/out" 2>&1
 rc=$?
+# A suite may have registered copies of the control: the build's own is registered again.
+wine regsvr32 /s "$(winepath -w "$bin/tarnwick.OCX" 2>/dev/null)"
 out="$(tr -d '\r' < "$work/out")"
 echo "$out"
 ls -A "$tempdir" | sort > "$work/temp.after"

@@ -385,21 +385,13 @@ Status extractArchive(RandomAccessSource& archive, ExtractionTarget& target, con
     if (status != Status::Ok) return status;
     if (location.entries > limits.maxEntries) return Status::TooManyEntries;
 
-    // Declared sizes must match the inflated ones, so their sum already tells whether the byte
-    // bound would be exceeded; refusing here spares writing anything. The bound itself is
-    // enforced on the bytes really inflated, below.
-    std::uint64_t declaredTotal = 0;
-    status = forEachEntry(archive, location, target, [&](const CentralEntry& entry, const EntryPath& path) {
-        const Status checked = checkEntry(entry, path);
-        if (checked != Status::Ok) return checked;
-        if (!path.isDirectory) declaredTotal += std::min(entry.size, limits.maxInflatedBytes + 1);
-        return declaredTotal > limits.maxInflatedBytes ? Status::TooLarge : Status::Ok;
-    });
+    status = forEachEntry(archive, location, target,
+                          [](const CentralEntry& entry, const EntryPath& path) { return checkEntry(entry, path); });
     if (status != Status::Ok) return status;
 
     if (!target.createRoot()) return Status::WriteFailed;
     RootGuard guard(target);
-    std::uint64_t budget = limits.maxInflatedBytes;
+    std::uint64_t budget = limits.maxInflatedBytes;  // spent on bytes really inflated
     std::uint32_t written = 0;
     status = forEachEntry(archive, location, target, [&](const CentralEntry& entry, const EntryPath& path) {
         if (path.isDirectory)

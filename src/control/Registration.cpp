@@ -160,7 +160,8 @@ HRESULT RegisterServer() {
 }
 
 HRESULT UnregisterServer() {
-    if (FAILED(UnRegisterTypeLib(LIBID_TARNWICKLib, 1, 0, 0, SYS_WIN32))) return SELFREG_E_TYPELIB;
+    // The library is registered under its own locale, 0x409; that is where it is removed from.
+    if (FAILED(UnRegisterTypeLib(LIBID_TARNWICKLib, 1, 0, 0x409, SYS_WIN32))) return SELFREG_E_TYPELIB;
     if (!UnregisterClass(CLSID_Tarnwick, kControlProgId) ||
         !UnregisterClass(CLSID_TarnwickPropPage, nullptr))
         return SELFREG_E_CLASS;

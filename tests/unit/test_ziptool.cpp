@@ -203,6 +203,25 @@ TEST_F(ZipTool, ReadOnlySourceIsPacked) {
     EXPECT_EQ(readBytes(widen(path("out\\ro.txt"))), content);
 }
 
+// Random bytes do not deflate: the data is stored instead, and the abandoned deflate output must
+// be cut off the archive again.
+TEST_F(ZipTool, IncompressibleDataIsStoredAcrossManyBlocks) {
+    std::string noise(3 * 1024 * 1024 + 5, '\0');
+    std::uint32_t state = 2463534242u;
+    for (char& c : noise) {
+        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+        c = static_cast<char>(state);
+    }
+    ASSERT_TRUE(testsupport::WriteFileBytes(path("noise.bin"), noise));
+    ASSERT_EQ(pack(path("noise.bin"), "noise.zip"), ZIPTOOL_SUCCEEDED);
+    const std::string archive = readBytes(widen(path("noise.zip")));
+    EXPECT_EQ(archive.size(), noise.size() + 30 + 46 + 22 + 2 * std::string("noise.bin").size());
+    EXPECT_EQ(archive[8], 0) << "method should be stored";
+    unsigned int count = 0;
+    ASSERT_EQ(extract(path("noise.zip"), path("out"), count), ZIPTOOL_SUCCEEDED);
+    EXPECT_EQ(readBytes(widen(path("out\\noise.bin"))), noise);
+}
+
 TEST_F(ZipTool, NullArgumentsFailWithoutSideEffects) {
     std::string text = "x";
     EXPECT_EQ(pack_(nullptr, &text[0], &text[0]), ZIPTOOL_FAILED);

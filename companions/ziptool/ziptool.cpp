@@ -193,7 +193,7 @@ DWORD errorFor(zipcore::Status status) {
     case zipcore::Status::Unsupported: return ERROR_NOT_SUPPORTED;
     case zipcore::Status::TooManyEntries:
     case zipcore::Status::TooLarge: return ERROR_FILE_TOO_LARGE;
-    case zipcore::Status::SourceChanged: return ERROR_LOCK_VIOLATION;
+    case zipcore::Status::SourceChanged: return ERROR_FILE_INVALID;
     case zipcore::Status::ReadFailed:
     case zipcore::Status::WriteFailed: break;  // the I/O side knows the system error
     }
@@ -300,6 +300,12 @@ void removeTree(const std::wstring& directory) {
     RemoveDirectoryW(directory.c_str());
 }
 
+bool isPlainDirectory(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 class DirectoryTarget : public zipcore::ExtractionTarget {
 public:
     explicit DirectoryTarget(std::wstring root) : root_(std::move(root)) {}
@@ -317,11 +323,10 @@ public:
         for (std::size_t i = 0; i < depth; ++i) {
             path += L"\\" + std::wstring(parts[i].begin(), parts[i].end());
             if (CreateDirectoryW(path.c_str(), nullptr)) continue;
-            const DWORD attributes = GetFileAttributesW(path.c_str());
-            const bool isPlainDirectory = attributes != INVALID_FILE_ATTRIBUTES &&
-                                          (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                                          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-            if (!isPlainDirectory) return remember(FALSE);
+            const DWORD error = GetLastError();
+            if (error == ERROR_ALREADY_EXISTS && isPlainDirectory(path)) continue;
+            error_ = error;
+            return false;
         }
         return true;
     }

@@ -40,3 +40,10 @@ eq(c.GetLastErrorInfo(), "[" + missing.toLowerCase() + "]" + NOT_FOUND,
    "the missing-file text names the lower-cased path");
 eq(c.GetLocalFileHeadSigned(FIXTURE + "\\Mixed\\Case.BIN"), "78", "mixed-case paths are probed lower-cased");
 eq(c.GetLocalFileHeadSigned(""), "", "empty path");
+
+// A path whose last four characters carry "..\\" must not put the unpack directory outside the
+// temporary directory.
+var parent = TEMP + "..\\";
+var outsideBefore = tempEntries(/^a\d+_/, parent).length;
+eq(c.GetLocalFileHeadSigned(FIXTURE + "\\sub\\..\\a"), "MSEXCEL", "a workbook reached through sub\\..\\a");
+eq(tempEntries(/^a\d+_/, parent).length, outsideBefore, "nothing was unpacked beside the temporary directory");

@@ -18,6 +18,10 @@ make("book.xlsx", [("[Content_Types].xml", "<Types/>"), ("xl/workbook.xml", "<wo
 make("letter.docx", [("[Content_Types].xml", "<Types/>"), ("word/document.xml", "<document/>" * 40)])
 make("zip-as.txt", [("a.txt", "hello hello hello hello hello hello hello")])
 make("evil.zip", [("../escaped.txt", "x" * 100)])
+# Reached as "sub\\..\\a": the last four characters of that path are "..\\a".
+import os
+os.makedirs("sub", exist_ok=True)
+make("a", [("xl/workbook.xml", "<workbook/>" * 20)])
 # A zip head in a file of exactly 40 bytes: too small to be unpacked.
 open("head40.zip", "wb").write(b"PK\x03\x04" + b"\0" * 36)
 PY

@@ -35,10 +35,11 @@ function fixture(name) { return FIXTURE + "\\" + name; }
 // Names in the temporary directory that match a pattern (for leftovers checks); directories
 // end in a backslash. Listed through cmd, as Wine's script runtime cannot enumerate folders.
 var shell = new ActiveXObject("WScript.Shell");
-function tempEntries(re) {
+function tempEntries(re, directory) {
+    var where = directory || TEMP;
     var listing = TEMP + "harness-listing.tmp";
-    shell.Run("cmd /c dir /b /a-d \"" + TEMP + "\" > \"" + listing + "\" & echo ::dirs>> \"" +
-              listing + "\" & dir /b /ad \"" + TEMP + "\" >> \"" + listing + "\"", 0, true);
+    shell.Run("cmd /c dir /b /a-d \"" + where + "\" > \"" + listing + "\" & echo ::dirs>> \"" +
+              listing + "\" & dir /b /ad \"" + where + "\" >> \"" + listing + "\"", 0, true);
     var ts = fso.OpenTextFile(listing, 1);
     var lines = ts.AtEndOfStream ? [] : ts.ReadAll().split("\r\n");
     ts.Close();

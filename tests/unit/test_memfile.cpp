@@ -1,0 +1,532 @@
+// The script array bridge and the memory-file methods, called directly on a control object with
+// stand-in script arrays (and, for the methods, through the dispatch table).
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "control/DispatchTable.h"
+#include "control/TarnwickCtrl.h"
+#include "control/TarnwickApp.h"
+
+namespace memfile_test {
+
+constexpr DISPID kLengthId = 1;
+constexpr DISPID kFirstElementId = 16;
+
+class FakeArray : public IDispatch {
+public:
+    // The "length" value; VT_ERROR here means the object has no "length" member.
+    VARIANT length;
+    // Element i's value (written into a fresh VARIANT); false means no member named i.
+    std::function<bool(long index, VARIANT* value)> element;
+    // Failures to inject: status of GetIDsOfNames / Invoke for a given name or index.
+    std::wstring failLookupOf;            // name whose lookup fails
+    HRESULT lookupFailure = DISP_E_UNKNOWNNAME;
+    long failGetAt = -1;                  // element whose property get fails
+    bool failLengthGet = false;
+    HRESULT getFailure = DISP_E_EXCEPTION;
+
+    // What the control did.
+    long lookups = 0;
+    long gets = 0;
+    std::wstring lastName;
+    bool callsWellFormed = true;          // IID_NULL, one name, the locales, property get, no args
+    std::vector<std::wstring> names;      // every name looked up, when recordNames is set
+    bool recordNames = false;
+
+    LONG refs = 1;
+
+    FakeArray() {
+        VariantInit(&length);
+        V_VT(&length) = VT_ERROR;
+    }
+    virtual ~FakeArray() { VariantClear(&length); }
+
+    void SetLength(long n) {
+        VariantClear(&length);
+        V_VT(&length) = VT_I4;
+        V_I4(&length) = n;
+    }
+    // Elements taken from a list of 32-bit values; indices beyond it are missing.
+    void SetInts(const std::vector<long>& values) {
+        SetLength(static_cast<long>(values.size()));
+        element = [values](long i, VARIANT* v) {
+            if (i < 0 || i >= static_cast<long>(values.size())) return false;
+            V_VT(v) = VT_I4;
+            V_I4(v) = values[static_cast<size_t>(i)];
+            return true;
+        };
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
+            *ppv = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* namesIn, UINT count, LCID lcid,
+                               DISPID* ids) override {
+        ++lookups;
+        if (!IsEqualIID(riid, IID_NULL) || count != 1 || lcid != LOCALE_USER_DEFAULT)
+            callsWellFormed = false;
+        const wchar_t* name = namesIn[0];
+        lastName = name;
+        if (recordNames) names.push_back(name);
+        ids[0] = DISPID_UNKNOWN;
+        if (!failLookupOf.empty() && failLookupOf == name) return lookupFailure;
+        if (wcscmp(name, L"length") == 0) {
+            if (V_VT(&length) == VT_ERROR) return DISP_E_UNKNOWNNAME;
+            ids[0] = kLengthId;
+            return S_OK;
+        }
+        // Element names are canonical decimal texts: digits only, no leading zero.
+        long index = 0;
+        size_t n = wcslen(name);
+        if (n == 0 || n > 10 || (n > 1 && name[0] == L'0')) return DISP_E_UNKNOWNNAME;
+        for (size_t i = 0; i < n; ++i) {
+            if (name[i] < L'0' || name[i] > L'9') return DISP_E_UNKNOWNNAME;
+            index = index * 10 + (name[i] - L'0');
+        }
+        VARIANT probe;
+        VariantInit(&probe);
+        bool present = element && element(index, &probe);
+        VariantClear(&probe);
+        if (!present) return DISP_E_UNKNOWNNAME;
+        ids[0] = kFirstElementId + index;
+        return S_OK;
+    }
+
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
+        ++gets;
+        if (!IsEqualIID(riid, IID_NULL) || lcid != LOCALE_SYSTEM_DEFAULT ||
+            flags != DISPATCH_PROPERTYGET || !params || params->cArgs != 0 ||
+            params->cNamedArgs != 0 || excep || argErr || !result)
+            callsWellFormed = false;
+        if (id == kLengthId) {
+            if (failLengthGet) return getFailure;
+            return VariantCopy(result, &length);
+        }
+        long index = id - kFirstElementId;
+        if (index == failGetAt) return getFailure;
+        VariantInit(result);
+        return element(index, result) ? S_OK : DISP_E_MEMBERNOTFOUND;
+    }
+};
+
+// A COM object whose references are counted, to see that values the control reads are released.
+class CountedObject : public IDispatch {
+public:
+    LONG refs = 1;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        return DISP_E_MEMBERNOTFOUND;
+    }
+};
+
+}  // namespace memfile_test
+
+namespace {
+
+using memfile_test::CountedObject;
+using memfile_test::FakeArray;
+using Bytes = std::vector<unsigned char>;
+
+// A control object as the class factory makes it, released at the end of the test.
+struct Control {
+    CTarnwickCtrl* c = new CTarnwickCtrl();
+    ~Control() { c->Release(); }
+    CTarnwickCtrl* operator->() const { return c; }
+};
+
+// Elements given as arbitrary values, one setter per element.
+void SetValues(FakeArray& a, const std::vector<std::function<void(VARIANT*)>>& setters) {
+    a.SetLength(static_cast<long>(setters.size()));
+    a.element = [setters](long i, VARIANT* v) {
+        if (i < 0 || i >= static_cast<long>(setters.size())) return false;
+        setters[static_cast<size_t>(i)](v);
+        return true;
+    };
+}
+
+std::function<void(VARIANT*)> I4(long x) { return [x](VARIANT* v) { V_VT(v) = VT_I4; V_I4(v) = x; }; }
+std::function<void(VARIANT*)> I2(short x) { return [x](VARIANT* v) { V_VT(v) = VT_I2; V_I2(v) = x; }; }
+std::function<void(VARIANT*)> R8(double x) { return [x](VARIANT* v) { V_VT(v) = VT_R8; V_R8(v) = x; }; }
+std::function<void(VARIANT*)> Text(const wchar_t* s) {
+    return [s](VARIANT* v) { V_VT(v) = VT_BSTR; V_BSTR(v) = SysAllocString(s); };
+}
+std::function<void(VARIANT*)> Bool(bool b) {
+    return [b](VARIANT* v) { V_VT(v) = VT_BOOL; V_BOOL(v) = b ? VARIANT_TRUE : VARIANT_FALSE; };
+}
+std::function<void(VARIANT*)> Of(VARTYPE vt) { return [vt](VARIANT* v) { V_VT(v) = vt; }; }
+
+Bytes Read(CTarnwickCtrl* c, IDispatch* a, bool* ok = nullptr) {
+    Bytes bytes;
+    bool got = c->GetMemFileBytes(a, bytes);
+    if (ok) *ok = got;
+    return bytes;
+}
+
+// ---- Reading: sizes, bytes, the calls made ----
+
+TEST(MemFileBridge, ReadsSmallArrayWithExactlyTheDocumentedCalls) {
+    Control c;
+    FakeArray a;
+    a.SetInts({65, 66, 67});
+    a.recordNames = true;
+    c->m_strLastError = "earlier";
+
+    EXPECT_EQ(3, c->GetMemFileSize(&a));
+    bool ok = false;
+    Bytes bytes = Read(c.c, &a, &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(Bytes({'A', 'B', 'C'}), bytes);
+    EXPECT_TRUE(a.callsWellFormed);
+    EXPECT_EQ((std::vector<std::wstring>{L"length", L"length", L"0", L"1", L"2"}), a.names);
+    EXPECT_EQ(5, a.gets);
+    EXPECT_EQ(1, a.refs) << "the borrowed object must be neither kept nor released";
+    EXPECT_EQ("earlier", c->m_strLastError) << "a successful read leaves the text alone";
+}
+
+TEST(MemFileBridge, IntegersGiveTheirLow8Bits) {
+    Control c;
+    FakeArray a;
+    SetValues(a, {I4(256), I4(-1), I4(511), I4(0x12345678), I2(-1), I2(300), I2(-256),
+                  [](VARIANT* v) { V_VT(v) = VT_UI1; V_UI1(v) = 200; },
+                  [](VARIANT* v) { V_VT(v) = VT_I1; V_I1(v) = -2; },
+                  [](VARIANT* v) { V_VT(v) = VT_UI4; V_UI4(v) = 0xFFFFFF41u; },
+                  [](VARIANT* v) { V_VT(v) = VT_I8; V_I8(v) = -3LL * 0x100000000LL + 7; }});
+    bool ok = false;
+    Bytes bytes = Read(c.c, &a, &ok);
+    ASSERT_TRUE(ok) << c->m_strLastError;
+    EXPECT_EQ(Bytes({0, 255, 255, 0x78, 255, 44, 0, 200, 254, 0x41, 7}), bytes);
+}
+
+TEST(MemFileBridge, FractionsBooleansAndNumericTextsActLikeValueAnd255) {
+    Control c;
+    FakeArray a;
+    const double big = 1e10 + 7.75;
+    SetValues(a, {R8(65.9), R8(-1.5), R8(256.5), R8(-0.25), R8(big),
+                  [](VARIANT* v) { V_VT(v) = VT_R4; V_R4(v) = 66.5f; },
+                  Bool(true), Bool(false), Text(L"67"), Text(L"-1"), Text(L" 65.7 ")});
+    bool ok = false;
+    Bytes bytes = Read(c.c, &a, &ok);
+    ASSERT_TRUE(ok) << c->m_strLastError;
+    const unsigned char bigByte = static_cast<unsigned char>(10000000007LL & 255);
+    EXPECT_EQ(Bytes({65, 255, 0, 0, bigByte, 66, 1, 0, 67, 255, 65}), bytes);
+}
+
+TEST(MemFileBridge, NonNumericElementsAreRefusedAndReleased) {
+    CountedObject inner;
+    struct Case {
+        const char* what;
+        std::function<void(VARIANT*)> value;
+    } cases[] = {
+        {"undefined", Of(VT_EMPTY)},
+        {"null", Of(VT_NULL)},
+        {"text", Text(L"abc")},
+        {"empty text", Text(L"")},
+        {"NaN", R8(std::numeric_limits<double>::quiet_NaN())},
+        {"infinity", R8(std::numeric_limits<double>::infinity())},
+        {"object", [&inner](VARIANT* v) { V_VT(v) = VT_DISPATCH; V_DISPATCH(v) = &inner; inner.AddRef(); }},
+    };
+    for (const Case& k : cases) {
+        Control c;
+        FakeArray a;
+        SetValues(a, {I4(1), I4(2), k.value, I4(4)});
+        bool ok = true;
+        Bytes bytes = Read(c.c, &a, &ok);
+        EXPECT_FALSE(ok) << k.what;
+        EXPECT_TRUE(bytes.empty()) << k.what;
+        EXPECT_EQ(0u, bytes.capacity()) << k.what << ": the storage is released";
+        EXPECT_EQ("JSArrayGetAt's Invoke 2 err!", c->m_strLastError) << k.what;
+        EXPECT_EQ(L"2", a.lastName) << k.what << ": reading stops at the refused element";
+        std::vector<unsigned char> buffer;
+        EXPECT_EQ(DISP_E_TYPEMISMATCH, c->JSArrayReadBytes(&a, buffer, 4)) << k.what;
+    }
+    EXPECT_EQ(1, inner.refs) << "a refused object value is released";
+}
+
+TEST(MemFileBridge, LengthValues) {
+    struct Case {
+        const char* what;
+        std::function<void(VARIANT*)> value;
+        long expected;
+    } cases[] = {
+        {"16-bit integer", [](VARIANT* v) { V_VT(v) = VT_I2; V_I2(v) = 7; }, 7},
+        {"fraction", R8(3.9), 3},
+        {"negative fraction", R8(-1.5), -1},
+        {"numeric text", Text(L"12"), 12},
+        {"minus one", I4(-1), -1},
+        {"very negative", I4(-70000), -70000},
+    };
+    for (const Case& k : cases) {
+        Control c;
+        FakeArray a;
+        k.value(&a.length);
+        c->m_strLastError = "earlier";
+        EXPECT_EQ(k.expected, c->GetMemFileSize(&a)) << k.what;
+        EXPECT_EQ("earlier", c->m_strLastError) << k.what;
+    }
+    struct Refused {
+        const char* what;
+        std::function<void(VARIANT*)> value;
+    } refused[] = {
+        {"undefined", Of(VT_EMPTY)},
+        {"null", Of(VT_NULL)},
+        {"boolean", Bool(true)},
+        {"text", Text(L"five")},
+        {"beyond 32 bits", R8(3e9)},
+        {"NaN", R8(std::numeric_limits<double>::quiet_NaN())},
+    };
+    for (const Refused& k : refused) {
+        Control c;
+        FakeArray a;
+        k.value(&a.length);
+        EXPECT_EQ(-1, c->GetMemFileSize(&a)) << k.what;
+        EXPECT_EQ("JSArrayGetAttributeValue's Invoke length err!", c->m_strLastError) << k.what;
+        Bytes bytes;
+        EXPECT_FALSE(c->GetMemFileBytes(&a, bytes)) << k.what;
+        EXPECT_EQ(0, a.lookups - 2) << k.what << ": no element is looked up";
+    }
+}
+
+TEST(MemFileBridge, EmptyOrNegativeLengthReadsNothingAndSaysNothing) {
+    for (long n : {0L, -1L, -5L, -2147483647L - 1}) {
+        Control c;
+        FakeArray a;
+        a.SetLength(n);
+        a.element = [](long, VARIANT* v) { V_VT(v) = VT_I4; V_I4(v) = 1; return true; };
+        c->m_strLastError = "earlier";
+        Bytes bytes{9, 9};
+        EXPECT_FALSE(c->GetMemFileBytes(&a, bytes)) << n;
+        EXPECT_TRUE(bytes.empty()) << n;
+        EXPECT_EQ(1, a.lookups) << n << ": only the length is looked up";
+        EXPECT_EQ("earlier", c->m_strLastError) << n;
+        std::vector<unsigned char> buffer{1, 2, 3};
+        EXPECT_EQ(S_OK, c->JSArrayReadBytes(&a, buffer, n)) << n;
+        EXPECT_TRUE(buffer.empty()) << n << ": the buffer starts over";
+    }
+}
+
+TEST(MemFileBridge, ReadStartsAtTheBeginningOfTheBuffer) {
+    Control c;
+    FakeArray a;
+    a.SetInts({1, 2, 3});
+    std::vector<unsigned char> buffer(5000, 0xEE);
+    EXPECT_EQ(S_OK, c->JSArrayReadBytes(&a, buffer, 3));
+    EXPECT_EQ(Bytes({1, 2, 3}), buffer);
+}
+
+// ---- Failures: messages, status codes, what is left ----
+
+TEST(MemFileBridge, LengthLookupAndGetFailures) {
+    {
+        Control c;
+        FakeArray a;  // no "length" member
+        a.element = [](long, VARIANT* v) { V_VT(v) = VT_I4; V_I4(v) = 1; return true; };
+        EXPECT_EQ(-1, c->GetMemFileSize(&a));
+        EXPECT_EQ("JSArrayGetAttributeValue's GetIDsOfNames length err!", c->m_strLastError);
+        Bytes bytes;
+        EXPECT_FALSE(c->GetMemFileBytes(&a, bytes));
+    }
+    {
+        Control c;
+        FakeArray a;
+        a.SetLength(3);
+        a.failLookupOf = L"length";
+        a.lookupFailure = static_cast<HRESULT>(0x80041234);
+        VARIANT v;
+        VariantInit(&v);
+        EXPECT_EQ(static_cast<HRESULT>(0x80041234), c->JSArrayGetAttributeValue(&a, L"length", &v))
+            << "the object's status is passed through";
+        EXPECT_EQ(0, a.gets);
+    }
+    {
+        Control c;
+        FakeArray a;
+        a.SetLength(3);
+        a.failLengthGet = true;
+        EXPECT_EQ(-1, c->GetMemFileSize(&a));
+        EXPECT_EQ("JSArrayGetAttributeValue's Invoke length err!", c->m_strLastError);
+    }
+    {
+        // The property name in the message is the one asked for, in the ANSI code page.
+        Control c;
+        FakeArray a;
+        VARIANT v;
+        VariantInit(&v);
+        EXPECT_EQ(DISP_E_UNKNOWNNAME, c->JSArrayGetAttributeValue(&a, L"size", &v));
+        EXPECT_EQ("JSArrayGetAttributeValue's GetIDsOfNames size err!", c->m_strLastError);
+    }
+}
+
+TEST(MemFileBridge, MissingElementEndsTheRead) {
+    Control c;
+    FakeArray a;
+    a.SetLength(5);
+    a.element = [](long i, VARIANT* v) {
+        if (i == 3 || i > 4) return false;
+        V_VT(v) = VT_I4;
+        V_I4(v) = 10 + i;
+        return true;
+    };
+    bool ok = true;
+    Bytes bytes = Read(c.c, &a, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_EQ("JSArrayGetAt's GetIDsOfNames 3 err!", c->m_strLastError);
+    EXPECT_EQ(L"3", a.lastName) << "element 4 is never asked for";
+
+    std::vector<unsigned char> buffer;
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, c->JSArrayReadBytes(&a, buffer, 5));
+    EXPECT_EQ(Bytes({10, 11, 12}), buffer) << "bytes before the failure stay in the buffer";
+}
+
+TEST(MemFileBridge, ElementGetFailureNamesTheFirstFailingIndex) {
+    Control c;
+    FakeArray a;
+    std::vector<long> values(3000);
+    for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<long>(i);
+    a.SetInts(values);
+    a.failGetAt = 1500;
+    a.getFailure = static_cast<HRESULT>(0x8004DEAD);
+    bool ok = true;
+    Bytes bytes = Read(c.c, &a, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(0u, bytes.capacity());
+    EXPECT_EQ("JSArrayGetAt's Invoke 1500 err!", c->m_strLastError);
+    EXPECT_EQ(1 + 1501, a.lookups);
+
+    std::vector<unsigned char> buffer;
+    EXPECT_EQ(static_cast<HRESULT>(0x8004DEAD), c->JSArrayReadBytes(&a, buffer, 3000));
+    EXPECT_EQ(1500u, buffer.size());
+}
+
+TEST(MemFileBridge, GetAtLeavesTheSlotAloneOnFailureAndFillsItOnSuccess) {
+    Control c;
+    FakeArray a;
+    a.SetInts({5, 6});
+    VARIANT slot;
+    V_VT(&slot) = VT_I4;
+    V_I4(&slot) = 0x5A5A5A5A;
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, c->JSArrayGetAt(&a, 2, &slot));
+    EXPECT_EQ(VT_I4, V_VT(&slot));
+    EXPECT_EQ(0x5A5A5A5A, V_I4(&slot));
+    EXPECT_EQ("JSArrayGetAt's GetIDsOfNames 2 err!", c->m_strLastError);
+
+    a.failGetAt = 1;
+    EXPECT_EQ(DISP_E_EXCEPTION, c->JSArrayGetAt(&a, 1, &slot));
+    EXPECT_EQ(0x5A5A5A5A, V_I4(&slot));
+    EXPECT_EQ("JSArrayGetAt's Invoke 1 err!", c->m_strLastError);
+
+    VariantInit(&slot);
+    EXPECT_EQ(S_OK, c->JSArrayGetAt(&a, 0, &slot));
+    EXPECT_EQ(VT_I4, V_VT(&slot));
+    EXPECT_EQ(5, V_I4(&slot));
+
+    // A negative index is looked up under its signed decimal name, which an array lacks.
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, c->JSArrayGetAt(&a, -12, &slot));
+    EXPECT_EQ(L"-12", a.lastName);
+    EXPECT_EQ("JSArrayGetAt's GetIDsOfNames -12 err!", c->m_strLastError);
+}
+
+TEST(MemFileBridge, NullObjectIsRefusedWithAMessage) {
+    Control c;
+    EXPECT_EQ(-1, c->GetMemFileSize(nullptr));
+    EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", c->m_strLastError);
+    Bytes bytes;
+    c->m_strLastError.clear();
+    EXPECT_FALSE(c->GetMemFileBytes(nullptr, bytes));
+    EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", c->m_strLastError);
+    VARIANT v;
+    VariantInit(&v);
+    EXPECT_EQ(E_POINTER, c->JSArrayGetAt(nullptr, 0, &v));
+    EXPECT_EQ("JSArrayGetAt's object is null err!", c->m_strLastError);
+    std::vector<unsigned char> buffer;
+    EXPECT_EQ(E_POINTER, c->JSArrayReadBytes(nullptr, buffer, 3));
+
+    // Through the script interface: null reaches the method as a null object.
+    VARIANT arg;
+    VariantInit(&arg);
+    V_VT(&arg) = VT_NULL;
+    DISPPARAMS params = {&arg, nullptr, 1, 0};
+    VARIANT result;
+    VariantInit(&result);
+    c->m_strLastError.clear();
+    EXPECT_EQ(S_OK, c->Invoke(10, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
+                              &result, nullptr, nullptr));
+    EXPECT_EQ(VT_I4, V_VT(&result));
+    EXPECT_EQ(-1, V_I4(&result));
+    EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", c->m_strLastError);
+}
+
+// ---- Growth of the buffer ----
+
+TEST(MemFileBridge, ExactBytesAcrossGrowthSteps) {
+    for (long n : {1L, 1023L, 1024L, 1025L, 3000L, 65536L, 65537L, 200000L}) {
+        Control c;
+        FakeArray a;
+        a.SetLength(n);
+        // Values beyond a byte, so that only the low 8 bits can give the expected pattern.
+        a.element = [n](long i, VARIANT* v) {
+            if (i < 0 || i >= n) return false;
+            V_VT(v) = VT_I4;
+            V_I4(v) = i * 7 + 3 + 1024;
+            return true;
+        };
+        bool ok = false;
+        Bytes bytes = Read(c.c, &a, &ok);
+        ASSERT_TRUE(ok) << n << ": " << c->m_strLastError;
+        ASSERT_EQ(static_cast<size_t>(n), bytes.size());
+        size_t wrong = 0;
+        for (long i = 0; i < n; ++i)
+            if (bytes[static_cast<size_t>(i)] != static_cast<unsigned char>((i * 7 + 3) & 0xFF)) ++wrong;
+        EXPECT_EQ(0u, wrong) << n;
+        EXPECT_EQ(n + 1, a.lookups) << n << ": one lookup per element besides the length";
+        EXPECT_EQ(L"" + std::to_wstring(n - 1), a.lastName) << n;
+        // The storage grows in whole kilobytes and never far beyond what was announced.
+        EXPECT_EQ(0u, bytes.capacity() % 1024) << n;
+        EXPECT_LE(bytes.capacity(), (static_cast<size_t>(n) + 1023) / 1024 * 1024) << n;
+    }
+}
+
+}  // namespace

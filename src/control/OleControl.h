@@ -197,7 +197,6 @@ struct CTarnwickCtrl::OleState : public IOleObject,
     RECT m_clip = {};
 
     // Persistent state.
-    DWORD m_loadedVersion = tarnwick::kPersistVersion;
     bool m_dirty = false;
     tarnwick::ComPtr<IStorage> m_storage;
 

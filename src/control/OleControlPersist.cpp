@@ -31,7 +31,6 @@ HRESULT ReadVersion(IStream* stream, DWORD* version) {
 }  // namespace
 
 HRESULT CTarnwickCtrl::OleState::LoadVersion(DWORD version) {
-    m_loadedVersion = version;
     m_dirty = version != kPersistVersion;
     NotifyViewChange();
     return S_OK;
@@ -49,7 +48,6 @@ STDMETHODIMP CTarnwickCtrl::OleState::IsDirty() { return m_dirty ? S_OK : S_FALS
 
 STDMETHODIMP CTarnwickCtrl::OleState::InitNew() {
     m_extent = {tarnwick::kDefaultExtentX, tarnwick::kDefaultExtentY};
-    m_loadedVersion = kPersistVersion;
     m_dirty = false;
     return S_OK;
 }

@@ -54,7 +54,7 @@ private:
     DWORD m_nextCookie = 1;
 };
 
-struct CTarnwickCtrl::OleState : public IOleObject,
+struct CTarnwickCtrl::OleState final : public IOleObject,
                                  public IOleControl,
                                  public IOleInPlaceObjectWindowless,
                                  public IOleInPlaceActiveObject,

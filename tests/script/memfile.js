@@ -154,6 +154,11 @@ var wide = c.CreateZipFromMemFile(fortyOne, "\u8868\u683c.bin");
 ok(isArchivePath(wide), "a Chinese name is a plain name too: " + esc(wide));
 ok(!fso.FileExists(TEMP + "\u8868\u683c.bin"), "its source file is gone");
 eq(c.DeleteFileFromCreateZip(wide), 0, "and its archive deleted");
+// In code page 936 the second byte of this character is the byte of "\": it is no separator.
+var trail = c.CreateZipFromMemFile(fortyOne, "\u8aa0.bin");
+ok(isArchivePath(trail), "a name whose second byte looks like a backslash: " + esc(trail));
+ok(!fso.FileExists(TEMP + "\u8aa0.bin"), "its source file is gone");
+eq(c.DeleteFileFromCreateZip(trail), 0, "and its archive deleted");
 
 // 40 bytes are too few: the user sees the box, then the call returns nothing.
 watchBox();

@@ -529,4 +529,103 @@ TEST(MemFileBridge, ExactBytesAcrossGrowthSteps) {
     }
 }
 
+// ---- Running out of memory while a memory file is collected ----
+
+// Takes the process's address space away, all but one hole of the given size, so that the
+// buffer's growth fails after a few megabytes instead of after two gigabytes.
+class AddressSpaceHog {
+public:
+    explicit AddressSpaceHog(size_t hole) {
+        void* kept = VirtualAlloc(nullptr, hole, MEM_RESERVE, PAGE_NOACCESS);
+        for (size_t size = size_t(256) << 20; size >= 64 * 1024; size /= 2) {
+            while (void* p = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS))
+                regions_.push_back(p);
+        }
+        if (kept) VirtualFree(kept, 0, MEM_RELEASE);
+        holeFound_ = kept != nullptr;
+    }
+    ~AddressSpaceHog() {
+        for (void* p : regions_) VirtualFree(p, 0, MEM_RELEASE);
+    }
+    bool holeFound() const { return holeFound_; }
+    // True when a block of this size still fits somewhere.
+    static bool Fits(size_t size) {
+        void* p = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+        if (!p) return false;
+        VirtualFree(p, 0, MEM_RELEASE);
+        return true;
+    }
+private:
+    std::vector<void*> regions_;
+    bool holeFound_ = false;
+};
+
+TEST(MemFileMethods, OutOfMemoryWhileCollectingEndsTheCallWithEOutOfMemory) {
+    constexpr size_t kHole = 8u << 20;
+    struct Case {
+        DISPID id;
+        const wchar_t* text;
+    } cases[] = {{13, L"memfile_oom.bin"}, {8, L"bin"}};
+    for (const Case& k : cases) {
+        Control c;
+        FakeArray a;
+        a.SetLength(0x7FFFFFFF);  // all elements present: only memory can stop the read
+        a.element = [](long i, VARIANT* v) {
+            V_VT(v) = VT_I4;
+            V_I4(v) = i;
+            return true;
+        };
+        c->m_strLastError = "earlier";
+        VARIANT args[2];
+        VariantInit(&args[0]);
+        VariantInit(&args[1]);
+        V_VT(&args[0]) = VT_BSTR;  // arguments arrive last first
+        V_BSTR(&args[0]) = SysAllocString(k.text);
+        V_VT(&args[1]) = VT_DISPATCH;
+        V_DISPATCH(&args[1]) = &a;
+        DISPPARAMS params = {args, nullptr, 2, 0};
+        VARIANT result;
+        VariantInit(&result);
+
+        HRESULT hr = S_OK;
+        bool holeFound = false, holeFreeAgain = false;
+        long elementsServed = 0;
+        {
+            AddressSpaceHog hog(kHole);
+            holeFound = hog.holeFound();
+            hr = c->Invoke(k.id, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
+                           &result, nullptr, nullptr);
+            elementsServed = a.gets;
+            // Whatever the read had collected is released: the hole is whole again.
+            holeFreeAgain = AddressSpaceHog::Fits(kHole - (1u << 20));
+        }
+        ASSERT_TRUE(holeFound);
+        EXPECT_EQ(E_OUTOFMEMORY, hr) << k.id;
+        EXPECT_EQ(VT_EMPTY, V_VT(&result)) << k.id << ": no result";
+        EXPECT_TRUE(holeFreeAgain) << k.id << ": the collected bytes were not released";
+        EXPECT_GT(elementsServed, 1000) << k.id << ": the read ran until memory gave out";
+        EXPECT_LT(elementsServed, 0x01000000) << k.id;
+        EXPECT_EQ(1, a.refs) << k.id;
+        EXPECT_EQ("earlier", c->m_strLastError) << k.id;
+        EXPECT_TRUE(c->m_saCreatedFiles.empty()) << k.id;
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+                  GetFileAttributesA((std::string(temp) + "memfile_oom.bin").c_str()));
+        SysFreeString(V_BSTR(&args[0]));
+
+        // The same object works normally afterwards.
+        FakeArray small;
+        small.SetInts({0x50, 0x4B, 0x01});
+        V_BSTR(&args[0]) = SysAllocString(L"bin");
+        V_DISPATCH(&args[1]) = &small;
+        EXPECT_EQ(S_OK, c->Invoke(8, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                                  &params, &result, nullptr, nullptr));
+        ASSERT_EQ(VT_BSTR, V_VT(&result));
+        EXPECT_STREQ(L"504B01", V_BSTR(&result));
+        VariantClear(&result);
+        SysFreeString(V_BSTR(&args[0]));
+    }
+}
+
 }  // namespace

@@ -9,7 +9,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev libksba-mingw-w64-dev
   cmake make python3 xvfb xauth x11-utils gcab cabextract zip unzip openssl
-  googletest libgtest-dev libssl-dev libgcrypt20-dev libksba-dev zlib1g-dev clang locales time
+  googletest libgtest-dev libssl-dev libgcrypt20-dev libksba-dev zlib1g-dev clang libclang-rt-14-dev locales time
 )
 
 missing=()

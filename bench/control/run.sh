@@ -26,7 +26,8 @@ PY
 truncate -s 1G "$work/big.bin"
 
 wine regsvr32 /s "$(winepath -w "$dist/tarnwick.OCX")"
-wineserver -p; wine cmd /c exit >/dev/null 2>&1
+wineserver -p 2>/dev/null || true
+wine cmd /c exit >/dev/null 2>&1 || true
 winwork="$(winepath -w "$work")"
 # Warm the page cache so both sides read from memory.
 cat "$work"/*.bin "$work"/text.txt > /dev/null
@@ -46,7 +47,22 @@ while read -r name bytes ms status; do
   printf '%-34s %10s %10s  %s\n' "$name" "$(mbps "$bytes" "$ms")" "$( [ -n "$ref" ] && mbps "$bytes" "$ref" || echo '       -')" "$label $status"
 done <<< "$out"
 
-peak() { /usr/bin/time -f '%M' wine cscript //nologo "$(winepath -w "$root/bench/control/methods.js")" "$winwork" "$1" 2>&1 >/dev/null | tail -n 1; }
+# Peak resident memory (VmHWM) of the Windows process that runs the script, polled from /proc:
+# the wine launcher itself is not the process that does the work.
+peak() {
+  local before; before="$(pgrep -f 'cscript.exe' | sort || true)"
+  wine cscript //nologo "$(winepath -w "$root/bench/control/methods.js")" "$winwork" "$1" >/dev/null 2>&1 &
+  local launcher=$! pid="" hwm=0 v
+  while kill -0 "$launcher" 2>/dev/null; do
+    [ -n "$pid" ] || pid="$(comm -13 <(echo "$before") <(pgrep -f 'cscript.exe' | sort) | tail -n 1)"
+    if [ -n "$pid" ]; then
+      v="$(awk '/VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)"
+      [ -n "$v" ] && [ "$v" -gt "$hwm" ] && hwm="$v"
+    fi
+    sleep 0.05
+  done
+  echo "$hwm"
+}
 cp "$work/big.bin" "$work/data.bin"
 idle=$(peak idle); hashing=$(peak sha256)
 echo "peak resident memory, KiB: idle script $idle, hashing a 1 GiB file $hashing (difference $((hashing - idle)))"

@@ -18,50 +18,53 @@ constexpr long kMinimumArchivableSize = 40;  // files of this size or less are n
 
 }  // namespace
 
+namespace {
+
+// Loads the zip library from the control's own directory and looks up one export. On failure
+// the error text is set and null returned; the library is released with the owner.
+FARPROC LoadZipExport(const char* exportName, const char* missingText,
+                      tarnwick::UniqueModule& library, std::string& errorText) {
+    CTarnwickApp& app = TarnwickApp();
+    std::string libraryPath = app.GetModuleDirectory() + "ziptool.dll";
+    library.reset(LoadLibraryA(libraryPath.c_str()));
+    if (!library) {
+        errorText = app.GetSystemErrorText();
+        return nullptr;
+    }
+    FARPROC entry = GetProcAddress(library.get(), exportName);
+    if (!entry) {
+        library.reset();
+        errorText = missingText;
+    }
+    return entry;
+}
+
+}  // namespace
+
 int CTarnwickCtrl::ZipFile(const std::string& source, const std::string& archiveName,
                            const std::string& archiveDirectory) {
-    CTarnwickApp& app = TarnwickApp();
-    if (app.QueryFileSize(source, m_strLastError) <= kMinimumArchivableSize) return -1;
-
-    std::string libraryPath = app.GetModuleDirectory() + "ziptool.dll";
-    tarnwick::UniqueModule library(LoadLibraryA(libraryPath.c_str()));
-    if (!library) {
-        m_strLastError = app.GetSystemErrorText();
-        return -1;
-    }
-    auto zip = reinterpret_cast<FileToZipFileProc>(GetProcAddress(library.get(), "FileToZipFile"));
-    if (!zip) {
-        library.reset();
-        m_strLastError = msg::kZipExportMissing;
-        return -1;
-    }
+    if (TarnwickApp().QueryFileSize(source, m_strLastError) <= kMinimumArchivableSize) return -1;
+    tarnwick::UniqueModule library;
+    auto zip = reinterpret_cast<FileToZipFileProc>(
+        LoadZipExport("FileToZipFile", msg::kZipExportMissing, library, m_strLastError));
+    if (!zip) return -1;
     std::vector<char> src = Writable(source), name = Writable(archiveName),
                       dir = Writable(archiveDirectory);
-    int result = zip(src.data(), name.data(), dir.data());
-    return result;
+    return zip(src.data(), name.data(), dir.data());
 }
 
 int CTarnwickCtrl::UnzipFile(const std::string& archive, const std::string& directory,
                              unsigned int* count) {
     CTarnwickApp& app = TarnwickApp();
     if (app.QueryFileSize(archive, m_strLastError) <= kMinimumArchivableSize) return -1;
-
-    std::string libraryPath = app.GetModuleDirectory() + "ziptool.dll";
-    tarnwick::UniqueModule library(LoadLibraryA(libraryPath.c_str()));
-    if (!library) {
-        m_strLastError = app.GetSystemErrorText();
-        return -1;
-    }
+    tarnwick::UniqueModule library;
     auto unzip = reinterpret_cast<ExtractFileToPathProc>(
-        GetProcAddress(library.get(), "ExtractFileToPath"));
-    if (!unzip) {
-        library.reset();
-        m_strLastError = msg::kUnzipExportMissing;
-        return -1;
-    }
+        LoadZipExport("ExtractFileToPath", msg::kUnzipExportMissing, library, m_strLastError));
+    if (!unzip) return -1;
     std::vector<char> dir = Writable(directory);
     int result = unzip(archive.c_str(), dir.data(), count);
     library.reset();
+    // The reason is read after the library is released, as the system then reports it.
     if (result == -1)
         m_strLastError = tarnwick::Format(msg::kUnzipFailed, app.GetSystemErrorText().c_str());
     return result;

@@ -37,6 +37,9 @@ public:
     int SM3DataToHex(const unsigned char* data, DWORD count, long nWithZValue,
                      const std::string& cert, std::string& result, std::string& errorText);
 
+    template <typename Request>
+    int RunSM3(Request request, std::string& result, std::string& errorText);
+
     int m_nNameCounter = 0;
 
     // The system's temporary-path query; a seam so tests can make it fail.

@@ -76,44 +76,43 @@ void CTarnwickApp::UnloadCryptoEngine(bool processExiting) {
     m_pfnEngine = nullptr;
 }
 
-namespace {
-// Renders the engine's output, if any, and releases it.
-int TakeOutput(CTarnwickApp& app, FreeMemoryFn freeMemory, int status, unsigned char* out,
-               int outLength, std::string& result) {
-    if (!out) return status;
-    result.clear();
-    for (int i = 0; i < outLength; ++i) result += CTarnwickApp::ByteToHex(out[i]);
-    freeMemory(out);
-    return status;
-}
-}  // namespace
-
-int CTarnwickApp::SM3FileToHex(const std::string& path, long nWithZValue, const std::string& cert,
-                               std::string& result, std::string& errorText) {
+// Runs one SM3 request on the loaded engine: outputs cleared first, the engine's output (if
+// any) rendered as hex into result and released; the engine's status is returned as it is.
+template <typename Request>
+int CTarnwickApp::RunSM3(Request request, std::string& result, std::string& errorText) {
     if (!IsCryptoEngineLoaded()) {
         errorText = msg::kEngineNotInstalled;
         return -1;
     }
     unsigned char* out = nullptr;
     int outLength = 0;
-    int status = reinterpret_cast<SM3HashFileFn>(m_pfnEngine->entries[kSM3HashFile])(
-        path.c_str(), nWithZValue ? 1 : 0, cert.empty() ? nullptr : cert.c_str(), &out, &outLength);
-    return TakeOutput(*this, reinterpret_cast<FreeMemoryFn>(m_pfnEngine->entries[kFreeMemory]),
-                      status, out, outLength, result);
+    int status = request(m_pfnEngine->entries, &out, &outLength);
+    if (!out) return status;
+    result.clear();
+    for (int i = 0; i < outLength; ++i) result += ByteToHex(out[i]);
+    reinterpret_cast<FreeMemoryFn>(m_pfnEngine->entries[kFreeMemory])(out);
+    return status;
+}
+
+int CTarnwickApp::SM3FileToHex(const std::string& path, long nWithZValue, const std::string& cert,
+                               std::string& result, std::string& errorText) {
+    return RunSM3(
+        [&](FARPROC* entries, unsigned char** out, int* outLength) {
+            return reinterpret_cast<SM3HashFileFn>(entries[kSM3HashFile])(
+                path.c_str(), nWithZValue ? 1 : 0, cert.empty() ? nullptr : cert.c_str(), out,
+                outLength);
+        },
+        result, errorText);
 }
 
 int CTarnwickApp::SM3DataToHex(const unsigned char* data, DWORD count, long nWithZValue,
                                const std::string& cert, std::string& result,
                                std::string& errorText) {
-    if (!IsCryptoEngineLoaded()) {
-        errorText = msg::kEngineNotInstalled;
-        return -1;
-    }
-    unsigned char* out = nullptr;
-    int outLength = 0;
-    int status = reinterpret_cast<SM3HashDataFn>(m_pfnEngine->entries[kSM3HashData])(
-        data, static_cast<int>(count), nWithZValue ? 1 : 0, cert.empty() ? nullptr : cert.c_str(),
-        &out, &outLength);
-    return TakeOutput(*this, reinterpret_cast<FreeMemoryFn>(m_pfnEngine->entries[kFreeMemory]),
-                      status, out, outLength, result);
+    return RunSM3(
+        [&](FARPROC* entries, unsigned char** out, int* outLength) {
+            return reinterpret_cast<SM3HashDataFn>(entries[kSM3HashData])(
+                data, static_cast<int>(count), nWithZValue ? 1 : 0,
+                cert.empty() ? nullptr : cert.c_str(), out, outLength);
+        },
+        result, errorText);
 }

@@ -32,15 +32,10 @@ private:
     T value_ = Invalid;
 };
 
-struct HandleCloser { void operator()(HANDLE h) const { CloseHandle(h); } };
-struct FindCloser { void operator()(HANDLE h) const { FindClose(h); } };
 struct ModuleFreer { void operator()(HMODULE h) const { FreeLibrary(h); } };
 struct KeyCloser { void operator()(HKEY h) const { RegCloseKey(h); } };
 struct LocalFreer { void operator()(HLOCAL h) const { LocalFree(h); } };
 struct BstrFreer { void operator()(BSTR b) const { SysFreeString(b); } };
-
-// Invalid values are spelled as constants usable as template arguments.
-inline HANDLE InvalidHandle() { return INVALID_HANDLE_VALUE; }
 
 class UniqueFile {  // CreateFile / FindFirstFile style handle: INVALID_HANDLE_VALUE is empty
 public:

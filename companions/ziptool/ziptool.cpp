@@ -101,7 +101,20 @@ bool writeFully(HANDLE file, const std::uint8_t* data, std::size_t length) {
     return false;
 }
 
-class SourceFile : public zipcore::RewindableSource {
+// Keeps the system's error code of the last call that failed, for the export to report.
+class ErrorKeeper {
+public:
+    DWORD error() const { return error_; }
+
+protected:
+    bool remember(BOOL ok) {
+        if (!ok) error_ = GetLastError();
+        return ok != FALSE;
+    }
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+class SourceFile : public zipcore::RewindableSource, public ErrorKeeper {
 public:
     bool open(const std::wstring& path) {
         file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -128,19 +141,12 @@ public:
         LARGE_INTEGER start{};
         return remember(SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN));
     }
-    DWORD error() const { return error_; }
-
 private:
-    bool remember(BOOL ok) {
-        if (!ok) error_ = GetLastError();
-        return ok != FALSE;
-    }
     FileHandle file_;
-    DWORD error_ = ERROR_SUCCESS;
 };
 
 // A file this call creates; deleted again unless kept.
-class NewArchiveFile : public zipcore::ArchiveSink {
+class NewArchiveFile : public zipcore::ArchiveSink, public ErrorKeeper {
 public:
     ~NewArchiveFile() override {
         if (!file_.valid() || kept_) return;
@@ -163,22 +169,15 @@ public:
         kept_ = remember(FlushFileBuffers(file_.get()));
         return kept_;
     }
-    DWORD error() const { return error_; }
-
 private:
     bool moveTo(std::uint64_t offset) {
         LARGE_INTEGER position{};
         position.QuadPart = static_cast<LONGLONG>(offset);
         return remember(SetFilePointerEx(file_.get(), position, nullptr, FILE_BEGIN));
     }
-    bool remember(BOOL ok) {
-        if (!ok) error_ = GetLastError();
-        return ok != FALSE;
-    }
     std::wstring path_;
     FileHandle file_;
     bool kept_ = false;
-    DWORD error_ = ERROR_SUCCESS;
 };
 
 DWORD errorFor(zipcore::Status status) {
@@ -219,7 +218,7 @@ DWORD packFile(const char* sourcePath, const char* zipName, const char* zipDir) 
 
 // ---- extracting -------------------------------------------------------------------------------
 
-class ArchiveFile : public zipcore::RandomAccessSource {
+class ArchiveFile : public zipcore::RandomAccessSource, public ErrorKeeper {
 public:
     bool open(const std::wstring& path) {
         // No sharing for writes: the archive must not change between checking and extracting.
@@ -241,16 +240,9 @@ public:
         error_ = ERROR_HANDLE_EOF;
         return false;
     }
-    DWORD error() const { return error_; }
-
 private:
-    bool remember(BOOL ok) {
-        if (!ok) error_ = GetLastError();
-        return ok != FALSE;
-    }
     FileHandle file_;
     std::uint64_t size_ = 0;
-    DWORD error_ = ERROR_SUCCESS;
 };
 
 class ExtractedFile : public zipcore::OutputFile {
@@ -306,7 +298,7 @@ bool isPlainDirectory(const std::wstring& path) {
            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-class DirectoryTarget : public zipcore::ExtractionTarget {
+class DirectoryTarget : public zipcore::ExtractionTarget, public ErrorKeeper {
 public:
     explicit DirectoryTarget(std::wstring root) : root_(std::move(root)) {}
 
@@ -337,20 +329,13 @@ public:
         if (!remember(handle != INVALID_HANDLE_VALUE)) return nullptr;
         return std::make_unique<ExtractedFile>(path, handle, error_);
     }
-    DWORD error() const { return error_; }
-
 private:
     std::wstring pathOf(const zipcore::PathParts& parts) const {
         std::wstring path = root_;
         for (const std::u16string& part : parts) path += L"\\" + std::wstring(part.begin(), part.end());
         return path;
     }
-    bool remember(BOOL ok) {
-        if (!ok) error_ = GetLastError();
-        return ok != FALSE;
-    }
     std::wstring root_;
-    DWORD error_ = ERROR_SUCCESS;
 };
 
 DWORD extractToNewDirectory(const char* zipPath, const char* destDir, unsigned int& count) {

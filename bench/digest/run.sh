@@ -9,8 +9,8 @@ mib="${1:-256}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-g++ -std=c++17 -O2 -I"$root/src/digest" -I"$root/companions/ovalon" \
-    "$root/bench/digest/bench_digest.cpp" "$root/src/digest/sha256_core.cpp" \
+g++ -std=c++17 -O2 -I"$root/src/core" -I"$root/companions/ovalon" \
+    "$root/bench/digest/bench_digest.cpp" "$root/src/core/sha256.cpp" \
     "$root/companions/ovalon/sm3z_core.cpp" -lksba -lgcrypt -lgpg-error -o "$work/bench_digest"
 
 file="$work/data.bin"

@@ -1,7 +1,8 @@
 // Windows side of ziptool.dll: the two exports, file handles, wide paths and name conversions
 // around the platform-neutral core in zipcore.h.
 #include "ziptool.h"
-#include "zipcore.h"
+#include "zip/zipcore.h"
+#include "framework/Owners.h"
 
 #include <windows.h>
 
@@ -9,41 +10,6 @@
 #include <string>
 
 namespace {
-
-// ---- owners -----------------------------------------------------------------------------------
-
-class FileHandle {
-public:
-    FileHandle() = default;
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle() { reset(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
-        if (valid()) CloseHandle(handle_);
-        handle_ = handle;
-    }
-
-private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // ---- strings ----------------------------------------------------------------------------------
 
@@ -119,7 +85,7 @@ public:
     bool open(const std::wstring& path) {
         file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        return remember(file_.valid());
+        return remember(bool(file_));
     }
     bool describe(zipcore::NewEntry& entry) {
         LARGE_INTEGER size{};
@@ -142,21 +108,21 @@ public:
         return remember(SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN));
     }
 private:
-    FileHandle file_;
+    tarnwick::UniqueFile file_;
 };
 
 // A file this call creates; deleted again unless kept.
 class NewArchiveFile : public zipcore::ArchiveSink, public ErrorKeeper {
 public:
     ~NewArchiveFile() override {
-        if (!file_.valid() || kept_) return;
+        if (!bool(file_) || kept_) return;
         file_.reset();
         DeleteFileW(path_.c_str());
     }
     bool create(const std::wstring& path) {
         path_ = path;
         file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        return remember(file_.valid());
+        return remember(bool(file_));
     }
     bool append(const std::uint8_t* data, std::size_t length) override { return remember(writeFully(file_.get(), data, length)); }
     bool overwriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t length) override {
@@ -176,7 +142,7 @@ private:
         return remember(SetFilePointerEx(file_.get(), position, nullptr, FILE_BEGIN));
     }
     std::wstring path_;
-    FileHandle file_;
+    tarnwick::UniqueFile file_;
     bool kept_ = false;
 };
 
@@ -225,7 +191,7 @@ public:
         file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
         LARGE_INTEGER size{};
-        if (!remember(file_.valid() && GetFileSizeEx(file_.get(), &size))) return false;
+        if (!remember(bool(file_) && GetFileSizeEx(file_.get(), &size))) return false;
         size_ = static_cast<std::uint64_t>(size.QuadPart);
         return true;
     }
@@ -241,7 +207,7 @@ public:
         return false;
     }
 private:
-    FileHandle file_;
+    tarnwick::UniqueFile file_;
     std::uint64_t size_ = 0;
 };
 
@@ -267,14 +233,14 @@ private:
         return ok != FALSE;
     }
     std::wstring path_;
-    FileHandle file_;
+    tarnwick::UniqueFile file_;
     DWORD& error_;
 };
 
 void removeTree(const std::wstring& directory) {
     WIN32_FIND_DATAW found{};
-    FindHandle search(FindFirstFileW((directory + L"\\*").c_str(), &found));
-    if (search.valid()) {
+    tarnwick::UniqueFind search(FindFirstFileW((directory + L"\\*").c_str(), &found));
+    if (bool(search)) {
         do {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") continue;

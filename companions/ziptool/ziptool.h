@@ -28,14 +28,6 @@
 #define ZIPTOOL_SUCCEEDED 0
 #define ZIPTOOL_FAILED (-1)
 
-#ifdef __cplusplus
-namespace ziptool {
-// Bounds of one extraction.
-inline constexpr unsigned long kMaxEntries = 65536;                     // entries in one archive
-inline constexpr unsigned long long kMaxInflatedBytes = 1ull << 30;    // bytes inflated, all entries
-}  // namespace ziptool
-#endif
-
 #ifdef _WIN32
 #ifdef __cplusplus
 extern "C" {

@@ -1,4 +1,5 @@
 #include "DispatchTable.h"
+#include "ComShared.h"
 #include "Guids.h"
 #include "TarnwickCtrl.h"
 #include "framework/ModuleState.h"
@@ -167,15 +168,8 @@ STDMETHODIMP CTarnwickCtrl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info)
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
     tarnwick::ComPtr<ITypeLib> library;
-    HRESULT hr = LoadRegTypeLib(LIBID_TARNWICKLib, 1, 0, lcid, library.put());
-    if (FAILED(hr)) {
-        // Not registered (yet): the library is embedded in the module itself.
-        char path[MAX_PATH] = {};
-        GetModuleFileNameA(tarnwick::ModuleInstance(), path, MAX_PATH - 1);
-        std::wstring wide = tarnwick::AnsiToWide(path);
-        hr = LoadTypeLibEx(wide.c_str(), REGKIND_NONE, library.put());
-        if (FAILED(hr)) return hr;
-    }
+    HRESULT hr = tarnwick::LoadControlTypeLib(library.put());
+    if (FAILED(hr)) return hr;
     return library->GetTypeInfoOfGuid(DIID__DTarnwick, info);
 }
 

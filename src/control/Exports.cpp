@@ -1,7 +1,9 @@
 // The module's entry point and its four exports.
 #include "ClassFactory.h"
+#include "ComShared.h"
 #include "Registration.h"
-#include "TarnwickApp.h"
+#include "digest/CryptoEngine.h"
+#include "fileservices/TempArea.h"
 #include "framework/ModuleState.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -9,11 +11,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     case DLL_PROCESS_ATTACH:
         tarnwick::SetModuleInstance(instance);
         DisableThreadLibraryCalls(instance);
-        return TarnwickApp().InitInstance();
+        tarnwick::files::ResetUniqueNames();
+        return TRUE;
     case DLL_PROCESS_DETACH:
         // reserved is non-null when the whole process is ending: other modules may already be
         // gone, so the end of the module then touches nothing outside itself.
-        TarnwickApp().ExitInstance(reserved != nullptr);
+        tarnwick::engine::Unload(reserved != nullptr);
+        if (!reserved) tarnwick::ReleaseControlTypeLib();
         break;
     }
     return TRUE;

@@ -10,9 +10,10 @@
 #include "OleControl.h"
 #include "OleControlEnum.h"
 #include "Guids.h"
+#include "ComShared.h"
 #include "framework/ModuleState.h"
 #include "framework/NarrowString.h"
-#include "resources/resource.h"
+#include "resource.h"
 #include <cwchar>
 #include <new>
 
@@ -36,20 +37,12 @@ bool IsOleInterface(REFIID riid) {
     return false;
 }
 
-// A copy of a wide string in task memory, as OLE hands strings to its callers.
-LPOLESTR TaskStringDup(const wchar_t* text) {
-    size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
-    LPOLESTR copy = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-    if (copy) memcpy(copy, text, bytes);
-    return copy;
-}
-
 struct VerbTraits {
     static HRESULT Copy(OLEVERB* to, const OLEVERB& from) {
         *to = from;
         to->lpszVerbName = nullptr;
         if (from.lpszVerbName) {
-            to->lpszVerbName = TaskStringDup(from.lpszVerbName);
+            to->lpszVerbName = tarnwick::TaskStringDup(from.lpszVerbName);
             if (!to->lpszVerbName) return E_OUTOFMEMORY;
         }
         return S_OK;
@@ -224,7 +217,7 @@ STDMETHODIMP CTarnwickCtrl::OleState::GetUserType(DWORD form, LPOLESTR* type) {
     try {
         std::wstring name = tarnwick::AnsiToWide(tarnwick::LoadModuleString(IDS_TARNWICK));
         if (name.empty()) return OLE_S_USEREG;
-        *type = TaskStringDup(name.c_str());
+        *type = tarnwick::TaskStringDup(name.c_str());
     } catch (...) {
         return E_OUTOFMEMORY;
     }

@@ -4,6 +4,7 @@
 #include "OleControlEnum.h"
 #include "Guids.h"
 #include "framework/ModuleState.h"
+#include "ComShared.h"
 #include "framework/NarrowString.h"
 
 using tarnwick::ComPtr;
@@ -37,15 +38,6 @@ struct PointTraits {
 };
 using PointEnum = tarnwick::SnapshotEnum<IEnumConnectionPoints, IConnectionPoint*,
                                          &IID_IEnumConnectionPoints, PointTraits>;
-
-// The control's type library: the registered one, or the copy embedded in the module when the
-// library is not (or not yet) registered.
-HRESULT LoadControlTypeLib(ITypeLib** library) {
-    if (SUCCEEDED(LoadRegTypeLib(LIBID_TARNWICKLib, 1, 0, LOCALE_NEUTRAL, library))) return S_OK;
-    wchar_t path[MAX_PATH] = {};
-    if (!GetModuleFileNameW(tarnwick::ModuleInstance(), path, MAX_PATH - 1)) return E_FAIL;
-    return LoadTypeLibEx(path, REGKIND_NONE, library);
-}
 
 }  // namespace
 
@@ -171,7 +163,7 @@ STDMETHODIMP CTarnwickCtrl::OleState::GetClassInfo(ITypeInfo** info) {
     if (!info) return E_POINTER;
     *info = nullptr;
     ComPtr<ITypeLib> library;
-    HRESULT hr = LoadControlTypeLib(library.put());
+    HRESULT hr = tarnwick::LoadControlTypeLib(library.put());
     if (FAILED(hr)) return hr;
     return library->GetTypeInfoOfGuid(CLSID_Tarnwick, info);
 }

@@ -1,8 +1,9 @@
 #include "PropPage.h"
 #include "ClassFactory.h"
+#include "ComShared.h"
 #include "framework/ModuleState.h"
 #include "framework/NarrowString.h"
-#include "resources/resource.h"
+#include "resource.h"
 #include <cstring>
 #include <new>
 
@@ -10,13 +11,6 @@ namespace {
 
 INT_PTR CALLBACK PageDialogProc(HWND, UINT message, WPARAM, LPARAM) {
     return message == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-LPOLESTR TaskStringDup(const std::wstring& text) {
-    size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    LPOLESTR copy = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
-    if (copy) memcpy(copy, text.c_str(), bytes);
-    return copy;
 }
 
 WORD ReadWord(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
@@ -134,7 +128,7 @@ STDMETHODIMP CTarnwickPropPage::GetPageInfo(PROPPAGEINFO* info) {
     try {
         std::wstring title =
             tarnwick::AnsiToWide(tarnwick::LoadModuleString(IDS_TARNWICK_PPG_CAPTION));
-        info->pszTitle = TaskStringDup(title);
+        info->pszTitle = tarnwick::TaskStringDup(title.c_str());
         if (!info->pszTitle) return E_OUTOFMEMORY;
         info->size = TarnwickPropPageSize();
     } catch (...) {

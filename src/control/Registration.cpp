@@ -1,9 +1,10 @@
 #include "Registration.h"
 #include "Guids.h"
+#include "OleControl.h"
 #include "framework/ModuleState.h"
 #include "framework/NarrowString.h"
 #include "framework/Owners.h"
-#include "resources/resource.h"
+#include "resource.h"
 #include <objsafe.h>
 #include <olectl.h>
 #include <cwchar>
@@ -12,8 +13,6 @@ using tarnwick::Format;
 
 namespace {
 
-constexpr DWORD kMiscStatus = 0x20491;  // setclientsitefirst, invisibleatruntime, insideout,
-                                        // cantlinkinside, recomposeonresize
 constexpr char kStatsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Ext\\Stats";
 
 std::string ModulePath() {
@@ -45,7 +44,7 @@ bool RegisterControlClass() {
            SetClassesValue(clsid + "\\Control", nullptr, "") &&
            SetClassesValue(clsid + "\\ToolboxBitmap32", nullptr, Format("%s, %d", path.c_str(), IDB_TARNWICK)) &&
            SetClassesValue(clsid + "\\MiscStatus", nullptr, "0") &&
-           SetClassesValue(clsid + "\\MiscStatus\\1", nullptr, Format("%lu", kMiscStatus)) &&
+           SetClassesValue(clsid + "\\MiscStatus\\1", nullptr, Format("%lu", tarnwick::kControlMiscStatus)) &&
            SetClassesValue(clsid + "\\TypeLib", nullptr, libid) &&
            SetClassesValue(clsid + "\\Version", nullptr, "1.0") &&
            SetClassesValue(kControlProgId, nullptr, typeName) &&

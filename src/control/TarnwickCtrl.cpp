@@ -1,5 +1,4 @@
 #include "TarnwickCtrl.h"
-#include "TarnwickApp.h"
 #include "Guids.h"
 #include "framework/ModuleState.h"
 
@@ -36,8 +35,6 @@ STDMETHODIMP_(ULONG) CTarnwickCtrl::Release() {
     if (refs == 0) delete this;
     return static_cast<ULONG>(refs);
 }
-
-std::string CTarnwickCtrl::GetLastErrorInfo() { return m_strLastError; }
 
 // ---- IObjectSafety: the control is safe for untrusted callers and data on every interface ----
 

@@ -6,6 +6,7 @@
 #include <objsafe.h>
 #include <string>
 #include <vector>
+#include "memfile/ScriptArray.h"
 
 class CTarnwickCtrl : public IDispatch {
 public:
@@ -39,21 +40,16 @@ public:
     std::string GetMemFileSHA256(IDispatch* lpIDisp);                                 // 12
     std::string CreateZipFromMemFile(IDispatch* lpIDisp, LPCSTR strFileName);         // 13
 
-    // Path checks.
-    int ValidateFilePath(const std::string& path);
-    BOOL FileExists(const std::string& path);
-
-    // Zip library binding.
-    int ZipFile(const std::string& source, const std::string& archiveName,
-                const std::string& archiveDirectory);
-    int UnzipFile(const std::string& archive, const std::string& directory, unsigned int* count);
+    // Rendering of service outcomes into m_strLastError; each returns true when the call may go on.
+    bool CheckPath(const std::string& path);
+    bool ReadMemoryFile(IDispatch* object, std::vector<unsigned char>& bytes);
+    bool EnsureEngine();
+    bool WriteTempFile(const std::string& path, const std::vector<unsigned char>& bytes,
+                       const char* failureFormat);
+    std::string ProbeBytes(const std::vector<unsigned char>& bytes, const std::string& type);
+    std::string PackIntoArchive(const std::string& source, const char* failureBox);
+    static std::string ArrayReadText(const tarnwick::memfile::ArrayRead& read);
     int FindCreatedFile(const std::string& path);
-
-    // Script array bridge.
-    HRESULT JSArrayGetAttributeValue(IDispatch* object, LPCOLESTR name, VARIANT* value);
-    HRESULT JSArrayGetAt(IDispatch* object, long index, VARIANT* value);
-    HRESULT JSArrayReadBytes(IDispatch* object, std::vector<unsigned char>& buffer, long count);
-    bool GetMemFileBytes(IDispatch* object, std::vector<unsigned char>& bytes);
 
     // IObjectSafety, nested as in the control framework: forwards identity to the control.
     class XObjSafe : public IObjectSafety {

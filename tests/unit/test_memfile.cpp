@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "control/DispatchTable.h"
-#include "control/TarnwickCtrl.h"
-#include "control/TarnwickApp.h"
+#include "DispatchTable.h"
+#include "TarnwickCtrl.h"
+#include "memfile/ScriptArray.h"
 
 namespace memfile_test {
 
@@ -198,9 +198,25 @@ std::function<void(VARIANT*)> Bool(bool b) {
 }
 std::function<void(VARIANT*)> Of(VARTYPE vt) { return [vt](VARIANT* v) { V_VT(v) = vt; }; }
 
+// The reader's single steps, with their outcome rendered as the control renders it.
+namespace mf = tarnwick::memfile;
+HRESULT Rendered(CTarnwickCtrl* c, const mf::ArrayRead& read) {
+    if (!read.ok()) c->m_strLastError = CTarnwickCtrl::ArrayReadText(read);
+    return read.hr;
+}
+HRESULT GetAttribute(CTarnwickCtrl* c, IDispatch* a, LPCOLESTR name, VARIANT* v) {
+    return Rendered(c, mf::ReadProperty(a, name, v));
+}
+HRESULT GetAt(CTarnwickCtrl* c, IDispatch* a, long index, VARIANT* v) {
+    return Rendered(c, mf::ReadElement(a, index, v));
+}
+HRESULT ReadBytes(CTarnwickCtrl* c, IDispatch* a, Bytes& buffer, long count) {
+    return Rendered(c, mf::ReadElements(a, buffer, count));
+}
+
 Bytes Read(CTarnwickCtrl* c, IDispatch* a, bool* ok = nullptr) {
     Bytes bytes;
-    bool got = c->GetMemFileBytes(a, bytes);
+    bool got = c->ReadMemoryFile(a, bytes);
     if (ok) *ok = got;
     return bytes;
 }
@@ -280,7 +296,7 @@ TEST(MemFileBridge, NonNumericElementsAreRefusedAndReleased) {
         EXPECT_EQ("JSArrayGetAt's Invoke 2 err!", c->m_strLastError) << k.what;
         EXPECT_EQ(L"2", a.lastName) << k.what << ": reading stops at the refused element";
         std::vector<unsigned char> buffer;
-        EXPECT_EQ(DISP_E_TYPEMISMATCH, c->JSArrayReadBytes(&a, buffer, 4)) << k.what;
+        EXPECT_EQ(DISP_E_TYPEMISMATCH, ReadBytes(c.c, &a, buffer, 4)) << k.what;
     }
     EXPECT_EQ(1, inner.refs) << "a refused object value is released";
 }
@@ -324,7 +340,7 @@ TEST(MemFileBridge, LengthValues) {
         EXPECT_EQ(-1, c->GetMemFileSize(&a)) << k.what;
         EXPECT_EQ("JSArrayGetAttributeValue's Invoke length err!", c->m_strLastError) << k.what;
         Bytes bytes;
-        EXPECT_FALSE(c->GetMemFileBytes(&a, bytes)) << k.what;
+        EXPECT_FALSE(c->ReadMemoryFile(&a, bytes)) << k.what;
         EXPECT_EQ(0, a.lookups - 2) << k.what << ": no element is looked up";
     }
 }
@@ -337,12 +353,12 @@ TEST(MemFileBridge, EmptyOrNegativeLengthReadsNothingAndSaysNothing) {
         a.element = [](long, VARIANT* v) { V_VT(v) = VT_I4; V_I4(v) = 1; return true; };
         c->m_strLastError = "earlier";
         Bytes bytes{9, 9};
-        EXPECT_FALSE(c->GetMemFileBytes(&a, bytes)) << n;
+        EXPECT_FALSE(c->ReadMemoryFile(&a, bytes)) << n;
         EXPECT_TRUE(bytes.empty()) << n;
         EXPECT_EQ(1, a.lookups) << n << ": only the length is looked up";
         EXPECT_EQ("earlier", c->m_strLastError) << n;
         std::vector<unsigned char> buffer{1, 2, 3};
-        EXPECT_EQ(S_OK, c->JSArrayReadBytes(&a, buffer, n)) << n;
+        EXPECT_EQ(S_OK, ReadBytes(c.c, &a, buffer, n)) << n;
         EXPECT_TRUE(buffer.empty()) << n << ": the buffer starts over";
     }
 }
@@ -352,7 +368,7 @@ TEST(MemFileBridge, ReadStartsAtTheBeginningOfTheBuffer) {
     FakeArray a;
     a.SetInts({1, 2, 3});
     std::vector<unsigned char> buffer(5000, 0xEE);
-    EXPECT_EQ(S_OK, c->JSArrayReadBytes(&a, buffer, 3));
+    EXPECT_EQ(S_OK, ReadBytes(c.c, &a, buffer, 3));
     EXPECT_EQ(Bytes({1, 2, 3}), buffer);
 }
 
@@ -366,7 +382,7 @@ TEST(MemFileBridge, LengthLookupAndGetFailures) {
         EXPECT_EQ(-1, c->GetMemFileSize(&a));
         EXPECT_EQ("JSArrayGetAttributeValue's GetIDsOfNames length err!", c->m_strLastError);
         Bytes bytes;
-        EXPECT_FALSE(c->GetMemFileBytes(&a, bytes));
+        EXPECT_FALSE(c->ReadMemoryFile(&a, bytes));
     }
     {
         Control c;
@@ -376,7 +392,7 @@ TEST(MemFileBridge, LengthLookupAndGetFailures) {
         a.lookupFailure = static_cast<HRESULT>(0x80041234);
         VARIANT v;
         VariantInit(&v);
-        EXPECT_EQ(static_cast<HRESULT>(0x80041234), c->JSArrayGetAttributeValue(&a, L"length", &v))
+        EXPECT_EQ(static_cast<HRESULT>(0x80041234), GetAttribute(c.c, &a, L"length", &v))
             << "the object's status is passed through";
         EXPECT_EQ(0, a.gets);
     }
@@ -394,7 +410,7 @@ TEST(MemFileBridge, LengthLookupAndGetFailures) {
         FakeArray a;
         VARIANT v;
         VariantInit(&v);
-        EXPECT_EQ(DISP_E_UNKNOWNNAME, c->JSArrayGetAttributeValue(&a, L"size", &v));
+        EXPECT_EQ(DISP_E_UNKNOWNNAME, GetAttribute(c.c, &a, L"size", &v));
         EXPECT_EQ("JSArrayGetAttributeValue's GetIDsOfNames size err!", c->m_strLastError);
     }
 }
@@ -417,7 +433,7 @@ TEST(MemFileBridge, MissingElementEndsTheRead) {
     EXPECT_EQ(L"3", a.lastName) << "element 4 is never asked for";
 
     std::vector<unsigned char> buffer;
-    EXPECT_EQ(DISP_E_UNKNOWNNAME, c->JSArrayReadBytes(&a, buffer, 5));
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, ReadBytes(c.c, &a, buffer, 5));
     EXPECT_EQ(Bytes({10, 11, 12}), buffer) << "bytes before the failure stay in the buffer";
 }
 
@@ -437,7 +453,7 @@ TEST(MemFileBridge, ElementGetFailureNamesTheFirstFailingIndex) {
     EXPECT_EQ(1 + 1501, a.lookups);
 
     std::vector<unsigned char> buffer;
-    EXPECT_EQ(static_cast<HRESULT>(0x8004DEAD), c->JSArrayReadBytes(&a, buffer, 3000));
+    EXPECT_EQ(static_cast<HRESULT>(0x8004DEAD), ReadBytes(c.c, &a, buffer, 3000));
     EXPECT_EQ(1500u, buffer.size());
 }
 
@@ -448,23 +464,23 @@ TEST(MemFileBridge, GetAtLeavesTheSlotAloneOnFailureAndFillsItOnSuccess) {
     VARIANT slot;
     V_VT(&slot) = VT_I4;
     V_I4(&slot) = 0x5A5A5A5A;
-    EXPECT_EQ(DISP_E_UNKNOWNNAME, c->JSArrayGetAt(&a, 2, &slot));
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, GetAt(c.c, &a, 2, &slot));
     EXPECT_EQ(VT_I4, V_VT(&slot));
     EXPECT_EQ(0x5A5A5A5A, V_I4(&slot));
     EXPECT_EQ("JSArrayGetAt's GetIDsOfNames 2 err!", c->m_strLastError);
 
     a.failGetAt = 1;
-    EXPECT_EQ(DISP_E_EXCEPTION, c->JSArrayGetAt(&a, 1, &slot));
+    EXPECT_EQ(DISP_E_EXCEPTION, GetAt(c.c, &a, 1, &slot));
     EXPECT_EQ(0x5A5A5A5A, V_I4(&slot));
     EXPECT_EQ("JSArrayGetAt's Invoke 1 err!", c->m_strLastError);
 
     VariantInit(&slot);
-    EXPECT_EQ(S_OK, c->JSArrayGetAt(&a, 0, &slot));
+    EXPECT_EQ(S_OK, GetAt(c.c, &a, 0, &slot));
     EXPECT_EQ(VT_I4, V_VT(&slot));
     EXPECT_EQ(5, V_I4(&slot));
 
     // A negative index is looked up under its signed decimal name, which an array lacks.
-    EXPECT_EQ(DISP_E_UNKNOWNNAME, c->JSArrayGetAt(&a, -12, &slot));
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, GetAt(c.c, &a, -12, &slot));
     EXPECT_EQ(L"-12", a.lastName);
     EXPECT_EQ("JSArrayGetAt's GetIDsOfNames -12 err!", c->m_strLastError);
 }
@@ -475,14 +491,14 @@ TEST(MemFileBridge, NullObjectIsRefusedWithAMessage) {
     EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", c->m_strLastError);
     Bytes bytes;
     c->m_strLastError.clear();
-    EXPECT_FALSE(c->GetMemFileBytes(nullptr, bytes));
+    EXPECT_FALSE(c->ReadMemoryFile(nullptr, bytes));
     EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", c->m_strLastError);
     VARIANT v;
     VariantInit(&v);
-    EXPECT_EQ(E_POINTER, c->JSArrayGetAt(nullptr, 0, &v));
+    EXPECT_EQ(E_POINTER, GetAt(c.c, nullptr, 0, &v));
     EXPECT_EQ("JSArrayGetAt's object is null err!", c->m_strLastError);
     std::vector<unsigned char> buffer;
-    EXPECT_EQ(E_POINTER, c->JSArrayReadBytes(nullptr, buffer, 3));
+    EXPECT_EQ(E_POINTER, ReadBytes(c.c, nullptr, buffer, 3));
 
     // Through the script interface: null reaches the method as a null object.
     VARIANT arg;

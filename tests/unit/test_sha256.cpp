@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "CSHA256.h"
-#include "sha256_core.h"
+#include "sha256.h"
 
 using digest::Sha256;
 using digest::Sha256Engine;

@@ -1,5 +1,5 @@
 // SHA-256 core against OpenSSL's EVP, with each compression path in turn.
-#include "sha256_core.h"
+#include "sha256.h"
 #include "CSHA256.h"
 
 #include <gtest/gtest.h>

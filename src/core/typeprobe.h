@@ -1,0 +1,38 @@
+// The file type probe's decision over the bytes of a file: "STRING" for plain text named .txt,
+// otherwise the first 15 bytes as hex text, and whether those bytes open a zip archive (which the
+// caller then unpacks to tell a workbook from other zip files).
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace probe {
+
+constexpr std::size_t kHeadLength = 15;
+constexpr char kText[] = "STRING";
+constexpr char kWorkbook[] = "MSEXCEL";
+
+// Sequential bytes of a file.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Fills up to capacity bytes and returns how many; 0 at the end (or on a read error).
+    virtual std::size_t Read(unsigned char* buffer, std::size_t capacity) = 0;
+};
+
+// The last four characters of a path (all of it when shorter): the extension the probe goes by.
+std::string Extension(const std::string& path);
+// True when the (already lower-cased) path ends in ".txt": such a file is scanned as text.
+bool IsTextName(const std::string& lowerPath);
+
+// Plain text holds no byte from 1 to 8 (zero, tabs, line breaks and everything from 9 up are
+// fine). Reads the source to its end or to the first such byte.
+bool IsPlainText(ByteSource& source);
+
+// Up to the first 15 bytes as upper-case hex.
+std::string HeadHex(ByteSource& source);
+
+// True when a head in hex starts with the local-header signature of a zip archive.
+bool IsZipHead(const std::string& headHex);
+
+}  // namespace probe

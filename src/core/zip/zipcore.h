@@ -1,0 +1,125 @@
+// Platform-neutral zip format core of the zip companion: writes a one-entry archive and extracts
+// whole archives, over small byte-source, byte-sink and extraction-target interfaces. The
+// Windows DLL (ziptool.cpp) and the Linux-native tests each provide their own implementations
+// of those interfaces.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zipcore {
+
+enum class Status {
+    Ok,
+    ReadFailed,      // the byte source reported an error
+    WriteFailed,     // the sink or the extraction target reported an error
+    OutOfMemory,     // zlib could not get its state
+    NotAnArchive,    // no end record, or directory records that do not hold together
+    Corrupt,         // entry data that does not inflate or ends early
+    CrcMismatch,
+    SizeMismatch,    // inflated size differs from the declared one
+    UnsafeName,      // a name that could leave the target directory or that Windows would alter
+    Unsupported,     // encryption, compression method, symbolic link, multi-disk archive
+    TooManyEntries,
+    TooLarge,        // more inflated bytes than one extraction may produce
+    SourceChanged,   // the file being packed did not have the size it announced
+};
+
+const char* describe(Status status);
+
+// ---- writing ---------------------------------------------------------------------------------
+
+// Sequential input that can start over (used when deflate does not shrink the data).
+class RewindableSource {
+public:
+    virtual ~RewindableSource() = default;
+    // Fills up to `capacity` bytes; `got` == 0 means end of data.
+    virtual bool read(std::uint8_t* buffer, std::size_t capacity, std::size_t& got) = 0;
+    virtual bool rewind() = 0;
+};
+
+// A new, initially empty output file.
+class ArchiveSink {
+public:
+    virtual ~ArchiveSink() = default;
+    virtual bool append(const std::uint8_t* data, std::size_t length) = 0;
+    // Rewrites bytes already appended; later appends continue at the end.
+    virtual bool overwriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t length) = 0;
+    // Drops everything from `offset` on; later appends continue there.
+    virtual bool truncateTo(std::uint64_t offset) = 0;
+};
+
+struct NewEntry {
+    std::string storedName;   // bytes as they go into the archive
+    bool utf8Name = false;    // sets general-purpose flag bit 11
+    std::uint16_t dosTime = 0;
+    std::uint16_t dosDate = 0;
+    std::uint64_t size = 0;   // size of the source; a different amount of data fails the write
+};
+
+// Writes an archive holding one entry: raw deflate at level 6, or stored when deflate does not
+// shrink the data. Zip64 fields are written where sizes or offsets need them.
+Status writeSingleEntryArchive(RewindableSource& source, const NewEntry& entry, ArchiveSink& sink);
+
+// ---- reading ---------------------------------------------------------------------------------
+
+class RandomAccessSource {
+public:
+    virtual ~RandomAccessSource() = default;
+    virtual std::uint64_t size() const = 0;
+    // Reads exactly `length` bytes at `offset`; false on error or short read.
+    virtual bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) = 0;
+};
+
+struct FileDetails {
+    std::uint16_t dosTime = 0;
+    std::uint16_t dosDate = 0;
+    bool readOnly = false;
+};
+
+class OutputFile {
+public:
+    virtual ~OutputFile() = default;
+    virtual bool write(const std::uint8_t* data, std::size_t length) = 0;
+    // Called once all data is written and verified.
+    virtual bool finish(const FileDetails& details) = 0;
+};
+
+using PathParts = std::vector<std::u16string>;
+
+// The directory an archive is extracted into. Paths handed to it are relative to its root and
+// have already passed the name checks of entryname.h.
+class ExtractionTarget {
+public:
+    virtual ~ExtractionTarget() = default;
+    // Turns a stored name into UTF-16: from UTF-8 when `utf8`, else from the legacy code page.
+    virtual bool decodeName(const std::string& raw, bool utf8, std::u16string& name) = 0;
+    // Creates the root directory itself; fails when it already exists.
+    virtual bool createRoot() = 0;
+    // Removes the root and everything below it.
+    virtual void removeRoot() = 0;
+    // Creates parts[0], parts[0]/parts[1], ... up to `depth` levels; existing directories are fine.
+    virtual bool makeDirectories(const PathParts& parts, std::size_t depth) = 0;
+    // Creates a new file (never replaces one); nullptr on failure.
+    virtual std::unique_ptr<OutputFile> createFile(const PathParts& parts) = 0;
+};
+
+struct Limits {
+    std::uint64_t maxEntries;
+    std::uint64_t maxInflatedBytes;
+};
+// Bounds of one extraction unless the caller sets its own.
+inline constexpr std::uint64_t kMaxEntries = 65536;                  // entries in one archive
+inline constexpr std::uint64_t kMaxInflatedBytes = 1ull << 30;       // bytes inflated, all entries
+Limits defaultLimits();
+
+// Extracts every entry below a freshly created root. The whole central directory is checked
+// before the root is created; any failure afterwards removes the root again, so on failure the
+// target holds nothing. `filesWritten` counts regular files (not directories) on success.
+Status extractArchive(RandomAccessSource& archive, ExtractionTarget& target, const Limits& limits,
+                      std::uint32_t& filesWritten);
+
+}  // namespace zipcore

@@ -1,0 +1,33 @@
+// The zip companion kept beside the control: packing one file into a new archive and unpacking
+// an archive into a new directory. Files of 40 bytes or less are not handed to it.
+#pragma once
+#include <windows.h>
+#include <string>
+#include "fileservices/FileChecks.h"
+
+namespace tarnwick::archive {
+
+enum class ZipStatus {
+    Done,
+    TooSmall,       // the size query gave 40 bytes or less (or failed): nothing else happened
+    LoadFailed,     // the library could not be loaded; code holds the system's reason
+    ExportMissing,  // the library lacks the export
+    Failed,         // the library reported failure; code holds its reason (unpacking only)
+};
+
+struct ZipOutcome {
+    ZipStatus status = ZipStatus::Done;
+    files::SizeQuery size;  // the size query that always comes first
+    DWORD code = 0;
+    unsigned int count = 0;  // files unpacked
+};
+
+constexpr long kMinimumArchivableSize = 40;
+
+// Packs source into the new archive directory + name.
+ZipOutcome PackFile(const std::string& source, const std::string& name, const std::string& directory);
+
+// Unpacks archive into the new directory (removed again by the library on failure).
+ZipOutcome UnpackArchive(const std::string& archive, const std::string& directory);
+
+}  // namespace tarnwick::archive

@@ -1,0 +1,109 @@
+#include "digest/CryptoEngine.h"
+#include "fileservices/TempArea.h"
+#include "hex.h"
+#include "ovalon/ovalon.h"
+
+namespace tarnwick::engine {
+namespace {
+
+const char* const kEntryNames[] = {
+    "Initialize", "Uninitialize", "SignData_PKCS1", "SignData_PKCS7Detached",
+    "SignData_PKCS7Attached", "SignFile_PKCS7Detached", "VerifyDataSignature_PKCS1",
+    "VerifyDataSignature_PKCS7Detached", "VerifyDataSignature_PKCS7Attached",
+    "VerifyFileSignature_PKCS7Detached", "EncryptDataToCMSEnvelope", "SignAndEncryptData",
+    "DecryptDataFromCMSEnvelope", "DecryptAndVerifyDataSignature", "VerifyCertificate",
+    "GetCertificateInfo", "GetPublicCertFromPFX", "SM3HashData", "SM3HashFile", "SM2EncryptData",
+    "SM2DecryptData", "GenerateSM2KeyPair", "SM2EncryptDatabyKey", "SM2DecryptDatabyKey",
+    "SM2DecryptDatabySM2File", "SM2SignHash", "SM2SignHashbySM2File", "SM2VerifyHash",
+    "SM4EncryptData", "SM4DecryptData", "SM4EncryptFile", "SM4DecryptFile", "FreeMemory",
+};
+constexpr size_t kEntryCount = sizeof(kEntryNames) / sizeof(kEntryNames[0]);
+static_assert(kEntryCount == 33, "the engine has 33 entry points");
+
+enum Entry { kInitialize = 0, kUninitialize = 1, kSM3HashData = 17, kSM3HashFile = 18, kFreeMemory = 32 };
+
+HMODULE g_module = nullptr;
+FARPROC g_entries[kEntryCount];
+
+template <typename Fn>
+Fn EntryAs(Entry entry) {
+    return reinterpret_cast<Fn>(g_entries[entry]);
+}
+
+// Runs one SM3 request on the loaded engine; its output (if any) is rendered as hex and released.
+template <typename Request>
+Sm3Outcome Run(Request request) {
+    Sm3Outcome outcome;
+    if (!g_module) {
+        outcome.loaded = false;
+        return outcome;
+    }
+    unsigned char* out = nullptr;
+    int outLength = 0;
+    outcome.status = request(&out, &outLength);
+    if (!out) return outcome;
+    outcome.hex = hex::Upper(out, outLength > 0 ? static_cast<size_t>(outLength) : 0);
+    EntryAs<OvalonFreeMemoryFn>(kFreeMemory)(out);
+    return outcome;
+}
+
+}  // namespace
+
+bool IsLoaded() { return g_module != nullptr; }
+
+LoadOutcome EnsureLoaded() {
+    LoadOutcome outcome;
+    if (g_module) return outcome;
+    outcome.path = files::ModuleDirectory() + "OVALON.x86.dll";
+    HMODULE module = LoadLibraryA(outcome.path.c_str());
+    if (!module) {
+        outcome.status = LoadStatus::LoadFailed;
+        outcome.code = -1;
+        return outcome;
+    }
+    for (size_t i = 0; i < kEntryCount; ++i) {
+        g_entries[i] = GetProcAddress(module, kEntryNames[i]);
+        if (!g_entries[i]) {
+            FreeLibrary(module);
+            outcome.status = LoadStatus::EntryMissing;
+            outcome.code = -1;
+            return outcome;
+        }
+    }
+    int status = reinterpret_cast<OvalonInitializeFn>(g_entries[kInitialize])();
+    if (status != 0) {
+        FreeLibrary(module);
+        outcome.status = LoadStatus::InitFailed;
+        outcome.code = status;
+        return outcome;
+    }
+    g_module = module;
+    return outcome;
+}
+
+void Unload(bool processExiting) {
+    if (!g_module) return;
+    // When the process is ending the engine may already have been torn down: leave it be.
+    if (!processExiting) {
+        EntryAs<OvalonUninitializeFn>(kUninitialize)();
+        FreeLibrary(g_module);
+    }
+    g_module = nullptr;
+}
+
+Sm3Outcome HashFile(const std::string& path, long withZ, const std::string& cert) {
+    return Run([&](unsigned char** out, int* outLength) {
+        return EntryAs<OvalonSM3HashFileFn>(kSM3HashFile)(
+            path.c_str(), withZ ? 1 : 0, cert.empty() ? nullptr : cert.c_str(), out, outLength);
+    });
+}
+
+Sm3Outcome HashData(const unsigned char* data, DWORD count, long withZ, const std::string& cert) {
+    return Run([&](unsigned char** out, int* outLength) {
+        return EntryAs<OvalonSM3HashDataFn>(kSM3HashData)(
+            data, static_cast<int>(count), withZ ? 1 : 0, cert.empty() ? nullptr : cert.c_str(),
+            out, outLength);
+    });
+}
+
+}  // namespace tarnwick::engine

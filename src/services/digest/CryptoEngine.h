@@ -1,0 +1,38 @@
+// The crypto engine kept beside the control: loaded on the first SM3 request, kept for the life
+// of the module, retried after a failed load.
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace tarnwick::engine {
+
+enum class LoadStatus {
+    Ok,
+    LoadFailed,    // the library could not be loaded from path
+    EntryMissing,  // one of its 33 entry points is missing
+    InitFailed,    // its Initialize returned status
+};
+
+struct LoadOutcome {
+    LoadStatus status = LoadStatus::Ok;
+    int code = 0;      // -1, or Initialize's status
+    std::string path;  // the library's full path
+};
+
+bool IsLoaded();
+// Loads the engine unless it is loaded already.
+LoadOutcome EnsureLoaded();
+// Stops and frees the engine. When the process is ending it is left as it is.
+void Unload(bool processExiting);
+
+struct Sm3Outcome {
+    bool loaded = true;  // false: no engine to ask
+    int status = 0;      // the engine's status
+    std::string hex;     // the digest in upper-case hex, when the engine produced one
+};
+
+// SM3 of a file or of bytes, of Z || M when withZ is non-zero (cert: base64, may be empty).
+Sm3Outcome HashFile(const std::string& path, long withZ, const std::string& cert);
+Sm3Outcome HashData(const unsigned char* data, DWORD count, long withZ, const std::string& cert);
+
+}  // namespace tarnwick::engine

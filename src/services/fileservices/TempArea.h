@@ -1,0 +1,34 @@
+// The temporary area: where the control may create, change and delete files. Its directory, the
+// test that a path lies below it, unique names for new files, and removing a tree made there.
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace tarnwick::files {
+
+// The control module's own directory, ending in '\' (companions are loaded from there).
+std::string ModuleDirectory();
+
+// The user's temporary directory, ending in '\'; the module directory when the system has none.
+std::string TempDirectory();
+
+// The system's temporary-path query; a seam so tests can make it fail. Returns the previous one.
+using TempPathQuery = DWORD(WINAPI*)(DWORD, LPSTR);
+TempPathQuery SetTempPathQuery(TempPathQuery query);
+
+// A path lies in the temporary directory when its full form starts with the temporary
+// directory's full form and names something below it. ".." steps are resolved before the
+// comparison, so they cannot lead out; the directory itself is never accepted.
+bool IsInTempDirectory(const std::string& path);
+
+// Twelve digits: the process id, a random part and a counter that wraps after 9999.
+std::string MakeUniqueName();
+// Starts the counter and the random part afresh (module start).
+void ResetUniqueNames();
+
+// Removes a directory below the temporary directory with everything in it (read-only entries
+// included; links are removed, never followed). False when the directory is not below the
+// temporary directory or could not be removed.
+bool RemoveDirectoryTree(const std::string& directory);
+
+}  // namespace tarnwick::files

@@ -1,0 +1,13 @@
+// The system's own text for an error code, as a page reads it.
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace tarnwick {
+
+// The text exactly as the system delivers it (trailing line break included); empty if none.
+std::string SystemErrorText(DWORD code);
+// The same followed by " (code)"; empty if the system has no text.
+std::string SystemErrorTextWithCode(DWORD code);
+
+}  // namespace tarnwick

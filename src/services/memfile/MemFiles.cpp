@@ -1,0 +1,84 @@
+#include "memfile/MemFiles.h"
+#include "framework/NarrowString.h"
+#include "framework/Owners.h"
+#include "names.h"
+#include <wincrypt.h>
+#include <algorithm>
+#include <new>
+
+namespace tarnwick::memfile {
+
+bool IsPlainName(const std::string& narrow) {
+    std::wstring name = AnsiToWide(narrow);
+    if (name.empty()) return false;
+    for (wchar_t ch : name) {
+        if (ch < 32 || wcschr(L"<>:\"/\\|?*", ch)) return false;
+    }
+    if (name.find(L"..") != std::wstring::npos) return false;
+    if (name.back() == L'.' || name.back() == L' ') return false;
+    return !names::IsReservedDeviceName(std::u16string(name.begin(), name.end()));
+}
+
+std::string FileTypeWithoutCommas(const std::string& text) {
+    std::string type = text;
+    type.erase(std::remove(type.begin(), type.end(), ','), type.end());
+    return type;
+}
+
+// The extension of a probe file may be empty (the name then ends in its dot, which the system
+// drops); otherwise it must be a plain name.
+bool IsUsableFileType(const std::string& type) { return type.empty() || IsPlainName(type); }
+
+WriteOutcome WriteNewFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+    WriteOutcome outcome;
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        DWORD code = GetLastError();
+        outcome.status = (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS)
+                             ? WriteStatus::Exists
+                             : WriteStatus::Failed;
+        outcome.code = code;
+        return outcome;
+    }
+    DWORD written = 0;
+    BOOL ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    if (ok && written == bytes.size()) return outcome;
+    outcome.status = WriteStatus::Failed;
+    outcome.code = ok ? ERROR_WRITE_FAULT : GetLastError();  // a short write has no error of its own
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    if (!SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose, sizeof(dispose))) {
+        file.reset();
+        DeleteFileA(path.c_str());
+    }
+    return outcome;
+}
+
+DWORD CreateAsFileError(const std::string& path) {
+    UniqueFile attempt(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    return attempt ? ERROR_SUCCESS : GetLastError();
+}
+
+bool DecodeBase64(const std::string& text, std::vector<unsigned char>& bytes) {
+    bytes.clear();
+    DWORD size = 0;
+    if (!CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr) ||
+        size == 0)
+        return false;
+    try {
+        bytes.resize(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64, bytes.data(), &size, nullptr,
+                              nullptr) ||
+        size == 0) {
+        std::vector<unsigned char>().swap(bytes);
+        return false;
+    }
+    bytes.resize(size);
+    return true;
+}
+
+}  // namespace tarnwick::memfile

@@ -1,0 +1,232 @@
+#include "memfile/ScriptArray.h"
+#include "framework/Owners.h"
+#include <climits>
+#include <cmath>
+#include <new>
+
+namespace tarnwick::memfile {
+namespace {
+
+// The decimal member name of an index, as VariantChangeType would render it: no sign for
+// non-negative values, no leading zeros.
+const wchar_t* IndexName(long index, wchar_t (&buffer)[16]) {
+    wchar_t* p = buffer + 15;
+    *p = L'\0';
+    unsigned long magnitude = index < 0 ? 0UL - static_cast<unsigned long>(index)
+                                        : static_cast<unsigned long>(index);
+    do {
+        *--p = static_cast<wchar_t>(L'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (index < 0) *--p = L'-';
+    return p;
+}
+
+const VARIANT* Deref(const VARIANT* v) {
+    while (V_VT(v) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(v)) v = V_VARIANTREF(v);
+    return v;
+}
+
+// A script value as a number: integers exactly (as a 64-bit value), everything numeric as a
+// double. Returns false for values that are no number.
+struct Number {
+    bool isInteger = false;
+    long long integer = 0;
+    double real = 0.0;
+};
+
+bool ToNumber(const VARIANT* value, Number& out) {
+    const VARIANT* v = Deref(value);
+    const VARTYPE vt = V_VT(v);
+    const bool byRef = (vt & VT_BYREF) != 0;
+    switch (vt & ~VT_BYREF) {
+    case VT_I1: out.integer = byRef ? *V_I1REF(v) : V_I1(v); break;
+    case VT_UI1: out.integer = byRef ? *V_UI1REF(v) : V_UI1(v); break;
+    case VT_I2: out.integer = byRef ? *V_I2REF(v) : V_I2(v); break;
+    case VT_UI2: out.integer = byRef ? *V_UI2REF(v) : V_UI2(v); break;
+    case VT_I4: out.integer = byRef ? *V_I4REF(v) : V_I4(v); break;
+    case VT_UI4: out.integer = byRef ? *V_UI4REF(v) : V_UI4(v); break;
+    case VT_INT: out.integer = byRef ? *V_INTREF(v) : V_INT(v); break;
+    case VT_UINT: out.integer = byRef ? *V_UINTREF(v) : V_UINT(v); break;
+    case VT_I8: out.integer = byRef ? *V_I8REF(v) : V_I8(v); break;
+    case VT_UI8: out.integer = static_cast<long long>(byRef ? *V_UI8REF(v) : V_UI8(v)); break;
+    case VT_BOOL: out.integer = (byRef ? *V_BOOLREF(v) : V_BOOL(v)) ? 1 : 0; break;
+    case VT_R4:
+        out.real = byRef ? *V_R4REF(v) : V_R4(v);
+        return std::isfinite(out.real);
+    case VT_R8:
+        out.real = byRef ? *V_R8REF(v) : V_R8(v);
+        return std::isfinite(out.real);
+    case VT_BSTR: {
+        BSTR text = byRef ? *V_BSTRREF(v) : V_BSTR(v);
+        if (!text || !*text) return false;
+        // Script number texts use '.' whatever the user's locale.
+        if (FAILED(VarR8FromStr(text, MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                               SORT_DEFAULT),
+                                0, &out.real)))
+            return false;
+        return std::isfinite(out.real);
+    }
+    default:
+        return false;  // empty, null, objects, dates, errors ...
+    }
+    out.isInteger = true;
+    return true;
+}
+
+bool ToByte(const VARIANT* value, unsigned char& byte) {
+    // The common case first: the engine hands over plain 32-bit integers.
+    if (V_VT(value) == VT_I4) {
+        byte = static_cast<unsigned char>(V_I4(value));
+        return true;
+    }
+    Number n;
+    if (!ToNumber(value, n)) return false;
+    if (n.isInteger) {
+        byte = static_cast<unsigned char>(n.integer);
+    } else {
+        double rest = std::fmod(std::trunc(n.real), 256.0);
+        if (rest < 0) rest += 256.0;
+        byte = static_cast<unsigned char>(rest);
+    }
+    return true;
+}
+
+bool ToLength(const VARIANT* value, long& length) {
+    if ((V_VT(Deref(value)) & ~VT_BYREF) == VT_BOOL) return false;  // a flag is no byte count
+    Number n;
+    if (!ToNumber(value, n)) return false;
+    if (!n.isInteger) {
+        double whole = std::trunc(n.real);
+        if (whole < static_cast<double>(LONG_MIN) || whole > static_cast<double>(LONG_MAX))
+            return false;
+        length = static_cast<long>(whole);
+        return true;
+    }
+    if (n.integer < LONG_MIN || n.integer > LONG_MAX) return false;
+    length = static_cast<long>(n.integer);
+    return true;
+}
+
+// The storage of a memory file grows in whole steps of 1024 bytes, doubling so that a large file
+// is not copied over and over, and never beyond the announced length rounded up to a step.
+constexpr size_t kGrowthStep = 1024;
+constexpr size_t kFirstBlock = 64 * 1024;
+
+size_t RoundUpToStep(size_t n) { return (n + kGrowthStep - 1) / kGrowthStep * kGrowthStep; }
+
+void Grow(std::vector<unsigned char>& buffer, size_t announced) {
+    size_t capacity = buffer.capacity();
+    size_t next = capacity < kFirstBlock ? kFirstBlock : capacity * 2;
+    size_t limit = RoundUpToStep(announced);
+    if (next > limit) next = limit;
+    if (next <= capacity) next = capacity + kGrowthStep;
+    buffer.reserve(RoundUpToStep(next));  // std::bad_alloc ends the script call
+}
+
+}  // namespace
+
+ArrayRead ReadProperty(IDispatch* object, LPCOLESTR name, VARIANT* value) {
+    ArrayRead read;
+    read.name = name;
+    if (!object) {
+        read.fault = ArrayFault::NullObject;
+        read.hr = E_POINTER;
+        return read;
+    }
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
+    read.hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(read.hr)) {
+        read.fault = ArrayFault::PropertyName;
+        return read;
+    }
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    read.hr = object->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_PROPERTYGET, &none, value,
+                             nullptr, nullptr);
+    if (FAILED(read.hr)) read.fault = ArrayFault::PropertyGet;
+    return read;
+}
+
+ArrayRead ReadElement(IDispatch* object, long index, VARIANT* value) {
+    ArrayRead read;
+    read.index = index;
+    if (!object) {
+        read.fault = ArrayFault::NullElements;
+        read.hr = E_POINTER;
+        return read;
+    }
+    wchar_t buffer[16];
+    LPOLESTR names[1] = {const_cast<LPOLESTR>(IndexName(index, buffer))};
+    DISPID id = DISPID_UNKNOWN;
+    read.hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(read.hr)) {
+        read.fault = ArrayFault::ElementName;
+        return read;
+    }
+    VARIANT element;
+    VariantInit(&element);
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    read.hr = object->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                             &element, nullptr, nullptr);
+    if (FAILED(read.hr)) {
+        VariantClear(&element);  // a misbehaving object may have filled it anyway
+        read.fault = ArrayFault::ElementGet;
+        return read;
+    }
+    *value = element;
+    return read;
+}
+
+ArrayRead ReadLength(IDispatch* object, long& length) {
+    length = -1;
+    VARIANT value;
+    VariantInit(&value);
+    ArrayRead read = ReadProperty(object, L"length", &value);
+    if (!read.ok()) return read;
+    bool numeric = ToLength(&value, length);
+    VariantClear(&value);
+    if (!numeric) {
+        length = -1;
+        read.fault = ArrayFault::PropertyGet;
+    }
+    return read;
+}
+
+ArrayRead ReadElements(IDispatch* object, std::vector<unsigned char>& buffer, long count) {
+    buffer.clear();
+    ArrayRead read;
+    if (count <= 0) return read;
+    const size_t announced = static_cast<size_t>(count);
+    for (long i = 0; i < count; ++i) {
+        VARIANT element;
+        VariantInit(&element);
+        read = ReadElement(object, i, &element);
+        if (!read.ok()) return read;
+        unsigned char byte = 0;
+        bool numeric = ToByte(&element, byte);
+        VariantClear(&element);
+        if (!numeric) {
+            read.fault = ArrayFault::ElementGet;
+            read.hr = DISP_E_TYPEMISMATCH;
+            return read;
+        }
+        if (buffer.size() == buffer.capacity()) Grow(buffer, announced);
+        buffer.push_back(byte);
+    }
+    return read;
+}
+
+bool ReadMemoryFile(IDispatch* object, std::vector<unsigned char>& bytes, ArrayRead& read) {
+    ScopeExit release([&] { std::vector<unsigned char>().swap(bytes); });
+
+    long count = -1;
+    read = ReadLength(object, count);
+    if (!read.ok() || count <= 0) return false;
+    read = ReadElements(object, bytes, count);
+    if (!read.ok() || bytes.empty()) return false;
+    release.dismiss();
+    return true;
+}
+
+}  // namespace tarnwick::memfile

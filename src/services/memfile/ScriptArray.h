@@ -1,0 +1,56 @@
+// The script array reader: a memory file is a script object with a "length" property and
+// elements "0", "1", ... holding byte values. Only the object's IDispatch is at hand, so every
+// byte costs one member lookup by name and one property get; everything else is kept out of that
+// loop (the element's name is formatted on the stack, the buffer grows geometrically).
+//
+// What a value means:
+//  - "length": an integer value is taken as it is; a fraction is truncated toward zero; a string
+//    holding a number counts as that number. Anything else (booleans, no number, NaN, a value
+//    outside the 32-bit signed range) is refused as a failed get.
+//  - an element: an integer gives its low 8 bits (256 -> 0, -1 -> 255, 511 -> 255), whatever its
+//    width (VBScript's 16-bit integers included). A fraction is truncated toward zero and then
+//    gives its low 8 bits, a boolean gives 1 or 0 and a string holding a number converts like that
+//    number: the byte is what `value & 255` gives in the page's own script. Values that are not
+//    numbers (undefined, null, objects, other strings, NaN, infinities) are refused as a failed
+//    get: writing a silent 0 for them would hand the page a damaged file.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+#include <string>
+#include <vector>
+
+namespace tarnwick::memfile {
+
+enum class ArrayFault {
+    None,
+    NullObject,     // no object to read a property of
+    NullElements,   // no object to read an element of
+    PropertyName,   // the property's name is unknown (name)
+    PropertyGet,    // the property could not be read or is no usable number (name)
+    ElementName,    // element `index` does not exist
+    ElementGet,     // element `index` could not be read or is no number
+};
+
+struct ArrayRead {
+    ArrayFault fault = ArrayFault::None;
+    HRESULT hr = S_OK;
+    std::wstring name;
+    long index = 0;
+    bool ok() const { return fault == ArrayFault::None; }
+};
+
+// Reads one property into value (VariantInit'ed by the caller).
+ArrayRead ReadProperty(IDispatch* object, LPCOLESTR name, VARIANT* value);
+// Reads one element; on success value takes it over, on failure it is left untouched.
+ArrayRead ReadElement(IDispatch* object, long index, VARIANT* value);
+// The "length" property as a 32-bit count.
+ArrayRead ReadLength(IDispatch* object, long& length);
+// Elements 0 .. count-1 into buffer, which is emptied first (bytes read before a failure stay).
+// Running out of memory raises std::bad_alloc.
+ArrayRead ReadElements(IDispatch* object, std::vector<unsigned char>& buffer, long count);
+
+// The whole memory file. "Nothing" (false) when a read failed (the fault says which) or the
+// file is empty (no fault); the storage is released on every way to nothing.
+bool ReadMemoryFile(IDispatch* object, std::vector<unsigned char>& bytes, ArrayRead& read);
+
+}  // namespace tarnwick::memfile

@@ -1,5 +1,5 @@
-// Platform-neutral zip format core of the zip companion: writes a one-entry archive and extracts
-// whole archives, over small byte-source, byte-sink and extraction-target interfaces. The
+// Platform-neutral zip format core of the zip companion: writes a one-entry archive, extracts
+// whole archives and inspects them without extracting, over small byte-source, byte-sink and extraction-target interfaces. The
 // Windows DLL (ziptool.cpp) and the Linux-native tests each provide their own implementations
 // of those interfaces.
 #pragma once
@@ -90,13 +90,17 @@ public:
 
 using PathParts = std::vector<std::u16string>;
 
-// The directory an archive is extracted into. Paths handed to it are relative to its root and
-// have already passed the name checks of entryname.h.
-class ExtractionTarget {
+class NameDecoder {
 public:
-    virtual ~ExtractionTarget() = default;
+    virtual ~NameDecoder() = default;
     // Turns a stored name into UTF-16: from UTF-8 when `utf8`, else from the legacy code page.
     virtual bool decodeName(const std::string& raw, bool utf8, std::u16string& name) = 0;
+};
+
+// The directory an archive is extracted into. Paths handed to it are relative to its root and
+// have already passed the name checks of entryname.h.
+class ExtractionTarget : public NameDecoder {
+public:
     // Creates the root directory itself; fails when it already exists.
     virtual bool createRoot() = 0;
     // Removes the root and everything below it.
@@ -121,5 +125,12 @@ Limits defaultLimits();
 // target holds nothing. `filesWritten` counts regular files (not directories) on success.
 Status extractArchive(RandomAccessSource& archive, ExtractionTarget& target, const Limits& limits,
                       std::uint32_t& filesWritten);
+
+// Makes every check extractArchive makes before and while it writes, short of inflating: the
+// directory, each name, each local header, the entry count, and the declared sizes against the
+// byte bound (CRCs and the deflate streams themselves are not looked at). `files` gets the path
+// of every regular file the archive would give. Needs no compression library.
+Status inspectArchive(RandomAccessSource& archive, NameDecoder& names, const Limits& limits,
+                      std::vector<PathParts>& files);
 
 }  // namespace zipcore

@@ -1,7 +1,10 @@
 // The engine's SM3 / SM2 Z-value core against an independent computation with OpenSSL: the
 // curve parameters of OpenSSL's own SM2 group, the public key as OpenSSL reads the certificate,
-// and OpenSSL's SM3. Certificates are made fresh by the openssl command for each run.
+// and OpenSSL's SM3. Certificates are made fresh by the openssl command for each run. The
+// portable core's certificate reader (sm2cert.h, used where libksba is not) must give the same
+// key and the same status for every certificate here.
 #include "sm3z_core.h"
+#include "sm2cert.h"
 
 #include <gtest/gtest.h>
 #include <gcrypt.h>
@@ -153,6 +156,25 @@ Bytes OsslSm3WithZ(const std::string& pemPath, const Bytes& msg) {
 
 // ---- the engine core --------------------------------------------------------------------------
 
+// The portable reader's outcome as an engine status.
+int CoreStatus(const std::string& text, ovalon::Sm2Point* key = nullptr) {
+    sm2cert::Point point;
+    switch (sm2cert::KeyFromBase64Certificate(text.data(), text.size(), point)) {
+    case sm2cert::Status::Ok:
+        if (key) {
+            std::copy(point.x, point.x + 32, key->x);
+            std::copy(point.y, point.y + 32, key->y);
+        }
+        return OVALON_OK;
+    case sm2cert::Status::NoCertificate: return OVALON_E_NO_CERTIFICATE;
+    case sm2cert::Status::BadBase64: return OVALON_E_BAD_BASE64;
+    case sm2cert::Status::BadCertificate: return OVALON_E_BAD_CERTIFICATE;
+    case sm2cert::Status::NotSm2Key: return OVALON_E_NOT_SM2_KEY;
+    case sm2cert::Status::BadPublicKey: return OVALON_E_BAD_PUBLIC_KEY;
+    }
+    return -1;
+}
+
 struct Result {
     int status;
     Bytes digest;
@@ -213,6 +235,9 @@ TEST(Sm2Z, KeyAndZMatchOpenSsl) {
         const Bytes point = OsslPublicPoint(pem);
         EXPECT_EQ(Bytes(point.begin() + 1, point.begin() + 33), Bytes(key.x, key.x + 32)) << n;
         EXPECT_EQ(Bytes(point.begin() + 33, point.end()), Bytes(key.y, key.y + 32)) << n;
+        ovalon::Sm2Point core{};
+        ASSERT_EQ(OVALON_OK, CoreStatus(ReadText(pem), &core)) << n;
+        EXPECT_EQ(Bytes(key.x, key.y + 32), Bytes(core.x, core.y + 32)) << n;
 
         unsigned char z[32];
         const std::string id = ovalon::kDefaultSm2Id;
@@ -299,6 +324,7 @@ TEST(Sm2Z, CertificatesRefused) {
     for (const auto& c : cases) {
         Result r = Ours(1, c.text.c_str(), msg);
         EXPECT_EQ(c.status, r.status) << c.what;
+        EXPECT_EQ(c.status, CoreStatus(c.text)) << "portable reader: " << c.what;
         EXPECT_TRUE(r.digest.empty()) << c.what;
     }
     ovalon::Sm3Stream s;
@@ -326,6 +352,7 @@ TEST(Sm2Z, PointOffTheCurveRefused) {
     ovalon::Sm2Point key;
     EXPECT_EQ(OVALON_E_BAD_PUBLIC_KEY, ovalon::Sm2KeyFromCertificate(moved.data(), moved.size(), key));
     EXPECT_EQ(OVALON_E_BAD_PUBLIC_KEY, Ours(1, ToBase64(moved).c_str(), msg).status);
+    EXPECT_EQ(OVALON_E_BAD_PUBLIC_KEY, CoreStatus(ToBase64(moved)));
 
     // y replaced by p - y is the negated point: still on the curve, so accepted.
     Bytes negated = der;
@@ -337,11 +364,13 @@ TEST(Sm2Z, PointOffTheCurveRefused) {
     BN_sub(y, p, y);
     BN_bn2binpad(y, &negated[static_cast<size_t>(at - der.begin()) + 33], 32);
     EXPECT_EQ(OVALON_OK, ovalon::Sm2KeyFromCertificate(negated.data(), negated.size(), key));
+    EXPECT_EQ(OVALON_OK, CoreStatus(ToBase64(negated)));
 
     // A compressed-point marker is refused.
     Bytes compressed = der;
     compressed[static_cast<size_t>(at - der.begin())] = 0x02;
-    EXPECT_NE(OVALON_OK, ovalon::Sm2KeyFromCertificate(compressed.data(), compressed.size(), key));
+    EXPECT_EQ(OVALON_E_BAD_PUBLIC_KEY, ovalon::Sm2KeyFromCertificate(compressed.data(), compressed.size(), key));
+    EXPECT_EQ(OVALON_E_BAD_PUBLIC_KEY, CoreStatus(ToBase64(compressed)));
     BN_free(p);
     BN_free(y);
 }

@@ -196,4 +196,16 @@ zipcore::Status extractFile(const std::string& archivePath, const std::string& d
     return zipcore::extractArchive(archive, target, limits, count);
 }
 
+zipcore::Status inspectFile(const std::string& archivePath, std::vector<zipcore::PathParts>& files,
+                            const zipcore::Limits& limits) {
+    ArchiveFile archive(archivePath);
+    if (!archive.valid()) return zipcore::Status::ReadFailed;
+    struct Names : zipcore::NameDecoder {
+        bool decodeName(const std::string& raw, bool utf8, std::u16string& name) override {
+            return decodeEntryName(raw, utf8, name);
+        }
+    } names;
+    return zipcore::inspectArchive(archive, names, limits, files);
+}
+
 }  // namespace ziptest

@@ -5,6 +5,7 @@
 #include "zipcore.h"
 
 #include <string>
+#include <vector>
 
 namespace ziptest {
 
@@ -16,6 +17,10 @@ zipcore::Status packFile(const std::string& sourcePath, const std::string& archi
 // Extracts `archivePath` into the new directory `destDir`; names without the UTF-8 flag are
 // read as code page 936 and written as UTF-8.
 zipcore::Status extractFile(const std::string& archivePath, const std::string& destDir, std::uint32_t& count,
+                            const zipcore::Limits& limits = zipcore::defaultLimits());
+
+// Inspects `archivePath` without extracting; `files` gets the paths of its regular files.
+zipcore::Status inspectFile(const std::string& archivePath, std::vector<zipcore::PathParts>& files,
                             const zipcore::Limits& limits = zipcore::defaultLimits());
 
 // Name decoding shared with the fuzz target: UTF-8, or code page 936, to UTF-16.

@@ -55,6 +55,23 @@ TEST(HostileArchives, EveryCaseIsRefusedAndLeavesNothing) {
     }
 }
 
+// Inspection (what the WebAssembly module does instead of unpacking) refuses every hostile archive
+// for the same reason extraction does, unless the reason lies in the entry data it does not inflate.
+TEST(HostileArchives, InspectionRefusesForTheSameReasonShortOfInflating) {
+    const HostileCorpus corpus;
+    for (const HostileCase& c : corpus.cases()) {
+        SCOPED_TRACE(c.name);
+        std::vector<zipcore::PathParts> files;
+        const std::string inspected = zipcore::describe(inspectFile(corpus.archive(c.name), files));
+        if (inspected == "ok")
+            EXPECT_TRUE(c.expected == "corrupt entry data" || c.expected == "CRC mismatch" ||
+                        c.expected == "size mismatch" || c.expected == "too large")
+                << "passed inspection but extraction says " << c.expected;
+        else
+            EXPECT_EQ(inspected, c.expected);
+    }
+}
+
 // Built with zip_tools.py helpers inline: two good deflated entries.
 std::string twoEntryArchive(const TempDir& dir) {
     const std::string archive = dir / "two.zip";

@@ -35,6 +35,9 @@ protected:
         const Tree expected = readTree(source_);
         EXPECT_EQ(readTree(dir_ / "out"), expected);
         EXPECT_EQ(count, fileCount(expected));
+        std::vector<zipcore::PathParts> files;  // inspection, as the WebAssembly module does it
+        EXPECT_EQ(inspectFile(archive, files), Status::Ok);
+        EXPECT_EQ(files.size(), fileCount(expected));
     }
 
     TempDir dir_;

@@ -1,6 +1,9 @@
 // Archives our writer produces, checked by unzip, by Python's zipfile and by our own reader.
 #include "posix_zip_io.h"
 #include "zip_test_support.h"
+#include "crc32.h"
+
+#include <zlib.h>
 #include "zipbytes.h"
 
 #include <fcntl.h>
@@ -156,6 +159,19 @@ zipcore::NewEntry entryFor(std::uint64_t announcedSize) {
     entry.storedName = "data.bin";
     entry.size = announcedSize;
     return entry;
+}
+
+// The table-driven CRC-32 of the core (what the WebAssembly module carries instead of zlib) gives
+// zlib's value for any length and any way of splitting the stream.
+TEST(Crc32, EqualsZlibForEveryLengthAndSplit) {
+    const std::string data = randomBytes(300, 11);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+    for (std::size_t length = 0; length <= data.size(); ++length) {
+        const std::uint32_t expected = static_cast<std::uint32_t>(crc32(0, bytes, static_cast<uInt>(length)));
+        ASSERT_EQ(crc::Crc32(0, bytes, length), expected) << length;
+        const std::size_t split = length / 3;
+        ASSERT_EQ(crc::Crc32(crc::Crc32(0, bytes, split), bytes + split, length - split), expected) << length;
+    }
 }
 
 TEST(WriterFailures, SourceThatGrowsOrShrinksIsRefused) {

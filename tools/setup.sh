@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the project needs on a fresh Debian 12 machine: the i386 architecture, Wine with
-# its 32-bit part, the mingw-w64 i686 tool chain and libraries, and the tools the tests use.
+# its 32-bit part, the mingw-w64 i686 tool chain and libraries, the tools the tests use, and for
+# web/ emscripten, Chromium with a CJK font and the npm packages of web/package.json.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
 
@@ -10,6 +11,7 @@ PACKAGES=(
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev libksba-mingw-w64-dev
   cmake make python3 xvfb xauth x11-utils gcab cabextract zip unzip openssl
   googletest libgtest-dev libssl-dev libgcrypt20-dev libksba-dev zlib1g-dev clang libclang-rt-14-dev locales time
+  emscripten chromium fonts-wqy-microhei
 )
 
 missing=()
@@ -30,6 +32,12 @@ fi
 # Wine is run with LC_ALL=zh_CN.UTF-8 so that its ANSI code page is 936.
 if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf8$'; then
   localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi
+
+# web/: the npm packages of web/package.json (puppeteer-core, hash-wasm, fflate), as locked.
+web="$(cd "$(dirname "$0")/../web" && pwd)"
+if [ ! -d "$web/node_modules/puppeteer-core" ] || [ "$web/package-lock.json" -nt "$web/node_modules/.package-lock.json" ]; then
+  (cd "$web" && npm ci --no-audit --no-fund --loglevel=error)
 fi
 
 # The project's own 32-bit prefix under build/.

@@ -1,0 +1,241 @@
+// The WebAssembly face of the portable core: plain C functions over linear memory, called by the
+// SDK's engine (web/sdk/engine.js). No zlib and no crypto library: deflate is the browser's own,
+// the certificate is read by sm2cert, the digests are the core's.
+//
+// Conventions: pointers are offsets into the module's memory, lengths are bytes; 64-bit sizes
+// travel as doubles (exact below 2^53). The one import, env.tw_read_at, lets the inspection of an
+// archive read the picked file at any offset (synchronously, from the worker).
+#include "crc32.h"
+#include "sha256.h"
+#include "sm2_z.h"
+#include "sm2cert.h"
+#include "sm3.h"
+#include "typeprobe.h"
+#include "zip/zipcore.h"
+#include "zip/ziprecords.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#define EXPORT extern "C" __attribute__((used, visibility("default")))
+
+extern "C" int tw_read_at(double offset, unsigned char* buffer, int length)
+    __attribute__((import_module("env"), import_name("tw_read_at")));
+
+namespace {
+
+// The crypto engine's status values for a certificate (see companions/ovalon/ovalon.h).
+int EngineStatus(sm2cert::Status status) {
+    switch (status) {
+    case sm2cert::Status::Ok: return 0;
+    case sm2cert::Status::NoCertificate: return 0x2001;
+    case sm2cert::Status::BadBase64: return 0x2002;
+    case sm2cert::Status::BadCertificate: return 0x2003;
+    case sm2cert::Status::NotSm2Key: return 0x2004;
+    case sm2cert::Status::BadPublicKey: return 0x2005;
+    }
+    return 0x1005;
+}
+
+class MemorySource : public probe::ByteSource {
+public:
+    MemorySource(const unsigned char* data, std::size_t length) : data_(data), left_(length) {}
+    std::size_t Read(unsigned char* buffer, std::size_t capacity) override {
+        const std::size_t n = capacity < left_ ? capacity : left_;
+        std::memcpy(buffer, data_, n);
+        data_ += n;
+        left_ -= n;
+        return n;
+    }
+
+private:
+    const unsigned char* data_;
+    std::size_t left_;
+};
+
+class PickedFile : public zipcore::RandomAccessSource {
+public:
+    explicit PickedFile(double size) : size_(static_cast<std::uint64_t>(size)) {}
+    std::uint64_t size() const override { return size_; }
+    bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
+        return tw_read_at(static_cast<double>(offset), buffer, static_cast<int>(length)) ==
+               static_cast<int>(length);
+    }
+
+private:
+    std::uint64_t size_;
+};
+
+// Names as the control's unpacking sees them: UTF-8 when flagged, else code page 936. Only the
+// checks of entryname.h look at the result, and all of them concern ASCII characters, so a
+// double-byte character of the code page is kept as one stand-in character (its trail byte may
+// look like '\' and must not split the name).
+class EntryNames : public zipcore::NameDecoder {
+public:
+    bool decodeName(const std::string& raw, bool utf8, std::u16string& name) override {
+        name.clear();
+        for (std::size_t i = 0; i < raw.size();) {
+            const unsigned char c = static_cast<unsigned char>(raw[i]);
+            if (c < 0x80) {
+                name.push_back(c);
+                ++i;
+                continue;
+            }
+            std::size_t extra;
+            if (utf8) {
+                extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 0;
+                if (extra == 0 || i + extra >= raw.size()) return false;
+                for (std::size_t k = 1; k <= extra; ++k)
+                    if ((static_cast<unsigned char>(raw[i + k]) & 0xC0) != 0x80) return false;
+            } else {
+                if (c == 0x80 || c == 0xFF || i + 1 >= raw.size()) return false;
+                const unsigned char t = static_cast<unsigned char>(raw[i + 1]);
+                if (t < 0x40 || t == 0x7F || t == 0xFF) return false;
+                extra = 1;
+            }
+            name.push_back(0x4E00);
+            i += extra + 1;
+        }
+        return true;
+    }
+};
+
+bool IsWorkbookPart(const zipcore::PathParts& parts) {
+    auto same = [](const std::u16string& a, const char* b) {
+        if (a.size() != std::strlen(b)) return false;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            char16_t c = a[i];
+            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+            if (c != static_cast<unsigned char>(b[i])) return false;
+        }
+        return true;
+    };
+    return parts.size() == 2 && same(parts[0], "xl") && same(parts[1], "workbook.xml");
+}
+
+zipcore::NewEntry EntryOf(const char* name, int nameLength, int utf8, int dosTime, int dosDate, double size) {
+    zipcore::NewEntry entry;
+    entry.storedName.assign(name, static_cast<std::size_t>(nameLength));
+    entry.utf8Name = utf8 != 0;
+    entry.dosTime = static_cast<std::uint16_t>(dosTime);
+    entry.dosDate = static_cast<std::uint16_t>(dosDate);
+    entry.size = static_cast<std::uint64_t>(size);
+    return entry;
+}
+
+zipcore::EntryData DataOf(int method, unsigned crc, double compressedSize, double size) {
+    zipcore::EntryData data;
+    data.method = static_cast<std::uint16_t>(method);
+    data.crc = crc;
+    data.compressedSize = static_cast<std::uint64_t>(compressedSize);
+    data.size = static_cast<std::uint64_t>(size);
+    return data;
+}
+
+int CopyOut(const std::vector<std::uint8_t>& bytes, unsigned char* out, int capacity) {
+    if (static_cast<int>(bytes.size()) > capacity) return -1;
+    std::memcpy(out, bytes.data(), bytes.size());
+    return static_cast<int>(bytes.size());
+}
+
+}  // namespace
+
+// ---- memory ----------------------------------------------------------------------------------
+
+EXPORT void* tw_alloc(int size) { return std::malloc(static_cast<std::size_t>(size)); }
+EXPORT void tw_free(void* p) { std::free(p); }
+
+// ---- digests ----------------------------------------------------------------------------------
+
+EXPORT digest::Sha256* tw_sha256_new() { return new (std::nothrow) digest::Sha256(); }
+EXPORT void tw_sha256_update(digest::Sha256* h, const unsigned char* data, int length) {
+    h->Update(data, static_cast<std::size_t>(length));
+}
+EXPORT void tw_sha256_final(digest::Sha256* h, unsigned char* out) { h->Final(out); }
+EXPORT void tw_sha256_delete(digest::Sha256* h) { delete h; }
+
+EXPORT digest::Sm3* tw_sm3_new() { return new (std::nothrow) digest::Sm3(); }
+EXPORT void tw_sm3_update(digest::Sm3* h, const unsigned char* data, int length) {
+    h->Update(data, static_cast<std::size_t>(length));
+}
+EXPORT void tw_sm3_final(digest::Sm3* h, unsigned char* out) { h->Final(out); }
+EXPORT void tw_sm3_delete(digest::Sm3* h) { delete h; }
+
+// Feeds the Z value of the certificate (base64 text) into a fresh SM3 context, as the crypto
+// engine does before the message; returns the engine's status for the certificate. With
+// `publicKey` non-null the 64 bytes x || y are written there.
+EXPORT int tw_sm3_begin_z(digest::Sm3* h, const char* text, int length, unsigned char* publicKey) {
+    sm2cert::Point key;
+    const sm2cert::Status status = sm2cert::KeyFromBase64Certificate(text, static_cast<std::size_t>(length), key);
+    if (status != sm2cert::Status::Ok) return EngineStatus(status);
+    unsigned char z[32];
+    digest::ComputeSm2Z(key.x, key.y, reinterpret_cast<const unsigned char*>(digest::kSm2DefaultId),
+                        digest::kSm2DefaultIdLength, z);
+    h->Update(z, sizeof z);
+    if (publicKey) {
+        std::memcpy(publicKey, key.x, 32);
+        std::memcpy(publicKey + 32, key.y, 32);
+    }
+    return 0;
+}
+
+EXPORT unsigned tw_crc32(unsigned crc, const unsigned char* data, int length) {
+    return crc::Crc32(crc, data, static_cast<std::size_t>(length));
+}
+
+// ---- the type probe ---------------------------------------------------------------------------
+
+// 1 when data holds no byte from 1 to 8.
+EXPORT int tw_plain_text(const unsigned char* data, int length) {
+    MemorySource source(data, static_cast<std::size_t>(length));
+    return probe::IsPlainText(source) ? 1 : 0;
+}
+
+// Writes the head of data as hex (at most 30 digits) and returns the digit count; *zip = 1 when
+// the head opens a zip archive.
+EXPORT int tw_head_hex(const unsigned char* data, int length, char* out, int* zip) {
+    MemorySource source(data, static_cast<std::size_t>(length));
+    const std::string head = probe::HeadHex(source);
+    std::memcpy(out, head.data(), head.size());
+    *zip = probe::IsZipHead(head) ? 1 : 0;
+    return static_cast<int>(head.size());
+}
+
+// Inspects the picked file (read through env.tw_read_at) as the control's unpacking would judge
+// it. Returns the zip status (0 ok, else zipcore::Status), *files the regular files, *workbook 1
+// when xl/workbook.xml is one of them.
+EXPORT int tw_zip_inspect(double size, int* files, int* workbook) {
+    PickedFile file(size);
+    EntryNames names;
+    std::vector<zipcore::PathParts> paths;
+    const zipcore::Status status = zipcore::inspectArchive(file, names, zipcore::defaultLimits(), paths);
+    *files = static_cast<int>(paths.size());
+    *workbook = 0;
+    for (const auto& parts : paths)
+        if (IsWorkbookPart(parts)) *workbook = 1;
+    return static_cast<int>(status);
+}
+
+// ---- the zip container ------------------------------------------------------------------------
+
+// The local header of the one entry; returns its length (-1 when out is too small).
+EXPORT int tw_zip_local_header(const char* name, int nameLength, int utf8, int dosTime, int dosDate,
+                               double size, int method, unsigned crc, double compressedSize,
+                               unsigned char* out, int capacity) {
+    const zipcore::NewEntry entry = EntryOf(name, nameLength, utf8, dosTime, dosDate, size);
+    return CopyOut(zipcore::localHeader(entry, DataOf(method, crc, compressedSize, size),
+                                        zipcore::needsZip64(entry.size)),
+                   out, capacity);
+}
+
+// The central directory and end records after the entry's data.
+EXPORT int tw_zip_trailer(const char* name, int nameLength, int utf8, int dosTime, int dosDate, double size,
+                          int method, unsigned crc, double compressedSize, unsigned char* out, int capacity) {
+    const zipcore::NewEntry entry = EntryOf(name, nameLength, utf8, dosTime, dosDate, size);
+    return CopyOut(zipcore::archiveTrailer(entry, DataOf(method, crc, compressedSize, size),
+                                           zipcore::needsZip64(entry.size)),
+                   out, capacity);
+}

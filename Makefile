@@ -2,13 +2,19 @@
 #   make demo   set up, build, register and run the demo page script
 #   make test   set up, build and run every test (native, unit under Wine, script)
 #   make dist   leave the three modules in dist/win32/
+#   make web    build what a page loads from web/ (the WebAssembly module beside the SDK)
+#   make web-demo  serve web/ on 127.0.0.1 and print the demo's address
 
 BUILD   := build
 WIN32   := $(BUILD)/win32
 NATIVE  := $(BUILD)/native
 JOBS    ?= $(shell nproc)
+WEB_WASM := web/sdk/tarnwick.wasm
+WEB_INPUTS := $(wildcard src/core/*.cpp src/core/*.h src/core/zip/*.cpp src/core/zip/*.h) \
+              web/module/module.cpp web/module/build.sh
+WEB_PORT ?= 8736
 
-.PHONY: all setup build dist demo test test-native test-win32 cab bench clean
+.PHONY: all setup build dist demo test test-native test-win32 cab bench clean web web-demo
 
 all: dist
 
@@ -28,16 +34,26 @@ dist: build
 demo: dist
 	@tools/demo.sh
 
-test: dist
+web: setup
+	@$(MAKE) --no-print-directory $(WEB_WASM)
+
+$(WEB_WASM): $(WEB_INPUTS)
+	@web/module/build.sh $@ 2>&1 | grep -v 'undefined symbol: tw_read_at' || true
+	@test -s $@
+
+web-demo: web
+	@cd web && node tools/serve.mjs $(WEB_PORT)
+
+test: dist web
 	@tools/test.sh $(WIN32) $(NATIVE)
 
-test-native: setup
+test-native: setup web
 	@tools/test.sh --native-only $(WIN32) $(NATIVE)
 
 cab: dist
 	@tools/make-cab.sh
 
-bench: dist
+bench: dist web
 	@tools/bench.sh
 
 clean:

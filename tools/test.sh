@@ -12,6 +12,10 @@ echo "== native suites"
 cmake -S "$root/tests/native" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
   cmake --build "$native" -j "$(nproc)" >/dev/null &&
   (cd "$native" && ctest --output-on-failure -j 2) || status=1
+
+echo "== web: the SDK in Node"
+if ! out="$(cd "$root/web" && npm test 2>&1)"; then echo "$out" | tail -40; status=1; fi
+echo "$out" | grep -E '^# (tests|pass|fail) '
 [ $native_only -eq 1 ] && exit $status
 
 echo "== unit and script suites under Wine"
@@ -28,4 +32,9 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   rc=$?
   wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
   exit $rc' _ "$root" "$win32" || status=1
+
+# The browser suite in headless Chromium, then the same corpus through the control registered
+# above (without a display now: the control's message boxes return at once).
+echo "== web: the SDK in Chromium, and the cross-check with the control"
+node "$root/web/test/browser/run.mjs" --cross "$win32/bin" || status=1
 exit $status

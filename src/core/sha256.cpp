@@ -93,6 +93,76 @@ void CompressPortable(std::uint32_t state[8], const unsigned char* blocks, std::
     }
 }
 
+// ---- unrolled compression (WebAssembly) --------------------------------------------------------
+//
+// WebAssembly engines do not unroll loops, and a byte-by-byte big-endian load costs a dozen
+// instructions there. This form does the rounds of CompressPortable unrolled, with the roles of
+// a..h renamed round by round instead of the words being moved, the schedule kept as a ring of 16
+// words updated in place, and the block's words loaded four at a time with one byte shuffle.
+#if defined(__wasm__)
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
+
+inline void LoadBlock(std::uint32_t W[16], const unsigned char* block) {
+#if defined(__wasm_simd128__)
+    for (int i = 0; i < 4; ++i) {
+        const v128_t v = wasm_i8x16_swizzle(wasm_v128_load(block + 16 * i),
+                                            wasm_i8x16_make(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+        W[4 * i] = wasm_i32x4_extract_lane(v, 0);
+        W[4 * i + 1] = wasm_i32x4_extract_lane(v, 1);
+        W[4 * i + 2] = wasm_i32x4_extract_lane(v, 2);
+        W[4 * i + 3] = wasm_i32x4_extract_lane(v, 3);
+    }
+#else
+    for (int t = 0; t < 16; ++t) W[t] = LoadBe32(block + 4 * t);
+#endif
+}
+
+// One round t (mod 16 ring index i) with the names as given; d and h receive the new e and a.
+#define SHA256_ROUND(t, a, b, c, d, e, f, g, h)                                          \
+    do {                                                                                \
+        const std::uint32_t t1 = h + BSIG1(e) + (g ^ (e & (f ^ g))) + K[t] + W[(t) & 15]; \
+        d += t1;                                                                        \
+        h = t1 + BSIG0(a) + ((a & b) | (c & (a | b)));                                  \
+    } while (0)
+#define SHA256_SCHEDULE(t) \
+    (W[(t) & 15] += SSIG1(W[((t) - 2) & 15]) + W[((t) - 7) & 15] + SSIG0(W[((t) - 15) & 15]))
+#define SHA256_EIGHT(t)                                        \
+    SHA256_ROUND(t, a, b, c, d, e, f, g, h);                   \
+    SHA256_ROUND(t + 1, h, a, b, c, d, e, f, g);               \
+    SHA256_ROUND(t + 2, g, h, a, b, c, d, e, f);               \
+    SHA256_ROUND(t + 3, f, g, h, a, b, c, d, e);               \
+    SHA256_ROUND(t + 4, e, f, g, h, a, b, c, d);               \
+    SHA256_ROUND(t + 5, d, e, f, g, h, a, b, c);               \
+    SHA256_ROUND(t + 6, c, d, e, f, g, h, a, b);               \
+    SHA256_ROUND(t + 7, b, c, d, e, f, g, h, a)
+#define SHA256_SIXTEEN_SCHEDULED(t)                                                          \
+    SHA256_SCHEDULE(t); SHA256_SCHEDULE(t + 1); SHA256_SCHEDULE(t + 2); SHA256_SCHEDULE(t + 3);     \
+    SHA256_SCHEDULE(t + 4); SHA256_SCHEDULE(t + 5); SHA256_SCHEDULE(t + 6); SHA256_SCHEDULE(t + 7); \
+    SHA256_SCHEDULE(t + 8); SHA256_SCHEDULE(t + 9); SHA256_SCHEDULE(t + 10); SHA256_SCHEDULE(t + 11); \
+    SHA256_SCHEDULE(t + 12); SHA256_SCHEDULE(t + 13); SHA256_SCHEDULE(t + 14); SHA256_SCHEDULE(t + 15); \
+    SHA256_EIGHT(t);                                                                         \
+    SHA256_EIGHT(t + 8)
+
+void CompressUnrolled(std::uint32_t state[8], const unsigned char* blocks, std::size_t count) {
+    std::uint32_t W[16];
+    while (count-- > 0) {
+        LoadBlock(W, blocks);
+        std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+        std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+        SHA256_EIGHT(0);
+        SHA256_EIGHT(8);
+        SHA256_SIXTEEN_SCHEDULED(16);
+        SHA256_SIXTEEN_SCHEDULED(32);
+        SHA256_SIXTEEN_SCHEDULED(48);
+        state[0] += a; state[1] += b; state[2] += c; state[3] += d;
+        state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+        blocks += 64;
+    }
+}
+#endif
+
 // ---- SHA-NI compression ------------------------------------------------------------------------
 #if SHA256_HAVE_X86
 
@@ -177,7 +247,11 @@ Sha256::CompressFn CompressFor(Sha256Engine engine) {
 #if SHA256_HAVE_X86
     if (engine == Sha256Engine::ShaNi) return CompressShaNi;
 #endif
+#if defined(__wasm__)
+    return CompressUnrolled;  // the portable rounds, unrolled
+#else
     return CompressPortable;
+#endif
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // Linux tests and benchmarks. Two compression functions sit behind the context: a portable one
 // that reads like the standard's description, and one using the x86 SHA extensions, chosen at run
 // time by CPUID. The portable one is the fallback and the reference the tests compare against.
+// WebAssembly builds carry the portable rounds unrolled (sha256.cpp says why); that is what Portable
+// means there.
 #ifndef TARNWICK_DIGEST_SHA256_CORE_H
 #define TARNWICK_DIGEST_SHA256_CORE_H
 

@@ -100,6 +100,75 @@ void CompressPortable(std::uint32_t V[8], const unsigned char* blocks, std::size
     }
 }
 
+// ---- unrolled compression (WebAssembly) --------------------------------------------------------
+//
+// WebAssembly has no vector unit the fast x86 path could use as it is, and its engines do not
+// unroll loops: the portable rounds there pay for the round counter, the j < 16 branches and the
+// run-time rotation of T_j. This form has the same arithmetic with the 64 rounds unrolled, the
+// roles of the state words renamed round by round instead of the words being moved (A' = TT1 goes
+// to D's place, and so on), T_j <<< j as a constant, and W expanded four words ahead of the round
+// that needs W[j + 4].
+#if defined(__wasm__)
+
+constexpr std::uint32_t TJ(int j) {
+    return static_cast<std::uint32_t>((static_cast<std::uint64_t>(T(j)) << (j % 32)) |
+                                      (static_cast<std::uint64_t>(T(j)) >> ((32 - j % 32) % 32)));
+}
+
+#define SM3_EXPAND(j) \
+    W[j] = P1(W[(j) - 16] ^ W[(j) - 9] ^ Rol<15>(W[(j) - 3])) ^ Rol<7>(W[(j) - 13]) ^ W[(j) - 6]
+#define SM3_ROUND(j, A, B, C, D, E, F, G, H, FFJ, GGJ)                              \
+    do {                                                                            \
+        const std::uint32_t a12 = Rol<12>(A);                                       \
+        const std::uint32_t ss1 = Rol<7>(a12 + E + TJ(j));                          \
+        const std::uint32_t tt1 = FFJ(A, B, C) + D + (ss1 ^ a12) + (W[j] ^ W[(j) + 4]); \
+        const std::uint32_t tt2 = GGJ(E, F, G) + H + ss1 + W[j];                    \
+        B = Rol<9>(B);                                                              \
+        D = tt1;                                                                    \
+        F = Rol<19>(F);                                                             \
+        H = P0(tt2);                                                                \
+    } while (0)
+#define SM3_FF0(x, y, z) ((x) ^ (y) ^ (z))
+#define SM3_FF1(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
+#define SM3_GG1(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
+// Eight rounds from j, the names back where they started; each round first has the W word that
+// round j + 4 reads expanded (words below 16 are the block itself).
+#define SM3_EIGHT(j, FFJ, GGJ, X)                                            \
+    X(j + 4); SM3_ROUND(j, A, B, C, D, E, F, G, H, FFJ, GGJ);                 \
+    X(j + 5); SM3_ROUND(j + 1, D, A, B, C, H, E, F, G, FFJ, GGJ);             \
+    X(j + 6); SM3_ROUND(j + 2, C, D, A, B, G, H, E, F, FFJ, GGJ);             \
+    X(j + 7); SM3_ROUND(j + 3, B, C, D, A, F, G, H, E, FFJ, GGJ);             \
+    X(j + 8); SM3_ROUND(j + 4, A, B, C, D, E, F, G, H, FFJ, GGJ);             \
+    X(j + 9); SM3_ROUND(j + 5, D, A, B, C, H, E, F, G, FFJ, GGJ);             \
+    X(j + 10); SM3_ROUND(j + 6, C, D, A, B, G, H, E, F, FFJ, GGJ);            \
+    X(j + 11); SM3_ROUND(j + 7, B, C, D, A, F, G, H, E, FFJ, GGJ)
+#define SM3_EXPAND_FROM_16(j) \
+    do {                      \
+        if ((j) >= 16) SM3_EXPAND(j); \
+    } while (0)
+
+void CompressUnrolled(std::uint32_t V[8], const unsigned char* blocks, std::size_t count) {
+    std::uint32_t W[68];
+    while (count-- > 0) {
+        for (int j = 0; j < 16; ++j) W[j] = LoadBe32(blocks + 4 * j);
+        std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
+        std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
+        SM3_EIGHT(0, SM3_FF0, SM3_FF0, SM3_EXPAND_FROM_16);
+        SM3_EIGHT(8, SM3_FF0, SM3_FF0, SM3_EXPAND_FROM_16);
+        SM3_EIGHT(16, SM3_FF1, SM3_GG1, SM3_EXPAND);
+        SM3_EIGHT(24, SM3_FF1, SM3_GG1, SM3_EXPAND);
+        SM3_EIGHT(32, SM3_FF1, SM3_GG1, SM3_EXPAND);
+        SM3_EIGHT(40, SM3_FF1, SM3_GG1, SM3_EXPAND);
+        SM3_EIGHT(48, SM3_FF1, SM3_GG1, SM3_EXPAND);
+        SM3_EIGHT(56, SM3_FF1, SM3_GG1, SM3_EXPAND);
+        V[0] ^= A; V[1] ^= B; V[2] ^= C; V[3] ^= D;
+        V[4] ^= E; V[5] ^= F; V[6] ^= G; V[7] ^= H;
+        blocks += 64;
+    }
+}
+
+#endif
+
 // ---- fast compression (x86) --------------------------------------------------------------------
 //
 // The message schedule of a group of blocks (4 with SSE2, 8 with AVX2) is expanded at once, one
@@ -366,7 +435,11 @@ Sm3::CompressFn CompressFor(Sm3Engine engine) {
 #else
     (void)engine;
 #endif
+#if defined(__wasm__)
+    return CompressUnrolled;  // the portable rounds, unrolled
+#else
     return CompressPortable;
+#endif
 }
 
 }  // namespace

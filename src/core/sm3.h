@@ -5,7 +5,9 @@
 // context: a portable one that reads like the standard's description, and a fast x86 one (the
 // message schedule of several blocks expanded at once with SIMD, rounds unrolled in scalar code),
 // chosen at run time by CPUID. The portable one is the fallback and the reference the tests
-// compare against. Builds for other targets (ARM, WebAssembly) carry the portable one only.
+// compare against. Builds for other targets (ARM) carry the portable one only; WebAssembly builds
+// carry the same rounds unrolled (no loop counter, constants folded), which is what Portable means
+// there.
 #ifndef TARNWICK_CORE_SM3_H
 #define TARNWICK_CORE_SM3_H
 

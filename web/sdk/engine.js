@@ -8,6 +8,7 @@
 const CHUNK = 2 * 1024 * 1024;          // Chromium hands at most 2 MiB per read
 const BLOB_GROUP = 32 * 1024 * 1024;    // deflated output is gathered into a Blob this often
 const PROGRESS_STEP = 8 * 1024 * 1024;
+const BREATHE_EVERY = 4;                // chunks between turns given to the event loop
 
 export const ZIP_STATUS = [
   'ok', 'read failed', 'write failed', 'out of memory', 'not an archive', 'corrupt entry data',
@@ -25,7 +26,8 @@ function abortError() {
 // platform lets a stream read into it).
 async function* chunksOf(source, cancel) {
   if (source.bytes) {
-    for (let at = 0; at < source.bytes.length; at += CHUNK) {
+    for (let at = 0, count = 1; at < source.bytes.length; at += CHUNK, count++) {
+      if (cancel && cancel.breathe && count % BREATHE_EVERY === 0) await cancel.breathe();
       if (cancel && cancel.aborted) throw abortError();
       yield source.bytes.subarray(at, Math.min(at + CHUNK, source.bytes.length));
     }
@@ -48,8 +50,11 @@ async function* chunksOf(source, cancel) {
     }
   }
   let buffer = new ArrayBuffer(CHUNK);
+  let count = 0;
   try {
     for (;;) {
+      // Reads of a Blob in memory settle without giving queued messages (a cancel) their turn.
+      if (cancel && cancel.breathe && ++count % BREATHE_EVERY === 0) await cancel.breathe();
       if (cancel && cancel.aborted) throw abortError();
       const { value, done } = await reader.read(new Uint8Array(buffer, 0, CHUNK));
       if (done) return;

@@ -6,6 +6,14 @@ import { Engine } from './engine.js';
 let engine = null;
 const running = new Map();  // job id -> { aborted }
 
+// A turn of the event loop without a timer's delay, so that a cancel message is seen mid-job.
+const channel = new MessageChannel();
+let wake = null;
+channel.port1.onmessage = () => wake();
+function breathe() {
+  return new Promise((resolve) => { wake = resolve; channel.port2.postMessage(0); });
+}
+
 function readSync(blob, offset, length) {
   return new Uint8Array(new FileReaderSync().readAsArrayBuffer(blob.slice(offset, offset + length)));
 }
@@ -26,7 +34,7 @@ self.onmessage = async (event) => {
     }
     return;
   }
-  const cancel = { aborted: false };
+  const cancel = { aborted: false, breathe };
   running.set(message.id, cancel);
   try {
     const hooks = {

@@ -84,8 +84,8 @@ try {
   ok(r.result === -1, 'a Blob it did not make is refused');
 
   // ---- long work: progress, then cancelled part-way ----
-  r = await page.evaluate(() => window.cancelled('sample.bin'));
-  ok(r.name === 'AbortError' && r.seen > 0 && r.seen < expected.size['sample.bin'],
+  r = await page.evaluate(() => window.cancelled());
+  ok(r.name === 'AbortError' && r.seen > 0 && r.seen < 128 << 20,
      'an aborted call rejects with AbortError after some progress: ' + JSON.stringify(r));
 
   // ---- the demo page, as a person uses it ----

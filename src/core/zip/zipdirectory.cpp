@@ -189,6 +189,8 @@ Status locateEntryData(RandomAccessSource& source, const CentralEntry& entry, co
     return Status::Ok;
 }
 
+Limits defaultLimits() { return Limits{kMaxEntries, kMaxInflatedBytes}; }
+
 Status inspectArchive(RandomAccessSource& archive, NameDecoder& names, const Limits& limits,
                       std::vector<PathParts>& files) {
     files.clear();

@@ -143,8 +143,6 @@ private:
 
 }  // namespace
 
-Limits defaultLimits() { return Limits{kMaxEntries, kMaxInflatedBytes}; }
-
 Status extractArchive(RandomAccessSource& archive, ExtractionTarget& target, const Limits& limits,
                       std::uint32_t& filesWritten) {
     filesWritten = 0;

@@ -7,14 +7,15 @@ import { createReadStream, statSync } from 'node:fs';
 import { extname, join, normalize, sep } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-const root = fileURLToPath(new URL('..', import.meta.url));
+const webRoot = fileURLToPath(new URL('..', import.meta.url));
 const types = {
   '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8',
   '.mjs': 'text/javascript; charset=utf-8', '.wasm': 'application/wasm', '.css': 'text/css',
   '.json': 'application/json', '.png': 'image/png', '.txt': 'text/plain; charset=utf-8',
 };
 
-export function serve(port = 0) {
+// `root` defaults to web/; the benchmarks serve the whole tree (bench/ beside web/).
+export function serve(port = 0, root = webRoot) {
   const server = createServer((request, response) => {
     const path = decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
     let file = normalize(join(root, path));

@@ -1,0 +1,71 @@
+// Runs bench/web/index.html in headless Chromium and prints each figure beside its reference from
+// the same run, as a ratio (higher is better for us), with the renderer's peak memory while the
+// SDK hashes the 1 GiB file.
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { serve } from '../../web/tools/serve.mjs';
+import { launch } from '../../web/tools/chromium.mjs';
+
+const root = fileURLToPath(new URL('../..', import.meta.url));
+const work = mkdtempSync(join(tmpdir(), 'tarnwick-bench-'));
+const big = join(work, 'big.bin'), mixed = join(work, 'mixed.bin');
+// 1 GiB of pseudo-random bytes; 100 MiB half random, half text.
+execFileSync('bash', ['-c', `openssl enc -aes-128-ctr -pass pass:x -pbkdf2 -nosalt </dev/zero 2>/dev/null | head -c 1073741824 > '${big}'
+{ head -c 52428800 '${big}'; yes 'The quick brown fox jumps over the lazy dog, line after line of plain text.' | head -c 52428800; } > '${mixed}'`]);
+
+// Resident memory of the renderer processes (the page and its worker), in MiB.
+function rendererMiB() {
+  let kib = 0;
+  for (const pid of readdirSync('/proc').filter((d) => /^\d+$/.test(d))) {
+    try {
+      const cmd = readFileSync(`/proc/${pid}/cmdline`, 'utf8');
+      if (!cmd.includes('chromium') || !cmd.includes('--type=renderer')) continue;
+      kib += Number(/VmRSS:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1]);
+    } catch { /* gone */ }
+  }
+  return kib / 1024;
+}
+
+const server = await serve(0, root);
+const browser = await launch();
+const rows = [];
+try {
+  const page = await browser.newPage();
+  await page.goto(server.url + 'bench/web/index.html');
+  await page.waitForFunction('window.ready === true');
+  await (await page.$('#pick')).uploadFile(big, mixed);
+  const mbps = (bytes, s) => bytes / s / 1e6;
+  const add = (what, r, refName, extra = '') => rows.push([what, mbps(r.bytes, r.ours), refName, mbps(r.bytes, r.ref), extra]);
+
+  // Warm-up, so that both sides run optimised code.
+  await page.evaluate(() => window.bench.memoryDigest(16));
+
+  const baseline = rendererMiB();
+  let peak = baseline;
+  const sampler = setInterval(() => { peak = Math.max(peak, rendererMiB()); }, 100);
+  let r = await page.evaluate(() => window.bench.fileDigest('sha256', 'big.bin'));
+  clearInterval(sampler);
+  add('SHA-256, 1 GiB picked file', r, 'hash-wasm', `peak renderer +${(peak - baseline).toFixed(0)} MiB (SDK)`);
+  if (!r.same) rows.push(['  SHA-256 results differ!']);
+  r = await page.evaluate(() => window.bench.fileDigest('sm3', 'big.bin'));
+  add('SM3, 1 GiB picked file', r, 'hash-wasm', r.same ? '' : 'results differ!');
+  r = await page.evaluate(() => window.bench.memoryDigest(256));
+  add('SHA-256, 256 MiB in memory', r, 'crypto.subtle', r.same ? '' : 'results differ!');
+  r = await page.evaluate(() => window.bench.zip('mixed.bin'));
+  add('zip, 100 MiB half random', r, 'fflate -6', `size ${(100 * r.oursSize / r.refSize - 100).toFixed(2)} % vs fflate`);
+} finally {
+  await browser.close();
+  await server.close();
+  rmSync(work, { recursive: true, force: true });
+}
+const version = execFileSync('chromium', ['--version']).toString().trim();
+console.log(`${version}, MB/s, each ratio from the same run`);
+console.log('what'.padEnd(30) + 'ours'.padStart(8) + '  reference'.padEnd(16) + 'ref'.padStart(8) + 'ratio'.padStart(8) + '  notes');
+for (const [what, ours, refName, ref, extra] of rows) {
+  if (ours === undefined) { console.log(what); continue; }
+  console.log(what.padEnd(30) + ours.toFixed(0).padStart(8) + ('  ' + refName).padEnd(16) + ref.toFixed(0).padStart(8) +
+              (ours / ref).toFixed(2).padStart(8) + '  ' + extra);
+}

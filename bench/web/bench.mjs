@@ -1,6 +1,6 @@
 // Runs bench/web/index.html in headless Chromium and prints each figure beside its reference from
 // the same run, as a ratio (higher is better for us), with the renderer's peak memory while the
-// SDK hashes the 1 GiB file.
+// SDK and hash-wasm hash the 1 GiB file (both in the one renderer: the page and the SDK's worker).
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -43,19 +43,24 @@ try {
   // Warm-up, so that both sides run optimised code.
   await page.evaluate(() => window.bench.memoryDigest(16));
 
+  // Each pair runs twice (ours, reference, ours, reference); the better time of each side counts,
+  // which keeps the ratio steady on a machine shared with other work.
+  const best = async (f) => {
+    const a = await page.evaluate(f), b = await page.evaluate(f);
+    return { ...a, ours: Math.min(a.ours, b.ours), ref: Math.min(a.ref, b.ref), same: a.same && b.same };
+  };
   const baseline = rendererMiB();
   let peak = baseline;
   const sampler = setInterval(() => { peak = Math.max(peak, rendererMiB()); }, 100);
-  let r = await page.evaluate(() => window.bench.fileDigest('sha256', 'big.bin'));
+  let r = await best(() => window.bench.fileDigest('sha256', 'big.bin'));
   clearInterval(sampler);
-  add('SHA-256, 1 GiB picked file', r, 'hash-wasm', `peak renderer +${(peak - baseline).toFixed(0)} MiB (SDK)`);
-  if (!r.same) rows.push(['  SHA-256 results differ!']);
-  r = await page.evaluate(() => window.bench.fileDigest('sm3', 'big.bin'));
+  add('SHA-256, 1 GiB picked file', r, 'hash-wasm', `peak renderer +${(peak - baseline).toFixed(0)} MiB` + (r.same ? '' : ', results differ!'));
+  r = await best(() => window.bench.fileDigest('sm3', 'big.bin'));
   add('SM3, 1 GiB picked file', r, 'hash-wasm', r.same ? '' : 'results differ!');
-  r = await page.evaluate(() => window.bench.memoryDigest(256));
-  add('SHA-256, 256 MiB in memory', r, 'crypto.subtle', r.same ? '' : 'results differ!');
-  r = await page.evaluate(() => window.bench.zip('mixed.bin'));
-  add('zip, 100 MiB half random', r, 'fflate -6', `size ${(100 * r.oursSize / r.refSize - 100).toFixed(2)} % vs fflate`);
+  r = await best(() => window.bench.memoryDigest(256));
+  add('SHA-256, 256 MiB in memory', r, 'crypto.subtle', 'the SDK hands such data to crypto.subtle' + (r.same ? '' : ', results differ!'));
+  r = await best(() => window.bench.zip('mixed.bin'));
+  add('zip, 100 MiB half random', r, 'fflate -6 sync', `size ${(100 * r.oursSize / r.refSize - 100).toFixed(2)} % vs fflate`);
 } finally {
   await browser.close();
   await server.close();

@@ -119,10 +119,12 @@ inline void LoadBlock(std::uint32_t W[16], const unsigned char* block) {
 #endif
 }
 
-// One round t (mod 16 ring index i) with the names as given; d and h receive the new e and a.
+// One round t with the names as given; d and h receive the new e and a. SHA256_W(t) is the
+// schedule word: a ring of 16 updated in place, or a precomputed table.
+#define SHA256_W(t) W[(t) & 15]
 #define SHA256_ROUND(t, a, b, c, d, e, f, g, h)                                          \
     do {                                                                                \
-        const std::uint32_t t1 = h + BSIG1(e) + (g ^ (e & (f ^ g))) + K[t] + W[(t) & 15]; \
+        const std::uint32_t t1 = h + BSIG1(e) + (g ^ (e & (f ^ g))) + K[t] + SHA256_W(t); \
         d += t1;                                                                        \
         h = t1 + BSIG0(a) + ((a & b) | (c & (a | b)));                                  \
     } while (0)
@@ -160,6 +162,57 @@ void CompressUnrolled(std::uint32_t state[8], const unsigned char* blocks, std::
         state[4] += e; state[5] += f; state[6] += g; state[7] += h;
         blocks += 64;
     }
+}
+
+#if defined(__wasm_simd128__)
+// Four blocks at a time: their message schedules computed together, one block per lane (word t
+// of each block side by side), into a lane-interleaved table; then the rounds of each block in
+// turn, reading their lane.
+inline v128_t RotrV(v128_t x, int n) { return wasm_v128_or(wasm_u32x4_shr(x, n), wasm_i32x4_shl(x, 32 - n)); }
+
+void CompressUnrolled4(std::uint32_t state[8], const unsigned char* blocks) {
+    alignas(16) std::uint32_t table[64 * 4];
+    v128_t* T = reinterpret_cast<v128_t*>(table);
+    const v128_t swap = wasm_i8x16_make(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    for (int q = 0; q < 4; ++q) {
+        v128_t r[4];
+        for (int k = 0; k < 4; ++k) r[k] = wasm_i8x16_swizzle(wasm_v128_load(blocks + 64 * k + 16 * q), swap);
+        const v128_t t0 = wasm_i32x4_shuffle(r[0], r[1], 0, 4, 1, 5);
+        const v128_t t1 = wasm_i32x4_shuffle(r[2], r[3], 0, 4, 1, 5);
+        const v128_t t2 = wasm_i32x4_shuffle(r[0], r[1], 2, 6, 3, 7);
+        const v128_t t3 = wasm_i32x4_shuffle(r[2], r[3], 2, 6, 3, 7);
+        T[4 * q] = wasm_i64x2_shuffle(t0, t1, 0, 2);
+        T[4 * q + 1] = wasm_i64x2_shuffle(t0, t1, 1, 3);
+        T[4 * q + 2] = wasm_i64x2_shuffle(t2, t3, 0, 2);
+        T[4 * q + 3] = wasm_i64x2_shuffle(t2, t3, 1, 3);
+    }
+    for (int t = 16; t < 64; ++t) {
+        const v128_t w2 = T[t - 2], w15 = T[t - 15];
+        const v128_t s1 = wasm_v128_xor(wasm_v128_xor(RotrV(w2, 17), RotrV(w2, 19)), wasm_u32x4_shr(w2, 10));
+        const v128_t s0 = wasm_v128_xor(wasm_v128_xor(RotrV(w15, 7), RotrV(w15, 18)), wasm_u32x4_shr(w15, 3));
+        T[t] = wasm_i32x4_add(wasm_i32x4_add(s1, T[t - 7]), wasm_i32x4_add(s0, T[t - 16]));
+    }
+#undef SHA256_W
+#define SHA256_W(t) lane[4 * (t)]
+    for (int k = 0; k < 4; ++k) {
+        const std::uint32_t* lane = table + k;
+        std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+        std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+        SHA256_EIGHT(0); SHA256_EIGHT(8); SHA256_EIGHT(16); SHA256_EIGHT(24);
+        SHA256_EIGHT(32); SHA256_EIGHT(40); SHA256_EIGHT(48); SHA256_EIGHT(56);
+        state[0] += a; state[1] += b; state[2] += c; state[3] += d;
+        state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+    }
+#undef SHA256_W
+#define SHA256_W(t) W[(t) & 15]
+}
+#endif
+
+void CompressWasm(std::uint32_t state[8], const unsigned char* blocks, std::size_t count) {
+#if defined(__wasm_simd128__)
+    for (; count >= 4; count -= 4, blocks += 256) CompressUnrolled4(state, blocks);
+#endif
+    CompressUnrolled(state, blocks, count);
 }
 #endif
 
@@ -248,7 +301,7 @@ Sha256::CompressFn CompressFor(Sha256Engine engine) {
     if (engine == Sha256Engine::ShaNi) return CompressShaNi;
 #endif
 #if defined(__wasm__)
-    return CompressUnrolled;  // the portable rounds, unrolled
+    return CompressWasm;  // the portable rounds, unrolled, four schedules at once
 #else
     return CompressPortable;
 #endif

@@ -109,6 +109,9 @@ void CompressPortable(std::uint32_t V[8], const unsigned char* blocks, std::size
 // to D's place, and so on), T_j <<< j as a constant, and W expanded four words ahead of the round
 // that needs W[j + 4].
 #if defined(__wasm__)
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
 
 constexpr std::uint32_t TJ(int j) {
     return static_cast<std::uint32_t>((static_cast<std::uint64_t>(T(j)) << (j % 32)) |
@@ -117,12 +120,14 @@ constexpr std::uint32_t TJ(int j) {
 
 #define SM3_EXPAND(j) \
     W[j] = P1(W[(j) - 16] ^ W[(j) - 9] ^ Rol<15>(W[(j) - 3])) ^ Rol<7>(W[(j) - 13]) ^ W[(j) - 6]
+#define SM3_W(j) W[j]
 #define SM3_ROUND(j, A, B, C, D, E, F, G, H, FFJ, GGJ)                              \
     do {                                                                            \
         const std::uint32_t a12 = Rol<12>(A);                                       \
         const std::uint32_t ss1 = Rol<7>(a12 + E + TJ(j));                          \
-        const std::uint32_t tt1 = FFJ(A, B, C) + D + (ss1 ^ a12) + (W[j] ^ W[(j) + 4]); \
-        const std::uint32_t tt2 = GGJ(E, F, G) + H + ss1 + W[j];                    \
+        const std::uint32_t wj = SM3_W(j);                                          \
+        const std::uint32_t tt1 = FFJ(A, B, C) + D + (ss1 ^ a12) + (wj ^ SM3_W((j) + 4)); \
+        const std::uint32_t tt2 = GGJ(E, F, G) + H + ss1 + wj;                      \
         B = Rol<9>(B);                                                              \
         D = tt1;                                                                    \
         F = Rol<19>(F);                                                             \
@@ -142,6 +147,7 @@ constexpr std::uint32_t TJ(int j) {
     X(j + 9); SM3_ROUND(j + 5, D, A, B, C, H, E, F, G, FFJ, GGJ);             \
     X(j + 10); SM3_ROUND(j + 6, C, D, A, B, G, H, E, F, FFJ, GGJ);            \
     X(j + 11); SM3_ROUND(j + 7, B, C, D, A, F, G, H, E, FFJ, GGJ)
+#define SM3_SCHEDULED(j) (void)0
 #define SM3_EXPAND_FROM_16(j) \
     do {                      \
         if ((j) >= 16) SM3_EXPAND(j); \
@@ -165,6 +171,64 @@ void CompressUnrolled(std::uint32_t V[8], const unsigned char* blocks, std::size
         V[4] ^= E; V[5] ^= F; V[6] ^= G; V[7] ^= H;
         blocks += 64;
     }
+}
+
+#if defined(__wasm_simd128__)
+// Four blocks at a time: their message schedules expanded together, one block per lane of a
+// 128-bit vector (word j of each block side by side, so W[j] <- W[j-3] needs no shuffling), into a
+// lane-interleaved table; then the rounds of each block in turn, unrolled as above, reading their
+// lane of the table.
+inline v128_t RolV(v128_t x, int n) { return wasm_v128_or(wasm_i32x4_shl(x, n), wasm_u32x4_shr(x, 32 - n)); }
+
+void CompressUnrolled4(std::uint32_t V[8], const unsigned char* blocks) {
+    alignas(16) std::uint32_t table[68 * 4];
+    v128_t* T = reinterpret_cast<v128_t*>(table);
+    const v128_t swap = wasm_i8x16_make(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    for (int q = 0; q < 4; ++q) {
+        // Words 4q..4q+3 of the four blocks, transposed so that a vector holds one word index.
+        v128_t r[4];
+        for (int b = 0; b < 4; ++b) r[b] = wasm_i8x16_swizzle(wasm_v128_load(blocks + 64 * b + 16 * q), swap);
+        const v128_t t0 = wasm_i32x4_shuffle(r[0], r[1], 0, 4, 1, 5);
+        const v128_t t1 = wasm_i32x4_shuffle(r[2], r[3], 0, 4, 1, 5);
+        const v128_t t2 = wasm_i32x4_shuffle(r[0], r[1], 2, 6, 3, 7);
+        const v128_t t3 = wasm_i32x4_shuffle(r[2], r[3], 2, 6, 3, 7);
+        T[4 * q] = wasm_i64x2_shuffle(t0, t1, 0, 2);
+        T[4 * q + 1] = wasm_i64x2_shuffle(t0, t1, 1, 3);
+        T[4 * q + 2] = wasm_i64x2_shuffle(t2, t3, 0, 2);
+        T[4 * q + 3] = wasm_i64x2_shuffle(t2, t3, 1, 3);
+    }
+    for (int j = 16; j < 68; ++j) {
+        const v128_t x = wasm_v128_xor(wasm_v128_xor(T[j - 16], T[j - 9]), RolV(T[j - 3], 15));
+        const v128_t p1 = wasm_v128_xor(wasm_v128_xor(x, RolV(x, 15)), RolV(x, 23));
+        T[j] = wasm_v128_xor(wasm_v128_xor(p1, RolV(T[j - 13], 7)), T[j - 6]);
+    }
+#undef SM3_W
+#define SM3_W(j) lane[4 * (j)]
+    for (int b = 0; b < 4; ++b) {
+        const std::uint32_t* lane = table + b;
+        std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
+        std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
+        SM3_EIGHT(0, SM3_FF0, SM3_FF0, SM3_SCHEDULED);
+        SM3_EIGHT(8, SM3_FF0, SM3_FF0, SM3_SCHEDULED);
+        SM3_EIGHT(16, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
+        SM3_EIGHT(24, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
+        SM3_EIGHT(32, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
+        SM3_EIGHT(40, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
+        SM3_EIGHT(48, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
+        SM3_EIGHT(56, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
+        V[0] ^= A; V[1] ^= B; V[2] ^= C; V[3] ^= D;
+        V[4] ^= E; V[5] ^= F; V[6] ^= G; V[7] ^= H;
+    }
+#undef SM3_W
+#define SM3_W(j) W[j]
+}
+#endif
+
+void CompressWasm(std::uint32_t V[8], const unsigned char* blocks, std::size_t count) {
+#if defined(__wasm_simd128__)
+    for (; count >= 4; count -= 4, blocks += 256) CompressUnrolled4(V, blocks);
+#endif
+    CompressUnrolled(V, blocks, count);
 }
 
 #endif
@@ -436,7 +500,7 @@ Sm3::CompressFn CompressFor(Sm3Engine engine) {
     (void)engine;
 #endif
 #if defined(__wasm__)
-    return CompressUnrolled;  // the portable rounds, unrolled
+    return CompressWasm;  // the portable rounds, unrolled, four schedules at once
 #else
     return CompressPortable;
 #endif

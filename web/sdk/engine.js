@@ -49,20 +49,25 @@ async function* chunksOf(source, cancel) {
       yield value;
     }
   }
-  let buffer = new ArrayBuffer(CHUNK);
+  // Two buffers: the next read is under way while the caller works on the chunk it was given.
+  let spare = new ArrayBuffer(CHUNK);
+  let pending = reader.read(new Uint8Array(new ArrayBuffer(CHUNK), 0, CHUNK));
   let count = 0;
   try {
     for (;;) {
       // Reads of a Blob in memory settle without giving queued messages (a cancel) their turn.
       if (cancel && cancel.breathe && ++count % BREATHE_EVERY === 0) await cancel.breathe();
       if (cancel && cancel.aborted) throw abortError();
-      const { value, done } = await reader.read(new Uint8Array(buffer, 0, CHUNK));
+      const { value, done } = await pending;
       if (done) return;
-      buffer = value.buffer;
+      pending = reader.read(new Uint8Array(spare, 0, CHUNK));
       yield value;
+      spare = value.buffer;
     }
   } finally {
-    reader.releaseLock();
+    // Stopped early (a text scan that found its answer, a cancel): the read under way goes too.
+    pending.catch(() => {});
+    reader.cancel().catch(() => {});
   }
 }
 

@@ -139,12 +139,7 @@ SM3_INLINE void Round(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std::u
                       std::uint32_t e, std::uint32_t& f, std::uint32_t g, std::uint32_t& h,
                       const std::uint32_t* w) {
     const std::uint32_t a12 = Rol<12>(a);
-    // a12 + T_j first: a is ready a few cycles before e, so e is one add from ss1. The empty asm
-    // keeps the compiler from folding the two adds into a three-operand lea, which costs e two
-    // cycles on the round's critical path (e -> ss1 -> tt2 -> P0 -> e).
-    std::uint32_t a12t = a12 + TRol(j);
-    __asm__("" : "+r"(a12t));
-    const std::uint32_t ss1 = Rol<7>(a12t + e);
+    const std::uint32_t ss1 = Rol<7>(a12 + e + TRol(j));
     const std::uint32_t ss2 = ss1 ^ a12;
     std::uint32_t ff, gg;
     if (j < 16) {
@@ -154,8 +149,23 @@ SM3_INLINE void Round(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std::u
         ff = (a & b) | ((a | b) & c);  // majority
         gg = ((f ^ g) & e) ^ g;        // e ? f : g
     }
+#if defined(__x86_64__)
+    // The round's critical path runs e -> ss1 -> TT2 -> P0 -> the next e. Sum the terms that are
+    // ready early (D + W'[j] + FF, H + W[j] + GG) first, so ss1 and ss2 are each one add from the
+    // end; the empty asm keeps the compiler from reassociating them back. (On i686 the two extra
+    // live values cost more in spills than the shorter path gains.)
+    std::uint32_t tt2 = h + w[j * lanes];
+    tt2 += gg;
+    __asm__("" : "+r"(tt2));
+    std::uint32_t tt1 = d + w[(kW1 + j) * lanes];
+    tt1 += ff;
+    __asm__("" : "+r"(tt1));
+    d = tt1 + ss2;
+    h = P0(tt2 + ss1);
+#else
     d = d + ff + ss2 + w[(kW1 + j) * lanes];
     h = P0(h + gg + ss1 + w[j * lanes]);
+#endif
     b = Rol<9>(b);
     f = Rol<19>(f);
 }

@@ -146,7 +146,7 @@ SM3_INLINE void Round(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std::u
         ff = a ^ b ^ c;
         gg = e ^ f ^ g;
     } else {
-        ff = (a & b) | ((a | b) & c);  // majority
+        ff = ((a ^ b) & (b ^ c)) ^ b;  // majority: b where a = b, else c
         gg = ((f ^ g) & e) ^ g;        // e ? f : g
     }
 #if defined(__x86_64__)

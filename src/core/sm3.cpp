@@ -272,23 +272,33 @@ SM3_INLINE void Round(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std::u
                       std::uint32_t e, std::uint32_t& f, std::uint32_t g, std::uint32_t& h,
                       const std::uint32_t* w) {
     const std::uint32_t a12 = Rol<12>(a);
-    // a12 + T_j first: a is ready a few cycles before e, so e is one add from ss1. The empty asm
-    // keeps the compiler from folding the two adds into a three-operand lea, which costs e two
-    // cycles on the round's critical path (e -> ss1 -> tt2 -> P0 -> e).
-    std::uint32_t a12t = a12 + TRol(j);
-    __asm__("" : "+r"(a12t));
-    const std::uint32_t ss1 = Rol<7>(a12t + e);
+    const std::uint32_t ss1 = Rol<7>(a12 + e + TRol(j));
     const std::uint32_t ss2 = ss1 ^ a12;
     std::uint32_t ff, gg;
     if (j < 16) {
         ff = a ^ b ^ c;
         gg = e ^ f ^ g;
     } else {
-        ff = (a & b) | ((a | b) & c);  // majority
+        ff = ((a ^ b) & (b ^ c)) ^ b;  // majority: b where a = b, else c
         gg = ((f ^ g) & e) ^ g;        // e ? f : g
     }
+#if defined(__x86_64__)
+    // The round's critical path runs e -> ss1 -> TT2 -> P0 -> the next e. Sum the terms that are
+    // ready early (D + W'[j] + FF, H + W[j] + GG) first, so ss1 and ss2 are each one add from the
+    // end; the empty asm keeps the compiler from reassociating them back. (On i686 the two extra
+    // live values cost more in spills than the shorter path gains.)
+    std::uint32_t tt2 = h + w[j * lanes];
+    tt2 += gg;
+    __asm__("" : "+r"(tt2));
+    std::uint32_t tt1 = d + w[(kW1 + j) * lanes];
+    tt1 += ff;
+    __asm__("" : "+r"(tt1));
+    d = tt1 + ss2;
+    h = P0(tt2 + ss1);
+#else
     d = d + ff + ss2 + w[(kW1 + j) * lanes];
     h = P0(h + gg + ss1 + w[j * lanes]);
+#endif
     b = Rol<9>(b);
     f = Rol<19>(f);
 }
@@ -313,19 +323,31 @@ SM3_INLINE void AllRounds(std::uint32_t V[8], const std::uint32_t* w,
     V[4] ^= E; V[5] ^= F; V[6] ^= G; V[7] ^= H;
 }
 
+// The schedule of a group of blocks: W[j] of block i at w[j * lanes + i], W'[j] at
+// w[(kW1 + j) * lanes + i]. Kept as the 32-bit words the rounds read; the SIMD code loads and
+// stores whole rows (word j of every block) through the vector types, which may alias anything.
+template <int lanes>
+struct Schedule {
+    alignas(4 * lanes) std::uint32_t w[(kW1 + 64) * lanes];
+};
+
 // The 64 rounds of the block in `lane` of a schedule.
-template <int lanes, class Sched>
-SM3_INLINE void CompressLane(std::uint32_t V[8], const Sched& s, std::size_t lane) {
-    AllRounds<lanes>(V, reinterpret_cast<const std::uint32_t*>(s.w) + lane,
-                     std::make_integer_sequence<int, 16>());
+template <int lanes>
+SM3_INLINE void CompressLane(std::uint32_t V[8], const Schedule<lanes>& s, std::size_t lane) {
+    AllRounds<lanes>(V, s.w + lane, std::make_integer_sequence<int, 16>());
 }
 
 // -- SSE2: four blocks per group --
 
-// The schedule of a group: W[j] at w[j], W'[j] at w[kW1 + j], word j of block i in element i.
-struct Schedule4 {
-    __m128i w[kW1 + 64];
-};
+using Schedule4 = Schedule<4>;
+
+SM3_SSE2 SM3_INLINE __m128i Row(const Schedule4& s, int j) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(s.w + 4 * j));
+}
+
+SM3_SSE2 SM3_INLINE void SetRow(Schedule4& s, int j, __m128i v) {
+    _mm_store_si128(reinterpret_cast<__m128i*>(s.w + 4 * j), v);
+}
 
 template <int n>
 SM3_SSE2 SM3_INLINE __m128i RolV(__m128i x) {
@@ -352,21 +374,23 @@ SM3_SSE2 SM3_INLINE void LoadSse2(Schedule4& s, const unsigned char* blocks, std
         const __m128i r2 = Bswap32(LoadU(p[2] + 16 * k)), r3 = Bswap32(LoadU(p[3] + 16 * k));
         const __m128i t0 = _mm_unpacklo_epi32(r0, r1), t1 = _mm_unpacklo_epi32(r2, r3);
         const __m128i t2 = _mm_unpackhi_epi32(r0, r1), t3 = _mm_unpackhi_epi32(r2, r3);
-        s.w[4 * k + 0] = _mm_unpacklo_epi64(t0, t1);
-        s.w[4 * k + 1] = _mm_unpackhi_epi64(t0, t1);
-        s.w[4 * k + 2] = _mm_unpacklo_epi64(t2, t3);
-        s.w[4 * k + 3] = _mm_unpackhi_epi64(t2, t3);
+        SetRow(s, 4 * k + 0, _mm_unpacklo_epi64(t0, t1));
+        SetRow(s, 4 * k + 1, _mm_unpackhi_epi64(t0, t1));
+        SetRow(s, 4 * k + 2, _mm_unpacklo_epi64(t2, t3));
+        SetRow(s, 4 * k + 3, _mm_unpackhi_epi64(t2, t3));
     }
-    for (int j = 0; j < 12; ++j) s.w[kW1 + j] = _mm_xor_si128(s.w[j], s.w[j + 4]);
+    for (int j = 0; j < 12; ++j) SetRow(s, kW1 + j, _mm_xor_si128(Row(s, j), Row(s, j + 4)));
 }
 
 // W[16..67], and with each W[j] the W'[j-4] it completes.
 SM3_SSE2 SM3_INLINE void ExpandSse2(Schedule4& s) {
     for (int j = 16; j < 68; ++j) {
-        __m128i t = _mm_xor_si128(_mm_xor_si128(s.w[j - 16], s.w[j - 9]), RolV<15>(s.w[j - 3]));
+        __m128i t = _mm_xor_si128(_mm_xor_si128(Row(s, j - 16), Row(s, j - 9)),
+                                  RolV<15>(Row(s, j - 3)));
         t = _mm_xor_si128(_mm_xor_si128(t, RolV<15>(t)), RolV<23>(t));  // P1
-        s.w[j] = _mm_xor_si128(_mm_xor_si128(t, RolV<7>(s.w[j - 13])), s.w[j - 6]);
-        s.w[kW1 + j - 4] = _mm_xor_si128(s.w[j - 4], s.w[j]);
+        t = _mm_xor_si128(_mm_xor_si128(t, RolV<7>(Row(s, j - 13))), Row(s, j - 6));
+        SetRow(s, j, t);
+        SetRow(s, kW1 + j - 4, _mm_xor_si128(Row(s, j - 4), t));
     }
 }
 
@@ -389,9 +413,15 @@ SM3_SSE2 SM3_ALIGN_STACK void CompressFastSse2(std::uint32_t V[8], const unsigne
 
 // -- AVX2, rounds with BMI2's rorx and BMI1's andn: eight blocks per group --
 
-struct Schedule8 {
-    __m256i w[kW1 + 64];
-};
+using Schedule8 = Schedule<8>;
+
+SM3_AVX2 SM3_INLINE __m256i Row(const Schedule8& s, int j) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(s.w + 8 * j));
+}
+
+SM3_AVX2 SM3_INLINE void SetRow(Schedule8& s, int j, __m256i v) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(s.w + 8 * j), v);
+}
 
 template <int n>
 SM3_AVX2 SM3_INLINE __m256i RolV8(__m256i x) {
@@ -418,12 +448,12 @@ SM3_AVX2 SM3_INLINE void LoadAvx2(Schedule8& s, const unsigned char* blocks, std
         const __m256i r3 = _mm256_shuffle_epi8(LoadPair(p[3] + 16 * k, p[7] + 16 * k), bswap);
         const __m256i t0 = _mm256_unpacklo_epi32(r0, r1), t1 = _mm256_unpacklo_epi32(r2, r3);
         const __m256i t2 = _mm256_unpackhi_epi32(r0, r1), t3 = _mm256_unpackhi_epi32(r2, r3);
-        s.w[4 * k + 0] = _mm256_unpacklo_epi64(t0, t1);
-        s.w[4 * k + 1] = _mm256_unpackhi_epi64(t0, t1);
-        s.w[4 * k + 2] = _mm256_unpacklo_epi64(t2, t3);
-        s.w[4 * k + 3] = _mm256_unpackhi_epi64(t2, t3);
+        SetRow(s, 4 * k + 0, _mm256_unpacklo_epi64(t0, t1));
+        SetRow(s, 4 * k + 1, _mm256_unpackhi_epi64(t0, t1));
+        SetRow(s, 4 * k + 2, _mm256_unpacklo_epi64(t2, t3));
+        SetRow(s, 4 * k + 3, _mm256_unpackhi_epi64(t2, t3));
     }
-    for (int j = 0; j < 12; ++j) s.w[kW1 + j] = _mm256_xor_si256(s.w[j], s.w[j + 4]);
+    for (int j = 0; j < 12; ++j) SetRow(s, kW1 + j, _mm256_xor_si256(Row(s, j), Row(s, j + 4)));
 }
 
 // As ExpandSse2. P1(x) = x ^ (x <<< 15) ^ (x <<< 23) = x ^ ((x ^ (x <<< 8)) <<< 15), and the
@@ -432,11 +462,12 @@ SM3_AVX2 SM3_INLINE void ExpandAvx2(Schedule8& s) {
     const __m256i rol8 = _mm256_setr_epi8(3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14,
                                           3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14);
     for (int j = 16; j < 68; ++j) {
-        __m256i t = _mm256_xor_si256(s.w[j - 16], s.w[j - 9]);
-        t = _mm256_xor_si256(t, RolV8<15>(s.w[j - 3]));
+        __m256i t = _mm256_xor_si256(Row(s, j - 16), Row(s, j - 9));
+        t = _mm256_xor_si256(t, RolV8<15>(Row(s, j - 3)));
         t = _mm256_xor_si256(t, RolV8<15>(_mm256_xor_si256(t, _mm256_shuffle_epi8(t, rol8))));
-        s.w[j] = _mm256_xor_si256(_mm256_xor_si256(t, RolV8<7>(s.w[j - 13])), s.w[j - 6]);
-        s.w[kW1 + j - 4] = _mm256_xor_si256(s.w[j - 4], s.w[j]);
+        t = _mm256_xor_si256(_mm256_xor_si256(t, RolV8<7>(Row(s, j - 13))), Row(s, j - 6));
+        SetRow(s, j, t);
+        SetRow(s, kW1 + j - 4, _mm256_xor_si256(Row(s, j - 4), t));
     }
 }
 

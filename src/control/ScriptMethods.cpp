@@ -319,11 +319,10 @@ std::string CTarnwickCtrl::CreateZipFromMemFile(IDispatch* lpIDisp, LPCSTR strFi
     if (!ReadMemoryFile(lpIDisp, bytes)) return std::string();
 
     if (fileName.empty()) {
-        // The temporary directory itself, which cannot be created as a file: the write fails
-        // there and the system's reason is reported. Nothing is touched.
-        const DWORD code = memfile::CreateAsFileError(source);
-        if (code != ERROR_SUCCESS)
-            m_strLastError = Format(msg::memfile::kZipWriteFailed, SystemErrorTextWithCode(code).c_str());
+        // The name leaves nothing after the directory: that is the temporary directory itself,
+        // which an open for writing refuses with access denied. Nothing is touched.
+        m_strLastError =
+            Format(msg::memfile::kZipWriteFailed, SystemErrorTextWithCode(ERROR_ACCESS_DENIED).c_str());
         return std::string();
     }
     if (!WriteTempFile(source, bytes, msg::memfile::kZipWriteFailed)) return std::string();

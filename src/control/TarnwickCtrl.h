@@ -10,10 +10,17 @@
 
 class CTarnwickCtrl : public IDispatch {
 public:
-    CTarnwickCtrl();
+    // outer: the object aggregating this one, or null. The new object holds one reference on its
+    // own (non-delegating) unknown.
+    explicit CTarnwickCtrl(IUnknown* outer = nullptr);
     virtual ~CTarnwickCtrl();
 
-    // IUnknown
+    // The non-delegating unknown: identity and reference count of the control itself. Every
+    // other interface's IUnknown methods go to the controlling unknown (the outer object when
+    // aggregated, else this one).
+    IUnknown* InnerUnknown() { return &m_xInner; }
+
+    // IUnknown (delegating)
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
@@ -75,5 +82,17 @@ public:
     static void DestroyOleState(OleState* state);
 
 private:
+    class XInner : public IUnknown {
+    public:
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+        STDMETHODIMP_(ULONG) AddRef() override;
+        STDMETHODIMP_(ULONG) Release() override;
+    private:
+        CTarnwickCtrl* Outer();
+    } m_xInner;
+
+    HRESULT InternalQueryInterface(REFIID riid, void** ppv);
+
+    IUnknown* m_pControllingUnknown;
     LONG m_refs = 1;
 };

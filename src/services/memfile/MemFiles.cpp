@@ -54,12 +54,6 @@ WriteOutcome WriteNewFile(const std::string& path, const std::vector<unsigned ch
     return outcome;
 }
 
-DWORD CreateAsFileError(const std::string& path) {
-    UniqueFile attempt(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    return attempt ? ERROR_SUCCESS : GetLastError();
-}
-
 bool DecodeBase64(const std::string& text, std::vector<unsigned char>& bytes) {
     bytes.clear();
     DWORD size = 0;

@@ -37,9 +37,6 @@ struct WriteOutcome {
 // again (through its own handle, so nothing that took its name meanwhile is touched).
 WriteOutcome WriteNewFile(const std::string& path, const std::vector<unsigned char>& bytes);
 
-// The reason the system gives for creating the directory path itself as a new file.
-DWORD CreateAsFileError(const std::string& path);
-
 // Decodes base64 text; false (and nothing) when the text decodes to no bytes.
 bool DecodeBase64(const std::string& text, std::vector<unsigned char>& bytes);
 

@@ -72,6 +72,7 @@ std::string CTarnwickCtrl::ArrayReadText(const memfile::ArrayRead& read) {
     const int index = static_cast<int>(read.index);
     switch (read.fault) {
     case memfile::ArrayFault::None: break;
+    case memfile::ArrayFault::Unsupported: return Format(msg::memfile::kArrayUnsupported, read.dims, static_cast<unsigned>(read.type));
     case memfile::ArrayFault::NullObject: return msg::memfile::kAttrObjectNull;
     case memfile::ArrayFault::NullElements: return msg::memfile::kElementObjectNull;
     case memfile::ArrayFault::PropertyName: return Format(msg::memfile::kAttrLookupFailed, name.c_str());
@@ -112,9 +113,9 @@ bool CTarnwickCtrl::CheckPath(const std::string& path) {
     return false;
 }
 
-bool CTarnwickCtrl::ReadMemoryFile(IDispatch* object, std::vector<unsigned char>& bytes) {
+bool CTarnwickCtrl::ReadMemoryFile(const memfile::MemorySource& source, memfile::MemoryBytes& bytes) {
     memfile::ArrayRead read;
-    if (memfile::ReadMemoryFile(object, bytes, read)) return true;
+    if (memfile::ReadMemoryFile(source, bytes, read)) return true;
     if (!read.ok()) m_strLastError = ArrayReadText(read);  // an empty file leaves the text alone
     return false;
 }
@@ -146,9 +147,9 @@ std::string CTarnwickCtrl::PackIntoArchive(const std::string& source, const char
 
 // A memory file's bytes into a new file in the temporary directory; failureFormat takes the
 // system's reason when the write fails.
-bool CTarnwickCtrl::WriteTempFile(const std::string& path, const std::vector<unsigned char>& bytes,
+bool CTarnwickCtrl::WriteTempFile(const std::string& path, const unsigned char* data, size_t size,
                                   const char* failureFormat) {
-    const memfile::WriteOutcome written = memfile::WriteNewFile(path, bytes);
+    const memfile::WriteOutcome written = memfile::WriteNewFile(path, data, size);
     switch (written.status) {
     case memfile::WriteStatus::Written: return true;
     case memfile::WriteStatus::Exists:
@@ -163,7 +164,7 @@ bool CTarnwickCtrl::WriteTempFile(const std::string& path, const std::vector<uns
 
 // Writes the bytes to a new probe file in the temporary directory, probes it as a local file and
 // removes it again. The file type is already checked.
-std::string CTarnwickCtrl::ProbeBytes(const std::vector<unsigned char>& bytes, const std::string& type) {
+std::string CTarnwickCtrl::ProbeBytes(const unsigned char* data, size_t size, const std::string& type) {
     const std::string path =
         files::TempDirectory() + Format("%d_%d_%s.%s", static_cast<int>(GetTickCount()),
                                         static_cast<int>(GetCurrentThreadId()),
@@ -172,7 +173,7 @@ std::string CTarnwickCtrl::ProbeBytes(const std::vector<unsigned char>& bytes, c
         m_strLastError = Format(msg::memfile::kBadFileType, type.c_str());
         return std::string();
     }
-    if (!WriteTempFile(path, bytes, msg::memfile::kProbeWriteFailed)) return std::string();
+    if (!WriteTempFile(path, data, size, msg::memfile::kProbeWriteFailed)) return std::string();
     std::string result = GetLocalFileHeadSigned(path.c_str());
     DeleteFileA(path.c_str());
     return result;
@@ -256,20 +257,20 @@ std::string CTarnwickCtrl::GetLocalFileSM3(LPCSTR strFilePath, long nWithZValue,
 
 std::string CTarnwickCtrl::GetLastErrorInfo() { return m_strLastError; }  // 7
 
-std::string CTarnwickCtrl::GetMemFileHeadSigned(IDispatch* lpIDisp, LPCSTR strFileType) {  // 8
+std::string CTarnwickCtrl::GetMemFileHeadSigned(const memfile::MemorySource& lpIDisp, LPCSTR strFileType) {  // 8
     const std::string type = memfile::FileTypeWithoutCommas(Text(strFileType));
     if (!memfile::IsUsableFileType(type)) {
         m_strLastError = Format(msg::memfile::kBadFileType, type.c_str());
         return std::string();
     }
-    std::vector<unsigned char> bytes;
+    memfile::MemoryBytes bytes;
     if (!ReadMemoryFile(lpIDisp, bytes)) return std::string();
-    return ProbeBytes(bytes, type);
+    return ProbeBytes(bytes.data(), bytes.size(), type);
 }
 
-std::string CTarnwickCtrl::GetMemFileSM3(IDispatch* lpIDisp, long nWithZValue,
+std::string CTarnwickCtrl::GetMemFileSM3(const memfile::MemorySource& lpIDisp, long nWithZValue,
                                          LPCSTR strBase64Cert) {  // 9
-    std::vector<unsigned char> bytes;
+    memfile::MemoryBytes bytes;
     if (!ReadMemoryFile(lpIDisp, bytes) || !EnsureEngine()) return std::string();
     const engine::Sm3Outcome outcome = engine::HashData(bytes.data(), static_cast<DWORD>(bytes.size()),
                                                         nWithZValue, Text(strBase64Cert));
@@ -277,7 +278,7 @@ std::string CTarnwickCtrl::GetMemFileSM3(IDispatch* lpIDisp, long nWithZValue,
     return outcome.hex;
 }
 
-long CTarnwickCtrl::GetMemFileSize(IDispatch* lpIDisp) {  // 10
+long CTarnwickCtrl::GetMemFileSize(const memfile::MemorySource& lpIDisp) {  // 10
     long length = -1;
     const memfile::ArrayRead read = memfile::ReadLength(lpIDisp, length);
     if (!read.ok()) {
@@ -297,25 +298,25 @@ std::string CTarnwickCtrl::GetMemMD5FileHeadSigned(LPCSTR strFileInfo, LPCSTR st
     }
     std::vector<unsigned char> bytes;
     if (!memfile::DecodeBase64(Text(strFileInfo), bytes)) return std::string();
-    return ProbeBytes(bytes, type);
+    return ProbeBytes(bytes.data(), bytes.size(), type);
 }
 
-std::string CTarnwickCtrl::GetMemFileSHA256(IDispatch* lpIDisp) {  // 12
-    std::vector<unsigned char> bytes;
+std::string CTarnwickCtrl::GetMemFileSHA256(const memfile::MemorySource& lpIDisp) {  // 12
+    memfile::MemoryBytes bytes;
     if (!ReadMemoryFile(lpIDisp, bytes)) return std::string();
     char text[CSHA256::kHexLength + 1] = {};
     CSHA256().HashToHex(text, bytes.data(), static_cast<unsigned int>(bytes.size()));
     return text;
 }
 
-std::string CTarnwickCtrl::CreateZipFromMemFile(IDispatch* lpIDisp, LPCSTR strFileName) {  // 13
+std::string CTarnwickCtrl::CreateZipFromMemFile(const memfile::MemorySource& lpIDisp, LPCSTR strFileName) {  // 13
     const std::string fileName = Text(strFileName);
     const std::string source = files::TempDirectory() + fileName;
     if (!fileName.empty() && (!memfile::IsPlainName(fileName) || !files::IsInTempDirectory(source))) {
         m_strLastError = Format(msg::memfile::kBadFileName, fileName.c_str());
         return std::string();
     }
-    std::vector<unsigned char> bytes;
+    memfile::MemoryBytes bytes;
     if (!ReadMemoryFile(lpIDisp, bytes)) return std::string();
 
     if (fileName.empty()) {
@@ -325,7 +326,7 @@ std::string CTarnwickCtrl::CreateZipFromMemFile(IDispatch* lpIDisp, LPCSTR strFi
             Format(msg::memfile::kZipWriteFailed, SystemErrorTextWithCode(ERROR_ACCESS_DENIED).c_str());
         return std::string();
     }
-    if (!WriteTempFile(source, bytes, msg::memfile::kZipWriteFailed)) return std::string();
+    if (!WriteTempFile(source, bytes.data(), bytes.size(), msg::memfile::kZipWriteFailed)) return std::string();
     // The source file is ours from here on and goes at the end, whatever happens.
     tarnwick::ScopeExit removeSource([&] { DeleteFileA(source.c_str()); });
     return PackIntoArchive(source, msg::memfile::kZipFailedBox);

@@ -40,20 +40,20 @@ public:
     std::string GetLocalFileSHA256(LPCSTR strFilePath);                               // 5
     std::string GetLocalFileSM3(LPCSTR strFilePath, long nWithZValue, LPCSTR strBase64Cert);  // 6
     std::string GetLastErrorInfo();                                                   // 7
-    std::string GetMemFileHeadSigned(IDispatch* lpIDisp, LPCSTR strFileType);         // 8
-    std::string GetMemFileSM3(IDispatch* lpIDisp, long nWithZValue, LPCSTR strBase64Cert);    // 9
-    long GetMemFileSize(IDispatch* lpIDisp);                                          // 10
+    std::string GetMemFileHeadSigned(const tarnwick::memfile::MemorySource& lpIDisp, LPCSTR strFileType);         // 8
+    std::string GetMemFileSM3(const tarnwick::memfile::MemorySource& lpIDisp, long nWithZValue, LPCSTR strBase64Cert);    // 9
+    long GetMemFileSize(const tarnwick::memfile::MemorySource& lpIDisp);                                          // 10
     std::string GetMemMD5FileHeadSigned(LPCSTR strFileInfo, LPCSTR strFileType);      // 11
-    std::string GetMemFileSHA256(IDispatch* lpIDisp);                                 // 12
-    std::string CreateZipFromMemFile(IDispatch* lpIDisp, LPCSTR strFileName);         // 13
+    std::string GetMemFileSHA256(const tarnwick::memfile::MemorySource& lpIDisp);                                 // 12
+    std::string CreateZipFromMemFile(const tarnwick::memfile::MemorySource& lpIDisp, LPCSTR strFileName);         // 13
 
     // Rendering of service outcomes into m_strLastError; each returns true when the call may go on.
     bool CheckPath(const std::string& path);
-    bool ReadMemoryFile(IDispatch* object, std::vector<unsigned char>& bytes);
+    bool ReadMemoryFile(const tarnwick::memfile::MemorySource& source, tarnwick::memfile::MemoryBytes& bytes);
     bool EnsureEngine();
-    bool WriteTempFile(const std::string& path, const std::vector<unsigned char>& bytes,
+    bool WriteTempFile(const std::string& path, const unsigned char* data, size_t size,
                        const char* failureFormat);
-    std::string ProbeBytes(const std::vector<unsigned char>& bytes, const std::string& type);
+    std::string ProbeBytes(const unsigned char* data, size_t size, const std::string& type);
     std::string PackIntoArchive(const std::string& source, const char* failureBox);
     static std::string ArrayReadText(const tarnwick::memfile::ArrayRead& read);
     int FindCreatedFile(const std::string& path);

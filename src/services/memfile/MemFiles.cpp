@@ -29,7 +29,7 @@ std::string FileTypeWithoutCommas(const std::string& text) {
 // drops); otherwise it must be a plain name.
 bool IsUsableFileType(const std::string& type) { return type.empty() || IsPlainName(type); }
 
-WriteOutcome WriteNewFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+WriteOutcome WriteNewFile(const std::string& path, const unsigned char* data, size_t size) {
     WriteOutcome outcome;
     UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -42,8 +42,8 @@ WriteOutcome WriteNewFile(const std::string& path, const std::vector<unsigned ch
         return outcome;
     }
     DWORD written = 0;
-    BOOL ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    if (ok && written == bytes.size()) return outcome;
+    BOOL ok = WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr);
+    if (ok && written == size) return outcome;
     outcome.status = WriteStatus::Failed;
     outcome.code = ok ? ERROR_WRITE_FAULT : GetLastError();  // a short write has no error of its own
     FILE_DISPOSITION_INFO dispose = {TRUE};

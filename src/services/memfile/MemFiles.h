@@ -35,7 +35,7 @@ struct WriteOutcome {
 
 // Writes bytes to a file that must not exist yet. On a failed or short write the file is removed
 // again (through its own handle, so nothing that took its name meanwhile is touched).
-WriteOutcome WriteNewFile(const std::string& path, const std::vector<unsigned char>& bytes);
+WriteOutcome WriteNewFile(const std::string& path, const unsigned char* data, size_t size);
 
 // Decodes base64 text; false (and nothing) when the text decodes to no bytes.
 bool DecodeBase64(const std::string& text, std::vector<unsigned char>& bytes);

@@ -13,6 +13,7 @@ constexpr char kElementLookupFailed[] = "JSArrayGetAt's GetIDsOfNames %d err!";
 constexpr char kElementGetFailed[] = "JSArrayGetAt's Invoke %d err!";
 constexpr char kAttrObjectNull[] = "JSArrayGetAttributeValue's object is null err!";
 constexpr char kElementObjectNull[] = "JSArrayGetAt's object is null err!";
+constexpr char kArrayUnsupported[] = "内存文件只能是脚本数组、一维字节数组或一维变体数组,不支持%u维、元素类型为%u的数组!";
 
 // Memory-file methods.
 constexpr char kProbeWriteFailed[] = "GetMemFileHeadSigned create tempfile err,%s!";

@@ -178,11 +178,37 @@ ArrayRead ReadElement(IDispatch* object, long index, VARIANT* value) {
     return read;
 }
 
-ArrayRead ReadLength(IDispatch* object, long& length) {
+// A platform array the reader takes: one dimension of bytes or variants.
+ArrayRead CheckArray(const MemorySource& source) {
+    ArrayRead read;
+    const unsigned dims = SafeArrayGetDim(source.array);
+    if (dims != 1 || (source.elementType != VT_UI1 && source.elementType != VT_VARIANT)) {
+        read.fault = ArrayFault::Unsupported;
+        read.hr = DISP_E_TYPEMISMATCH;
+        read.dims = dims;
+        read.type = source.elementType;
+    }
+    return read;
+}
+
+ArrayRead ReadLength(const MemorySource& source, long& length) {
     length = -1;
+    if (source.array) {
+        ArrayRead read = CheckArray(source);
+        if (!read.ok()) return read;
+        const ULONG count = source.array->rgsabound[0].cElements;
+        if (count > static_cast<ULONG>(LONG_MAX)) {
+            read.fault = ArrayFault::Unsupported;
+            read.dims = 1;
+            read.type = source.elementType;
+            return read;
+        }
+        length = static_cast<long>(count);
+        return read;
+    }
     VARIANT value;
     VariantInit(&value);
-    ArrayRead read = ReadProperty(object, L"length", &value);
+    ArrayRead read = ReadProperty(source.object, L"length", &value);
     if (!read.ok()) return read;
     bool numeric = ToLength(&value, length);
     VariantClear(&value);
@@ -192,6 +218,53 @@ ArrayRead ReadLength(IDispatch* object, long& length) {
     }
     return read;
 }
+
+void MemoryBytes::Borrow(SAFEARRAY* array, const unsigned char* data, size_t size) {
+    Clear();
+    locked_ = array;
+    borrowed_ = data;
+    borrowedSize_ = size;
+}
+
+void MemoryBytes::Clear() {
+    if (locked_) SafeArrayUnaccessData(locked_);
+    locked_ = nullptr;
+    borrowed_ = nullptr;
+    borrowedSize_ = 0;
+    std::vector<unsigned char>().swap(owned_);
+}
+
+namespace {
+
+// The elements of a one-dimensional platform array, in place for bytes.
+ArrayRead ReadArray(const MemorySource& source, long count, MemoryBytes& bytes) {
+    ArrayRead read;
+    void* data = nullptr;
+    read.hr = SafeArrayAccessData(source.array, &data);
+    if (FAILED(read.hr)) {
+        read.fault = ArrayFault::ElementGet;
+        return read;
+    }
+    if (source.elementType == VT_UI1) {
+        bytes.Borrow(source.array, static_cast<const unsigned char*>(data), static_cast<size_t>(count));
+        return read;
+    }
+    ScopeExit unlock([&] { SafeArrayUnaccessData(source.array); });
+    const VARIANT* elements = static_cast<const VARIANT*>(data);
+    std::vector<unsigned char>& out = bytes.Owned();
+    out.resize(static_cast<size_t>(count));  // std::bad_alloc ends the script call
+    for (long i = 0; i < count; ++i) {
+        if (!ToByte(&elements[i], out[static_cast<size_t>(i)])) {
+            read.fault = ArrayFault::ElementGet;
+            read.hr = DISP_E_TYPEMISMATCH;
+            read.index = i;
+            return read;
+        }
+    }
+    return read;
+}
+
+}  // namespace
 
 ArrayRead ReadElements(IDispatch* object, std::vector<unsigned char>& buffer, long count) {
     buffer.clear();
@@ -217,13 +290,15 @@ ArrayRead ReadElements(IDispatch* object, std::vector<unsigned char>& buffer, lo
     return read;
 }
 
-bool ReadMemoryFile(IDispatch* object, std::vector<unsigned char>& bytes, ArrayRead& read) {
-    ScopeExit release([&] { std::vector<unsigned char>().swap(bytes); });
-
+bool ReadMemoryFile(const MemorySource& source, MemoryBytes& bytes, ArrayRead& read) {
+    ScopeExit release([&] { bytes.Clear(); });
     long count = -1;
-    read = ReadLength(object, count);
+    read = ReadLength(source, count);
     if (!read.ok() || count <= 0) return false;
-    read = ReadElements(object, bytes, count);
+    if (source.array)
+        read = ReadArray(source, count, bytes);
+    else
+        read = ReadElements(source.object, bytes.Owned(), count);
     if (!read.ok() || bytes.empty()) return false;
     release.dismiss();
     return true;

@@ -18,6 +18,7 @@
 #include "memfile/MemFiles.h"
 #include "memfile/Messages.h"
 #include "memfile/ScriptArray.h"
+#include "ovalon/ovalon.h"
 #include "resource.h"
 
 using tarnwick::Format;
@@ -38,16 +39,42 @@ std::string SizeText(const files::SizeQuery& query) {
 }
 
 // The text after a pack request; false when no archive was made.
-bool RenderPack(const archive::ZipOutcome& outcome, std::string& text) {
+bool RenderPack(const std::string& source, const archive::ZipOutcome& outcome, std::string& text) {
     text = SizeText(outcome.size);
     switch (outcome.status) {
     case archive::ZipStatus::Done: return true;
     case archive::ZipStatus::LoadFailed: text = SystemErrorText(outcome.code); break;
     case archive::ZipStatus::ExportMissing: text = msg::kZipExportMissing; break;
     case archive::ZipStatus::TooSmall:
-    case archive::ZipStatus::Failed: break;
+        // A size that could not be read keeps the system's reason.
+        if (!outcome.size.openFailed)
+            text = Format(msg::kZipTooSmall, source.c_str(), static_cast<unsigned long>(outcome.size.fullSize));
+        break;
+    case archive::ZipStatus::Failed:
+        text = Format(msg::kZipFailed, source.c_str(), SystemErrorTextWithCode(outcome.code).c_str());
+        break;
     }
     return false;
+}
+
+// What the crypto engine's status says, for the page.
+const char* EngineStatusText(int status) {
+    switch (status) {
+    case OVALON_E_INVALID_ARG: return msg::kSm3InvalidArgument;
+    case OVALON_E_NOT_INITIALIZED: return msg::kSm3NotInitialized;
+    case OVALON_E_INIT_FAILED: return msg::kSm3InitFailed;
+    case OVALON_E_OUT_OF_MEMORY: return msg::kSm3OutOfMemory;
+    case OVALON_E_CRYPTO: return msg::kSm3CryptoFailed;
+    case OVALON_E_NO_CERTIFICATE: return msg::kSm3NoCertificate;
+    case OVALON_E_BAD_BASE64: return msg::kSm3BadBase64;
+    case OVALON_E_BAD_CERTIFICATE: return msg::kSm3BadCertificate;
+    case OVALON_E_NOT_SM2_KEY: return msg::kSm3NotSm2Key;
+    case OVALON_E_BAD_PUBLIC_KEY: return msg::kSm3BadPublicKey;
+    case OVALON_E_FILE_OPEN: return msg::kSm3FileOpen;
+    case OVALON_E_FILE_READ: return msg::kSm3FileRead;
+    case OVALON_E_NOT_SUPPORTED: return msg::kSm3NotSupported;
+    default: return msg::kSm3Unknown;
+    }
 }
 
 void RenderUnpack(const archive::ZipOutcome& outcome, std::string& text) {
@@ -106,6 +133,9 @@ bool CTarnwickCtrl::CheckPath(const std::string& path) {
             m_strLastError = Format(msg::kFileNotFoundNoResource, SystemErrorText(GetLastError()).c_str());
         return false;
     }
+    case files::PathStatus::NotADisk:
+        m_strLastError = Format(msg::kNotADiskFile, path.c_str());
+        return false;
     case files::PathStatus::Failed:
         m_strLastError = SystemErrorText(check.code);
         return false;
@@ -133,11 +163,18 @@ bool CTarnwickCtrl::EnsureEngine() {
     return false;
 }
 
+bool CTarnwickCtrl::TempDirectory(std::string& directory) {
+    if (files::TempDirectory(directory)) return true;
+    m_strLastError = msg::kNoTempDirectory;
+    return false;
+}
+
 std::string CTarnwickCtrl::PackIntoArchive(const std::string& source, const char* failureBox) {
-    const std::string directory = files::TempDirectory();
+    std::string directory;
+    if (!TempDirectory(directory)) return std::string();
     const std::string name = Format("%d_%s.zip", static_cast<int>(GetCurrentThreadId()),
                                     files::MakeUniqueName().c_str());
-    if (!RenderPack(archive::PackFile(source, name, directory), m_strLastError)) {
+    if (!RenderPack(source, archive::PackFile(source, name, directory), m_strLastError)) {
         tarnwick::ShowMessageBox(failureBox);
         return std::string();
     }
@@ -165,8 +202,10 @@ bool CTarnwickCtrl::WriteTempFile(const std::string& path, const unsigned char* 
 // Writes the bytes to a new probe file in the temporary directory, probes it as a local file and
 // removes it again. The file type is already checked.
 std::string CTarnwickCtrl::ProbeBytes(const unsigned char* data, size_t size, const std::string& type) {
+    std::string directory;
+    if (!TempDirectory(directory)) return std::string();
     const std::string path =
-        files::TempDirectory() + Format("%d_%d_%s.%s", static_cast<int>(GetTickCount()),
+        directory + Format("%d_%d_%s.%s", static_cast<int>(GetTickCount()),
                                         static_cast<int>(GetCurrentThreadId()),
                                         files::MakeUniqueName().c_str(), type.c_str());
     if (!files::IsInTempDirectory(path)) {
@@ -177,6 +216,19 @@ std::string CTarnwickCtrl::ProbeBytes(const unsigned char* data, size_t size, co
     std::string result = GetLocalFileHeadSigned(path.c_str());
     DeleteFileA(path.c_str());
     return result;
+}
+
+std::string CTarnwickCtrl::RenderSm3(const engine::Sm3Outcome& outcome) {
+    if (!outcome.loaded) {
+        m_strLastError = msg::kEngineNotInstalled;
+        return std::string();
+    }
+    if (outcome.status != OVALON_OK || outcome.hex.empty()) {
+        m_strLastError = Format(msg::kSm3Failed, EngineStatusText(outcome.status),
+                                static_cast<unsigned>(outcome.status));
+        return std::string();
+    }
+    return outcome.hex;
 }
 
 int CTarnwickCtrl::FindCreatedFile(const std::string& path) {
@@ -201,7 +253,12 @@ std::string CTarnwickCtrl::GetLocalFileHeadSigned(LPCSTR strFilePath) {  // 2
     if (!CheckPath(path)) return std::string();
     const archive::ProbeOutcome outcome = archive::ProbeFile(path);
     if (outcome.unpacked) RenderUnpack(outcome.unpack, m_strLastError);
-    if (outcome.status != archive::ProbeStatus::Done) m_strLastError = SystemErrorText(outcome.code);
+    switch (outcome.status) {
+    case archive::ProbeStatus::Done: break;
+    case archive::ProbeStatus::NoTempDirectory: m_strLastError = msg::kNoTempDirectory; break;
+    case archive::ProbeStatus::OpenFailed:
+    case archive::ProbeStatus::Failed: m_strLastError = SystemErrorText(outcome.code); break;
+    }
     return outcome.result;
 }
 
@@ -250,9 +307,7 @@ std::string CTarnwickCtrl::GetLocalFileSM3(LPCSTR strFilePath, long nWithZValue,
                                            LPCSTR strBase64Cert) {  // 6
     const std::string path = Text(strFilePath);
     if (!CheckPath(path) || !EnsureEngine()) return std::string();
-    const engine::Sm3Outcome outcome = engine::HashFile(path, nWithZValue, Text(strBase64Cert));
-    if (!outcome.loaded) m_strLastError = msg::kEngineNotInstalled;
-    return outcome.hex;
+    return RenderSm3(engine::HashFile(path, nWithZValue, Text(strBase64Cert)));
 }
 
 std::string CTarnwickCtrl::GetLastErrorInfo() { return m_strLastError; }  // 7
@@ -272,10 +327,8 @@ std::string CTarnwickCtrl::GetMemFileSM3(const memfile::MemorySource& lpIDisp, l
                                          LPCSTR strBase64Cert) {  // 9
     memfile::MemoryBytes bytes;
     if (!ReadMemoryFile(lpIDisp, bytes) || !EnsureEngine()) return std::string();
-    const engine::Sm3Outcome outcome = engine::HashData(bytes.data(), static_cast<DWORD>(bytes.size()),
-                                                        nWithZValue, Text(strBase64Cert));
-    if (!outcome.loaded) m_strLastError = msg::kEngineNotInstalled;
-    return outcome.hex;
+    return RenderSm3(engine::HashData(bytes.data(), static_cast<DWORD>(bytes.size()), nWithZValue,
+                                      Text(strBase64Cert)));
 }
 
 long CTarnwickCtrl::GetMemFileSize(const memfile::MemorySource& lpIDisp) {  // 10
@@ -311,7 +364,9 @@ std::string CTarnwickCtrl::GetMemFileSHA256(const memfile::MemorySource& lpIDisp
 
 std::string CTarnwickCtrl::CreateZipFromMemFile(const memfile::MemorySource& lpIDisp, LPCSTR strFileName) {  // 13
     const std::string fileName = Text(strFileName);
-    const std::string source = files::TempDirectory() + fileName;
+    std::string directory;
+    if (!TempDirectory(directory)) return std::string();
+    const std::string source = directory + fileName;
     if (!fileName.empty() && (!memfile::IsPlainName(fileName) || !files::IsInTempDirectory(source))) {
         m_strLastError = Format(msg::memfile::kBadFileName, fileName.c_str());
         return std::string();

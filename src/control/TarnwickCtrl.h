@@ -6,6 +6,7 @@
 #include <objsafe.h>
 #include <string>
 #include <vector>
+#include "digest/CryptoEngine.h"
 #include "memfile/ScriptArray.h"
 
 class CTarnwickCtrl : public IDispatch {
@@ -51,6 +52,8 @@ public:
     bool CheckPath(const std::string& path);
     bool ReadMemoryFile(const tarnwick::memfile::MemorySource& source, tarnwick::memfile::MemoryBytes& bytes);
     bool EnsureEngine();
+    std::string RenderSm3(const tarnwick::engine::Sm3Outcome& outcome);
+    bool TempDirectory(std::string& directory);
     bool WriteTempFile(const std::string& path, const unsigned char* data, size_t size,
                        const char* failureFormat);
     std::string ProbeBytes(const unsigned char* data, size_t size, const std::string& type);

@@ -165,7 +165,7 @@ watchBox();
 eq(c.CreateZipFromMemFile(range(40, function (i) { return i; }), "memfile_forty.bin"), "",
    "40 bytes are not packed");
 eq(boxSeen(), "tarnwick\n" + ZIP_FAILED, "the user saw the zip failure box");
-eq(c.GetLastErrorInfo(), "", "the size query left the text empty");
+eq(c.GetLastErrorInfo(), "\u6587\u4ef6[" + TEMP + "memfile_forty.bin]\u5927\u5c0f\u4e3a40\u5b57\u8282,\u4e0d\u8d85\u8fc740\u5b57\u8282,\u4e0d\u4e88\u538b\u7f29!", "and says why");
 ok(!fso.FileExists(TEMP + "memfile_forty.bin"), "the source file is gone");
 
 // A file standing under the source name is neither replaced nor deleted.

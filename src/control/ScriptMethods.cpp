@@ -341,8 +341,8 @@ long CTarnwickCtrl::GetMemFileSize(const memfile::MemorySource& lpIDisp) {  // 1
     return length;
 }
 
-// Text that decodes to no bytes (empty, or refused by the decoder) gives the empty result without
-// a message, as does a block that cannot be allocated.
+// Text without data gives the empty result without a message, as does a block that cannot be
+// allocated; text that is not wholly base64 is refused with a message.
 std::string CTarnwickCtrl::GetMemMD5FileHeadSigned(LPCSTR strFileInfo, LPCSTR strFileType) {  // 11
     const std::string type = memfile::FileTypeWithoutCommas(Text(strFileType));
     if (!memfile::IsUsableFileType(type)) {
@@ -350,7 +350,13 @@ std::string CTarnwickCtrl::GetMemMD5FileHeadSigned(LPCSTR strFileInfo, LPCSTR st
         return std::string();
     }
     std::vector<unsigned char> bytes;
-    if (!memfile::DecodeBase64(Text(strFileInfo), bytes)) return std::string();
+    switch (memfile::DecodeBase64(Text(strFileInfo), bytes)) {
+    case memfile::Base64Status::Decoded: break;
+    case memfile::Base64Status::Empty: return std::string();
+    case memfile::Base64Status::Invalid:
+        m_strLastError = msg::memfile::kBadBase64;
+        return std::string();
+    }
     return ProbeBytes(bytes.data(), bytes.size(), type);
 }
 

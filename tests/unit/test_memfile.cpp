@@ -264,12 +264,13 @@ TEST(MemFileBridge, FractionsBooleansAndNumericTextsActLikeValueAnd255) {
     const double big = 1e10 + 7.75;
     SetValues(a, {R8(65.9), R8(-1.5), R8(256.5), R8(-0.25), R8(big),
                   [](VARIANT* v) { V_VT(v) = VT_R4; V_R4(v) = 66.5f; },
-                  Bool(true), Bool(false), Text(L"67"), Text(L"-1"), Text(L" 65.7 ")});
+                  Bool(true), Bool(false), Text(L"67"), Text(L"-1"), Text(L" 65.7 "),
+                  Text(L"0x41"), Text(L"\t6.6e1\r\n"), Text(L"+67.")});
     bool ok = false;
     Bytes bytes = Read(c.c, &a, &ok);
     ASSERT_TRUE(ok) << c->m_strLastError;
     const unsigned char bigByte = static_cast<unsigned char>(10000000007LL & 255);
-    EXPECT_EQ(Bytes({65, 255, 0, 0, bigByte, 66, 1, 0, 67, 255, 65}), bytes);
+    EXPECT_EQ(Bytes({65, 255, 0, 0, bigByte, 66, 1, 0, 67, 255, 65, 65, 66, 67}), bytes);
 }
 
 TEST(MemFileBridge, NonNumericElementsAreRefusedAndReleased) {
@@ -282,6 +283,12 @@ TEST(MemFileBridge, NonNumericElementsAreRefusedAndReleased) {
         {"null", Of(VT_NULL)},
         {"text", Text(L"abc")},
         {"empty text", Text(L"")},
+        // Forms the desktop's locale would read but the page's script would not.
+        {"thousands separator", Text(L"1,0")},
+        {"parentheses", Text(L"(1)")},
+        {"basic hex", Text(L"&H10")},
+        {"currency", Text(L"$5")},
+        {"signed hex", Text(L"-0x10")},
         {"NaN", R8(std::numeric_limits<double>::quiet_NaN())},
         {"infinity", R8(std::numeric_limits<double>::infinity())},
         {"object", [&inner](VARIANT* v) { V_VT(v) = VT_DISPATCH; V_DISPATCH(v) = &inner; inner.AddRef(); }},
@@ -332,6 +339,7 @@ TEST(MemFileBridge, LengthValues) {
         {"null", Of(VT_NULL)},
         {"boolean", Bool(true)},
         {"text", Text(L"five")},
+        {"thousands separator", Text(L"1,000")},
         {"beyond 32 bits", R8(3e9)},
         {"NaN", R8(std::numeric_limits<double>::quiet_NaN())},
     };

@@ -2,7 +2,7 @@
 #include "framework/NarrowString.h"
 #include "framework/Owners.h"
 #include "names.h"
-#include <wincrypt.h>
+#include "base64.h"
 #include <algorithm>
 #include <new>
 
@@ -54,25 +54,14 @@ WriteOutcome WriteNewFile(const std::string& path, const unsigned char* data, si
     return outcome;
 }
 
-bool DecodeBase64(const std::string& text, std::vector<unsigned char>& bytes) {
-    bytes.clear();
-    DWORD size = 0;
-    if (!CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr) ||
-        size == 0)
-        return false;
+Base64Status DecodeBase64(const std::string& text, std::vector<unsigned char>& bytes) {
     try {
-        bytes.resize(size);
+        if (!base64::Decode(text, bytes)) return Base64Status::Invalid;
     } catch (const std::bad_alloc&) {
-        return false;
-    }
-    if (!CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64, bytes.data(), &size, nullptr,
-                              nullptr) ||
-        size == 0) {
         std::vector<unsigned char>().swap(bytes);
-        return false;
+        return Base64Status::Empty;
     }
-    bytes.resize(size);
-    return true;
+    return bytes.empty() ? Base64Status::Empty : Base64Status::Decoded;
 }
 
 }  // namespace tarnwick::memfile

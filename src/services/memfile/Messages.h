@@ -21,6 +21,7 @@ constexpr char kZipWriteFailed[] = "CreateZipFromMemFile create tempfile err,%s!
 constexpr char kZipFailedBox[] = "文件压缩失败";
 constexpr char kBadFileName[] = "文件名[%s]不是临时目录中的文件名,拒绝使用!";
 constexpr char kBadFileType[] = "文件类型[%s]不能用作文件扩展名,拒绝使用!";
+constexpr char kBadBase64[] = "文件内容不是有效的Base64编码,拒绝处理!";
 constexpr char kFileInTheWay[] = "临时目录中已有文件[%s],不能覆盖!";
 
 }  // namespace memfile

@@ -1,6 +1,8 @@
 #include "memfile/ScriptArray.h"
 #include "framework/Owners.h"
 #include <climits>
+#include <cstdlib>
+#include <cwchar>
 #include <cmath>
 #include <new>
 
@@ -35,6 +37,57 @@ struct Number {
     double real = 0.0;
 };
 
+// Blanks the page's script trims around a number: white space and line terminators.
+bool IsScriptBlank(wchar_t c) {
+    return c == L' ' || (c >= L'\t' && c <= L'\r') || c == 0x00A0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000 || c == 0xFEFF;
+}
+
+// A text as the page's script turns it into a number: surrounding blanks, then a decimal number
+// (sign, digits with one optional point, optional exponent) or "0x" with hex digits. Anything
+// else (thousands separators, parentheses, locale forms, "&H", "Infinity") is no number. A text
+// without any digits counts as none either: it names no byte.
+bool ScriptTextToNumber(const wchar_t* text, double& value) {
+    const wchar_t* begin = text;
+    const wchar_t* end = text + wcslen(text);
+    while (begin < end && IsScriptBlank(*begin)) ++begin;
+    while (end > begin && IsScriptBlank(end[-1])) --end;
+    std::string ascii;
+    if (end - begin > 2 && begin[0] == L'0' && (begin[1] == L'x' || begin[1] == L'X')) {
+        double hexValue = 0;
+        for (const wchar_t* p = begin + 2; p < end; ++p) {
+            int digit = (*p >= L'0' && *p <= L'9') ? *p - L'0'
+                      : (*p >= L'a' && *p <= L'f') ? *p - L'a' + 10
+                      : (*p >= L'A' && *p <= L'F') ? *p - L'A' + 10 : -1;
+            if (digit < 0) return false;
+            hexValue = hexValue * 16 + digit;
+        }
+        value = hexValue;
+        return true;
+    }
+    const wchar_t* p = begin;
+    if (p < end && (*p == L'+' || *p == L'-')) ++p;
+    size_t digits = 0;
+    while (p < end && *p >= L'0' && *p <= L'9') ++p, ++digits;
+    if (p < end && *p == L'.') {
+        ++p;
+        while (p < end && *p >= L'0' && *p <= L'9') ++p, ++digits;
+    }
+    if (digits == 0) return false;
+    if (p < end && (*p == L'e' || *p == L'E')) {
+        ++p;
+        if (p < end && (*p == L'+' || *p == L'-')) ++p;
+        size_t exponentDigits = 0;
+        while (p < end && *p >= L'0' && *p <= L'9') ++p, ++exponentDigits;
+        if (exponentDigits == 0) return false;
+    }
+    if (p != end) return false;
+    for (const wchar_t* q = begin; q < end; ++q) ascii += static_cast<char>(*q);
+    value = strtod(ascii.c_str(), nullptr);  // the C locale: '.' is the point
+    return true;
+}
+
 bool ToNumber(const VARIANT* value, Number& out) {
     const VARIANT* v = Deref(value);
     const VARTYPE vt = V_VT(v);
@@ -59,12 +112,7 @@ bool ToNumber(const VARIANT* value, Number& out) {
         return std::isfinite(out.real);
     case VT_BSTR: {
         BSTR text = byRef ? *V_BSTRREF(v) : V_BSTR(v);
-        if (!text || !*text) return false;
-        // Script number texts use '.' whatever the user's locale.
-        if (FAILED(VarR8FromStr(text, MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                               SORT_DEFAULT),
-                                0, &out.real)))
-            return false;
+        if (!text || !ScriptTextToNumber(text, out.real)) return false;
         return std::isfinite(out.real);
     }
     default:

@@ -10,7 +10,10 @@
 //  - an element: an integer gives its low 8 bits (256 -> 0, -1 -> 255, 511 -> 255), whatever its
 //    width (VBScript's 16-bit integers included). A fraction is truncated toward zero and then
 //    gives its low 8 bits, a boolean gives 1 or 0 and a string holding a number converts like that
-//    number: the byte is what `value & 255` gives in the page's own script. Values that are not
+//    number: the byte is what `value & 255` gives in the page's own script. A string counts as a
+//    number the way the page's script reads one (decimal with optional sign, point and exponent,
+//    or "0x" hex, blanks around it), never by the desktop's locale ("1,0", "(1)", "&H10" are no
+//    numbers). Values that are not
 //    numbers (undefined, null, objects, other strings, NaN, infinities) are refused as a failed
 //    get: writing a silent 0 for them would hand the page a damaged file.
 //

@@ -113,6 +113,7 @@ std::string CTarnwickCtrl::ArrayReadText(const memfile::ArrayRead& read) {
 // ---- shared steps ----
 
 bool CTarnwickCtrl::CheckPath(const std::string& path) {
+    if (!MayUseNetworkPath(path)) return false;  // before any file-system call touches it
     const files::PathCheck check = files::CheckPath(path);
     switch (check.status) {
     case files::PathStatus::Ok:

@@ -1,5 +1,6 @@
 #include "TarnwickCtrl.h"
 #include "Guids.h"
+#include "policy/SitePolicy.h"
 #include "framework/ModuleState.h"
 
 CTarnwickCtrl::CTarnwickCtrl(IUnknown* outer)
@@ -28,7 +29,10 @@ HRESULT CTarnwickCtrl::InternalQueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<IDispatch*>(this);
     } else if (IsEqualIID(riid, IID_IObjectSafety)) {
         *ppv = static_cast<IObjectSafety*>(&m_xObjSafe);
-    } else if (IsEqualIID(riid, IID_IObjectWithSite)) {
+    } else if (IsEqualIID(riid, IID_IObjectWithSite) && tarnwick::policy::PolicyPresent()) {
+        // Offered only under an administrator's policy: some script engines refuse to create an
+        // object that takes a site they cannot give, and without a policy the page's address
+        // changes nothing.
         *ppv = static_cast<IObjectWithSite*>(&m_xObjWithSite);
     } else {
         return QueryOleInterface(riid, ppv);  // adds its own reference

@@ -205,13 +205,14 @@ EXPORT int tw_head_hex(const unsigned char* data, int length, char* out, int* zi
 }
 
 // Inspects the picked file (read through env.tw_read_at) as the control's unpacking would judge
-// it. Returns the zip status (0 ok, else zipcore::Status), *files the regular files, *workbook 1
-// when xl/workbook.xml is one of them.
-EXPORT int tw_zip_inspect(double size, int* files, int* workbook) {
+// it, within the bounds given. Returns the zip status (0 ok, else zipcore::Status), *files the
+// regular files, *workbook 1 when xl/workbook.xml is one of them.
+EXPORT int tw_zip_inspect(double size, double maxEntries, double maxBytes, int* files, int* workbook) {
     PickedFile file(size);
     EntryNames names;
     std::vector<zipcore::PathParts> paths;
-    const zipcore::Status status = zipcore::inspectArchive(file, names, zipcore::defaultLimits(), paths);
+    const zipcore::Limits limits{static_cast<std::uint64_t>(maxEntries), static_cast<std::uint64_t>(maxBytes)};
+    const zipcore::Status status = zipcore::inspectArchive(file, names, limits, paths);
     *files = static_cast<int>(paths.size());
     *workbook = 0;
     for (const auto& parts : paths)

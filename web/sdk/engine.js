@@ -201,16 +201,16 @@ export class Engine {
     return { hex, zip: new Int32Array(this._x.memory.buffer, zipPointer, 1)[0] === 1 };
   }
 
-  // Judges an archive as the control's unpacking would, short of inflating it: { status (name
-  // from ZIP_STATUS), files, workbook }. `readSync(offset, length)` gives bytes of a Blob source
+  // Judges an archive as the control's unpacking would, short of inflating it, within the given
+  // bounds (entries, bytes): { status (name from ZIP_STATUS), files, workbook }. `readSync(offset, length)` gives bytes of a Blob source
   // synchronously (FileReaderSync in a worker); a bytes source needs none.
-  inspectArchive(source, readSync) {
+  inspectArchive(source, readSync, limits = { entries: 65536, bytes: 2 ** 30 }) {
     this._syncRead = source.bytes
       ? (offset, length) => source.bytes.subarray(offset, offset + length)
       : (offset, length) => readSync(source.blob, offset, length);
     try {
       const files = this._out + 64, workbook = this._out + 68;
-      const status = this._x.tw_zip_inspect(sizeOf(source), files, workbook);
+      const status = this._x.tw_zip_inspect(sizeOf(source), limits.entries, limits.bytes, files, workbook);
       const ints = new Int32Array(this._x.memory.buffer, this._out + 64, 2);
       return { status: ZIP_STATUS[status] || 'unknown', files: ints[0], workbook: ints[1] === 1 };
     } finally {
@@ -295,7 +295,7 @@ export class Engine {
       case 'digest': return this.digest(args.kind, args.source, { ...args, ...hooks });
       case 'plainText': return this.isPlainText(args.source, hooks);
       case 'head': return this.head(args.source);
-      case 'inspect': return this.inspectArchive(args.source, hooks.readSync);
+      case 'inspect': return this.inspectArchive(args.source, hooks.readSync, args.limits);
       case 'zip': return this.zip(args.source, args.entry, hooks);
       default: throw new Error('unknown job ' + op);
     }

@@ -11,10 +11,10 @@
 // back as a File (a Blob) named like the control's archives. Each method takes, after the
 // control's own arguments, an optional { onProgress(done, total), signal } (an AbortSignal); an
 // aborted call rejects with an AbortError and leaves the last-error text as it was.
-import { text, format, systemMessage, zipStatusCode } from './messages.js';
+import { text, format, systemMessage, zipStatusCode, engineStatusText, engineUnknown } from './messages.js';
 
 const ARCHIVE_MIN = 41;           // the control packs and unpacks files of more than 40 bytes
-const DIGEST_LIMIT = 2 ** 32;     // SHA-256 of local files: up to 4 GiB - 1
+const PROBE_LIMITS = { entries: 1000, bytes: 256 * 1024 * 1024 };  // the type probe's unpacking bounds
 const SUBTLE_MIN = 1 << 20;       // in-memory SHA-256 goes to crypto.subtle from here ...
 const SUBTLE_MAX = 256 << 20;     // ... up to here (it copies its input)
 
@@ -38,13 +38,22 @@ function isPlainName(name) {
   return !isReservedDeviceName(name);
 }
 
-const NUMBER_TEXT = /^\s*[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?\s*$/;
+// A text as the page's script turns it into a number (the control's ScriptTextToNumber): blanks
+// around, then a decimal number (sign, digits with one optional point, optional exponent) or "0x"
+// with hex digits; anything else, and a text without digits, is no number.
+function textToNumber(value) {
+  const t = value.trim();
+  if (/^0[xX][0-9a-fA-F]+$/.test(t)) return parseInt(t.slice(2), 16);
+  if (!/^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/.test(t)) return null;
+  const n = Number(t);
+  return Number.isFinite(n) ? n : null;
+}
 
 // A script value as a number the way the control reads array elements and lengths, or null.
 function numberOf(value, forLength) {
   if (typeof value === 'number') return Number.isFinite(value) ? value : null;
   if (typeof value === 'boolean') return forLength ? null : (value ? 1 : 0);
-  if (typeof value === 'string') return NUMBER_TEXT.test(value) ? Number(value) : null;
+  if (typeof value === 'string') return textToNumber(value);
   return null;
 }
 
@@ -86,7 +95,9 @@ function localFile(value) {
   if (value === undefined || value === null || value === '') return new Refusal(text.pathEmpty);
   if (typeof value === 'string') return new Refusal(format(text.fileNotFound, value));
   if (typeof Blob === 'function' && value instanceof Blob) {
-    return { source: { blob: value }, path: value.name || '', lastModified: value.lastModified };
+    const path = value.name || '';
+    if (path && isReservedDeviceName(path)) return new Refusal(format(text.notADiskFile, path));
+    return { source: { blob: value }, path, lastModified: value.lastModified };
   }
   const bytes = bytesOf(value);
   if (bytes instanceof Refusal) return bytes;
@@ -246,7 +257,7 @@ export class Tarnwick {
       this._text = '';
       return head.hex;
     }
-    const judged = await this._job('inspect', { source }, hooks);
+    const judged = await this._job('inspect', { source, limits: PROBE_LIMITS }, hooks);
     if (judged.status !== 'ok') {
       this._text = format(text.unzipFailed, systemMessage(zipStatusCode[judged.status] || 31, false));
       return head.hex;
@@ -257,7 +268,6 @@ export class Tarnwick {
 
   async _sha256(source, path, hooks) {
     const size = sizeOf(source);
-    if (size >= DIGEST_LIMIT) { this._text = format(text.tooLarge, path); return ''; }
     if (size === 0) { this._text = format(text.sizeZero, path); return ''; }
     if (source.bytes && size >= SUBTLE_MIN && size <= SUBTLE_MAX && globalThis.crypto && crypto.subtle) {
       return hexOf(await crypto.subtle.digest('SHA-256', source.bytes));
@@ -270,7 +280,24 @@ export class Tarnwick {
     const cert64 = cert === undefined || cert === null ? '' : String(cert);
     const result = await this._job('digest', { kind: 'sm3', source, withZ: flag, cert: cert64 }, hooks);
     this.lastEngineStatus = result.status;
+    if (result.status !== 0) {
+      this._text = format(text.sm3Failed, engineStatusText[result.status] || engineUnknown, result.status);
+      return '';
+    }
     return result.hex;
+  }
+
+  // 40 bytes or less are refused with a text naming the file and a message box, as the control
+  // does (it names the file by its path; a memory file's path is in its temporary directory).
+  async _pack(source, name, modified, box, hooks) {
+    const size = sizeOf(source);
+    if (size < ARCHIVE_MIN) {
+      this._text = format(text.zipTooSmall, name, size);
+      this._box(box);
+      return '';
+    }
+    this._text = '';
+    return this._zip(source, name, modified, hooks);
   }
 
   async _zip(source, name, modified, hooks) {
@@ -301,9 +328,7 @@ export class Tarnwick {
   async CreateZipFromLocalFile(file, hooks) {
     const local = localFile(file);
     if (local instanceof Refusal) { this._text = local.message; return ''; }
-    this._text = '';
-    if (sizeOf(local.source) < ARCHIVE_MIN) { this._box(text.zipBox); return ''; }
-    return this._zip(local.source, local.path, local.lastModified || Date.now(), hooks);
+    return this._pack(local.source, local.path, local.lastModified || Date.now(), text.zipBox, hooks);
   }
 
   // 4
@@ -381,7 +406,8 @@ export class Tarnwick {
     const type = this._fileType(fileType);
     if (type === null) return '';
     const bytes = decodeBase64(base64 === undefined || base64 === null ? '' : String(base64));
-    if (!bytes || bytes.length === 0) return '';
+    if (!bytes) { this._text = text.badBase64; return ''; }
+    if (bytes.length === 0) return '';
     return this._probe({ bytes }, ('0.' + type).toLowerCase(), hooks);
   }
 
@@ -403,26 +429,32 @@ export class Tarnwick {
       this._text = format(text.zipWriteFailed, systemMessage(5, true));
       return '';
     }
-    this._text = '';
-    if (bytes.length < ARCHIVE_MIN) { this._box(text.zipFailedBox); return ''; }
-    return this._zip({ bytes }, name, Date.now(), hooks);
+    return this._pack({ bytes }, name, Date.now(), text.zipFailedBox, hooks);
   }
 }
 
-// Base64 as the system's decoder reads a memory file's text: blanks and line breaks are skipped,
-// padding is optional; anything else makes the text unreadable (null).
-function decodeBase64(textIn) {
-  const clean = textIn.replace(/[\s]/g, '');
-  if (!/^[A-Za-z0-9+/]*={0,2}$/.test(clean) || clean.replace(/=+$/, '').length % 4 === 1) return null;
-  const body = clean.replace(/=+$/, '');
-  if (typeof atob === 'function') {
-    const pad = body + '==='.slice((body.length + 3) % 4);
-    const binary = atob(pad);
-    const out = new Uint8Array(binary.length);
-    for (let i = 0; i < binary.length; i++) out[i] = binary.charCodeAt(i);
-    return out;
+// Base64 as the control reads a memory file's text (the core's base64::Decode): blanks and line
+// breaks are skipped, padding is optional but must complete the last group, and a text that is
+// not wholly valid gives null rather than a part of itself.
+function decodeBase64(input) {
+  const out = [];
+  let accumulator = 0, digits = 0, padding = 0;
+  for (const c of input) {
+    if (c === ' ' || c === '\t' || c === '\r' || c === '\n') continue;
+    if (c === '=') { padding++; continue; }
+    const value = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/'.indexOf(c);
+    if (value < 0 || padding !== 0) return null;
+    accumulator = ((accumulator << 6) | value) & 0xFFFFFF;
+    if (++digits % 4 === 0) {
+      out.push(accumulator >> 16, (accumulator >> 8) & 255, accumulator & 255);
+      accumulator = 0;
+    }
   }
-  return new Uint8Array(Buffer.from(body, 'base64'));
+  const rest = digits % 4;
+  if (rest === 1 || padding > 2 || (padding !== 0 && rest + padding !== 4)) return null;
+  if (rest === 2) out.push((accumulator >> 4) & 255);
+  if (rest === 3) out.push((accumulator >> 10) & 255, (accumulator >> 2) & 255);
+  return Uint8Array.from(out);
 }
 
 export default Tarnwick;

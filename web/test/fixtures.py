@@ -25,6 +25,7 @@ write("bell.txt", b"text with a bell \x07 inside")
 write("forty.bin", bytes(range(40)))
 write("fortyone.bin", bytes((i * 13) & 255 for i in range(41)))
 write("twenty.bin", b"0123456789ABCDEFGHIJ")
+write("nul.bin", b"a device name on Windows")
 write("noise.bin", bytes(rng.getrandbits(8) for _ in range(70000)))
 write("\u8868\u683c.csv", "\u540d\u79f0,\u6570\u91cf\r\n".encode("utf-8") * 50)
 with zipfile.ZipFile("book.xlsx", "w", zipfile.ZIP_DEFLATED) as z:

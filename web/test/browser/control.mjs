@@ -21,11 +21,13 @@ export function runOnControl(list, corpus, binDir, work) {
     'var fso = new ActiveXObject("Scripting.FileSystemObject");',
     'var c = new ActiveXObject("TARNWICK.TarnwickCtrl.1");',
     'var OUT = WScript.Arguments(0);',
+    'var TEMP = fso.GetSpecialFolder(2).Path + "\\\\";',
+    'function untemp(s) { s = String(s); var at = s.indexOf(TEMP); return at < 0 ? s : s.substr(0, at) + s.substr(at + TEMP.length); }',
     'function codes(s) { s = String(s); var a = []; for (var i = 0; i < s.length; i++) a.push(s.charCodeAt(i)); return a.join(","); }',
     'function report(i, r) {',
     '  var kind = typeof r, shown = r;',
     '  if (kind == "string" && /\\.zip$/.test(r) && fso.FileExists(r)) { kind = "archive"; shown = fso.GetFileName(r); fso.CopyFile(r, OUT + "\\\\" + shown); }',
-    '  WScript.Echo("R\\t" + i + "\\t" + kind + "\\t" + codes(shown) + "\\t" + codes(c.GetLastErrorInfo()));',
+    '  WScript.Echo("R\\t" + i + "\\t" + kind + "\\t" + codes(shown) + "\\t" + codes(untemp(c.GetLastErrorInfo())));',
     '}',
   ];
   list.forEach(([method, args], i) => {

@@ -28,4 +28,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   rc=$?
   wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
   exit $rc' _ "$root" "$win32" || status=1
+
+echo "== script suites on an English desktop (code page 1252)"
+"$root/tools/test-english-desktop.sh" "$win32" file_size.js memfile.js zip.js probe.js vbscript.vbs || status=1
 exit $status

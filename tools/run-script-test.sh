@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs one script suite under Wine's cscript against the registered control.
 #   run-script-test.sh SUITE.js BIN_DIR
-# A suite may come with SUITE.prep.sh, run first with the fixture and bin directories.
+# A suite may come with SUITE.prep.sh, run first with the fixture and bin directories, and with
+# SUITE.post.sh, run after it with the fixture directory (for checks by tools outside Wine).
 # The suite passes only if it prints its summary line with no failures and exits 0: a script
 # that dies early or never reaches the end cannot pass.
 set -u
@@ -41,6 +42,8 @@ echo "$out"
 ls -A "$tempdir" | sort > "$work/temp.after"
 left="$(comm -13 "$work/temp.before" "$work/temp.after")"
 if [ -n "$left" ]; then echo "left in the temporary directory:"; echo "$left"; while read -r n; do rm -rf "${tempdir:?}/$n"; done <<< "$left"; exit 1; fi
+post="$(dirname "$suite")/$base.post.sh"
+if [ -f "$post" ]; then bash "$post" "$work/fixture" || { echo "post-check failed"; exit 1; }; fi
 summary="$(echo "$out" | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -n 1)"
 if [ -z "$summary" ]; then echo "no summary line: the suite died"; exit 1; fi
 case "$summary" in *" 0 failed") ;; *) exit 1 ;; esac

@@ -33,8 +33,12 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
   exit $rc' _ "$root" "$win32" || status=1
 
+echo "== script suites on an English desktop (code page 1252)"
+"$root/tools/test-english-desktop.sh" "$win32" file_size.js memfile.js zip.js probe.js vbscript.vbs || status=1
+
 # The browser suite in headless Chromium, then the same corpus through the control registered
-# above (without a display now: the control's message boxes return at once).
+# above in the project's code page 936 prefix (without a display now: the control's message
+# boxes return at once).
 echo "== web: the SDK in Chromium, and the cross-check with the control"
 node "$root/web/test/browser/run.mjs" --cross "$win32/bin" || status=1
 exit $status

@@ -2,6 +2,7 @@
 #include "Guids.h"
 #include "policy/SitePolicy.h"
 #include "framework/ModuleState.h"
+#include "framework/NarrowString.h"
 
 CTarnwickCtrl::CTarnwickCtrl(IUnknown* outer)
     : m_pControllingUnknown(outer ? outer : static_cast<IUnknown*>(&m_xInner)) {
@@ -10,8 +11,8 @@ CTarnwickCtrl::CTarnwickCtrl(IUnknown* outer)
 
 CTarnwickCtrl::~CTarnwickCtrl() {
     // Archives this instance made go with it; one already deleted or still in use is skipped.
-    for (const std::string& path : m_saCreatedFiles) {
-        if (!path.empty()) DeleteFileA(path.c_str());
+    for (const std::wstring& path : m_saCreatedFiles) {
+        if (!path.empty()) DeleteFileW(tarnwick::ForFileCalls(path).c_str());
     }
     DestroyOleState(m_pOle);
     if (m_pSite) m_pSite->Release();

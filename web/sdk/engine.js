@@ -218,8 +218,14 @@ export class Engine {
     }
   }
 
+  _bytes(bytes) {
+    const pointer = this._x.tw_alloc(bytes.length + 1);
+    this._heap().set(bytes, pointer);
+    return { pointer, length: bytes.length };
+  }
+
   _record(fn, entry, method, crc, compressedSize) {
-    const name = this._text(entry.name);
+    const name = entry.nameBytes ? this._bytes(entry.nameBytes) : this._text(entry.name);
     const capacity = 256 + name.length * 2;
     const out = this._x.tw_alloc(capacity);
     try {
@@ -234,7 +240,8 @@ export class Engine {
 
   // A one-entry archive of the source as a Blob: raw deflate from the platform's
   // CompressionStream, or stored when deflate does not shrink the data, framed by the core's
-  // records. entry: { name, utf8, dosTime, dosDate }.
+  // records. entry: { name, nameBytes (as stored; UTF-8 of name when absent), utf8, dosTime,
+  // dosDate }.
   async zip(source, entry, { onProgress, cancel } = {}) {
     const size = sizeOf(source);
     const target = { ...entry, size };

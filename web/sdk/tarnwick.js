@@ -118,9 +118,44 @@ function dosDateTime(ms) {
   };
 }
 
+// Code page 936 (GBK) bytes of each character that has a place there, built once from the
+// platform's decoder (2-byte codes only, as Windows' code page 936 has them).
+let gbkCodes = null;
+function gbkBytes(name) {
+  if (typeof TextDecoder !== 'function') return null;
+  if (!gbkCodes) {
+    gbkCodes = new Map();
+    const decoder = new TextDecoder('gbk');
+    for (let lead = 0x81; lead <= 0xfe; lead++) {
+      for (let trail = 0x40; trail <= 0xfe; trail++) {
+        if (trail === 0x7f) continue;
+        const ch = decoder.decode(Uint8Array.of(lead, trail));
+        if (ch.length === 1 && ch !== '\ufffd' && !gbkCodes.has(ch)) gbkCodes.set(ch, (lead << 8) | trail);
+      }
+    }
+  }
+  const out = [];
+  for (const ch of name) {
+    const c = ch.codePointAt(0);
+    if (c < 0x80) { out.push(c); continue; }
+    const code = gbkCodes.get(ch);
+    if (code === undefined) return null;
+    out.push(code >> 8, code & 255);
+  }
+  return Uint8Array.from(out);
+}
+
+// The entry's name as the control stores it: its last path component, in code page 936 when
+// every character has a place there (what Chinese zip tools expect), else UTF-8 flagged as such.
 function entryFor(name, modified) {
   const stored = name.split(/[\\/]/).pop() || 'data.bin';
-  return { name: stored, utf8: /[^\x00-\x7f]/.test(stored), ...dosDateTime(modified) };
+  const legacy = gbkBytes(stored);
+  return {
+    name: stored,
+    nameBytes: legacy || new TextEncoder().encode(stored),
+    utf8: !legacy,
+    ...dosDateTime(modified),
+  };
 }
 
 let nameCounter = 0;

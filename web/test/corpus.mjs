@@ -78,6 +78,7 @@ export function calls(x) {
     ['GetMemFileSM3', [range(1000, (i) => i), 1, x.cert], is(x.memSm3z)],
     ['GetMemFileSM3', [[], 0, ''], is('')],
     ['CreateZipFromMemFile', [range(41, (i) => (i * 13) & 255), 'memfile_source.bin'], both(archive, textIs(''))],
+    ['CreateZipFromMemFile', [range(41, (i) => i), '\u0e01\u8868.bin'], archive],  // no place in code page 936: UTF-8
     ['CreateZipFromMemFile', [range(41, (i) => i), '..\\x.bin'], both(is(''), textIs(BAD_NAME('..\\x.bin')))],
     ['CreateZipFromMemFile', [range(40, (i) => i), 'memfile_forty.bin'], both(is(''), textIs(TOO_SMALL('memfile_forty.bin', 40)))],
   ];

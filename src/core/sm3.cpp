@@ -424,53 +424,13 @@ Sm3::Sm3(Sm3Engine engine) {
 
 void Sm3::Reset() {
     std::memcpy(v_, IV, sizeof v_);
-    total_ = 0;
-    used_ = 0;
+    framing_.Reset();
 }
 
-void Sm3::Update(const void* data, std::size_t length) {
-    if (length == 0) return;
-    const unsigned char* p = static_cast<const unsigned char*>(data);
-    total_ += length;
-
-    if (used_ != 0) {
-        std::size_t take = kBlockSize - used_;
-        if (take > length) take = length;
-        std::memcpy(buf_ + used_, p, take);
-        used_ += take;
-        p += take;
-        length -= take;
-        if (used_ < kBlockSize) return;
-        compress_(v_, buf_, 1);
-        used_ = 0;
-    }
-    // Whole blocks straight from the caller's memory.
-    const std::size_t blocks = length / kBlockSize;
-    if (blocks != 0) {
-        compress_(v_, p, blocks);
-        p += blocks * kBlockSize;
-        length -= blocks * kBlockSize;
-    }
-    if (length != 0) {
-        std::memcpy(buf_, p, length);
-        used_ = length;
-    }
-}
+void Sm3::Update(const void* data, std::size_t length) { framing_.Update(v_, compress_, data, length); }
 
 void Sm3::Final(unsigned char digest[kDigestSize]) {
-    // Padding: a 1 bit, zeros up to 448 mod 512 bits, then the length in bits, big-endian, 64 bits.
-    const std::uint64_t bits = total_ * 8;
-    buf_[used_++] = 0x80;
-    if (used_ > kBlockSize - 8) {
-        std::memset(buf_ + used_, 0, kBlockSize - used_);
-        compress_(v_, buf_, 1);
-        used_ = 0;
-    }
-    std::memset(buf_ + used_, 0, kBlockSize - 8 - used_);
-    StoreBe64(buf_ + kBlockSize - 8, bits);
-    compress_(v_, buf_, 1);
-
-    for (int i = 0; i < 8; ++i) StoreBe32(digest + 4 * i, v_[i]);
+    framing_.Finish(v_, compress_, digest);
     Reset();
 }
 

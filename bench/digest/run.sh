@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Prints MB/s of our SHA-256 (SHA-NI and portable paths) beside `openssl dgst -sha256`, and of our
 # SM3 (fast path in each form this CPU runs, portable rounds) and the crypto engine's SM3 core
-# beside `openssl dgst -sm3`, with each SM3 figure's ratio to openssl's, all on the same file
-# (random bytes, read from the page cache). Every figure is the best of 3 passes. The digests are
-# printed too, so the runs can be seen to agree. Where the i686 cross compiler and Wine are at
-# hand, the same program is also built for 32-bit Windows and run under Wine on the same file.
+# beside `openssl dgst -sm3` and OpenSSL's EVP_sm3() in the benchmark's own process, with each SM3
+# figure's ratio to both, all on the same file (random bytes, read from the page cache). Every
+# figure is the best of 3 passes. The digests are printed too, so the runs can be seen to agree.
+# Where the i686 cross compiler and Wine are at hand, the same program is also built for 32-bit
+# Windows and run under Wine on the same file.
 # Usage: bench/digest/run.sh [size-in-MiB]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -17,8 +18,8 @@ sources=("$root/bench/digest/bench_digest.cpp" "$root/src/digest/sha256_core.cpp
          "$root/src/core/sm3.cpp" "$root/src/core/sm2_z.cpp"
          "$root/companions/ovalon/sm3z_core.cpp")
 includes=(-I"$root/src/digest" -I"$root/src/core" -I"$root/companions/ovalon")
-g++ -std=c++17 -O2 "${includes[@]}" "${sources[@]}" -lksba -lgcrypt -lgpg-error \
-    -o "$work/bench_digest"
+g++ -std=c++17 -O2 -DBENCH_WITH_OPENSSL "${includes[@]}" "${sources[@]}" \
+    -lksba -lgcrypt -lgpg-error -lcrypto -o "$work/bench_digest"
 
 file="$work/data.bin"
 head -c "$((mib * 1024 * 1024))" /dev/urandom > "$file"
@@ -46,10 +47,16 @@ best() {  # stdin: the lines of every pass; prints each engine's best line, in f
        END { for (k = 0; k < n; k++) print line[order[k]] }'
 }
 
-with_ratio() {  # stdin: lines of ours; $1 = openssl's sm3 MB/s, set beside each sm3 figure
-  awk -v ref="$1" '
-    /sm3/ { for (i = 2; i <= NF; i++)
-              if ($i == "MB/s") { printf "%s  %.2fx openssl\n", $0, $(i - 1) / ref; next } }
+with_ratio() {  # stdin: lines; sets beside each sm3 figure of ours its ratio to $1 (openssl
+               # dgst's MB/s) and to $2 (EVP in-process)
+  awk -v dgst="$1" -v evp="$2" '
+    /sm3/ && !/openssl/ {
+      for (i = 2; i <= NF; i++)
+        if ($i == "MB/s") {
+          printf "%s  %.2fx dgst  %.2fx EVP\n", $0, $(i - 1) / dgst, $(i - 1) / evp
+          next
+        }
+    }
     { print }'
 }
 
@@ -77,12 +84,13 @@ for _ in $(seq "$runs"); do
 done
 
 native="$(best < "$work/native.txt")"
-sm3_openssl="$(grep '^sm3 openssl dgst' <<<"$native" | awk '{ print $(NF - 2) }')"
+mbs() { grep "^$1" <<<"$native" | awk '{ print $(NF - 2) }'; }
+dgst="$(mbs 'sm3 openssl dgst')"
+evp="$(mbs 'sm3 openssl EVP')"
 echo "file: ${mib} MiB of random bytes, best of ${runs} passes"
 grep sha256 <<<"$native"
-grep sm3 <<<"$native" | grep -v '^sm3 openssl' | with_ratio "$sm3_openssl"
-grep '^sm3 openssl' <<<"$native"
+grep sm3 <<<"$native" | with_ratio "$dgst" "$evp"
 if [ -n "$i686" ]; then
-  echo "i686 under Wine (ratios against the native openssl above):"
-  best < "$work/i686.txt" | sed 's/^/  /' | with_ratio "$sm3_openssl"
+  echo "i686 under Wine (ratios against the native openssl figures above):"
+  best < "$work/i686.txt" | sed 's/^/  /' | with_ratio "$dgst" "$evp"
 fi

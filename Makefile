@@ -1,38 +1,44 @@
-# tarnwick.OCX: cross-built for 32-bit Windows, run and tested under Wine.
+# tarnwick.OCX: cross-built for 32-bit and 64-bit Windows, run and tested under Wine.
 #   make demo   set up, build, register and run the demo page script
-#   make test   set up, build and run every test (native, unit under Wine, script)
-#   make dist   leave the three modules in dist/win32/
+#   make test   set up, build and run every test (native; unit and script suites under Wine in
+#               a 32-bit and a 64-bit prefix)
+#   make dist   leave the modules in dist/win32/ and dist/win64/
+#   make cab    dist/tarnwick.cab for code download (32-bit)
 
 BUILD   := build
 WIN32   := $(BUILD)/win32
+WIN64   := $(BUILD)/win64
 NATIVE  := $(BUILD)/native
 JOBS    ?= $(shell nproc)
 
-.PHONY: all setup build dist demo test test-native test-win32 cab bench clean
+.PHONY: all setup build build-win32 build-win64 dist cab demo test test-native bench clean
 
 all: dist
 
 setup:
 	@tools/setup.sh
 
-build: setup
+build: build-win32 build-win64
+
+build-win32: setup
 	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WIN32) -j $(JOBS)
 
+build-win64: setup
+	@cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(WIN64) -j $(JOBS)
+
 dist: build
-	@mkdir -p dist/win32
-	@cp $(WIN32)/bin/tarnwick.OCX dist/win32/
-	@for m in ziptool.dll OVALON.x86.dll; do [ ! -f $(WIN32)/bin/$$m ] || cp $(WIN32)/bin/$$m dist/win32/; done
-	@ls -l dist/win32
+	@tools/make-dist.sh $(WIN32) $(WIN64) dist
 
 demo: dist
 	@tools/demo.sh
 
 test: dist
-	@tools/test.sh $(WIN32) $(NATIVE)
+	@tools/test.sh $(WIN32) $(WIN64) $(NATIVE)
 
 test-native: setup
-	@tools/test.sh --native-only $(WIN32) $(NATIVE)
+	@tools/test.sh --native-only $(WIN32) $(WIN64) $(NATIVE)
 
 cab: dist
 	@tools/make-cab.sh

@@ -1,31 +1,51 @@
 #!/usr/bin/env bash
-# Runs every test: the Linux-native suites of the pure pieces, then the unit and script suites
-# under Wine. Usage: test.sh [--native-only] WIN32_BUILD NATIVE_BUILD
+# Runs every test: the Linux-native suites of the pure pieces (once: they do not depend on the
+# Windows architecture), then the unit and script suites under Wine for each architecture, each
+# in its own prefix (32-bit: build/wineprefix; 64-bit: build/wineprefix64, through Wine's 64-bit
+# loader), then the packaging checks (signatures, CAB, MSI under Wine).
+# Usage: test.sh [--native-only] WIN32_BUILD WIN64_BUILD NATIVE_BUILD
 set -uo pipefail
 native_only=0
 if [ "${1:-}" = "--native-only" ]; then native_only=1; shift; fi
-win32="$1"; native="$2"
+win32="$1"; win64="$2"; native="$3"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 status=0
+stamp() { printf '   (%s s)\n' "$(( $(date +%s) - $1 ))"; }
 
 echo "== native suites"
+t=$(date +%s)
 cmake -S "$root/tests/native" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
   cmake --build "$native" -j "$(nproc)" >/dev/null &&
   (cd "$native" && ctest --output-on-failure -j 2) || status=1
+stamp $t
 [ $native_only -eq 1 ] && exit $status
 
-echo "== unit and script suites under Wine"
-source "$root/tools/wine-env.sh" 2>/dev/null
 # Message boxes need a display: the suites run under a virtual one. A wineserver started
 # without a display keeps its display-less desktop, so it is restarted inside; kept persistent,
 # it also keeps ctest from waiting on pipes held by Wine's helper processes.
-wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-  source "$1/tools/wine-env.sh" 2>/dev/null
-  wineserver -p
-  wine cmd /c exit >/dev/null 2>&1
-  cd "$2" && ctest --output-on-failure
-  rc=$?
-  wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
-  exit $rc' _ "$root" "$win32" || status=1
+wine_suites() {  # ARCH BUILD_DIR
+  echo "== unit and script suites under Wine, $1 ($2)"
+  local t; t=$(date +%s)
+  TARNWICK_ARCH=$1 bash -c 'source "$1/tools/wine-env.sh" 2>/dev/null; wineserver -k 2>/dev/null; wineserver -w 2>/dev/null' _ "$root"
+  TARNWICK_ARCH=$1 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    source "$1/tools/wine-env.sh" 2>/dev/null
+    wineserver -p
+    "$TARNWICK_WINE" cmd /c exit >/dev/null 2>&1
+    cd "$2" && ctest --output-on-failure
+    rc=$?
+    wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+    exit $rc' _ "$root" "$2" || status=1
+  stamp $t
+}
+wine_suites win32 "$win32"
+wine_suites win64 "$win64"
+
+echo "== packaging: signatures, versions, CAB, MSI"
+t=$(date +%s)
+for check in "$root"/tests/packaging/test-*.sh; do
+  [ -f "$check" ] || continue
+  echo "-- $(basename "$check")"
+  bash "$check" "$root/dist" || { echo "FAILED: $(basename "$check")"; status=1; }
+done
+stamp $t
 exit $status

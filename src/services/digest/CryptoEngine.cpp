@@ -20,6 +20,13 @@ const char* const kEntryNames[] = {
 constexpr size_t kEntryCount = sizeof(kEntryNames) / sizeof(kEntryNames[0]);
 static_assert(kEntryCount == 33, "the engine has 33 entry points");
 
+// The engine of the control's own architecture, beside it.
+#ifdef _WIN64
+constexpr char kEngineFile[] = "OVALON.x64.dll";
+#else
+constexpr char kEngineFile[] = "OVALON.x86.dll";
+#endif
+
 enum Entry { kInitialize = 0, kUninitialize = 1, kSM3HashData = 17, kSM3HashFile = 18, kFreeMemory = 32 };
 
 HMODULE g_module = nullptr;
@@ -54,7 +61,7 @@ bool IsLoaded() { return g_module != nullptr; }
 LoadOutcome EnsureLoaded() {
     LoadOutcome outcome;
     if (g_module) return outcome;
-    outcome.path = files::ModuleDirectory() + "OVALON.x86.dll";
+    outcome.path = files::ModuleDirectory() + kEngineFile;
     HMODULE module = LoadLibraryA(outcome.path.c_str());
     if (!module) {
         outcome.status = LoadStatus::LoadFailed;

@@ -1,9 +1,12 @@
 # tarnwick.OCX: cross-built for 32-bit and 64-bit Windows, run and tested under Wine.
 #   make demo   set up, build, register and run the demo page script
 #   make test   set up, build and run every test (native; unit and script suites under Wine in
-#               a 32-bit and a 64-bit prefix)
+#               a 32-bit and a 64-bit prefix; signing, CAB and MSI checks)
 #   make dist   leave the modules in dist/win32/ and dist/win64/
-#   make cab    dist/tarnwick.cab for code download (32-bit)
+#   make sign   sign the six modules in dist/ (SIGN_PFX, SIGN_PASSWORD, SIGN_TIMESTAMP_URL;
+#               without SIGN_PFX a throw-away test certificate is made and used)
+#   make cab    dist/tarnwick.cab for code download (32-bit), signed
+#   make msi    dist/tarnwick-<version>-x64.msi and -x86.msi for administrators, signed
 
 BUILD   := build
 WIN32   := $(BUILD)/win32
@@ -11,7 +14,7 @@ WIN64   := $(BUILD)/win64
 NATIVE  := $(BUILD)/native
 JOBS    ?= $(shell nproc)
 
-.PHONY: all setup build build-win32 build-win64 dist cab demo test test-native bench clean
+.PHONY: all setup build build-win32 build-win64 dist sign cab msi demo test test-native bench clean
 
 all: dist
 
@@ -31,6 +34,9 @@ build-win64: setup
 dist: build
 	@tools/make-dist.sh $(WIN32) $(WIN64) dist
 
+sign: dist
+	@tools/sign.sh --dist dist
+
 demo: dist
 	@tools/demo.sh
 
@@ -40,8 +46,13 @@ test: dist
 test-native: setup
 	@tools/test.sh --native-only $(WIN32) $(WIN64) $(NATIVE)
 
-cab: dist
-	@tools/make-cab.sh
+cab: sign
+	@tools/make-cab.sh dist
+	@tools/sign.sh dist/tarnwick.cab
+
+msi: sign
+	@tools/make-msi.sh dist
+	@tools/sign.sh dist/tarnwick-$$(tools/version.sh PRODUCT_VERSION)-x64.msi dist/tarnwick-$$(tools/version.sh PRODUCT_VERSION)-x86.msi
 
 bench: dist
 	@tools/bench.sh

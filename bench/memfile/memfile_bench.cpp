@@ -1,7 +1,9 @@
 // Memory-file cost: a 1 MiB script array made by the JScript engine hosted in this process,
 // handed to the registered control's GetMemFileSHA256, beside a loop that does nothing but the
 // two dispatch calls per element (member lookup by name, property get) on the same array: the
-// floor that any script array reader pays. Also GetMemFileSize and GetMemFileHeadSigned.
+// floor that any script array reader pays. Also GetMemFileSize and GetMemFileHeadSigned; the same
+// bytes as a VBScript array beside the JScript array; and a 16 MiB byte array (as a request's
+// response body gives it) beside GetLocalFileSHA256 of the same bytes on disk.
 //   memfile_bench.exe [BYTES] [ROUNDS]
 #include <windows.h>
 #include <activscp.h>
@@ -126,42 +128,55 @@ int main(int argc, char** argv) {
     int rounds = argc > 2 ? atoi(argv[2]) : 3;
     CoInitialize(nullptr);
 
-    CLSID jscript;
-    HRESULT hr = CLSIDFromProgID(L"JScript", &jscript);
-    if (FAILED(hr)) Fail("JScript lookup", hr);
-    IActiveScript* engine = nullptr;
-    hr = CoCreateInstance(jscript, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveScript,
-                          reinterpret_cast<void**>(&engine));
-    if (FAILED(hr)) Fail("JScript engine", hr);
-    IActiveScriptParse* parse = nullptr;
-    hr = engine->QueryInterface(kIID_IActiveScriptParse, reinterpret_cast<void**>(&parse));
-    if (FAILED(hr)) Fail("IActiveScriptParse", hr);
+    // Runs a script in a fresh engine of the given language; its global "memfile" is returned.
+    std::vector<IActiveScript*> engines;
     Site site;
-    engine->SetScriptSite(&site);
-    parse->InitNew();
-    std::wstring script = L"var memfile = []; for (var i = 0; i < " + std::to_wstring(bytes) +
-                          L"; i++) memfile[i] = (i * 31 + 7) & 255;";
-    hr = parse->ParseScriptText(script.c_str(), nullptr, nullptr, nullptr, 0, 0, 0, nullptr,
-                                nullptr);
-    if (FAILED(hr)) Fail("script", hr);
-    engine->SetScriptState(SCRIPTSTATE_CONNECTED);
-    IDispatch* global = nullptr;
-    hr = engine->GetScriptDispatch(nullptr, &global);
-    if (FAILED(hr)) Fail("script dispatch", hr);
-    LPOLESTR arrayName[1] = {const_cast<LPOLESTR>(L"memfile")};
-    DISPID arrayId;
-    hr = global->GetIDsOfNames(IID_NULL, arrayName, 1, LOCALE_USER_DEFAULT, &arrayId);
-    if (FAILED(hr)) Fail("memfile lookup", hr);
-    VARIANT arrayValue;
-    VariantInit(&arrayValue);
-    DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    hr = global->Invoke(arrayId, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                        &arrayValue, nullptr, nullptr);
-    if (FAILED(hr) || V_VT(&arrayValue) != VT_DISPATCH) Fail("memfile get", hr);
+    auto scriptValue = [&](const wchar_t* language, const std::wstring& script) {
+        CLSID clsid;
+        HRESULT hr = CLSIDFromProgID(language, &clsid);
+        if (FAILED(hr)) Fail("engine lookup", hr);
+        IActiveScript* engine = nullptr;
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveScript,
+                              reinterpret_cast<void**>(&engine));
+        if (FAILED(hr)) Fail("engine", hr);
+        IActiveScriptParse* parse = nullptr;
+        hr = engine->QueryInterface(kIID_IActiveScriptParse, reinterpret_cast<void**>(&parse));
+        if (FAILED(hr)) Fail("IActiveScriptParse", hr);
+        engine->SetScriptSite(&site);
+        parse->InitNew();
+        hr = parse->ParseScriptText(script.c_str(), nullptr, nullptr, nullptr, 0, 0, 0, nullptr, nullptr);
+        if (FAILED(hr)) Fail("script", hr);
+        parse->Release();
+        engine->SetScriptState(SCRIPTSTATE_CONNECTED);
+        IDispatch* global = nullptr;
+        hr = engine->GetScriptDispatch(nullptr, &global);
+        if (FAILED(hr)) Fail("script dispatch", hr);
+        LPOLESTR name[1] = {const_cast<LPOLESTR>(L"memfile")};
+        DISPID id;
+        hr = global->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, &id);
+        if (FAILED(hr)) Fail("memfile lookup", hr);
+        VARIANT value;
+        VariantInit(&value);
+        DISPPARAMS none = {nullptr, nullptr, 0, 0};
+        hr = global->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_PROPERTYGET, &none, &value,
+                            nullptr, nullptr);
+        if (FAILED(hr)) Fail("memfile get", hr);
+        global->Release();
+        engines.push_back(engine);
+        return value;
+    };
+    const std::wstring n = std::to_wstring(bytes);
+    VARIANT arrayValue = scriptValue(L"JScript", L"var memfile = []; for (var i = 0; i < " + n +
+                                                     L"; i++) memfile[i] = (i * 31 + 7) & 255;");
+    if (V_VT(&arrayValue) != VT_DISPATCH) Fail("JScript array", E_FAIL);
+    VARIANT vbArray = scriptValue(L"VBScript", L"Dim memfile(" + std::to_wstring(bytes - 1) +
+                                                   L")\nDim i\nFor i = 0 To " + std::to_wstring(bytes - 1) +
+                                                   L"\nmemfile(i) = (i * 31 + 7) And 255\nNext\n");
+    if (V_VT(&vbArray) != (VT_ARRAY | VT_VARIANT)) Fail("VBScript array", E_FAIL);
     IDispatch* array = V_DISPATCH(&arrayValue);
 
     CLSID controlClass;
-    hr = CLSIDFromProgID(L"TARNWICK.TarnwickCtrl.1", &controlClass);
+    HRESULT hr = CLSIDFromProgID(L"TARNWICK.TarnwickCtrl.1", &controlClass);
     if (FAILED(hr)) Fail("control lookup (is it registered?)", hr);
     IDispatch* control = nullptr;
     hr = CoCreateInstance(controlClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
@@ -202,16 +217,57 @@ int main(int argc, char** argv) {
     row("GetMemFileHeadSigned (read, write, probe)", probe);
     row("GetMemFileSize (length only)", sizeOnly);
     printf("GetMemFileSHA256 / floor: %.2f\n", sha / floor);
+
+    // The same bytes as a VBScript array.
+    std::wstring vbDigest;
+    double vbSha = Best(rounds, [&] { vbDigest = Call(control, L"GetMemFileSHA256", &vbArray, 1); });
+    row("GetMemFileSHA256, VBScript array", vbSha);
+    printf("VBScript array / JScript array: %.2f (digests %s)\n", vbSha / sha,
+           vbDigest == digest ? "agree" : "DIFFER");
+
+    // 16 MiB as a byte array, beside the same bytes hashed from a file on disk.
+    const ULONG big = 16u << 20;
+    SAFEARRAY* raw = SafeArrayCreateVector(VT_UI1, 0, big);
+    unsigned char* data = nullptr;
+    SafeArrayAccessData(raw, reinterpret_cast<void**>(&data));
+    for (ULONG i = 0; i < big; ++i) data[i] = static_cast<unsigned char>(i * 2654435761u >> 13);
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring file = std::wstring(temp) + L"memfile-bench-16m.bin";
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(h, data, big, &written, nullptr);
+    CloseHandle(h);
+    SafeArrayUnaccessData(raw);
+    VARIANT rawArg;
+    V_VT(&rawArg) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&rawArg) = raw;
+    VARIANT pathArg;
+    V_VT(&pathArg) = VT_BSTR;
+    V_BSTR(&pathArg) = SysAllocString(file.c_str());
+    std::wstring rawDigest, fileDigest;
+    double rawSha = 1e30, fileSha = 1e30;
+    for (int r = 0; r < rounds; ++r) {
+        fileSha = std::min(fileSha, Best(1, [&] { fileDigest = Call(control, L"GetLocalFileSHA256", &pathArg, 1); }));
+        rawSha = std::min(rawSha, Best(1, [&] { rawDigest = Call(control, L"GetMemFileSHA256", &rawArg, 1); }));
+    }
+    printf("%-44s %10.1f\n", "GetLocalFileSHA256, 16 MiB file (reference)", fileSha * 1e3);
+    printf("%-44s %10.1f\n", "GetMemFileSHA256, 16 MiB byte array", rawSha * 1e3);
+    printf("byte array / file: %.2f (digests %s)\n", rawSha / fileSha, rawDigest == fileDigest ? "agree" : "DIFFER");
+    DeleteFileW(file.c_str());
+    SysFreeString(V_BSTR(&pathArg));
+    SafeArrayDestroy(raw);
+    VariantClear(&vbArray);
     printf("check: size %ls, head %ls, digest %ls, byte sum %llu\n", size.c_str(), head.c_str(),
            digest.c_str(), sum);
 
     SysFreeString(V_BSTR(&two[0]));
     control->Release();
     VariantClear(&arrayValue);
-    global->Release();
-    engine->Close();
-    parse->Release();
-    engine->Release();
+    for (IActiveScript* engine : engines) {
+        engine->Close();
+        engine->Release();
+    }
     CoUninitialize();
     return digest.size() == 64 ? 0 : 1;
 }

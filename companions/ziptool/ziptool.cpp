@@ -304,15 +304,30 @@ private:
     std::wstring root_;
 };
 
-DWORD extractToNewDirectory(const char* zipPath, const char* destDir, unsigned int& count) {
-    std::wstring archivePath, root;
-    if (!toWide(CP_ACP, zipPath, archivePath) || !toWide(CP_ACP, destDir, root)) return ERROR_NO_UNICODE_TRANSLATION;
-    if (root.empty()) return ERROR_PATH_NOT_FOUND;
+// The long-path form of a path ("\\?\C:\..." or "\\?\UNC\..."), so that entries deep below the
+// root can be created and removed again whatever the length of their paths.
+bool toLongPath(const std::wstring& path, std::wstring& longPath) {
+    std::wstring full(32768, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (length == 0 || length >= full.size()) return false;
+    full.resize(length);
+    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    if (full.compare(0, 4, L"\\\\?\\") == 0) longPath = full;
+    else if (full.compare(0, 2, L"\\\\") == 0) longPath = L"\\\\?\\UNC\\" + full.substr(2);
+    else longPath = L"\\\\?\\" + full;
+    return true;
+}
+
+DWORD extractToNewDirectory(const char* zipPath, const char* destDir, const zipcore::Limits& limits,
+                            unsigned int& count) {
+    std::wstring archivePath, requested, root;
+    if (!toWide(CP_ACP, zipPath, archivePath) || !toWide(CP_ACP, destDir, requested)) return ERROR_NO_UNICODE_TRANSLATION;
+    if (requested.empty() || !toLongPath(requested, root)) return ERROR_PATH_NOT_FOUND;
     ArchiveFile archive;
     if (!archive.open(archivePath)) return archive.error();
     DirectoryTarget target(root);
     std::uint32_t written = 0;
-    const zipcore::Status status = zipcore::extractArchive(archive, target, zipcore::defaultLimits(), written);
+    const zipcore::Status status = zipcore::extractArchive(archive, target, limits, written);
     if (status == zipcore::Status::ReadFailed) return archive.error();
     if (status == zipcore::Status::WriteFailed) return target.error();
     if (status != zipcore::Status::Ok) return errorFor(status);
@@ -353,7 +368,24 @@ extern "C" int __stdcall ExtractFileToPath(const char* zipPath, char* destDir, u
         return ZIPTOOL_FAILED;
     }
     unsigned int written = 0;
-    const int result = runExport([&] { return extractToNewDirectory(zipPath, destDir, written); });
+    const int result =
+        runExport([&] { return extractToNewDirectory(zipPath, destDir, zipcore::defaultLimits(), written); });
+    *count = written;
+    return result;
+}
+
+extern "C" int __stdcall ExtractFileToPathBounded(const char* zipPath, char* destDir, unsigned int* count,
+                                                  unsigned int maxEntries, unsigned int maxMiB) {
+    if (!zipPath || !destDir || !count) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return ZIPTOOL_FAILED;
+    }
+    zipcore::Limits limits = zipcore::defaultLimits();
+    if (maxEntries < limits.maxEntries) limits.maxEntries = maxEntries;
+    const std::uint64_t maxBytes = static_cast<std::uint64_t>(maxMiB) << 20;
+    if (maxBytes < limits.maxInflatedBytes) limits.maxInflatedBytes = maxBytes;
+    unsigned int written = 0;
+    const int result = runExport([&] { return extractToNewDirectory(zipPath, destDir, limits, written); });
     *count = written;
     return result;
 }

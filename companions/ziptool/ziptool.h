@@ -20,8 +20,15 @@
 //     written (directories are not counted). Stored and deflated entries, data descriptors and
 //     Zip64 are read; every CRC-32 and size is verified. Entries whose names could leave destDir
 //     or that Windows would alter, symbolic links, encrypted entries and other methods are
-//     refused, as are archives beyond the bounds below. On any refusal or failure destDir and
-//     everything in it is removed again. Files marked read-only in the archive stay read-only.
+//     refused, as are archives beyond 65,536 entries or 1 GiB of inflated bytes. On any refusal
+//     or failure destDir and everything in it is removed again. Files marked read-only in the
+//     archive stay read-only.
+//
+//   int ExtractFileToPathBounded(const char* zipPath, char* destDir, unsigned int* count,
+//                                unsigned int maxEntries, unsigned int maxMiB)
+//     The same with the caller's bounds: at most maxEntries entries and maxMiB MiB inflated
+//     (each at most the bounds above). A larger archive is refused (ERROR_FILE_TOO_LARGE) before
+//     destDir is created.
 #ifndef ZIPTOOL_H
 #define ZIPTOOL_H
 
@@ -35,9 +42,13 @@ extern "C" {
 
 int __stdcall FileToZipFile(char* srcPath, char* zipName, char* zipDir);
 int __stdcall ExtractFileToPath(const char* zipPath, char* destDir, unsigned int* count);
+int __stdcall ExtractFileToPathBounded(const char* zipPath, char* destDir, unsigned int* count,
+                                       unsigned int maxEntries, unsigned int maxMiB);
 
 typedef int(__stdcall* FileToZipFileProc)(char* srcPath, char* zipName, char* zipDir);
 typedef int(__stdcall* ExtractFileToPathProc)(const char* zipPath, char* destDir, unsigned int* count);
+typedef int(__stdcall* ExtractFileToPathBoundedProc)(const char* zipPath, char* destDir, unsigned int* count,
+                                                     unsigned int maxEntries, unsigned int maxMiB);
 
 #ifdef __cplusplus
 }

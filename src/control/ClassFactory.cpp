@@ -38,14 +38,17 @@ STDMETHODIMP CClassFactoryBase::LockServer(BOOL lock) {
 STDMETHODIMP CTarnwickCtrlFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    CTarnwickCtrl* control = new (std::nothrow) CTarnwickCtrl();
+    // An aggregating object may ask for the inner unknown only.
+    if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+    CTarnwickCtrl* control = new (std::nothrow) CTarnwickCtrl(outer);
     if (!control) return E_OUTOFMEMORY;
-    HRESULT hr = control->QueryInterface(riid, ppv);
-    control->Release();
+    IUnknown* inner = control->InnerUnknown();
+    HRESULT hr = inner->QueryInterface(riid, ppv);
+    inner->Release();
     return hr;
 }
 
+// The property page is never aggregated.
 STDMETHODIMP CTarnwickPropPageFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;

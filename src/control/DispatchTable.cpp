@@ -44,22 +44,22 @@ const MethodEntry kMethods[] = {
      {L"strFilePath", L"nWithZValue", L"strBase64Cert"},
      THUNK(PutText(r, c.GetLocalFileSM3(a.text[0].c_str(), a.number[1], a.text[2].c_str())))},
     {7, L"GetLastErrorInfo", VT_BSTR, 0, {}, {}, THUNK(PutText(r, c.GetLastErrorInfo()))},
-    {8, L"GetMemFileHeadSigned", VT_BSTR, 2, {VT_DISPATCH, VT_BSTR},
+    {8, L"GetMemFileHeadSigned", VT_BSTR, 2, {VT_VARIANT, VT_BSTR},
      {L"lpIDisp", L"strFileType"},
-     THUNK(PutText(r, c.GetMemFileHeadSigned(a.object[0], a.text[1].c_str())))},
-    {9, L"GetMemFileSM3", VT_BSTR, 3, {VT_DISPATCH, VT_I4, VT_BSTR},
+     THUNK(PutText(r, c.GetMemFileHeadSigned(a.memory[0], a.text[1].c_str())))},
+    {9, L"GetMemFileSM3", VT_BSTR, 3, {VT_VARIANT, VT_I4, VT_BSTR},
      {L"lpIDisp", L"nWithZValue", L"strBase64Cert"},
-     THUNK(PutText(r, c.GetMemFileSM3(a.object[0], a.number[1], a.text[2].c_str())))},
-    {10, L"GetMemFileSize", VT_I4, 1, {VT_DISPATCH}, {L"lpIDisp"},
-     THUNK(PutLong(r, c.GetMemFileSize(a.object[0])))},
+     THUNK(PutText(r, c.GetMemFileSM3(a.memory[0], a.number[1], a.text[2].c_str())))},
+    {10, L"GetMemFileSize", VT_I4, 1, {VT_VARIANT}, {L"lpIDisp"},
+     THUNK(PutLong(r, c.GetMemFileSize(a.memory[0])))},
     {11, L"GetMemMD5FileHeadSigned", VT_BSTR, 2, {VT_BSTR, VT_BSTR},
      {L"strFileInfo", L"strFileType"},
      THUNK(PutText(r, c.GetMemMD5FileHeadSigned(a.text[0].c_str(), a.text[1].c_str())))},
-    {12, L"GetMemFileSHA256", VT_BSTR, 1, {VT_DISPATCH}, {L"lpIDisp"},
-     THUNK(PutText(r, c.GetMemFileSHA256(a.object[0])))},
-    {13, L"CreateZipFromMemFile", VT_BSTR, 2, {VT_DISPATCH, VT_BSTR},
+    {12, L"GetMemFileSHA256", VT_BSTR, 1, {VT_VARIANT}, {L"lpIDisp"},
+     THUNK(PutText(r, c.GetMemFileSHA256(a.memory[0])))},
+    {13, L"CreateZipFromMemFile", VT_BSTR, 2, {VT_VARIANT, VT_BSTR},
      {L"lpIDisp", L"strFileName"},
-     THUNK(PutText(r, c.CreateZipFromMemFile(a.object[0], a.text[1].c_str())))},
+     THUNK(PutText(r, c.CreateZipFromMemFile(a.memory[0], a.text[1].c_str())))},
 };
 
 #undef THUNK
@@ -80,20 +80,26 @@ HRESULT CoerceArg(VARIANT* arg, VARTYPE type, unsigned slot, ScriptArgs& out) {
         out.number[slot] = V_I4(converted.get());
         return S_OK;
     }
-    case VT_DISPATCH: {
+    case VT_VARIANT: {  // a memory file
         VARIANT* v = arg;
-        while (V_VT(v) == (VT_BYREF | VT_VARIANT)) v = V_VARIANTREF(v);
-        // An absent object (null, undefined) reaches the method as a null pointer.
-        if (V_VT(v) == VT_EMPTY || V_VT(v) == VT_NULL) {
-            out.object[slot] = nullptr;
+        while (V_VT(v) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(v)) v = V_VARIANTREF(v);
+        const VARTYPE vt = V_VT(v);
+        memfile::MemorySource& source = out.memory[slot];
+        source = memfile::MemorySource();
+        // An absent object (null, undefined) reaches the method as a null object.
+        if (vt == VT_EMPTY || vt == VT_NULL) return S_OK;
+        if (vt == VT_DISPATCH) {
+            source.object = V_DISPATCH(v);
             return S_OK;
         }
-        if (V_VT(v) == VT_DISPATCH) {
-            out.object[slot] = V_DISPATCH(v);
+        if (vt == (VT_BYREF | VT_DISPATCH)) {
+            source.object = *V_DISPATCHREF(v);
             return S_OK;
         }
-        if (V_VT(v) == (VT_BYREF | VT_DISPATCH)) {
-            out.object[slot] = *V_DISPATCHREF(v);
+        if (vt & VT_ARRAY) {
+            source.array = (vt & VT_BYREF) ? *V_ARRAYREF(v) : V_ARRAY(v);
+            source.elementType = vt & VT_TYPEMASK;
+            if (!source.array) source = memfile::MemorySource();  // an empty array slot: nothing
             return S_OK;
         }
         return DISP_E_TYPEMISMATCH;

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <string>
+#include "memfile/ScriptArray.h"
 
 class CTarnwickCtrl;
 
@@ -11,12 +12,12 @@ namespace tarnwick {
 
 constexpr unsigned kMaxParams = 3;
 
-// Arguments after coercion: texts already narrow (ANSI code page), numbers 32-bit, objects
-// borrowed for the call.
+// Arguments after coercion: texts already narrow (ANSI code page), numbers 32-bit, memory files
+// (script objects or platform arrays) borrowed for the call.
 struct ScriptArgs {
     std::string text[kMaxParams];
     long number[kMaxParams] = {};
-    IDispatch* object[kMaxParams] = {};
+    memfile::MemorySource memory[kMaxParams];
 };
 
 // Stores the method's result into the caller's VARIANT (which may be null).
@@ -27,7 +28,7 @@ struct MethodEntry {
     const wchar_t* name;
     VARTYPE result;                   // VT_I4 or VT_BSTR
     unsigned paramCount;
-    VARTYPE params[kMaxParams];       // VT_BSTR, VT_I4 or VT_DISPATCH
+    VARTYPE params[kMaxParams];       // VT_BSTR, VT_I4 or VT_VARIANT (a memory file)
     const wchar_t* paramNames[kMaxParams];
     MethodThunk call;                 // null while the method is not available
 };

@@ -2,7 +2,6 @@
 #include "ClassFactory.h"
 #include "ComShared.h"
 #include "Registration.h"
-#include "digest/CryptoEngine.h"
 #include "fileservices/TempArea.h"
 #include "framework/ModuleState.h"
 
@@ -12,11 +11,19 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         tarnwick::SetModuleInstance(instance);
         DisableThreadLibraryCalls(instance);
         tarnwick::files::ResetUniqueNames();
+        // The module stays loaded for the life of the process once a host has loaded it: every
+        // fresh load of the statically linked runtime would cost the process a thread-local
+        // storage slot that unloading does not give back, and page after page a host unloads
+        // and reloads controls. Its companions are kept the same way.
+        {
+            HMODULE self = nullptr;
+            GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                               reinterpret_cast<LPCWSTR>(&DllMain), &self);
+        }
         return TRUE;
     case DLL_PROCESS_DETACH:
         // reserved is non-null when the whole process is ending: other modules may already be
         // gone, so the end of the module then touches nothing outside itself.
-        tarnwick::engine::Unload(reserved != nullptr);
         if (!reserved) tarnwick::ReleaseControlTypeLib();
         break;
     }

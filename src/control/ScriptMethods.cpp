@@ -18,6 +18,7 @@
 #include "memfile/MemFiles.h"
 #include "memfile/Messages.h"
 #include "memfile/ScriptArray.h"
+#include "ovalon/ovalon.h"
 #include "resource.h"
 
 using tarnwick::Format;
@@ -38,16 +39,42 @@ std::string SizeText(const files::SizeQuery& query) {
 }
 
 // The text after a pack request; false when no archive was made.
-bool RenderPack(const archive::ZipOutcome& outcome, std::string& text) {
+bool RenderPack(const std::string& source, const archive::ZipOutcome& outcome, std::string& text) {
     text = SizeText(outcome.size);
     switch (outcome.status) {
     case archive::ZipStatus::Done: return true;
     case archive::ZipStatus::LoadFailed: text = SystemErrorText(outcome.code); break;
     case archive::ZipStatus::ExportMissing: text = msg::kZipExportMissing; break;
     case archive::ZipStatus::TooSmall:
-    case archive::ZipStatus::Failed: break;
+        // A size that could not be read keeps the system's reason.
+        if (!outcome.size.openFailed)
+            text = Format(msg::kZipTooSmall, source.c_str(), static_cast<unsigned long>(outcome.size.fullSize));
+        break;
+    case archive::ZipStatus::Failed:
+        text = Format(msg::kZipFailed, source.c_str(), SystemErrorTextWithCode(outcome.code).c_str());
+        break;
     }
     return false;
+}
+
+// What the crypto engine's status says, for the page.
+const char* EngineStatusText(int status) {
+    switch (status) {
+    case OVALON_E_INVALID_ARG: return msg::kSm3InvalidArgument;
+    case OVALON_E_NOT_INITIALIZED: return msg::kSm3NotInitialized;
+    case OVALON_E_INIT_FAILED: return msg::kSm3InitFailed;
+    case OVALON_E_OUT_OF_MEMORY: return msg::kSm3OutOfMemory;
+    case OVALON_E_CRYPTO: return msg::kSm3CryptoFailed;
+    case OVALON_E_NO_CERTIFICATE: return msg::kSm3NoCertificate;
+    case OVALON_E_BAD_BASE64: return msg::kSm3BadBase64;
+    case OVALON_E_BAD_CERTIFICATE: return msg::kSm3BadCertificate;
+    case OVALON_E_NOT_SM2_KEY: return msg::kSm3NotSm2Key;
+    case OVALON_E_BAD_PUBLIC_KEY: return msg::kSm3BadPublicKey;
+    case OVALON_E_FILE_OPEN: return msg::kSm3FileOpen;
+    case OVALON_E_FILE_READ: return msg::kSm3FileRead;
+    case OVALON_E_NOT_SUPPORTED: return msg::kSm3NotSupported;
+    default: return msg::kSm3Unknown;
+    }
 }
 
 void RenderUnpack(const archive::ZipOutcome& outcome, std::string& text) {
@@ -72,6 +99,7 @@ std::string CTarnwickCtrl::ArrayReadText(const memfile::ArrayRead& read) {
     const int index = static_cast<int>(read.index);
     switch (read.fault) {
     case memfile::ArrayFault::None: break;
+    case memfile::ArrayFault::Unsupported: return Format(msg::memfile::kArrayUnsupported, read.dims, static_cast<unsigned>(read.type));
     case memfile::ArrayFault::NullObject: return msg::memfile::kAttrObjectNull;
     case memfile::ArrayFault::NullElements: return msg::memfile::kElementObjectNull;
     case memfile::ArrayFault::PropertyName: return Format(msg::memfile::kAttrLookupFailed, name.c_str());
@@ -105,6 +133,9 @@ bool CTarnwickCtrl::CheckPath(const std::string& path) {
             m_strLastError = Format(msg::kFileNotFoundNoResource, SystemErrorText(GetLastError()).c_str());
         return false;
     }
+    case files::PathStatus::NotADisk:
+        m_strLastError = Format(msg::kNotADiskFile, path.c_str());
+        return false;
     case files::PathStatus::Failed:
         m_strLastError = SystemErrorText(check.code);
         return false;
@@ -112,9 +143,9 @@ bool CTarnwickCtrl::CheckPath(const std::string& path) {
     return false;
 }
 
-bool CTarnwickCtrl::ReadMemoryFile(IDispatch* object, std::vector<unsigned char>& bytes) {
+bool CTarnwickCtrl::ReadMemoryFile(const memfile::MemorySource& source, memfile::MemoryBytes& bytes) {
     memfile::ArrayRead read;
-    if (memfile::ReadMemoryFile(object, bytes, read)) return true;
+    if (memfile::ReadMemoryFile(source, bytes, read)) return true;
     if (!read.ok()) m_strLastError = ArrayReadText(read);  // an empty file leaves the text alone
     return false;
 }
@@ -132,11 +163,18 @@ bool CTarnwickCtrl::EnsureEngine() {
     return false;
 }
 
+bool CTarnwickCtrl::TempDirectory(std::string& directory) {
+    if (files::TempDirectory(directory)) return true;
+    m_strLastError = msg::kNoTempDirectory;
+    return false;
+}
+
 std::string CTarnwickCtrl::PackIntoArchive(const std::string& source, const char* failureBox) {
-    const std::string directory = files::TempDirectory();
+    std::string directory;
+    if (!TempDirectory(directory)) return std::string();
     const std::string name = Format("%d_%s.zip", static_cast<int>(GetCurrentThreadId()),
                                     files::MakeUniqueName().c_str());
-    if (!RenderPack(archive::PackFile(source, name, directory), m_strLastError)) {
+    if (!RenderPack(source, archive::PackFile(source, name, directory), m_strLastError)) {
         tarnwick::ShowMessageBox(failureBox);
         return std::string();
     }
@@ -146,9 +184,9 @@ std::string CTarnwickCtrl::PackIntoArchive(const std::string& source, const char
 
 // A memory file's bytes into a new file in the temporary directory; failureFormat takes the
 // system's reason when the write fails.
-bool CTarnwickCtrl::WriteTempFile(const std::string& path, const std::vector<unsigned char>& bytes,
+bool CTarnwickCtrl::WriteTempFile(const std::string& path, const unsigned char* data, size_t size,
                                   const char* failureFormat) {
-    const memfile::WriteOutcome written = memfile::WriteNewFile(path, bytes);
+    const memfile::WriteOutcome written = memfile::WriteNewFile(path, data, size);
     switch (written.status) {
     case memfile::WriteStatus::Written: return true;
     case memfile::WriteStatus::Exists:
@@ -163,19 +201,34 @@ bool CTarnwickCtrl::WriteTempFile(const std::string& path, const std::vector<uns
 
 // Writes the bytes to a new probe file in the temporary directory, probes it as a local file and
 // removes it again. The file type is already checked.
-std::string CTarnwickCtrl::ProbeBytes(const std::vector<unsigned char>& bytes, const std::string& type) {
+std::string CTarnwickCtrl::ProbeBytes(const unsigned char* data, size_t size, const std::string& type) {
+    std::string directory;
+    if (!TempDirectory(directory)) return std::string();
     const std::string path =
-        files::TempDirectory() + Format("%d_%d_%s.%s", static_cast<int>(GetTickCount()),
+        directory + Format("%d_%d_%s.%s", static_cast<int>(GetTickCount()),
                                         static_cast<int>(GetCurrentThreadId()),
                                         files::MakeUniqueName().c_str(), type.c_str());
     if (!files::IsInTempDirectory(path)) {
         m_strLastError = Format(msg::memfile::kBadFileType, type.c_str());
         return std::string();
     }
-    if (!WriteTempFile(path, bytes, msg::memfile::kProbeWriteFailed)) return std::string();
+    if (!WriteTempFile(path, data, size, msg::memfile::kProbeWriteFailed)) return std::string();
     std::string result = GetLocalFileHeadSigned(path.c_str());
     DeleteFileA(path.c_str());
     return result;
+}
+
+std::string CTarnwickCtrl::RenderSm3(const engine::Sm3Outcome& outcome) {
+    if (!outcome.loaded) {
+        m_strLastError = msg::kEngineNotInstalled;
+        return std::string();
+    }
+    if (outcome.status != OVALON_OK || outcome.hex.empty()) {
+        m_strLastError = Format(msg::kSm3Failed, EngineStatusText(outcome.status),
+                                static_cast<unsigned>(outcome.status));
+        return std::string();
+    }
+    return outcome.hex;
 }
 
 int CTarnwickCtrl::FindCreatedFile(const std::string& path) {
@@ -200,7 +253,12 @@ std::string CTarnwickCtrl::GetLocalFileHeadSigned(LPCSTR strFilePath) {  // 2
     if (!CheckPath(path)) return std::string();
     const archive::ProbeOutcome outcome = archive::ProbeFile(path);
     if (outcome.unpacked) RenderUnpack(outcome.unpack, m_strLastError);
-    if (outcome.status != archive::ProbeStatus::Done) m_strLastError = SystemErrorText(outcome.code);
+    switch (outcome.status) {
+    case archive::ProbeStatus::Done: break;
+    case archive::ProbeStatus::NoTempDirectory: m_strLastError = msg::kNoTempDirectory; break;
+    case archive::ProbeStatus::OpenFailed:
+    case archive::ProbeStatus::Failed: m_strLastError = SystemErrorText(outcome.code); break;
+    }
     return outcome.result;
 }
 
@@ -249,35 +307,31 @@ std::string CTarnwickCtrl::GetLocalFileSM3(LPCSTR strFilePath, long nWithZValue,
                                            LPCSTR strBase64Cert) {  // 6
     const std::string path = Text(strFilePath);
     if (!CheckPath(path) || !EnsureEngine()) return std::string();
-    const engine::Sm3Outcome outcome = engine::HashFile(path, nWithZValue, Text(strBase64Cert));
-    if (!outcome.loaded) m_strLastError = msg::kEngineNotInstalled;
-    return outcome.hex;
+    return RenderSm3(engine::HashFile(path, nWithZValue, Text(strBase64Cert)));
 }
 
 std::string CTarnwickCtrl::GetLastErrorInfo() { return m_strLastError; }  // 7
 
-std::string CTarnwickCtrl::GetMemFileHeadSigned(IDispatch* lpIDisp, LPCSTR strFileType) {  // 8
+std::string CTarnwickCtrl::GetMemFileHeadSigned(const memfile::MemorySource& lpIDisp, LPCSTR strFileType) {  // 8
     const std::string type = memfile::FileTypeWithoutCommas(Text(strFileType));
     if (!memfile::IsUsableFileType(type)) {
         m_strLastError = Format(msg::memfile::kBadFileType, type.c_str());
         return std::string();
     }
-    std::vector<unsigned char> bytes;
+    memfile::MemoryBytes bytes;
     if (!ReadMemoryFile(lpIDisp, bytes)) return std::string();
-    return ProbeBytes(bytes, type);
+    return ProbeBytes(bytes.data(), bytes.size(), type);
 }
 
-std::string CTarnwickCtrl::GetMemFileSM3(IDispatch* lpIDisp, long nWithZValue,
+std::string CTarnwickCtrl::GetMemFileSM3(const memfile::MemorySource& lpIDisp, long nWithZValue,
                                          LPCSTR strBase64Cert) {  // 9
-    std::vector<unsigned char> bytes;
+    memfile::MemoryBytes bytes;
     if (!ReadMemoryFile(lpIDisp, bytes) || !EnsureEngine()) return std::string();
-    const engine::Sm3Outcome outcome = engine::HashData(bytes.data(), static_cast<DWORD>(bytes.size()),
-                                                        nWithZValue, Text(strBase64Cert));
-    if (!outcome.loaded) m_strLastError = msg::kEngineNotInstalled;
-    return outcome.hex;
+    return RenderSm3(engine::HashData(bytes.data(), static_cast<DWORD>(bytes.size()), nWithZValue,
+                                      Text(strBase64Cert)));
 }
 
-long CTarnwickCtrl::GetMemFileSize(IDispatch* lpIDisp) {  // 10
+long CTarnwickCtrl::GetMemFileSize(const memfile::MemorySource& lpIDisp) {  // 10
     long length = -1;
     const memfile::ArrayRead read = memfile::ReadLength(lpIDisp, length);
     if (!read.ok()) {
@@ -287,8 +341,8 @@ long CTarnwickCtrl::GetMemFileSize(IDispatch* lpIDisp) {  // 10
     return length;
 }
 
-// Text that decodes to no bytes (empty, or refused by the decoder) gives the empty result without
-// a message, as does a block that cannot be allocated.
+// Text without data gives the empty result without a message, as does a block that cannot be
+// allocated; text that is not wholly base64 is refused with a message.
 std::string CTarnwickCtrl::GetMemMD5FileHeadSigned(LPCSTR strFileInfo, LPCSTR strFileType) {  // 11
     const std::string type = memfile::FileTypeWithoutCommas(Text(strFileType));
     if (!memfile::IsUsableFileType(type)) {
@@ -296,37 +350,44 @@ std::string CTarnwickCtrl::GetMemMD5FileHeadSigned(LPCSTR strFileInfo, LPCSTR st
         return std::string();
     }
     std::vector<unsigned char> bytes;
-    if (!memfile::DecodeBase64(Text(strFileInfo), bytes)) return std::string();
-    return ProbeBytes(bytes, type);
+    switch (memfile::DecodeBase64(Text(strFileInfo), bytes)) {
+    case memfile::Base64Status::Decoded: break;
+    case memfile::Base64Status::Empty: return std::string();
+    case memfile::Base64Status::Invalid:
+        m_strLastError = msg::memfile::kBadBase64;
+        return std::string();
+    }
+    return ProbeBytes(bytes.data(), bytes.size(), type);
 }
 
-std::string CTarnwickCtrl::GetMemFileSHA256(IDispatch* lpIDisp) {  // 12
-    std::vector<unsigned char> bytes;
+std::string CTarnwickCtrl::GetMemFileSHA256(const memfile::MemorySource& lpIDisp) {  // 12
+    memfile::MemoryBytes bytes;
     if (!ReadMemoryFile(lpIDisp, bytes)) return std::string();
     char text[CSHA256::kHexLength + 1] = {};
     CSHA256().HashToHex(text, bytes.data(), static_cast<unsigned int>(bytes.size()));
     return text;
 }
 
-std::string CTarnwickCtrl::CreateZipFromMemFile(IDispatch* lpIDisp, LPCSTR strFileName) {  // 13
+std::string CTarnwickCtrl::CreateZipFromMemFile(const memfile::MemorySource& lpIDisp, LPCSTR strFileName) {  // 13
     const std::string fileName = Text(strFileName);
-    const std::string source = files::TempDirectory() + fileName;
+    std::string directory;
+    if (!TempDirectory(directory)) return std::string();
+    const std::string source = directory + fileName;
     if (!fileName.empty() && (!memfile::IsPlainName(fileName) || !files::IsInTempDirectory(source))) {
         m_strLastError = Format(msg::memfile::kBadFileName, fileName.c_str());
         return std::string();
     }
-    std::vector<unsigned char> bytes;
+    memfile::MemoryBytes bytes;
     if (!ReadMemoryFile(lpIDisp, bytes)) return std::string();
 
     if (fileName.empty()) {
-        // The temporary directory itself, which cannot be created as a file: the write fails
-        // there and the system's reason is reported. Nothing is touched.
-        const DWORD code = memfile::CreateAsFileError(source);
-        if (code != ERROR_SUCCESS)
-            m_strLastError = Format(msg::memfile::kZipWriteFailed, SystemErrorTextWithCode(code).c_str());
+        // The name leaves nothing after the directory: that is the temporary directory itself,
+        // which an open for writing refuses with access denied. Nothing is touched.
+        m_strLastError =
+            Format(msg::memfile::kZipWriteFailed, SystemErrorTextWithCode(ERROR_ACCESS_DENIED).c_str());
         return std::string();
     }
-    if (!WriteTempFile(source, bytes, msg::memfile::kZipWriteFailed)) return std::string();
+    if (!WriteTempFile(source, bytes.data(), bytes.size(), msg::memfile::kZipWriteFailed)) return std::string();
     // The source file is ours from here on and goes at the end, whatever happens.
     tarnwick::ScopeExit removeSource([&] { DeleteFileA(source.c_str()); });
     return PackIntoArchive(source, msg::memfile::kZipFailedBox);

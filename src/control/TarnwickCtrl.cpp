@@ -2,7 +2,10 @@
 #include "Guids.h"
 #include "framework/ModuleState.h"
 
-CTarnwickCtrl::CTarnwickCtrl() { tarnwick::ObjectCreated(); }
+CTarnwickCtrl::CTarnwickCtrl(IUnknown* outer)
+    : m_pControllingUnknown(outer ? outer : static_cast<IUnknown*>(&m_xInner)) {
+    tarnwick::ObjectCreated();
+}
 
 CTarnwickCtrl::~CTarnwickCtrl() {
     // Archives this instance made go with it; one already deleted or still in use is skipped.
@@ -13,28 +16,50 @@ CTarnwickCtrl::~CTarnwickCtrl() {
     tarnwick::ObjectDestroyed();
 }
 
-STDMETHODIMP CTarnwickCtrl::QueryInterface(REFIID riid, void** ppv) {
+// ---- identity: the non-delegating unknown and the delegating one ----
+
+HRESULT CTarnwickCtrl::InternalQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-        IsEqualIID(riid, DIID__DTarnwick)) {
+    if (IsEqualIID(riid, IID_IUnknown)) {
+        *ppv = static_cast<IUnknown*>(&m_xInner);
+    } else if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, DIID__DTarnwick)) {
         *ppv = static_cast<IDispatch*>(this);
     } else if (IsEqualIID(riid, IID_IObjectSafety)) {
         *ppv = static_cast<IObjectSafety*>(&m_xObjSafe);
     } else {
-        return QueryOleInterface(riid, ppv);
+        return QueryOleInterface(riid, ppv);  // adds its own reference
     }
-    AddRef();
+    static_cast<IUnknown*>(*ppv)->AddRef();
     return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CTarnwickCtrl::AddRef() { return InterlockedIncrement(&m_refs); }
+CTarnwickCtrl* CTarnwickCtrl::XInner::Outer() {
+    return reinterpret_cast<CTarnwickCtrl*>(reinterpret_cast<char*>(this) -
+                                            offsetof(CTarnwickCtrl, m_xInner));
+}
 
-STDMETHODIMP_(ULONG) CTarnwickCtrl::Release() {
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) delete this;
+STDMETHODIMP CTarnwickCtrl::XInner::QueryInterface(REFIID riid, void** ppv) {
+    return Outer()->InternalQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP_(ULONG) CTarnwickCtrl::XInner::AddRef() { return InterlockedIncrement(&Outer()->m_refs); }
+
+STDMETHODIMP_(ULONG) CTarnwickCtrl::XInner::Release() {
+    CTarnwickCtrl* control = Outer();
+    LONG refs = InterlockedDecrement(&control->m_refs);
+    if (refs == 0) {
+        control->m_refs = 1;  // guards against re-entry while the object goes
+        delete control;
+    }
     return static_cast<ULONG>(refs);
 }
+
+STDMETHODIMP CTarnwickCtrl::QueryInterface(REFIID riid, void** ppv) {
+    return m_pControllingUnknown->QueryInterface(riid, ppv);
+}
+STDMETHODIMP_(ULONG) CTarnwickCtrl::AddRef() { return m_pControllingUnknown->AddRef(); }
+STDMETHODIMP_(ULONG) CTarnwickCtrl::Release() { return m_pControllingUnknown->Release(); }
 
 // ---- IObjectSafety: the control is safe for untrusted callers and data on every interface ----
 

@@ -6,14 +6,22 @@
 #include <objsafe.h>
 #include <string>
 #include <vector>
+#include "digest/CryptoEngine.h"
 #include "memfile/ScriptArray.h"
 
 class CTarnwickCtrl : public IDispatch {
 public:
-    CTarnwickCtrl();
+    // outer: the object aggregating this one, or null. The new object holds one reference on its
+    // own (non-delegating) unknown.
+    explicit CTarnwickCtrl(IUnknown* outer = nullptr);
     virtual ~CTarnwickCtrl();
 
-    // IUnknown
+    // The non-delegating unknown: identity and reference count of the control itself. Every
+    // other interface's IUnknown methods go to the controlling unknown (the outer object when
+    // aggregated, else this one).
+    IUnknown* InnerUnknown() { return &m_xInner; }
+
+    // IUnknown (delegating)
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
@@ -33,20 +41,22 @@ public:
     std::string GetLocalFileSHA256(LPCSTR strFilePath);                               // 5
     std::string GetLocalFileSM3(LPCSTR strFilePath, long nWithZValue, LPCSTR strBase64Cert);  // 6
     std::string GetLastErrorInfo();                                                   // 7
-    std::string GetMemFileHeadSigned(IDispatch* lpIDisp, LPCSTR strFileType);         // 8
-    std::string GetMemFileSM3(IDispatch* lpIDisp, long nWithZValue, LPCSTR strBase64Cert);    // 9
-    long GetMemFileSize(IDispatch* lpIDisp);                                          // 10
+    std::string GetMemFileHeadSigned(const tarnwick::memfile::MemorySource& lpIDisp, LPCSTR strFileType);         // 8
+    std::string GetMemFileSM3(const tarnwick::memfile::MemorySource& lpIDisp, long nWithZValue, LPCSTR strBase64Cert);    // 9
+    long GetMemFileSize(const tarnwick::memfile::MemorySource& lpIDisp);                                          // 10
     std::string GetMemMD5FileHeadSigned(LPCSTR strFileInfo, LPCSTR strFileType);      // 11
-    std::string GetMemFileSHA256(IDispatch* lpIDisp);                                 // 12
-    std::string CreateZipFromMemFile(IDispatch* lpIDisp, LPCSTR strFileName);         // 13
+    std::string GetMemFileSHA256(const tarnwick::memfile::MemorySource& lpIDisp);                                 // 12
+    std::string CreateZipFromMemFile(const tarnwick::memfile::MemorySource& lpIDisp, LPCSTR strFileName);         // 13
 
     // Rendering of service outcomes into m_strLastError; each returns true when the call may go on.
     bool CheckPath(const std::string& path);
-    bool ReadMemoryFile(IDispatch* object, std::vector<unsigned char>& bytes);
+    bool ReadMemoryFile(const tarnwick::memfile::MemorySource& source, tarnwick::memfile::MemoryBytes& bytes);
     bool EnsureEngine();
-    bool WriteTempFile(const std::string& path, const std::vector<unsigned char>& bytes,
+    std::string RenderSm3(const tarnwick::engine::Sm3Outcome& outcome);
+    bool TempDirectory(std::string& directory);
+    bool WriteTempFile(const std::string& path, const unsigned char* data, size_t size,
                        const char* failureFormat);
-    std::string ProbeBytes(const std::vector<unsigned char>& bytes, const std::string& type);
+    std::string ProbeBytes(const unsigned char* data, size_t size, const std::string& type);
     std::string PackIntoArchive(const std::string& source, const char* failureBox);
     static std::string ArrayReadText(const tarnwick::memfile::ArrayRead& read);
     int FindCreatedFile(const std::string& path);
@@ -75,5 +85,17 @@ public:
     static void DestroyOleState(OleState* state);
 
 private:
+    class XInner : public IUnknown {
+    public:
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+        STDMETHODIMP_(ULONG) AddRef() override;
+        STDMETHODIMP_(ULONG) Release() override;
+    private:
+        CTarnwickCtrl* Outer();
+    } m_xInner;
+
+    HRESULT InternalQueryInterface(REFIID riid, void** ppv);
+
+    IUnknown* m_pControllingUnknown;
     LONG m_refs = 1;
 };

@@ -49,10 +49,14 @@ eq(c.GetLastErrorInfo(), "\u6587\u4ef6\u8def\u5f84\u4e3a\u7a7a", "by the path ch
 eq(c.GetLocalFileSM3(fixture("nope.bin"), 0, ""), "", "a missing file is refused before the engine");
 eq(c.GetLastErrorInfo(), "[" + fixture("nope.bin") + "]\u6587\u4ef6\u4e0d\u5b58\u5728", "by the path check");
 c.GetLocalFileSize("");
+// Engine failures say why, with the engine's status.
+function sm3Failed(why, status) { return "SM3\u6458\u8981\u8ba1\u7b97\u5931\u8d25," + why + "(\u9519\u8bef\u78010x" + status + ")"; }
 eq(c.GetLocalFileSM3(fixture("sample.bin"), 1, ""), "", "Z flag 1 without a certificate gives nothing");
+eq(c.GetLastErrorInfo(), sm3Failed("\u8981\u6c42\u8ba1\u7b97Z\u503c\u4f46\u672a\u63d0\u4f9b\u8bc1\u4e66", "2001"), "and says the certificate is missing");
 eq(c.GetLocalFileSM3(fixture("sample.bin"), 1, expected.p256cert), "", "a certificate off the SM2 curve gives nothing");
+eq(c.GetLastErrorInfo(), sm3Failed("\u8bc1\u4e66\u516c\u94a5\u4e0d\u662fSM2\u516c\u94a5", "2004"), "and says the key is no SM2 key");
 eq(c.GetMemFileSM3(bytes, 1, "not base64 at all!"), "", "garbage instead of a certificate gives nothing");
-eq(c.GetLastErrorInfo(), "\u6587\u4ef6\u8def\u5f84\u4e3a\u7a7a", "engine failures leave the text as it was");
+eq(c.GetLastErrorInfo(), sm3Failed("\u8bc1\u4e66\u4e0d\u662f\u6709\u6548\u7684Base64\u7f16\u7801", "2002"), "and says it is no base64");
 c = null;
 
 // Copies of the control beside a missing, an incomplete and a failing engine.

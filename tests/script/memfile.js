@@ -123,8 +123,16 @@ eq(c.GetMemMD5FileHeadSigned(base64Of(text), "t,x,t"), "STRING", "base64 text un
 eq(c.GetMemMD5FileHeadSigned(base64Of(stopped), "txt"), "", "base64 text with a stop byte");
 kept = earlierFailure();
 eq(c.GetMemMD5FileHeadSigned("", "bin"), "", "an empty base64 text");
-eq(c.GetMemMD5FileHeadSigned("!!!!", "bin"), "", "a text the decoder refuses");
-eq(c.GetLastErrorInfo(), kept, "neither has a text of its own");
+eq(c.GetLastErrorInfo(), kept, "has no text of its own");
+// Base64 that is valid only in part is refused whole, with a text.
+var BAD_BASE64 = "\u6587\u4ef6\u5185\u5bb9\u4e0d\u662f\u6709\u6548\u7684Base64\u7f16\u7801,\u62d2\u7edd\u5904\u7406!";
+var partly = ["!!!!", "aGVs=bG8=", "a", "aGVsbG8=x"];
+for (var i = 0; i < partly.length; i++) {
+    kept = earlierFailure();
+    eq(c.GetMemMD5FileHeadSigned(partly[i], "bin"), "", "base64 valid in part: " + partly[i]);
+    eq(c.GetLastErrorInfo(), BAD_BASE64, "is refused with a text");
+}
+eq(c.GetMemMD5FileHeadSigned("aGVs bG8=\r\n", "bin"), "68656C6C6F", "blanks and line breaks between characters are fine");
 eq(tempEntries(PROBE_FILES).length, 0, "no probe file is left behind");
 
 // Types that would lead out of the temporary directory.
@@ -165,7 +173,7 @@ watchBox();
 eq(c.CreateZipFromMemFile(range(40, function (i) { return i; }), "memfile_forty.bin"), "",
    "40 bytes are not packed");
 eq(boxSeen(), "tarnwick\n" + ZIP_FAILED, "the user saw the zip failure box");
-eq(c.GetLastErrorInfo(), "", "the size query left the text empty");
+eq(c.GetLastErrorInfo(), "\u6587\u4ef6[" + TEMP + "memfile_forty.bin]\u5927\u5c0f\u4e3a40\u5b57\u8282,\u4e0d\u8d85\u8fc740\u5b57\u8282,\u4e0d\u4e88\u538b\u7f29!", "and says why");
 ok(!fso.FileExists(TEMP + "memfile_forty.bin"), "the source file is gone");
 
 // A file standing under the source name is neither replaced nor deleted.
@@ -179,10 +187,10 @@ ok(fso.FileExists(standing) && fso.OpenTextFile(standing, 1).ReadAll() == "keep 
    "the standing file is untouched");
 fso.DeleteFile(standing);
 
-// An empty name names the temporary directory itself, which cannot be written.
+// An empty name names the temporary directory itself, which cannot be written: access denied.
 eq(c.CreateZipFromMemFile(fortyOne, ""), "", "an empty name");
-ok(/^CreateZipFromMemFile create tempfile err,.+!$/.test(c.GetLastErrorInfo().replace(/[\r\n]/g, " ")),
-   "fails as a write: " + esc(c.GetLastErrorInfo()));
+ok(/^CreateZipFromMemFile create tempfile err,.+ \(5\)!$/.test(c.GetLastErrorInfo().replace(/[\r\n]/g, " ")),
+   "fails as a write with access denied: " + esc(c.GetLastErrorInfo()));
 ok(fso.FolderExists(TEMP), "the temporary directory is still there");
 
 // Names that try to leave the temporary directory.

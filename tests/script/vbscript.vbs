@@ -24,12 +24,29 @@ Eq sm3a, "BECBBFAAE6548B8BF0CFCAD5A27183CD1BE6093B1CCECCC303D9C61D0A645268", "SM
 Eq c.GetLocalFileSM3(path, one, ""), "", "Z flag 1 without a certificate"
 Eq c.GetLocalFileSM3(path, CLng(0), ""), sm3a, "a 32-bit zero as well"
 
-' Script objects: VBScript arrays are not dispatch objects.
-Dim arr, number
+' VBScript arrays are memory files: each element converts as a script array element does.
+Dim arr, number, buf, i, zipped, grid
+Const SHA_ABC = "B5D4045C3F466FA91FE2CC6ABE79232A1A57CDF104F7A26E716E0A1E2789DF78"
 arr = Array(65, 66, 67)
+Eq c.GetMemFileSize(arr), CLng(3), "a VBScript array held in a variable (by reference)"
+Eq c.GetMemFileSize((arr)), CLng(3), "and by value"
+Eq c.GetMemFileSHA256(arr), SHA_ABC, "SHA-256 of ABC from Array()"
+Eq c.GetMemFileSHA256(Array(321, -190, "67")), SHA_ABC, "low 8 bits, numeric text counts as its number"
+Eq c.GetMemFileSM3(arr, 0, ""), "BD33CDBD47F7DB9222E39D0FB765BE0B9B06E034813E427E3B3ECA80AC3AE636", "SM3 of ABC"
+ReDim buf(40)
+For i = 0 To 40 : buf(i) = 120 : Next
+Eq c.GetMemFileHeadSigned(buf, "txt"), "STRING", "a ReDim array probes as text"
+zipped = c.CreateZipFromMemFile(buf, "vbscript_mem.txt")
+Ok Len(zipped) > 0, "a 41-byte ReDim array is packed: " & Esc(c.GetLastErrorInfo())
+If Len(zipped) > 0 Then Eq c.DeleteFileFromCreateZip(zipped), CLng(0), "and its archive deleted"
+buf(3) = "x"
+Eq c.GetMemFileSHA256(buf), "", "an element that is no number is refused"
+Eq c.GetLastErrorInfo(), "JSArrayGetAt's Invoke 3 err!", "with the element's text"
+ReDim grid(1, 1)
+Eq c.GetMemFileSize(grid), CLng(-1), "a two-dimensional array is refused"
+Ok InStr(c.GetLastErrorInfo(), "2") > 0, "with a text naming its dimensions: " & Esc(c.GetLastErrorInfo())
+Eq c.GetMemFileSize(Array()), CLng(0), "an empty array has size 0"
 On Error Resume Next
-number = c.GetMemFileSize(arr)
-Ok Err.Number <> 0, "a VBScript array is refused by the dispatch layer as a type mismatch"
 Err.Clear
 number = c.GetLocalFileSize()
 Ok Err.Number <> 0, "a missing argument is refused"

@@ -50,7 +50,7 @@ eq(c.GetLastErrorInfo(), "\u6587\u4ef6\u8def\u5f84\u4e3a\u7a7a", "with the empty
 watchBox();
 eq(c.CreateZipFromLocalFile(fixture("forty.bin")), "", "a 40-byte file is not packed");
 eq(boxSeen(), "tarnwick\n\u538b\u7f29", "the user saw the zip box");
-eq(c.GetLastErrorInfo(), "", "the size query left the text empty");
+eq(c.GetLastErrorInfo(), "\u6587\u4ef6[" + fixture("forty.bin") + "]\u5927\u5c0f\u4e3a40\u5b57\u8282,\u4e0d\u8d85\u8fc740\u5b57\u8282,\u4e0d\u4e88\u538b\u7f29!", "and says why");
 
 c = null;
 collect();

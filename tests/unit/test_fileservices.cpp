@@ -67,14 +67,36 @@ TEST(TempNames, UniqueNamesPadAndWrapAfter9999) {
 }
 
 TEST(TempDirectories, TempAndModuleDirectoriesEndInABackslash) {
-    EXPECT_EQ(TempPath(), files::TempDirectory());
-    EXPECT_EQ(testsupport::ExeDirectory(), files::ModuleDirectory());
+    std::string temp;
+    ASSERT_TRUE(files::TempDirectory(temp));
+    EXPECT_EQ(TempPath(), temp);
+    EXPECT_EQ(testsupport::ExeDirectory(), tarnwick::ModuleDirectory());
 }
 
-TEST(TempDirectories, TempFallsBackToTheModuleDirectory) {
-    auto saved = files::SetTempPathQuery([](DWORD, LPSTR) -> DWORD WINAPI { return 0; });
-    EXPECT_EQ(files::ModuleDirectory(), files::TempDirectory());
+// No temporary directory, one that is missing, or one the code page cannot name: nothing may be
+// created, and no other directory stands in for it.
+TEST(TempDirectories, AnUnusableTemporaryDirectoryIsRefused) {
+    static std::wstring answer;
+    auto query = [](DWORD size, LPWSTR buffer) -> DWORD WINAPI {
+        if (answer.size() >= size) return static_cast<DWORD>(answer.size() + 1);
+        wcscpy(buffer, answer.c_str());
+        return static_cast<DWORD>(answer.size());
+    };
+    auto saved = files::SetTempPathQuery(query);
+    std::string temp = "unchanged";
+    // A directory that exists but whose name the code page cannot write.
+    const std::string tempNarrow = TempPath();
+    const std::wstring tempWide(tempNarrow.begin(), tempNarrow.end());
+    const std::wstring thai = tempWide + L"\u0E44\u0E17\u0E22\\";
+    ASSERT_TRUE(CreateDirectoryW(thai.c_str(), nullptr));
+    for (const std::wstring& path : {std::wstring(), std::wstring(L"C:\\no-such-temp-dir\\"), thai}) {
+        answer = path;
+        EXPECT_FALSE(files::TempDirectory(temp));
+        EXPECT_EQ("", temp);
+        EXPECT_FALSE(files::IsInTempDirectory("C:\\no-such-temp-dir\\x"));
+    }
     files::SetTempPathQuery(saved);
+    RemoveDirectoryW(thai.c_str());
 }
 
 TEST(TempDirectories, GuardAcceptsOnlyWhatLiesBelowTheTemporaryDirectory) {

@@ -215,8 +215,10 @@ HRESULT ReadBytes(CTarnwickCtrl* c, IDispatch* a, Bytes& buffer, long count) {
 }
 
 Bytes Read(CTarnwickCtrl* c, IDispatch* a, bool* ok = nullptr) {
-    Bytes bytes;
-    bool got = c->ReadMemoryFile(a, bytes);
+    mf::MemoryBytes memory;
+    bool got = c->ReadMemoryFile(a, memory);
+    // The collected storage itself, so that a test sees whether it was released.
+    Bytes bytes = std::move(memory.Owned());
     if (ok) *ok = got;
     return bytes;
 }
@@ -262,12 +264,13 @@ TEST(MemFileBridge, FractionsBooleansAndNumericTextsActLikeValueAnd255) {
     const double big = 1e10 + 7.75;
     SetValues(a, {R8(65.9), R8(-1.5), R8(256.5), R8(-0.25), R8(big),
                   [](VARIANT* v) { V_VT(v) = VT_R4; V_R4(v) = 66.5f; },
-                  Bool(true), Bool(false), Text(L"67"), Text(L"-1"), Text(L" 65.7 ")});
+                  Bool(true), Bool(false), Text(L"67"), Text(L"-1"), Text(L" 65.7 "),
+                  Text(L"0x41"), Text(L"\t6.6e1\r\n"), Text(L"+67.")});
     bool ok = false;
     Bytes bytes = Read(c.c, &a, &ok);
     ASSERT_TRUE(ok) << c->m_strLastError;
     const unsigned char bigByte = static_cast<unsigned char>(10000000007LL & 255);
-    EXPECT_EQ(Bytes({65, 255, 0, 0, bigByte, 66, 1, 0, 67, 255, 65}), bytes);
+    EXPECT_EQ(Bytes({65, 255, 0, 0, bigByte, 66, 1, 0, 67, 255, 65, 65, 66, 67}), bytes);
 }
 
 TEST(MemFileBridge, NonNumericElementsAreRefusedAndReleased) {
@@ -280,6 +283,12 @@ TEST(MemFileBridge, NonNumericElementsAreRefusedAndReleased) {
         {"null", Of(VT_NULL)},
         {"text", Text(L"abc")},
         {"empty text", Text(L"")},
+        // Forms the desktop's locale would read but the page's script would not.
+        {"thousands separator", Text(L"1,0")},
+        {"parentheses", Text(L"(1)")},
+        {"basic hex", Text(L"&H10")},
+        {"currency", Text(L"$5")},
+        {"signed hex", Text(L"-0x10")},
         {"NaN", R8(std::numeric_limits<double>::quiet_NaN())},
         {"infinity", R8(std::numeric_limits<double>::infinity())},
         {"object", [&inner](VARIANT* v) { V_VT(v) = VT_DISPATCH; V_DISPATCH(v) = &inner; inner.AddRef(); }},
@@ -330,6 +339,7 @@ TEST(MemFileBridge, LengthValues) {
         {"null", Of(VT_NULL)},
         {"boolean", Bool(true)},
         {"text", Text(L"five")},
+        {"thousands separator", Text(L"1,000")},
         {"beyond 32 bits", R8(3e9)},
         {"NaN", R8(std::numeric_limits<double>::quiet_NaN())},
     };
@@ -339,7 +349,7 @@ TEST(MemFileBridge, LengthValues) {
         k.value(&a.length);
         EXPECT_EQ(-1, c->GetMemFileSize(&a)) << k.what;
         EXPECT_EQ("JSArrayGetAttributeValue's Invoke length err!", c->m_strLastError) << k.what;
-        Bytes bytes;
+        mf::MemoryBytes bytes;
         EXPECT_FALSE(c->ReadMemoryFile(&a, bytes)) << k.what;
         EXPECT_EQ(0, a.lookups - 2) << k.what << ": no element is looked up";
     }
@@ -352,7 +362,8 @@ TEST(MemFileBridge, EmptyOrNegativeLengthReadsNothingAndSaysNothing) {
         a.SetLength(n);
         a.element = [](long, VARIANT* v) { V_VT(v) = VT_I4; V_I4(v) = 1; return true; };
         c->m_strLastError = "earlier";
-        Bytes bytes{9, 9};
+        mf::MemoryBytes bytes;
+        bytes.Owned() = {9, 9};
         EXPECT_FALSE(c->ReadMemoryFile(&a, bytes)) << n;
         EXPECT_TRUE(bytes.empty()) << n;
         EXPECT_EQ(1, a.lookups) << n << ": only the length is looked up";
@@ -381,7 +392,7 @@ TEST(MemFileBridge, LengthLookupAndGetFailures) {
         a.element = [](long, VARIANT* v) { V_VT(v) = VT_I4; V_I4(v) = 1; return true; };
         EXPECT_EQ(-1, c->GetMemFileSize(&a));
         EXPECT_EQ("JSArrayGetAttributeValue's GetIDsOfNames length err!", c->m_strLastError);
-        Bytes bytes;
+        mf::MemoryBytes bytes;
         EXPECT_FALSE(c->ReadMemoryFile(&a, bytes));
     }
     {
@@ -489,9 +500,9 @@ TEST(MemFileBridge, NullObjectIsRefusedWithAMessage) {
     Control c;
     EXPECT_EQ(-1, c->GetMemFileSize(nullptr));
     EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", c->m_strLastError);
-    Bytes bytes;
+    mf::MemoryBytes bytes;
     c->m_strLastError.clear();
-    EXPECT_FALSE(c->ReadMemoryFile(nullptr, bytes));
+    EXPECT_FALSE(c->ReadMemoryFile(static_cast<IDispatch*>(nullptr), bytes));
     EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", c->m_strLastError);
     VARIANT v;
     VariantInit(&v);
@@ -647,6 +658,80 @@ TEST(MemFileMethods, OutOfMemoryWhileCollectingEndsTheCallWithEOutOfMemory) {
         VariantClear(&result);
         SysFreeString(V_BSTR(&args[0]));
     }
+}
+
+// ---- Platform arrays: byte arrays read in place, variant arrays element by element ----
+
+// Calls a one-argument memory-file method with arg; the result as text (numbers as decimal).
+std::wstring CallWith(CTarnwickCtrl* c, DISPID id, VARIANT* arg) {
+    DISPPARAMS params = {arg, nullptr, 1, 0};
+    VARIANT result;
+    VariantInit(&result);
+    HRESULT hr = c->Invoke(id, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params, &result,
+                           nullptr, nullptr);
+    if (FAILED(hr)) return L"error";
+    std::wstring text = V_VT(&result) == VT_BSTR ? V_BSTR(&result) : std::to_wstring(V_I4(&result));
+    VariantClear(&result);
+    return text;
+}
+
+TEST(MemFilePlatformArrays, ByteArraysByValueAndByReferenceWithAnyLowerBound) {
+    const wchar_t* const kShaAbc = L"B5D4045C3F466FA91FE2CC6ABE79232A1A57CDF104F7A26E716E0A1E2789DF78";
+    SAFEARRAYBOUND bound = {3, 5};  // elements 5..7
+    SAFEARRAY* bytes = SafeArrayCreate(VT_UI1, 1, &bound);
+    ASSERT_NE(nullptr, bytes);
+    unsigned char* data = nullptr;
+    ASSERT_EQ(S_OK, SafeArrayAccessData(bytes, reinterpret_cast<void**>(&data)));
+    memcpy(data, "ABC", 3);
+    SafeArrayUnaccessData(bytes);
+
+    Control c;
+    VARIANT byValue;
+    V_VT(&byValue) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&byValue) = bytes;
+    EXPECT_EQ(L"3", CallWith(c.c, 10, &byValue));
+    EXPECT_EQ(kShaAbc, CallWith(c.c, 12, &byValue));
+    VARIANT byRef;
+    V_VT(&byRef) = VT_BYREF | VT_ARRAY | VT_UI1;
+    V_ARRAYREF(&byRef) = &bytes;
+    EXPECT_EQ(kShaAbc, CallWith(c.c, 12, &byRef));
+    EXPECT_EQ(0u, bytes->cLocks) << "the array is unlocked after the call";
+
+    // A variant array (VBScript's kind) converts element by element.
+    SAFEARRAY* variants = SafeArrayCreateVector(VT_VARIANT, 0, 3);
+    VARIANT* v = nullptr;
+    ASSERT_EQ(S_OK, SafeArrayAccessData(variants, reinterpret_cast<void**>(&v)));
+    V_VT(&v[0]) = VT_I2; V_I2(&v[0]) = 65 + 256;
+    V_VT(&v[1]) = VT_R8; V_R8(&v[1]) = 66.9;
+    V_VT(&v[2]) = VT_UI1; V_UI1(&v[2]) = 67;
+    SafeArrayUnaccessData(variants);
+    VARIANT variantArg;
+    V_VT(&variantArg) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(&variantArg) = variants;
+    EXPECT_EQ(kShaAbc, CallWith(c.c, 12, &variantArg));
+    SafeArrayDestroy(variants);
+    SafeArrayDestroy(bytes);
+}
+
+TEST(MemFilePlatformArrays, OtherArraysAreRefusedWithAText) {
+    Control c;
+    SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+    SAFEARRAY* grid = SafeArrayCreate(VT_UI1, 2, bounds);
+    SAFEARRAY* longs = SafeArrayCreateVector(VT_I4, 0, 4);
+    for (SAFEARRAY* array : {grid, longs}) {
+        VARIANT arg;
+        V_VT(&arg) = VT_ARRAY | (array == grid ? VT_UI1 : VT_I4);
+        V_ARRAY(&arg) = array;
+        c->m_strLastError.clear();
+        EXPECT_EQ(L"-1", CallWith(c.c, 10, &arg));
+        EXPECT_EQ(L"", CallWith(c.c, 12, &arg));
+        EXPECT_NE(std::string::npos, c->m_strLastError.find(array == grid ? "2" : "3")) << c->m_strLastError;
+        SafeArrayDestroy(array);
+    }
+    VARIANT number;
+    V_VT(&number) = VT_I4;
+    V_I4(&number) = 5;
+    EXPECT_EQ(L"error", CallWith(c.c, 12, &number)) << "a plain number stays a type mismatch";
 }
 
 }  // namespace

@@ -187,10 +187,73 @@ TEST_F(ModuleTest, UnloadQueryCountsObjectsAndLocks) {
     IClassFactory* none = reinterpret_cast<IClassFactory*>(0x1);
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.getClassObject(IID_IDispatch, IID_IClassFactory, reinterpret_cast<void**>(&none)));
     EXPECT_EQ(nullptr, none);
-    ASSERT_EQ(S_OK, module.getClassObject(CLSID_Tarnwick, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK, module.getClassObject(CLSID_TarnwickPropPage, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
     EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(reinterpret_cast<IUnknown*>(factory), IID_IUnknown,
-                                                            reinterpret_cast<void**>(&control)));
+                                                            reinterpret_cast<void**>(&control)))
+        << "the property page is never aggregated";
     factory->Release();
+}
+
+// An object that aggregates the control: it answers IUnknown itself and hands every other
+// interface to the control's inner unknown, keeping one reference count for both.
+class Aggregator : public IUnknown {
+public:
+    LONG refs = 1;
+    IUnknown* inner = nullptr;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (IsEqualIID(riid, IID_IUnknown)) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        return inner ? inner->QueryInterface(riid, ppv) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs); }
+    STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&refs); }
+};
+
+TEST_F(ModuleTest, AggregatedControlDelegatesIdentityAndReferencesToItsOuterObject) {
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(S_OK, module.getClassObject(CLSID_Tarnwick, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    Aggregator outer;
+    void* refused = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(&outer, IID_IDispatch, &refused))
+        << "an outer object may only ask for the inner unknown";
+    EXPECT_EQ(nullptr, refused);
+    ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)));
+    factory->Release();
+    ASSERT_NE(nullptr, outer.inner);
+    EXPECT_NE(static_cast<IUnknown*>(&outer), outer.inner);
+    EXPECT_EQ(1, outer.refs) << "creating the inner object takes no reference on the outer one";
+
+    IDispatch* script = nullptr;
+    ASSERT_EQ(S_OK, outer.QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&script)));
+    IObjectSafety* safety = nullptr;
+    ASSERT_EQ(S_OK, script->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&safety)));
+    IOleObject* ole = nullptr;
+    ASSERT_EQ(S_OK, safety->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole)));
+    EXPECT_EQ(4, outer.refs) << "every interface counts on the outer object";
+    for (IUnknown* p : {static_cast<IUnknown*>(script), static_cast<IUnknown*>(safety), static_cast<IUnknown*>(ole)}) {
+        IUnknown* identity = nullptr;
+        ASSERT_EQ(S_OK, p->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
+        EXPECT_EQ(static_cast<IUnknown*>(&outer), identity) << "the identity is the outer object's";
+        identity->Release();
+    }
+    // The aggregated control works: a method call through the outer object's IDispatch.
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(S_OK, script->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
+    EXPECT_EQ(VT_BSTR, V_VT(&result));
+    VariantClear(&result);
+    ole->Release();
+    safety->Release();
+    script->Release();
+    EXPECT_EQ(1, outer.refs);
+
+    EXPECT_EQ(S_FALSE, module.canUnload()) << "the inner object is alive";
+    EXPECT_EQ(0u, outer.inner->Release()) << "releasing the inner unknown ends the control";
+    EXPECT_EQ(S_OK, module.canUnload());
 }
 
 // The table the dispatch layer answers from and the type library describe the same interface.

@@ -297,8 +297,7 @@ Status inflateData(RandomAccessSource& source, std::uint64_t offset, std::uint64
     z_stream& z = inflater.stream();
     std::vector<std::uint8_t> in(kBlockSize), out(kBlockSize);
     for (;;) {
-        if (z.avail_in == 0) {
-            if (compressedSize == 0) return Status::Corrupt;  // the stream has not ended
+        if (z.avail_in == 0 && compressedSize > 0) {
             const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(compressedSize, in.size()));
             if (!source.readAt(offset, in.data(), chunk)) return Status::ReadFailed;
             offset += chunk;
@@ -308,12 +307,18 @@ Status inflateData(RandomAccessSource& source, std::uint64_t offset, std::uint64
         }
         z.next_out = out.data();
         z.avail_out = static_cast<uInt>(out.size());
+        const uInt inputBefore = z.avail_in;
         const int result = inflate(&z, Z_NO_FLUSH);
         if (result == Z_MEM_ERROR) return Status::OutOfMemory;
         if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) return Status::Corrupt;
-        const Status status = meter.accept(file, out.data(), out.size() - z.avail_out);
+        const std::size_t produced = out.size() - z.avail_out;
+        const Status status = meter.accept(file, out.data(), produced);
         if (status != Status::Ok) return status;
         if (result == Z_STREAM_END) return Status::Ok;
+        // zlib may still hold output when the input is used up: only a call that neither takes
+        // input nor gives output, with nothing left to read, means the stream was cut short.
+        if (produced == 0 && z.avail_in == inputBefore && (compressedSize == 0 || inputBefore > 0))
+            return Status::Corrupt;
     }
 }
 

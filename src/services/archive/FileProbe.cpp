@@ -61,9 +61,13 @@ ProbeOutcome ProbeFile(const std::string& path) {
         if (textMode && result == probe::kText) return outcome;
 
         if (probe::IsZipHead(result)) {
+            std::string temp;
+            if (!files::TempDirectory(temp)) {
+                outcome.status = ProbeStatus::NoTempDirectory;
+                return outcome;
+            }
             std::string directory =
-                files::TempDirectory() +
-                Format("%s%d_%s", AsNameComponent(probe::Extension(path)).c_str(),
+                temp + Format("%s%d_%s", AsNameComponent(probe::Extension(path)).c_str(),
                        static_cast<int>(GetCurrentThreadId()), files::MakeUniqueName().c_str());
             // Never unpack anywhere but below the temporary directory.
             if (!files::IsInTempDirectory(directory)) return outcome;

@@ -12,6 +12,7 @@ enum class ProbeStatus {
     Done,
     OpenFailed,  // the file could not be opened; code holds the system's reason
     Failed,      // the probe stopped on an exception; code holds the system's last error
+    NoTempDirectory,  // a zip archive, but no temporary directory to tell a workbook in
 };
 
 struct ProbeOutcome {

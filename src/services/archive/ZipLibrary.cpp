@@ -1,46 +1,48 @@
 #include "archive/ZipLibrary.h"
 #include "fileservices/TempArea.h"
-#include "framework/Owners.h"
+#include "framework/Companion.h"
 #include "ziptool/ziptool.h"
 #include <vector>
 
 namespace tarnwick::archive {
 namespace {
 
+Companion g_library("ziptool.dll");
+
 // The library wants writable strings.
 std::vector<char> Writable(const std::string& text) {
     return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
 }
 
-// Loads the zip library from the control's own directory and looks up one export; the library
-// is released with the owner.
-FARPROC LoadExport(const char* exportName, UniqueModule& library, ZipOutcome& outcome) {
-    std::string path = files::ModuleDirectory() + "ziptool.dll";
-    library.reset(LoadLibraryA(path.c_str()));
-    if (!library) {
+// The size query that comes first, and the 40-byte rule on the whole size.
+bool LargeEnough(const std::string& path, ZipOutcome& outcome) {
+    outcome.size = files::QueryFileSize(path);
+    if (!outcome.size.openFailed && outcome.size.fullSize > static_cast<unsigned long long>(kMinimumArchivableSize))
+        return true;
+    outcome.status = ZipStatus::TooSmall;
+    return false;
+}
+
+// One export of the library, loaded on first use.
+template <typename Proc>
+Proc Export(const char* name, ZipOutcome& outcome) {
+    DWORD code = 0;
+    if (!g_library.Load(code)) {
         outcome.status = ZipStatus::LoadFailed;
-        outcome.code = GetLastError();
+        outcome.code = code;
         return nullptr;
     }
-    FARPROC entry = GetProcAddress(library.get(), exportName);
-    if (!entry) {
-        library.reset();
-        outcome.status = ZipStatus::ExportMissing;
-    }
-    return entry;
+    FARPROC entry = g_library.Find(name);
+    if (!entry) outcome.status = ZipStatus::ExportMissing;
+    return reinterpret_cast<Proc>(entry);
 }
 
 }  // namespace
 
 ZipOutcome PackFile(const std::string& source, const std::string& name, const std::string& directory) {
     ZipOutcome outcome;
-    outcome.size = files::QueryFileSize(source);
-    if (outcome.size.size <= kMinimumArchivableSize) {
-        outcome.status = ZipStatus::TooSmall;
-        return outcome;
-    }
-    UniqueModule library;
-    auto zip = reinterpret_cast<FileToZipFileProc>(LoadExport("FileToZipFile", library, outcome));
+    if (!LargeEnough(source, outcome)) return outcome;
+    auto zip = Export<FileToZipFileProc>("FileToZipFile", outcome);
     if (!zip) return outcome;
     std::vector<char> src = Writable(source), file = Writable(name), dir = Writable(directory);
     if (zip(src.data(), file.data(), dir.data()) == ZIPTOOL_FAILED) {
@@ -52,19 +54,11 @@ ZipOutcome PackFile(const std::string& source, const std::string& name, const st
 
 ZipOutcome UnpackArchive(const std::string& archive, const std::string& directory) {
     ZipOutcome outcome;
-    outcome.size = files::QueryFileSize(archive);
-    if (outcome.size.size <= kMinimumArchivableSize) {
-        outcome.status = ZipStatus::TooSmall;
-        return outcome;
-    }
-    UniqueModule library;
-    auto unzip = reinterpret_cast<ExtractFileToPathProc>(LoadExport("ExtractFileToPath", library, outcome));
+    if (!LargeEnough(archive, outcome)) return outcome;
+    auto unzip = Export<ExtractFileToPathBoundedProc>("ExtractFileToPathBounded", outcome);
     if (!unzip) return outcome;
     std::vector<char> dir = Writable(directory);
-    int result = unzip(archive.c_str(), dir.data(), &outcome.count);
-    library.reset();
-    // The reason is read after the library is released, as the system then reports it.
-    if (result == ZIPTOOL_FAILED) {
+    if (unzip(archive.c_str(), dir.data(), &outcome.count, kProbeMaxEntries, kProbeMaxMiB) == ZIPTOOL_FAILED) {
         outcome.status = ZipStatus::Failed;
         outcome.code = GetLastError();
     }

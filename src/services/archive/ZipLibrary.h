@@ -1,5 +1,6 @@
 // The zip companion kept beside the control: packing one file into a new archive and unpacking
-// an archive into a new directory. Files of 40 bytes or less are not handed to it.
+// an archive into a new directory. The library is loaded on first use and kept for the life of
+// the module. Files of 40 bytes or less are not handed to it.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -12,7 +13,7 @@ enum class ZipStatus {
     TooSmall,       // the size query gave 40 bytes or less (or failed): nothing else happened
     LoadFailed,     // the library could not be loaded; code holds the system's reason
     ExportMissing,  // the library lacks the export
-    Failed,         // the library reported failure; code holds its reason (unpacking only)
+    Failed,         // the library reported failure; code holds its reason
 };
 
 struct ZipOutcome {
@@ -24,10 +25,16 @@ struct ZipOutcome {
 
 constexpr long kMinimumArchivableSize = 40;
 
+// Bounds of the unpacking the file type probe does: a workbook has a few hundred parts at most,
+// and the probe must answer within seconds whatever a page hands it.
+constexpr unsigned int kProbeMaxEntries = 1000;
+constexpr unsigned int kProbeMaxMiB = 256;
+
 // Packs source into the new archive directory + name.
 ZipOutcome PackFile(const std::string& source, const std::string& name, const std::string& directory);
 
-// Unpacks archive into the new directory (removed again by the library on failure).
+// Unpacks archive into the new directory (removed again by the library on failure), within the
+// probe's bounds.
 ZipOutcome UnpackArchive(const std::string& archive, const std::string& directory);
 
 }  // namespace tarnwick::archive

@@ -1,5 +1,5 @@
 #include "digest/CryptoEngine.h"
-#include "fileservices/TempArea.h"
+#include "framework/Companion.h"
 #include "hex.h"
 #include "ovalon/ovalon.h"
 
@@ -29,8 +29,34 @@ constexpr char kEngineFile[] = "OVALON.x86.dll";
 
 enum Entry { kInitialize = 0, kUninitialize = 1, kSM3HashData = 17, kSM3HashFile = 18, kFreeMemory = 32 };
 
-HMODULE g_module = nullptr;
+Companion g_engine(kEngineFile);
 FARPROC g_entries[kEntryCount];
+
+// Run under the companion's lock after a fresh load: every entry point present, Initialize
+// succeeded.
+struct Preparation {
+    LoadStatus status = LoadStatus::Ok;
+    int code = 0;
+};
+
+bool Prepare(HMODULE module, void* context) {
+    Preparation& preparation = *static_cast<Preparation*>(context);
+    for (size_t i = 0; i < kEntryCount; ++i) {
+        g_entries[i] = GetProcAddress(module, kEntryNames[i]);
+        if (!g_entries[i]) {
+            preparation.status = LoadStatus::EntryMissing;
+            preparation.code = -1;
+            return false;
+        }
+    }
+    int status = reinterpret_cast<OvalonInitializeFn>(g_entries[kInitialize])();
+    if (status != 0) {
+        preparation.status = LoadStatus::InitFailed;
+        preparation.code = status;
+        return false;
+    }
+    return true;
+}
 
 template <typename Fn>
 Fn EntryAs(Entry entry) {
@@ -41,7 +67,7 @@ Fn EntryAs(Entry entry) {
 template <typename Request>
 Sm3Outcome Run(Request request) {
     Sm3Outcome outcome;
-    if (!g_module) {
+    if (!g_engine.IsLoaded()) {
         outcome.loaded = false;
         return outcome;
     }
@@ -56,46 +82,22 @@ Sm3Outcome Run(Request request) {
 
 }  // namespace
 
-bool IsLoaded() { return g_module != nullptr; }
+bool IsLoaded() { return g_engine.IsLoaded(); }
 
 LoadOutcome EnsureLoaded() {
     LoadOutcome outcome;
-    if (g_module) return outcome;
-    outcome.path = files::ModuleDirectory() + kEngineFile;
-    HMODULE module = LoadLibraryA(outcome.path.c_str());
-    if (!module) {
+    Preparation preparation;
+    DWORD code = 0;
+    if (g_engine.Load(code, Prepare, &preparation)) return outcome;
+    outcome.path = g_engine.Path();
+    if (preparation.status != LoadStatus::Ok) {
+        outcome.status = preparation.status;
+        outcome.code = preparation.code;
+    } else {
         outcome.status = LoadStatus::LoadFailed;
         outcome.code = -1;
-        return outcome;
     }
-    for (size_t i = 0; i < kEntryCount; ++i) {
-        g_entries[i] = GetProcAddress(module, kEntryNames[i]);
-        if (!g_entries[i]) {
-            FreeLibrary(module);
-            outcome.status = LoadStatus::EntryMissing;
-            outcome.code = -1;
-            return outcome;
-        }
-    }
-    int status = reinterpret_cast<OvalonInitializeFn>(g_entries[kInitialize])();
-    if (status != 0) {
-        FreeLibrary(module);
-        outcome.status = LoadStatus::InitFailed;
-        outcome.code = status;
-        return outcome;
-    }
-    g_module = module;
     return outcome;
-}
-
-void Unload(bool processExiting) {
-    if (!g_module) return;
-    // When the process is ending the engine may already have been torn down: leave it be.
-    if (!processExiting) {
-        EntryAs<OvalonUninitializeFn>(kUninitialize)();
-        FreeLibrary(g_module);
-    }
-    g_module = nullptr;
 }
 
 Sm3Outcome HashFile(const std::string& path, long withZ, const std::string& cert) {

@@ -1,5 +1,5 @@
-// The crypto engine kept beside the control: loaded on the first SM3 request, kept for the life
-// of the module, retried after a failed load.
+// The crypto engine kept beside the control: loaded on the first SM3 request (once, whichever
+// apartment asks first), kept for the life of the process, retried after a failed load.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -22,8 +22,6 @@ struct LoadOutcome {
 bool IsLoaded();
 // Loads the engine unless it is loaded already.
 LoadOutcome EnsureLoaded();
-// Stops and frees the engine. When the process is ending it is left as it is.
-void Unload(bool processExiting);
 
 struct Sm3Outcome {
     bool loaded = true;  // false: no engine to ask

@@ -6,14 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <io.h>
 #include <process.h>
-#include <sys/stat.h>
 
 namespace tarnwick::files {
 namespace {
 
-TempPathQuery g_tempPathQuery = ::GetTempPathA;
+TempPathQuery g_tempPathQuery = ::GetTempPathW;
 std::atomic<int> g_nameCounter{0};
 
 // The full, normalised form of a path: "." and ".." resolved, "/" turned into "\".
@@ -31,19 +29,25 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string ModuleDirectory() {
-    char buffer[260] = {};
-    GetModuleFileNameA(ModuleInstance(), buffer, 259);
-    std::string path = buffer;
-    size_t slash = path.rfind('\\');
-    if (slash != std::string::npos) path.resize(slash + 1);
-    return path;
-}
-
-std::string TempDirectory() {
-    char buffer[260] = {};
-    if (g_tempPathQuery(259, buffer) != 0) return buffer;
-    return ModuleDirectory();
+bool TempDirectory(std::string& directory) {
+    directory.clear();
+    std::wstring wide(32768, L'\0');
+    DWORD length = g_tempPathQuery(static_cast<DWORD>(wide.size()), &wide[0]);
+    if (length == 0 || length >= wide.size()) return false;
+    wide.resize(length);
+    if (wide.back() != L'\\') wide += L'\\';
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    BOOL lossy = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                                    nullptr, 0, nullptr, &lossy);
+    if (bytes <= 0 || lossy) return false;
+    std::string narrow(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), &narrow[0],
+                        bytes, nullptr, &lossy);
+    if (lossy) return false;
+    directory = narrow;
+    return true;
 }
 
 TempPathQuery SetTempPathQuery(TempPathQuery query) {
@@ -54,7 +58,9 @@ TempPathQuery SetTempPathQuery(TempPathQuery query) {
 
 bool IsInTempDirectory(const std::string& path) {
     if (path.empty()) return false;
-    std::string temp = FullPath(TempDirectory());
+    std::string directory;
+    if (!TempDirectory(directory)) return false;
+    std::string temp = FullPath(directory);
     std::string full = FullPath(path);
     if (temp.empty() || full.empty()) return false;
     if (temp.back() != '\\') temp += '\\';
@@ -78,33 +84,53 @@ std::string MakeUniqueName() {
     return Format("%04d%04d%04d", _getpid(), random, next);
 }
 
-bool RemoveDirectoryTree(const std::string& directory) {
-    std::string pattern = Format("%s\\*.*", directory.c_str());
-    if (!IsInTempDirectory(directory)) return false;
-    if (pattern.size() >= 1024) return false;
+namespace {
 
-    WIN32_FIND_DATAA entry = {};
-    UniqueFind find(FindFirstFileA(pattern.c_str(), &entry));
+// The long-path form of a full path: "\\?\C:\..." or "\\?\UNC\server\share\...".
+std::wstring LongPath(const std::wstring& full) {
+    if (full.compare(0, 4, L"\\\\?\\") == 0) return full;
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+bool RemoveTree(const std::wstring& directory) {
+    WIN32_FIND_DATAW entry = {};
+    UniqueFind find(FindFirstFileW((directory + L"\\*").c_str(), &entry));
     if (find) {
         do {
-            if (strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0) continue;
-            std::string path = Format("%s\\%s", directory.c_str(), entry.cFileName);
-            if (path.size() >= 1024) continue;  // too long to build: left alone
-            _chmod(path.c_str(), _S_IWRITE);
+            if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
+            const std::wstring path = directory + L"\\" + entry.cFileName;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 // A junction or link is removed itself; what it points at is never entered.
                 if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                    RemoveDirectoryA(path.c_str());
+                    RemoveDirectoryW(path.c_str());
                 else
-                    RemoveDirectoryTree(path);
+                    RemoveTree(path);
             } else {
-                DeleteFileA(path.c_str());
+                DeleteFileW(path.c_str());
             }
-        } while (FindNextFileA(find.get(), &entry));
+        } while (FindNextFileW(find.get(), &entry));
         find.reset();
     }
-    _chmod(directory.c_str(), _S_IWRITE);
-    return RemoveDirectoryA(directory.c_str()) != FALSE;
+    const DWORD attributes = GetFileAttributesW(directory.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(directory.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    return RemoveDirectoryW(directory.c_str()) != FALSE;
+}
+
+}  // namespace
+
+bool RemoveDirectoryTree(const std::string& directory) {
+    if (!IsInTempDirectory(directory)) return false;
+    const std::wstring wide = AnsiToWide(directory);
+    std::wstring full(32768, L'\0');
+    DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (length == 0 || length >= full.size()) return false;
+    full.resize(length);
+    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    return RemoveTree(LongPath(full));
 }
 
 }  // namespace tarnwick::files

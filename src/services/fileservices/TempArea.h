@@ -6,14 +6,14 @@
 
 namespace tarnwick::files {
 
-// The control module's own directory, ending in '\' (companions are loaded from there).
-std::string ModuleDirectory();
+// The user's temporary directory, ending in '\', in the ANSI code page. False (and nothing)
+// when the system names none, when it does not exist as a directory, or when its name cannot be
+// written in the ANSI code page: then nothing may be created anywhere.
+bool TempDirectory(std::string& directory);
 
-// The user's temporary directory, ending in '\'; the module directory when the system has none.
-std::string TempDirectory();
-
-// The system's temporary-path query; a seam so tests can make it fail. Returns the previous one.
-using TempPathQuery = DWORD(WINAPI*)(DWORD, LPSTR);
+// The system's temporary-path query; a seam so tests can make it fail or answer as they like.
+// Returns the previous one.
+using TempPathQuery = DWORD(WINAPI*)(DWORD, LPWSTR);
 TempPathQuery SetTempPathQuery(TempPathQuery query);
 
 // A path lies in the temporary directory when its full form starts with the temporary
@@ -27,8 +27,9 @@ std::string MakeUniqueName();
 void ResetUniqueNames();
 
 // Removes a directory below the temporary directory with everything in it (read-only entries
-// included; links are removed, never followed). False when the directory is not below the
-// temporary directory or could not be removed.
+// included; links are removed, never followed; any name and any length, through the wide calls
+// and the long-path prefix). False when the directory is not below the temporary directory or
+// could not be removed.
 bool RemoveDirectoryTree(const std::string& directory);
 
 }  // namespace tarnwick::files

@@ -2,7 +2,7 @@
 #include "framework/NarrowString.h"
 #include "framework/Owners.h"
 #include "names.h"
-#include <wincrypt.h>
+#include "base64.h"
 #include <algorithm>
 #include <new>
 
@@ -29,7 +29,7 @@ std::string FileTypeWithoutCommas(const std::string& text) {
 // drops); otherwise it must be a plain name.
 bool IsUsableFileType(const std::string& type) { return type.empty() || IsPlainName(type); }
 
-WriteOutcome WriteNewFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+WriteOutcome WriteNewFile(const std::string& path, const unsigned char* data, size_t size) {
     WriteOutcome outcome;
     UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -42,8 +42,8 @@ WriteOutcome WriteNewFile(const std::string& path, const std::vector<unsigned ch
         return outcome;
     }
     DWORD written = 0;
-    BOOL ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    if (ok && written == bytes.size()) return outcome;
+    BOOL ok = WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr);
+    if (ok && written == size) return outcome;
     outcome.status = WriteStatus::Failed;
     outcome.code = ok ? ERROR_WRITE_FAULT : GetLastError();  // a short write has no error of its own
     FILE_DISPOSITION_INFO dispose = {TRUE};
@@ -54,31 +54,14 @@ WriteOutcome WriteNewFile(const std::string& path, const std::vector<unsigned ch
     return outcome;
 }
 
-DWORD CreateAsFileError(const std::string& path) {
-    UniqueFile attempt(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    return attempt ? ERROR_SUCCESS : GetLastError();
-}
-
-bool DecodeBase64(const std::string& text, std::vector<unsigned char>& bytes) {
-    bytes.clear();
-    DWORD size = 0;
-    if (!CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr) ||
-        size == 0)
-        return false;
+Base64Status DecodeBase64(const std::string& text, std::vector<unsigned char>& bytes) {
     try {
-        bytes.resize(size);
+        if (!base64::Decode(text, bytes)) return Base64Status::Invalid;
     } catch (const std::bad_alloc&) {
-        return false;
-    }
-    if (!CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64, bytes.data(), &size, nullptr,
-                              nullptr) ||
-        size == 0) {
         std::vector<unsigned char>().swap(bytes);
-        return false;
+        return Base64Status::Empty;
     }
-    bytes.resize(size);
-    return true;
+    return bytes.empty() ? Base64Status::Empty : Base64Status::Decoded;
 }
 
 }  // namespace tarnwick::memfile

@@ -35,12 +35,11 @@ struct WriteOutcome {
 
 // Writes bytes to a file that must not exist yet. On a failed or short write the file is removed
 // again (through its own handle, so nothing that took its name meanwhile is touched).
-WriteOutcome WriteNewFile(const std::string& path, const std::vector<unsigned char>& bytes);
+WriteOutcome WriteNewFile(const std::string& path, const unsigned char* data, size_t size);
 
-// The reason the system gives for creating the directory path itself as a new file.
-DWORD CreateAsFileError(const std::string& path);
-
-// Decodes base64 text; false (and nothing) when the text decodes to no bytes.
-bool DecodeBase64(const std::string& text, std::vector<unsigned char>& bytes);
+// Decodes base64 text, strictly: text that is not wholly base64 is Invalid, never decoded in part.
+// Text without data (or a block too large to hold) is Empty.
+enum class Base64Status { Decoded, Empty, Invalid };
+Base64Status DecodeBase64(const std::string& text, std::vector<unsigned char>& bytes);
 
 }  // namespace tarnwick::memfile

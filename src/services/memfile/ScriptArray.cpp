@@ -1,6 +1,8 @@
 #include "memfile/ScriptArray.h"
 #include "framework/Owners.h"
 #include <climits>
+#include <cstdlib>
+#include <cwchar>
 #include <cmath>
 #include <new>
 
@@ -35,6 +37,57 @@ struct Number {
     double real = 0.0;
 };
 
+// Blanks the page's script trims around a number: white space and line terminators.
+bool IsScriptBlank(wchar_t c) {
+    return c == L' ' || (c >= L'\t' && c <= L'\r') || c == 0x00A0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000 || c == 0xFEFF;
+}
+
+// A text as the page's script turns it into a number: surrounding blanks, then a decimal number
+// (sign, digits with one optional point, optional exponent) or "0x" with hex digits. Anything
+// else (thousands separators, parentheses, locale forms, "&H", "Infinity") is no number. A text
+// without any digits counts as none either: it names no byte.
+bool ScriptTextToNumber(const wchar_t* text, double& value) {
+    const wchar_t* begin = text;
+    const wchar_t* end = text + wcslen(text);
+    while (begin < end && IsScriptBlank(*begin)) ++begin;
+    while (end > begin && IsScriptBlank(end[-1])) --end;
+    std::string ascii;
+    if (end - begin > 2 && begin[0] == L'0' && (begin[1] == L'x' || begin[1] == L'X')) {
+        double hexValue = 0;
+        for (const wchar_t* p = begin + 2; p < end; ++p) {
+            int digit = (*p >= L'0' && *p <= L'9') ? *p - L'0'
+                      : (*p >= L'a' && *p <= L'f') ? *p - L'a' + 10
+                      : (*p >= L'A' && *p <= L'F') ? *p - L'A' + 10 : -1;
+            if (digit < 0) return false;
+            hexValue = hexValue * 16 + digit;
+        }
+        value = hexValue;
+        return true;
+    }
+    const wchar_t* p = begin;
+    if (p < end && (*p == L'+' || *p == L'-')) ++p;
+    size_t digits = 0;
+    while (p < end && *p >= L'0' && *p <= L'9') ++p, ++digits;
+    if (p < end && *p == L'.') {
+        ++p;
+        while (p < end && *p >= L'0' && *p <= L'9') ++p, ++digits;
+    }
+    if (digits == 0) return false;
+    if (p < end && (*p == L'e' || *p == L'E')) {
+        ++p;
+        if (p < end && (*p == L'+' || *p == L'-')) ++p;
+        size_t exponentDigits = 0;
+        while (p < end && *p >= L'0' && *p <= L'9') ++p, ++exponentDigits;
+        if (exponentDigits == 0) return false;
+    }
+    if (p != end) return false;
+    for (const wchar_t* q = begin; q < end; ++q) ascii += static_cast<char>(*q);
+    value = strtod(ascii.c_str(), nullptr);  // the C locale: '.' is the point
+    return true;
+}
+
 bool ToNumber(const VARIANT* value, Number& out) {
     const VARIANT* v = Deref(value);
     const VARTYPE vt = V_VT(v);
@@ -59,12 +112,7 @@ bool ToNumber(const VARIANT* value, Number& out) {
         return std::isfinite(out.real);
     case VT_BSTR: {
         BSTR text = byRef ? *V_BSTRREF(v) : V_BSTR(v);
-        if (!text || !*text) return false;
-        // Script number texts use '.' whatever the user's locale.
-        if (FAILED(VarR8FromStr(text, MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                               SORT_DEFAULT),
-                                0, &out.real)))
-            return false;
+        if (!text || !ScriptTextToNumber(text, out.real)) return false;
         return std::isfinite(out.real);
     }
     default:
@@ -178,11 +226,37 @@ ArrayRead ReadElement(IDispatch* object, long index, VARIANT* value) {
     return read;
 }
 
-ArrayRead ReadLength(IDispatch* object, long& length) {
+// A platform array the reader takes: one dimension of bytes or variants.
+ArrayRead CheckArray(const MemorySource& source) {
+    ArrayRead read;
+    const unsigned dims = SafeArrayGetDim(source.array);
+    if (dims != 1 || (source.elementType != VT_UI1 && source.elementType != VT_VARIANT)) {
+        read.fault = ArrayFault::Unsupported;
+        read.hr = DISP_E_TYPEMISMATCH;
+        read.dims = dims;
+        read.type = source.elementType;
+    }
+    return read;
+}
+
+ArrayRead ReadLength(const MemorySource& source, long& length) {
     length = -1;
+    if (source.array) {
+        ArrayRead read = CheckArray(source);
+        if (!read.ok()) return read;
+        const ULONG count = source.array->rgsabound[0].cElements;
+        if (count > static_cast<ULONG>(LONG_MAX)) {
+            read.fault = ArrayFault::Unsupported;
+            read.dims = 1;
+            read.type = source.elementType;
+            return read;
+        }
+        length = static_cast<long>(count);
+        return read;
+    }
     VARIANT value;
     VariantInit(&value);
-    ArrayRead read = ReadProperty(object, L"length", &value);
+    ArrayRead read = ReadProperty(source.object, L"length", &value);
     if (!read.ok()) return read;
     bool numeric = ToLength(&value, length);
     VariantClear(&value);
@@ -192,6 +266,53 @@ ArrayRead ReadLength(IDispatch* object, long& length) {
     }
     return read;
 }
+
+void MemoryBytes::Borrow(SAFEARRAY* array, const unsigned char* data, size_t size) {
+    Clear();
+    locked_ = array;
+    borrowed_ = data;
+    borrowedSize_ = size;
+}
+
+void MemoryBytes::Clear() {
+    if (locked_) SafeArrayUnaccessData(locked_);
+    locked_ = nullptr;
+    borrowed_ = nullptr;
+    borrowedSize_ = 0;
+    std::vector<unsigned char>().swap(owned_);
+}
+
+namespace {
+
+// The elements of a one-dimensional platform array, in place for bytes.
+ArrayRead ReadArray(const MemorySource& source, long count, MemoryBytes& bytes) {
+    ArrayRead read;
+    void* data = nullptr;
+    read.hr = SafeArrayAccessData(source.array, &data);
+    if (FAILED(read.hr)) {
+        read.fault = ArrayFault::ElementGet;
+        return read;
+    }
+    if (source.elementType == VT_UI1) {
+        bytes.Borrow(source.array, static_cast<const unsigned char*>(data), static_cast<size_t>(count));
+        return read;
+    }
+    ScopeExit unlock([&] { SafeArrayUnaccessData(source.array); });
+    const VARIANT* elements = static_cast<const VARIANT*>(data);
+    std::vector<unsigned char>& out = bytes.Owned();
+    out.resize(static_cast<size_t>(count));  // std::bad_alloc ends the script call
+    for (long i = 0; i < count; ++i) {
+        if (!ToByte(&elements[i], out[static_cast<size_t>(i)])) {
+            read.fault = ArrayFault::ElementGet;
+            read.hr = DISP_E_TYPEMISMATCH;
+            read.index = i;
+            return read;
+        }
+    }
+    return read;
+}
+
+}  // namespace
 
 ArrayRead ReadElements(IDispatch* object, std::vector<unsigned char>& buffer, long count) {
     buffer.clear();
@@ -217,13 +338,15 @@ ArrayRead ReadElements(IDispatch* object, std::vector<unsigned char>& buffer, lo
     return read;
 }
 
-bool ReadMemoryFile(IDispatch* object, std::vector<unsigned char>& bytes, ArrayRead& read) {
-    ScopeExit release([&] { std::vector<unsigned char>().swap(bytes); });
-
+bool ReadMemoryFile(const MemorySource& source, MemoryBytes& bytes, ArrayRead& read) {
+    ScopeExit release([&] { bytes.Clear(); });
     long count = -1;
-    read = ReadLength(object, count);
+    read = ReadLength(source, count);
     if (!read.ok() || count <= 0) return false;
-    read = ReadElements(object, bytes, count);
+    if (source.array)
+        read = ReadArray(source, count, bytes);
+    else
+        read = ReadElements(source.object, bytes.Owned(), count);
     if (!read.ok() || bytes.empty()) return false;
     release.dismiss();
     return true;

@@ -10,9 +10,17 @@
 //  - an element: an integer gives its low 8 bits (256 -> 0, -1 -> 255, 511 -> 255), whatever its
 //    width (VBScript's 16-bit integers included). A fraction is truncated toward zero and then
 //    gives its low 8 bits, a boolean gives 1 or 0 and a string holding a number converts like that
-//    number: the byte is what `value & 255` gives in the page's own script. Values that are not
+//    number: the byte is what `value & 255` gives in the page's own script. A string counts as a
+//    number the way the page's script reads one (decimal with optional sign, point and exponent,
+//    or "0x" hex, blanks around it), never by the desktop's locale ("1,0", "(1)", "&H10" are no
+//    numbers). Values that are not
 //    numbers (undefined, null, objects, other strings, NaN, infinities) are refused as a failed
 //    get: writing a silent 0 for them would hand the page a damaged file.
+//
+// A memory file may also be a platform array: a one-dimensional byte array (VT_ARRAY | VT_UI1,
+// as a request's response body or a binary stream gives it) is read in place; a one-dimensional
+// array of variants (VBScript's arrays) has each element converted as a script array element is.
+// Other arrays are refused.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -21,8 +29,41 @@
 
 namespace tarnwick::memfile {
 
+// What a page passes as a memory file: a script array object, a platform array, or nothing.
+struct MemorySource {
+    IDispatch* object = nullptr;
+    SAFEARRAY* array = nullptr;      // used when not null
+    VARTYPE elementType = VT_EMPTY;  // the array's element type
+    MemorySource() = default;
+    MemorySource(IDispatch* script) : object(script) {}
+};
+
+// The bytes of a memory file: collected from a script array, or borrowed in place from a byte
+// array (kept locked until this goes).
+class MemoryBytes {
+public:
+    MemoryBytes() = default;
+    ~MemoryBytes() { Clear(); }
+    MemoryBytes(const MemoryBytes&) = delete;
+    MemoryBytes& operator=(const MemoryBytes&) = delete;
+    const unsigned char* data() const { return borrowed_ ? borrowed_ : owned_.data(); }
+    size_t size() const { return borrowed_ ? borrowedSize_ : owned_.size(); }
+    bool empty() const { return size() == 0; }
+    std::vector<unsigned char>& Owned() { return owned_; }
+    // Takes the data of a locked (SafeArrayAccessData) array; it is unlocked by Clear.
+    void Borrow(SAFEARRAY* array, const unsigned char* data, size_t size);
+    // Releases the storage or unlocks the borrowed array.
+    void Clear();
+private:
+    std::vector<unsigned char> owned_;
+    SAFEARRAY* locked_ = nullptr;
+    const unsigned char* borrowed_ = nullptr;
+    size_t borrowedSize_ = 0;
+};
+
 enum class ArrayFault {
     None,
+    Unsupported,    // a platform array of more dimensions or another element type (dims, type)
     NullObject,     // no object to read a property of
     NullElements,   // no object to read an element of
     PropertyName,   // the property's name is unknown (name)
@@ -36,6 +77,8 @@ struct ArrayRead {
     HRESULT hr = S_OK;
     std::wstring name;
     long index = 0;
+    unsigned dims = 0;       // for Unsupported
+    VARTYPE type = VT_EMPTY;
     bool ok() const { return fault == ArrayFault::None; }
 };
 
@@ -43,14 +86,14 @@ struct ArrayRead {
 ArrayRead ReadProperty(IDispatch* object, LPCOLESTR name, VARIANT* value);
 // Reads one element; on success value takes it over, on failure it is left untouched.
 ArrayRead ReadElement(IDispatch* object, long index, VARIANT* value);
-// The "length" property as a 32-bit count.
-ArrayRead ReadLength(IDispatch* object, long& length);
+// The "length" property as a 32-bit count; for a platform array its element count.
+ArrayRead ReadLength(const MemorySource& source, long& length);
 // Elements 0 .. count-1 into buffer, which is emptied first (bytes read before a failure stay).
 // Running out of memory raises std::bad_alloc.
 ArrayRead ReadElements(IDispatch* object, std::vector<unsigned char>& buffer, long count);
 
 // The whole memory file. "Nothing" (false) when a read failed (the fault says which) or the
 // file is empty (no fault); the storage is released on every way to nothing.
-bool ReadMemoryFile(IDispatch* object, std::vector<unsigned char>& bytes, ArrayRead& read);
+bool ReadMemoryFile(const MemorySource& source, MemoryBytes& bytes, ArrayRead& read);
 
 }  // namespace tarnwick::memfile

@@ -95,7 +95,7 @@ TEST_P(PythonArchives, ExtractToTheTreeTheyWereMadeFrom) {
 
 INSTANTIATE_TEST_SUITE_P(Zipfile, PythonArchives,
                          ::testing::Values("py_stored", "py_deflated", "py_utf8_names", "py_cp936_name",
-                                           "py_data_descriptor", "py_zip64"));
+                                           "py_data_descriptor", "py_zip64", "py_repetitive"));
 
 TEST(ReaderTarget, ArchiveWithoutEntriesGivesAnEmptyDirectory) {
     TempDir dir;

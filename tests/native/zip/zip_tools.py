@@ -90,6 +90,13 @@ def foreign(out):
             entry.write(TEXT)
     write_tree(os.path.join(out, "py_zip64.expected"), files)
 
+    # Long, highly repetitive entries: zlib still holds output when their input is used up.
+    files = {"sheet%d.xml" % n: bytes([65 + n % 26]) * n for n in range(65537, 65937, 20)}
+    with zipfile.ZipFile(os.path.join(out, "py_repetitive.zip"), "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in files.items():
+            z.writestr(name, data)
+    write_tree(os.path.join(out, "py_repetitive.expected"), files)
+
     # A name in code page 936 without the UTF-8 flag, as older Windows tools write it.
     gbk = "\u4e2d\u6587.txt".encode("gbk")
     placeholder = b"X" * (len(gbk) - 4) + b".txt"

@@ -1,0 +1,36 @@
+#include "framework/Companion.h"
+#include "framework/ModuleState.h"
+
+namespace tarnwick {
+
+bool Companion::Load(DWORD& code, Prepare prepare, void* context) {
+    code = 0;
+    if (IsLoaded()) return true;
+    AcquireSRWLockExclusive(&lock_);
+    if (!module_) {
+        HMODULE module = LoadLibraryA(Path().c_str());
+        if (!module) {
+            code = GetLastError();
+        } else if (prepare && !prepare(module, context)) {
+            FreeLibrary(module);  // never under the loader lock: this runs in a method call
+        } else {
+            InterlockedExchangePointer(reinterpret_cast<void**>(&module_), module);
+        }
+    }
+    const bool loaded = module_ != nullptr;
+    ReleaseSRWLockExclusive(&lock_);
+    return loaded;
+}
+
+bool Companion::IsLoaded() const {
+    return InterlockedCompareExchangePointer(
+               reinterpret_cast<void* volatile*>(const_cast<HMODULE*>(&module_)), nullptr, nullptr) != nullptr;
+}
+
+FARPROC Companion::Find(const char* name) const {
+    return IsLoaded() ? GetProcAddress(module_, name) : nullptr;
+}
+
+std::string Companion::Path() const { return ModuleDirectory() + fileName_; }
+
+}  // namespace tarnwick

@@ -112,18 +112,17 @@ PY
     fail "$f imports $imports"
   fi
 }
-engine_exports=(Initialize Uninitialize SignData_PKCS1 SignData_PKCS7Detached SignData_PKCS7Attached
-  SignFile_PKCS7Detached VerifyDataSignature_PKCS1 VerifyDataSignature_PKCS7Detached
-  VerifyDataSignature_PKCS7Attached VerifyFileSignature_PKCS7Detached EncryptDataToCMSEnvelope
-  SignAndEncryptData DecryptDataFromCMSEnvelope DecryptAndVerifyDataSignature VerifyCertificate
-  GetCertificateInfo GetPublicCertFromPFX SM3HashData SM3HashFile SM2EncryptData SM2DecryptData
-  GenerateSM2KeyPair SM2EncryptDatabyKey SM2DecryptDatabyKey SM2DecryptDatabySM2File SM2SignHash
-  SM2SignHashbySM2File SM2VerifyHash SM4EncryptData SM4DecryptData SM4EncryptFile SM4DecryptFile FreeMemory)
+# The names each module's .def exports, undecorated, for either architecture.
+def_exports() { sed -n '/^EXPORTS/,$p' "$root/$1" | sed -e 's/;.*//' -e '/^EXPORTS/d' | awk 'NF { print $1 }'; }
+mapfile -t control_exports < <(def_exports src/resources/tarnwick.def)
+mapfile -t zip_exports < <(def_exports companions/ziptool/ziptool.def)
+mapfile -t engine_exports < <(def_exports companions/ovalon/ovalon.def)
+[ ${#engine_exports[@]} -eq 33 ] || fail "companions/ovalon/ovalon.def names ${#engine_exports[@]} exports, not 33"
 before=$failures
 for arch in win32:i386:OVALON.x86.dll win64:amd64:OVALON.x64.dll; do
   IFS=: read -r sub machine engine <<< "$arch"
-  check_module "$dist/$sub/tarnwick.OCX" "$machine" DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer
-  check_module "$dist/$sub/ziptool.dll" "$machine" FileToZipFile ExtractFileToPath
+  check_module "$dist/$sub/tarnwick.OCX" "$machine" "${control_exports[@]}"
+  check_module "$dist/$sub/ziptool.dll" "$machine" "${zip_exports[@]}"
   check_module "$dist/$sub/$engine" "$machine" "${engine_exports[@]}"
 done
 [ $failures -eq $before ] && pass "the six modules: architecture, plain exports, Windows imports only, VERSION's company, product and versions"

@@ -140,8 +140,40 @@ bool DecodeBase64(const char* text, std::vector<unsigned char>& out) {
     return true;
 }
 
+namespace {
+
+// True when der[0..length) is a sequence of whole TLVs, definite lengths only, each constructed
+// element's content again whole TLVs. The certificate parser loses memory on input cut short, so
+// such input never reaches it.
+bool IsWholeDer(const unsigned char* der, std::size_t length, int depth) {
+    if (depth > 32) return false;
+    std::size_t at = 0;
+    while (at < length) {
+        const unsigned char tag = der[at++];
+        if ((tag & 0x1F) == 0x1F) {  // a tag number in further bytes
+            while (at < length && (der[at] & 0x80)) ++at;
+            if (at++ >= length) return false;
+        }
+        if (at >= length) return false;
+        std::size_t size = der[at++];
+        if (size & 0x80) {
+            const std::size_t bytes = size & 0x7F;
+            if (bytes == 0 || bytes > 4 || length - at < bytes) return false;  // indefinite or huge
+            size = 0;
+            for (std::size_t i = 0; i < bytes; ++i) size = (size << 8) | der[at++];
+        }
+        if (size > length - at) return false;
+        if ((tag & 0x20) && !IsWholeDer(der + at, size, depth + 1)) return false;
+        at += size;
+    }
+    return true;
+}
+
+}  // namespace
+
 int Sm2KeyFromCertificate(const unsigned char* der, std::size_t length, Sm2Point& key) {
     if (!der || length == 0) return OVALON_E_BAD_CERTIFICATE;
+    if (der[0] != 0x30 || !IsWholeDer(der, length, 0)) return OVALON_E_BAD_CERTIFICATE;
     KsbaCert cert;
     if (ksba_cert_new(&cert.h) != 0) return OVALON_E_OUT_OF_MEMORY;
     if (ksba_cert_init_from_mem(cert.h, der, length) != 0) return OVALON_E_BAD_CERTIFICATE;

@@ -27,6 +27,8 @@ void PutText(VARIANT* result, const std::string& value) {
     V_BSTR(result) = text;
 }
 
+constexpr DISPID kGetLastErrorInfo = 7;
+
 #define THUNK(body) [](CTarnwickCtrl& c, const ScriptArgs& a, VARIANT* r) { body; }
 
 const MethodEntry kMethods[] = {
@@ -150,6 +152,14 @@ HRESULT DispatchInvoke(CTarnwickCtrl& control, DISPID id, WORD flags, DISPPARAMS
             }
         }
         if (result) VariantInit(result);
+        // A page the administrator's site list leaves out gets every method's failure value
+        // and a text naming its site; the text itself stays readable.
+        if (method->id != kGetLastErrorInfo && !control.MayScript()) {
+            control.RefuseSite();
+            if (method->result == VT_I4) PutLong(result, -1);
+            else PutText(result, std::string());
+            return S_OK;
+        }
         method->call(control, args, result);
         return S_OK;
     } catch (const std::bad_alloc&) {

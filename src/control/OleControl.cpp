@@ -109,6 +109,7 @@ STDMETHODIMP_(ULONG) CTarnwickCtrl::OleState::Release() { return m_control->Rele
 
 STDMETHODIMP CTarnwickCtrl::OleState::SetClientSite(IOleClientSite* site) {
     m_clientSite = ComPtr<IOleClientSite>(site);
+    m_control->SiteChanged(site);
     return S_OK;
 }
 

@@ -113,6 +113,7 @@ std::string CTarnwickCtrl::ArrayReadText(const memfile::ArrayRead& read) {
 // ---- shared steps ----
 
 bool CTarnwickCtrl::CheckPath(const std::string& path) {
+    if (!MayUseNetworkPath(path)) return false;  // before any file-system call touches it
     const files::PathCheck check = files::CheckPath(path);
     switch (check.status) {
     case files::PathStatus::Ok:
@@ -292,12 +293,11 @@ std::string CTarnwickCtrl::GetLocalFileSHA256(LPCSTR strFilePath) {  // 5
     case hashing::FileDigestStatus::SizeFailed:
         m_strLastError = Format(msg::kSizeFailed, path.c_str(), reason.c_str());
         break;
-    case hashing::FileDigestStatus::TooLarge: m_strLastError = Format(msg::kTooLarge, path.c_str()); break;
     case hashing::FileDigestStatus::Empty: m_strLastError = Format(msg::kSizeZero, path.c_str()); break;
     case hashing::FileDigestStatus::NoMemory: m_strLastError = Format(msg::kNoMemory, reason.c_str()); break;
     case hashing::FileDigestStatus::ReadFailed:
-        m_strLastError = Format(msg::kReadFailed, path.c_str(), static_cast<int>(digest.done),
-                                static_cast<int>(digest.size), reason.c_str());
+        m_strLastError = Format(msg::kReadFailed, path.c_str(), static_cast<long long>(digest.done),
+                                static_cast<long long>(digest.size), reason.c_str());
         break;
     }
     return std::string();

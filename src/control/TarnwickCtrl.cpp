@@ -13,6 +13,7 @@ CTarnwickCtrl::~CTarnwickCtrl() {
         if (!path.empty()) DeleteFileA(path.c_str());
     }
     DestroyOleState(m_pOle);
+    if (m_pSite) m_pSite->Release();
     tarnwick::ObjectDestroyed();
 }
 
@@ -27,6 +28,8 @@ HRESULT CTarnwickCtrl::InternalQueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<IDispatch*>(this);
     } else if (IsEqualIID(riid, IID_IObjectSafety)) {
         *ppv = static_cast<IObjectSafety*>(&m_xObjSafe);
+    } else if (IsEqualIID(riid, IID_IObjectWithSite)) {
+        *ppv = static_cast<IObjectWithSite*>(&m_xObjWithSite);
     } else {
         return QueryOleInterface(riid, ppv);  // adds its own reference
     }
@@ -78,14 +81,16 @@ namespace {
 constexpr DWORD kSafeOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
 }
 
+// Safe only for pages the administrator's site list allows.
 STDMETHODIMP CTarnwickCtrl::XObjSafe::GetInterfaceSafetyOptions(REFIID riid, DWORD* supported,
                                                                DWORD* enabled) {
     if (!supported || !enabled) return E_POINTER;
     IUnknown* unknown = nullptr;
     HRESULT hr = Outer()->QueryInterface(riid, reinterpret_cast<void**>(&unknown));
     if (SUCCEEDED(hr) && unknown) unknown->Release();
-    *supported = kSafeOptions;
-    *enabled = kSafeOptions;
+    const DWORD options = Outer()->MayScript() ? kSafeOptions : 0;
+    *supported = options;
+    *enabled = options;
     return hr;
 }
 
@@ -95,7 +100,37 @@ STDMETHODIMP CTarnwickCtrl::XObjSafe::SetInterfaceSafetyOptions(REFIID riid, DWO
     HRESULT hr = Outer()->QueryInterface(riid, reinterpret_cast<void**>(&unknown));
     if (FAILED(hr) || !unknown) return E_NOINTERFACE;
     unknown->Release();
+    if (!Outer()->MayScript()) return E_FAIL;
     if (mask & ~kSafeOptions) return E_FAIL;
     if ((mask & enabled & kSafeOptions) != mask) return E_FAIL;  // an option cannot be turned off
     return S_OK;
+}
+
+// ---- IObjectWithSite ----
+
+CTarnwickCtrl* CTarnwickCtrl::XObjWithSite::Outer() {
+    return reinterpret_cast<CTarnwickCtrl*>(reinterpret_cast<char*>(this) -
+                                            offsetof(CTarnwickCtrl, m_xObjWithSite));
+}
+
+STDMETHODIMP CTarnwickCtrl::XObjWithSite::QueryInterface(REFIID riid, void** ppv) {
+    return Outer()->QueryInterface(riid, ppv);
+}
+STDMETHODIMP_(ULONG) CTarnwickCtrl::XObjWithSite::AddRef() { return Outer()->AddRef(); }
+STDMETHODIMP_(ULONG) CTarnwickCtrl::XObjWithSite::Release() { return Outer()->Release(); }
+
+STDMETHODIMP CTarnwickCtrl::XObjWithSite::SetSite(IUnknown* site) {
+    CTarnwickCtrl* control = Outer();
+    if (site) site->AddRef();
+    if (control->m_pSite) control->m_pSite->Release();
+    control->m_pSite = site;
+    control->SiteChanged(site);
+    return S_OK;
+}
+
+STDMETHODIMP CTarnwickCtrl::XObjWithSite::GetSite(REFIID riid, void** site) {
+    if (!site) return E_POINTER;
+    *site = nullptr;
+    IUnknown* held = Outer()->m_pSite;
+    return held ? held->QueryInterface(riid, site) : E_FAIL;
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <ole2.h>
 #include <objsafe.h>
+#include <ocidl.h>
 #include <string>
 #include <vector>
 #include "digest/CryptoEngine.h"
@@ -74,8 +75,30 @@ public:
         CTarnwickCtrl* Outer();
     } m_xObjSafe;
 
+    // IObjectWithSite, for hosts that site a control created from page script.
+    class XObjWithSite : public IObjectWithSite {
+    public:
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+        STDMETHODIMP_(ULONG) AddRef() override;
+        STDMETHODIMP_(ULONG) Release() override;
+        STDMETHODIMP SetSite(IUnknown* site) override;
+        STDMETHODIMP GetSite(REFIID riid, void** site) override;
+    private:
+        CTarnwickCtrl* Outer();
+    } m_xObjWithSite;
+
+    // The page that hosts the control: found when the control is sited (through either
+    // interface); a control never sited has no page and counts as local.
+    void SiteChanged(IUnknown* site);
+    bool MayScript();                 // the administrator's site list allows the page
+    void RefuseSite();                // the text a refused page reads
+    bool MayUseNetworkPath(const std::string& path);  // sets the text when not
+
     std::string m_strLastError;
     std::vector<std::string> m_saCreatedFiles;
+    IUnknown* m_pSite = nullptr;      // held while sited through IObjectWithSite
+    bool m_bSited = false;
+    std::wstring m_strPageUrl;
 
     // Extra interfaces of the control-container protocol, answered by the OLE layer, which keeps
     // its per-object state (client site, extent, advise sinks) in m_pOle.

@@ -7,6 +7,7 @@
 #include <string>
 #include "TarnwickCtrl.h"
 #include "archive/ZipLibrary.h"
+#include "fileservices/FileChecks.h"
 #include "fileservices/TempArea.h"
 #include "framework/ModuleState.h"
 #include "hex.h"
@@ -160,6 +161,25 @@ TEST_F(TreeRemoval, RefusesPathsOutsideOrClimbingOut) {
 
 TEST_F(TreeRemoval, AMissingDirectoryIsNotRemoved) {
     EXPECT_FALSE(files::RemoveDirectoryTree(root + "\\no-such-dir"));
+}
+
+// The size query reads attributes only: a long path held open exclusively by another program is
+// sized, and a path that does not exist is never created.
+TEST(SizeQuery, SizesFilesHeldOpenAndCreatesNothing) {
+    const std::string path = TempPath() + std::string(180, 'n') + ".bin";
+    ASSERT_TRUE(WriteFileBytes(path, std::string(1234, 's')));
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    const tarnwick::files::SizeQuery query = tarnwick::files::QueryFileSize(path);
+    EXPECT_FALSE(query.openFailed) << query.code;
+    EXPECT_EQ(1234, query.size);
+    CloseHandle(held);
+    DeleteFileA(path.c_str());
+
+    const tarnwick::files::SizeQuery missing = tarnwick::files::QueryFileSize(path);
+    EXPECT_EQ(-1, missing.size);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), missing.code);
+    EXPECT_FALSE(Exists(path)) << "the size query created the file";
 }
 
 TEST(MissingResources, PathCheckFallsBackToTextsWithTheSystemText) {

@@ -4,6 +4,14 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
 namespace zipcore {
 namespace {
 
@@ -180,11 +188,217 @@ DeflateOutcome deflateData(RewindableSource& source, ArchiveSink& sink, std::uin
     return DeflateOutcome::Shrunk;
 }
 
+// ---- deflate on all cores ----------------------------------------------------------------------
+//
+// A large input is cut into blocks that worker threads deflate at once. Each block is primed with
+// the last 32 KiB of the input before it (so matches reach back as in one stream), ends with a
+// sync flush (byte-aligned, not final) and the last one is finished: the pieces, written in order,
+// are one deflate stream. The CRC-32 of the blocks is joined with crc32_combine.
+
+constexpr std::size_t kParallelBlock = 1u << 20;
+constexpr std::size_t kDictionarySize = 32u << 10;
+constexpr std::uint64_t kParallelThreshold = 4u << 20;  // smaller inputs stay on the calling thread
+
+struct Job {
+    std::vector<std::uint8_t> input;       // the dictionary first, then the block itself
+    std::size_t dictionary = 0;
+    bool last = false;
+    std::vector<std::uint8_t> output;
+    std::uint32_t crc = 0;
+    bool ok = false;
+    bool done = false;
+};
+
+void deflateJob(Job& job) {
+    Deflater deflater;
+    if (!deflater.ready()) return;
+    z_stream& z = deflater.stream();
+    if (job.dictionary > 0 &&
+        deflateSetDictionary(&z, job.input.data(), static_cast<uInt>(job.dictionary)) != Z_OK)
+        return;
+    const std::size_t length = job.input.size() - job.dictionary;
+    const std::uint8_t* data = job.input.data() + job.dictionary;
+    job.crc = static_cast<std::uint32_t>(crc32(0, data, static_cast<uInt>(length)));
+    job.output.resize(deflateBound(&z, static_cast<uLong>(length)) + 16);
+    z.next_in = const_cast<std::uint8_t*>(data);
+    z.avail_in = static_cast<uInt>(length);
+    z.next_out = job.output.data();
+    z.avail_out = static_cast<uInt>(job.output.size());
+    const int result = deflate(&z, job.last ? Z_FINISH : Z_SYNC_FLUSH);
+    if (job.last ? result != Z_STREAM_END : (result != Z_OK || z.avail_in != 0)) return;
+    job.output.resize(job.output.size() - z.avail_out);
+    job.ok = true;
+}
+
+// Worker threads taking jobs in order of submission.
+class DeflatePool {
+public:
+    explicit DeflatePool(unsigned threads) {
+        try {
+            for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { run(); });
+        } catch (...) {
+            stopAndJoin();
+            throw;
+        }
+    }
+    ~DeflatePool() { stopAndJoin(); }
+    void submit(Job* job) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            queue_.push_back(job);
+        }
+        changed_.notify_all();
+    }
+    void wait(Job* job) {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [&] { return job->done; });
+    }
+
+private:
+    void stopAndJoin() {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& worker : workers_) worker.join();
+    }
+    void run() {
+        for (;;) {
+            Job* job;
+            {
+                std::unique_lock<std::mutex> hold(lock_);
+                changed_.wait(hold, [&] { return stop_ || !queue_.empty(); });
+                if (queue_.empty()) return;
+                job = queue_.front();
+                queue_.pop_front();
+            }
+            deflateJob(*job);
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                job->done = true;
+            }
+            changed_.notify_all();
+        }
+    }
+    std::vector<std::thread> workers_;
+    std::deque<Job*> queue_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool stop_ = false;
+};
+
+unsigned deflateThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::min(cores == 0 ? 1u : cores, 8u);
+}
+
+// As deflateData, with the blocks deflated on worker threads.
+DeflateOutcome deflateDataInParallel(RewindableSource& source, ArchiveSink& sink, std::uint64_t announcedSize,
+                                     unsigned threads, WrittenData& data, Status& failure) {
+    data = WrittenData{};
+    data.method = kMethodDeflated;
+    // The jobs outlive the pool: its workers are joined before any job goes.
+    std::deque<std::unique_ptr<Job>> jobs;  // submitted, oldest first
+    std::unique_ptr<Job> pending;
+    DeflatePool pool(threads);
+    const std::size_t inFlight = 2 * threads;
+    std::vector<std::uint8_t> previousTail;  // the last 32 KiB of input read so far
+
+    // Writes the oldest job once it is done.
+    auto retire = [&]() -> DeflateOutcome {
+        Job* job = jobs.front().get();
+        pool.wait(job);
+        if (!job->ok) {
+            failure = Status::OutOfMemory;
+            return DeflateOutcome::Failed;
+        }
+        const std::size_t length = job->input.size() - job->dictionary;
+        data.crc = static_cast<std::uint32_t>(crc32_combine(data.crc, job->crc, static_cast<z_off_t>(length)));
+        if (!sink.append(job->output.data(), job->output.size())) {
+            failure = Status::WriteFailed;
+            return DeflateOutcome::Failed;
+        }
+        data.compressedSize += job->output.size();
+        jobs.pop_front();
+        return data.compressedSize >= announcedSize ? DeflateOutcome::DidNotShrink : DeflateOutcome::Shrunk;
+    };
+    // Finishes what is in flight before leaving early (the pool must not outlive the jobs).
+    auto drain = [&] {
+        for (auto& job : jobs) pool.wait(job.get());
+    };
+
+    for (;;) {
+        auto next = std::make_unique<Job>();
+        next->dictionary = previousTail.size();
+        next->input.resize(next->dictionary + kParallelBlock);
+        std::copy(previousTail.begin(), previousTail.end(), next->input.begin());
+        std::size_t filled = 0;
+        while (filled < kParallelBlock) {
+            std::size_t got = 0;
+            if (!source.read(next->input.data() + next->dictionary + filled, kParallelBlock - filled, got)) {
+                failure = Status::ReadFailed;
+                drain();
+                return DeflateOutcome::Failed;
+            }
+            if (got == 0) break;
+            filled += got;
+        }
+        next->input.resize(next->dictionary + filled);
+        data.size += filled;
+        if (filled > 0) {
+            const std::size_t keep = std::min(kDictionarySize, next->input.size());
+            previousTail.assign(next->input.end() - keep, next->input.end());
+        }
+        const bool end = filled == 0;
+        if (pending) {
+            pending->last = end;
+            pool.submit(pending.get());
+            jobs.push_back(std::move(pending));
+        }
+        if (end) break;
+        pending = std::move(next);
+        while (jobs.size() >= inFlight) {
+            const DeflateOutcome outcome = retire();
+            if (outcome != DeflateOutcome::Shrunk) {
+                drain();
+                return outcome;
+            }
+        }
+    }
+    if (jobs.empty()) {  // no data at all: one empty final block
+        auto empty = std::make_unique<Job>();
+        empty->last = true;
+        pool.submit(empty.get());
+        jobs.push_back(std::move(empty));
+    }
+    while (!jobs.empty()) {
+        const DeflateOutcome outcome = retire();
+        if (outcome != DeflateOutcome::Shrunk) {
+            drain();
+            return outcome;
+        }
+    }
+    return DeflateOutcome::Shrunk;
+}
+
 Status writeEntryData(RewindableSource& source, const NewEntry& entry, ArchiveSink& sink,
                       std::uint64_t dataStart, WrittenData& data) {
     if (entry.size > 0) {
         Status failure = Status::Ok;
-        switch (deflateData(source, sink, entry.size, data, failure)) {
+        const unsigned threads = deflateThreads();
+        DeflateOutcome outcome = DeflateOutcome::Failed;
+        bool parallel = entry.size >= kParallelThreshold && threads > 1;
+        if (parallel) {
+            try {
+                outcome = deflateDataInParallel(source, sink, entry.size, threads, data, failure);
+            } catch (const std::system_error&) {  // no threads to be had: one thread does it all
+                if (!source.rewind() || !sink.truncateTo(dataStart)) return Status::WriteFailed;
+                parallel = false;
+            }
+        }
+        if (!parallel) outcome = deflateData(source, sink, entry.size, data, failure);
+        switch (outcome) {
         case DeflateOutcome::Shrunk: return Status::Ok;
         case DeflateOutcome::Failed: return failure;
         case DeflateOutcome::DidNotShrink: break;

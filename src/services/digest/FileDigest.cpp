@@ -1,58 +1,62 @@
 #include "digest/FileDigest.h"
 #include "CSHA256.h"
 #include "framework/Owners.h"
-#include <memory>
-#include <new>
+#include "readahead.h"
 
 namespace tarnwick::hashing {
-namespace {
-constexpr DWORD kReadBlock = 1 << 20;
-}
-
 FileDigest Sha256OfFile(const std::string& path) {
     FileDigest outcome;
     UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
         outcome.status = FileDigestStatus::OpenFailed;
         outcome.code = GetLastError();
         return outcome;
     }
-    DWORD high = 0;
-    DWORD size = GetFileSize(file.get(), &high);
-    if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.get(), &size)) {
         outcome.status = FileDigestStatus::SizeFailed;
         outcome.code = GetLastError();
         return outcome;
     }
-    if (high != 0) {
-        outcome.status = FileDigestStatus::TooLarge;
-        return outcome;
-    }
-    if (size == 0) {
+    outcome.size = static_cast<unsigned long long>(size.QuadPart);
+    if (outcome.size == 0) {
         outcome.status = FileDigestStatus::Empty;
         return outcome;
     }
-    std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kReadBlock]);
-    if (!block) {
+    ::digest::Sha256 hash;
+    DWORD readError = ERROR_SUCCESS;
+    const unsigned long long total = outcome.size;
+    unsigned long long& done = outcome.done;
+    auto read = [&](unsigned char* buffer, size_t capacity, size_t& got) {
+        got = 0;
+        if (done >= total) return true;  // only the bytes the size promised
+        const unsigned long long left = total - done;
+        const DWORD want = static_cast<DWORD>(left < capacity ? left : capacity);
+        DWORD count = 0;
+        if (!ReadFile(file.get(), buffer, want, &count, nullptr)) {
+            readError = GetLastError();
+            return false;
+        }
+        got = count;
+        done += count;
+        return true;
+    };
+    auto consume = [&](const unsigned char* data, size_t length) { hash.Update(data, length); };
+    switch (pipeline::ReadAhead(read, consume)) {
+    case pipeline::Result::Done: break;
+    case pipeline::Result::NoMemory:
         outcome.status = FileDigestStatus::NoMemory;
-        outcome.code = GetLastError();
+        outcome.code = ERROR_NOT_ENOUGH_MEMORY;
+        return outcome;
+    case pipeline::Result::ReadFailed:
+        outcome.status = FileDigestStatus::ReadFailed;
+        outcome.code = readError;
         return outcome;
     }
-    ::digest::Sha256 hash;
-    DWORD total = 0;
-    while (total < size) {
-        DWORD want = size - total < kReadBlock ? size - total : kReadBlock;
-        DWORD got = 0;
-        if (!ReadFile(file.get(), block.get(), want, &got, nullptr) || got == 0) break;
-        hash.Update(block.get(), got);
-        total += got;
-    }
-    if (total != size) {
+    if (done != total) {  // the file shrank under us
         outcome.status = FileDigestStatus::ReadFailed;
-        outcome.code = GetLastError();
-        outcome.done = total;
-        outcome.size = size;
+        outcome.code = ERROR_HANDLE_EOF;
         return outcome;
     }
     unsigned char digestBytes[::digest::Sha256::kDigestSize];

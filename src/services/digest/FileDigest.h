@@ -1,4 +1,5 @@
-// SHA-256 of a local file, streamed a block at a time in constant memory.
+// SHA-256 of a local file of any size, read on a second thread while the previous block is
+// hashed, in constant memory (three 4 MiB blocks).
 #pragma once
 #include <windows.h>
 #include <string>
@@ -9,7 +10,6 @@ enum class FileDigestStatus {
     Done,
     OpenFailed,  // code holds the system's reason
     SizeFailed,  // the size could not be read; code holds the reason
-    TooLarge,    // 4 GiB or more
     Empty,       // nothing to hash
     NoMemory,    // no read buffer; code holds the system's last error
     ReadFailed,  // fewer bytes than the size said (done of size); code holds the reason
@@ -18,8 +18,8 @@ enum class FileDigestStatus {
 struct FileDigest {
     FileDigestStatus status = FileDigestStatus::Done;
     DWORD code = 0;
-    DWORD done = 0;
-    DWORD size = 0;
+    unsigned long long done = 0;
+    unsigned long long size = 0;
     std::string hex;  // 64 upper-case digits when done
 };
 

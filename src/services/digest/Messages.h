@@ -10,8 +10,7 @@ constexpr char kOpenFailed[] = "文件[%s]打开失败，%s";
 constexpr char kSizeFailed[] = "获取文件[%s]大小发生异常，%s";
 constexpr char kSizeZero[] = "文件[%s]大小为0";
 constexpr char kNoMemory[] = "内存分配失败，%s";
-constexpr char kReadFailed[] = "文件[%s]读失败(%d<>%d)，%s";
-constexpr char kTooLarge[] = "文件[%s]大小超过4GB，不支持计算摘要";
+constexpr char kReadFailed[] = "文件[%s]读失败(%lld<>%lld)，%s";
 constexpr char kSm3Failed[] = "SM3摘要计算失败,%s(错误码0x%04X)";
 // What the engine's status values mean.
 constexpr char kSm3InvalidArgument[] = "参数无效";

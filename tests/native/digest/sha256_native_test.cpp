@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <unistd.h>
+#include <cstdio>
+#include "readahead.h"
 
 #include <cctype>
 #include <cstring>
@@ -173,3 +176,43 @@ TEST(CSHA256Text, EmptyInputDoesNotReadData) {
 }
 
 }  // namespace
+
+// A sparse file past 4 GiB read on a second thread while it is hashed, against openssl; and a
+// read error part-way ends the pipeline with the error.
+TEST(ReadAhead, HashesASparseFilePast4GiBLikeOpenssl) {
+    char path[] = "/tmp/readahead-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ftruncate(fd, (4LL << 30) + 3));
+    ASSERT_EQ(1, pwrite(fd, "x", 1, 4LL << 30));
+    digest::Sha256 hash;
+    auto read = [&](unsigned char* buffer, std::size_t capacity, std::size_t& got) {
+        const ssize_t n = ::read(fd, buffer, capacity);
+        got = n > 0 ? static_cast<std::size_t>(n) : 0;
+        return n >= 0;
+    };
+    auto consume = [&](const unsigned char* data, std::size_t size) { hash.Update(data, size); };
+    ASSERT_EQ(pipeline::Result::Done, pipeline::ReadAhead(read, consume));
+    close(fd);
+    unsigned char ours[32];
+    hash.Final(ours);
+    std::string command = std::string("openssl dgst -sha256 -r ") + path;
+    FILE* pipe = popen(command.c_str(), "r");
+    char theirs[65] = {};
+    ASSERT_EQ(1u, fread(theirs, 64, 1, pipe));
+    pclose(pipe);
+    unlink(path);
+    char text[65];
+    for (int i = 0; i < 32; ++i) snprintf(text + 2 * i, 3, "%02x", ours[i]);
+    EXPECT_STREQ(theirs, text);
+
+    int calls = 0;
+    auto failing = [&](unsigned char*, std::size_t, std::size_t& got) {
+        got = 1;
+        return ++calls < 5;
+    };
+    std::size_t consumed = 0;
+    EXPECT_EQ(pipeline::Result::ReadFailed,
+              pipeline::ReadAhead(failing, [&](const unsigned char*, std::size_t n) { consumed += n; }, 16, 2));
+    EXPECT_EQ(4u, consumed) << "blocks read before the error are consumed, in order";
+}

@@ -1,0 +1,108 @@
+#include "readahead.h"
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace pipeline {
+namespace {
+
+struct Block {
+    std::unique_ptr<unsigned char[]> data;
+    std::size_t size = 0;
+};
+
+Result InTurn(const ReadFn& read, const ConsumeFn& consume, unsigned char* buffer, std::size_t blockSize) {
+    for (;;) {
+        std::size_t got = 0;
+        if (!read(buffer, blockSize, got)) return Result::ReadFailed;
+        if (got == 0) return Result::Done;
+        consume(buffer, got);
+    }
+}
+
+}  // namespace
+
+Result ReadAhead(const ReadFn& read, const ConsumeFn& consume, std::size_t blockSize, std::size_t buffers) {
+    if (buffers < 2) buffers = 2;
+    std::vector<Block> blocks(buffers);
+    for (Block& block : blocks) {
+        block.data.reset(new (std::nothrow) unsigned char[blockSize]);
+        if (!block.data) return Result::NoMemory;
+    }
+
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<std::size_t> filled, empty;
+    for (std::size_t i = 0; i < buffers; ++i) empty.push_back(i);
+    bool finished = false, failed = false, stop = false;
+
+    auto reader = [&] {
+        for (;;) {
+            std::size_t index;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return stop || !empty.empty(); });
+                if (stop) return;
+                index = empty.front();
+                empty.pop_front();
+            }
+            std::size_t got = 0;
+            const bool ok = read(blocks[index].data.get(), blockSize, got);
+            std::lock_guard<std::mutex> hold(lock);
+            if (!ok || got == 0) {
+                failed = !ok;
+                finished = true;
+                changed.notify_all();
+                return;
+            }
+            blocks[index].size = got;
+            filled.push_back(index);
+            changed.notify_all();
+        }
+    };
+
+    std::thread worker;
+    try {
+        worker = std::thread(reader);
+    } catch (const std::system_error&) {
+        return InTurn(read, consume, blocks[0].data.get(), blockSize);
+    }
+    // The reader is stopped and joined however the consumer leaves.
+    struct Join {
+        std::thread& worker;
+        std::mutex& lock;
+        std::condition_variable& changed;
+        bool& stop;
+        ~Join() {
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                stop = true;
+            }
+            changed.notify_all();
+            worker.join();
+        }
+    } join{worker, lock, changed, stop};
+
+    for (;;) {
+        std::size_t index;
+        {
+            std::unique_lock<std::mutex> hold(lock);
+            changed.wait(hold, [&] { return !filled.empty() || finished; });
+            if (filled.empty()) return failed ? Result::ReadFailed : Result::Done;
+            index = filled.front();
+            filled.pop_front();
+        }
+        consume(blocks[index].data.get(), blocks[index].size);
+        std::lock_guard<std::mutex> hold(lock);
+        empty.push_back(index);
+        changed.notify_all();
+    }
+}
+
+}  // namespace pipeline

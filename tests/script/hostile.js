@@ -1,0 +1,34 @@
+// Hostile input: devices, archives built to take long or to leave things behind, a file of
+// 2 GiB. Every call returns, says why it
+// refused, and leaves nothing behind (the runner checks the temporary directory).
+var c = newControl();
+var NOT_A_DISK = function (p) {
+    return "[" + p + "]\u4e0d\u662f\u78c1\u76d8\u6587\u4ef6(\u8bbe\u5907\u3001\u7ba1\u9053\u6216\u63a7\u5236\u53f0),\u62d2\u7edd\u8bfb\u53d6!";
+};
+
+// Devices in any folder, with any extension, are refused before anything reads them.
+var devices = ["COM1", "AUX", "C:\\any\\COM1.txt", "C:\\any\\AUX.bin", "nul", "C:\\x\\lpt1.dat", "CONIN$"];
+for (var i = 0; i < devices.length; i++) {
+    eq(c.GetLocalFileHeadSigned(devices[i]), "", "probe of " + devices[i]);
+    eq(c.GetLastErrorInfo(), NOT_A_DISK(devices[i].toLowerCase()), "refused as no disk file");
+    eq(c.GetLocalFileSM3(devices[i], 0, ""), "", "SM3 of " + devices[i]);
+    eq(c.GetLastErrorInfo(), NOT_A_DISK(devices[i]), "refused as no disk file");
+    eq(c.GetLocalFileSize(devices[i]), -1, "size of " + devices[i]);
+}
+
+// Archives: the probe answers and removes its unpack directory whatever the names and lengths.
+var HEAD = "504B0304";
+var many = c.GetLocalFileHeadSigned(fixture("many.xlsx"));
+eq(many.substr(0, 8), HEAD, "8,000 entries are beyond a workbook: the hex head");
+eq(c.GetLocalFileHeadSigned(fixture("thai.xlsx")), "MSEXCEL", "names outside the code page");
+eq(c.GetLocalFileHeadSigned(fixture("deep.xlsx")), "MSEXCEL", "unpacked paths beyond 260 characters");
+eq(c.GetLocalFileHeadSigned(fixture("bomb.xlsx")).substr(0, 8), HEAD, "a 300 MiB bomb under a Thai name");
+eq(tempEntries(/^\.xlsx/).length, 0, "no unpack directory is left");
+
+// A file of 2 GiB and more is packed (its low 32 bits read as signed are negative).
+var big = c.CreateZipFromLocalFile(fixture("big.bin"));
+ok(big.length > 0, "2 GiB + 1 byte is packed: " + esc(c.GetLastErrorInfo()));
+if (big.length > 0) {
+    ok(fso.GetFile(big).Size > 0, "into an archive in the temporary directory");
+    eq(c.DeleteFileFromCreateZip(big), 0, "which is deleted again");
+}

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux-native suites of the pure pieces (once: they do not depend on the
-# Windows architecture), then the unit and script suites under Wine for each architecture, each
-# in its own prefix (32-bit: build/wineprefix; 64-bit: build/wineprefix64, through Wine's 64-bit
-# loader), then the packaging checks (signatures, CAB, MSI under Wine).
+# Windows architecture), beside them the unit and script suites under Wine for each
+# architecture, each in its own prefix (32-bit: build/wineprefix; 64-bit: build/wineprefix64,
+# through Wine's 64-bit loader), then the packaging checks (signatures, CAB, MSI under Wine).
 # Usage: test.sh [--native-only] WIN32_BUILD WIN64_BUILD NATIVE_BUILD
 set -uo pipefail
 native_only=0
@@ -12,13 +12,23 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 status=0
 stamp() { printf '   (%s s)\n' "$(( $(date +%s) - $1 ))"; }
 
-echo "== native suites"
-t=$(date +%s)
-cmake -S "$root/tests/native" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
-  cmake --build "$native" -j "$(nproc)" >/dev/null &&
-  (cd "$native" && ctest --output-on-failure -j 2) || status=1
-stamp $t
-[ $native_only -eq 1 ] && exit $status
+native_suites() {
+  local t; t=$(date +%s)
+  echo "== native suites"
+  cmake -S "$root/tests/native" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+    cmake --build "$native" -j "$(nproc)" >/dev/null &&
+    (cd "$native" && ctest --output-on-failure -j 2)
+  local rc=$?
+  stamp $t
+  return $rc
+}
+if [ $native_only -eq 1 ]; then native_suites; exit $?; fi
+
+# The native suites are mostly computing (builds, fuzzers, a 4 GiB archive), the Wine suites
+# mostly waiting on Wine: they run side by side, and the native report follows the others.
+native_log="$(mktemp)"
+native_suites > "$native_log" 2>&1 &
+native_pid=$!
 
 # Message boxes need a display: the suites run under a virtual one. A wineserver started
 # without a display keeps its display-less desktop, so it is restarted inside; kept persistent,
@@ -48,4 +58,7 @@ for check in "$root"/tests/packaging/test-*.sh; do
   bash "$check" "$root/dist" || { echo "FAILED: $(basename "$check")"; status=1; }
 done
 stamp $t
+
+wait $native_pid || status=1
+cat "$native_log"; rm -f "$native_log"
 exit $status

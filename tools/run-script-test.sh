@@ -3,7 +3,8 @@
 #   [TARNWICK_ARCH=win64] run-script-test.sh SUITE.js BIN_DIR
 # With TARNWICK_ARCH=win64 the suite runs in the 64-bit prefix through Wine's 64-bit cscript
 # (tools/wine-env.sh), against a 64-bit control.
-# A suite may come with SUITE.prep.sh, run first with the fixture and bin directories.
+# A suite may come with SUITE.prep.sh, run first with the fixture and bin directories, and with
+# SUITE.post.sh, run after it with the fixture directory (for checks by tools outside Wine).
 # The suite passes only if it prints its summary line with no failures and exits 0: a script
 # that dies early or never reaches the end cannot pass.
 set -u
@@ -46,6 +47,8 @@ echo "$out"
 ls -A "$tempdir" | sort > "$work/temp.after"
 left="$(comm -13 "$work/temp.before" "$work/temp.after")"
 if [ -n "$left" ]; then echo "left in the temporary directory:"; echo "$left"; while read -r n; do rm -rf "${tempdir:?}/$n"; done <<< "$left"; exit 1; fi
+post="$(dirname "$suite")/$base.post.sh"
+if [ -f "$post" ]; then bash "$post" "$work/fixture" || { echo "post-check failed"; exit 1; }; fi
 summary="$(echo "$out" | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -n 1)"
 if [ -z "$summary" ]; then echo "no summary line: the suite died"; exit 1; fi
 case "$summary" in *" 0 failed") ;; *) exit 1 ;; esac

@@ -35,6 +35,10 @@ fi
 if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf8$'; then
   localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
+# ... and once with en_US.UTF-8 for the English-desktop run (code page 1252).
+if ! locale -a 2>/dev/null | grep -qi '^en_US\.utf8$'; then
+  localedef -i en_US -f UTF-8 en_US.UTF-8
+fi
 
 # The project's own prefixes under build/: 32-bit and 64-bit.
 prefixes=()

@@ -50,6 +50,11 @@ wine_suites() {  # ARCH BUILD_DIR
 wine_suites win32 "$win32"
 wine_suites win64 "$win64"
 
+echo "== script suites on an English desktop (code page 1252, 32-bit)"
+t=$(date +%s)
+TARNWICK_ARCH=win32 "$root/tools/test-english-desktop.sh" "$win32" file_size.js memfile.js zip.js probe.js vbscript.vbs || status=1
+stamp $t
+
 echo "== packaging: signatures, versions, CAB, MSI"
 t=$(date +%s)
 for check in "$root"/tests/packaging/test-*.sh; do

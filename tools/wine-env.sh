@@ -4,7 +4,8 @@
 #   TARNWICK_ARCH=win64: a 64-bit prefix under build/wineprefix64, programs started by Wine's
 #     64-bit loader. With wine32 installed `wine` starts the 32-bit loader even in a 64-bit
 #     prefix, so `wine cscript` would be the 32-bit script host: use "$TARNWICK_WINE" instead.
-# TARNWICK_WINEPREFIX (or TARNWICK_WINEPREFIX64) names another prefix, e.g. a fresh one.
+# TARNWICK_WINEPREFIX (or TARNWICK_WINEPREFIX64) and TARNWICK_LOCALE name another prefix and
+# locale (the English-desktop run uses build/wineprefix-1252 with en_US.UTF-8, code page 1252).
 _root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export TARNWICK_ARCH="${TARNWICK_ARCH:-win32}"
 if [ "$TARNWICK_ARCH" = win64 ]; then
@@ -19,7 +20,7 @@ fi
 # TARNWICK_LOADER=wine starts 32-bit programs in the 64-bit prefix (the 32-bit cscript there).
 TARNWICK_WINE="${TARNWICK_LOADER:-$TARNWICK_WINE}"
 export TARNWICK_WINE
-export LC_ALL=zh_CN.UTF-8
+export LC_ALL="${TARNWICK_LOCALE:-zh_CN.UTF-8}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/system.reg" ]; then

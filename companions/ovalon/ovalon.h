@@ -79,6 +79,9 @@ void OVALON_CALL FreeMemory(void* p);
 int OVALON_CALL SM3HashData(const unsigned char* data, int length, int withZ, const char* base64Cert,
                             unsigned char** out, int* outLength);
 /* As SM3HashData over the contents of the file at path (ANSI code page), read in blocks. */
+/* SM3HashFileW: the same with a UTF-16 path of any length. */
+int OVALON_CALL SM3HashFileW(const wchar_t* path, int withZ, const char* base64Cert, unsigned char** out,
+                             int* outLength);
 int OVALON_CALL SM3HashFile(const char* path, int withZ, const char* base64Cert, unsigned char** out,
                             int* outLength);
 

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "ovalon.h"
+#include "readahead.h"
 #include "sm3z_core.h"
 
 namespace {
@@ -47,28 +48,70 @@ struct HeapBlock {
     }
 };
 
-const DWORD kFileBlock = 256 * 1024;
-
-int HashFile(const char* path, int withZ, const char* base64Cert, unsigned char digest[32]) {
+// SM3 of a file of any size: one thread reads block n+1 while block n is hashed, in constant
+// memory (the core's read-ahead pipeline).
+int HashOpenFile(HANDLE handle, int withZ, const char* base64Cert, unsigned char digest[32]) {
     ovalon::Sm3Stream stream;
     int rc = stream.Begin(withZ, base64Cert);
     if (rc != OVALON_OK) return rc;
-
     FileHandle file;
-    file.h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    file.h = handle;
     if (file.h == INVALID_HANDLE_VALUE) return OVALON_E_FILE_OPEN;
-
-    HeapBlock buffer;
-    buffer.p = HeapAlloc(GetProcessHeap(), 0, kFileBlock);
-    if (!buffer.p) return OVALON_E_OUT_OF_MEMORY;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.h, buffer.p, kFileBlock, &got, nullptr)) return OVALON_E_FILE_READ;
-        if (got == 0) break;
-        stream.Update(buffer.p, got);
+    auto read = [&](unsigned char* buffer, std::size_t capacity, std::size_t& got) {
+        DWORD count = 0;
+        const bool ok = ReadFile(file.h, buffer, static_cast<DWORD>(capacity), &count, nullptr) != FALSE;
+        got = count;
+        return ok;
+    };
+    auto consume = [&](const unsigned char* data, std::size_t length) { stream.Update(data, length); };
+    switch (pipeline::ReadAhead(read, consume)) {
+    case pipeline::Result::Done: return stream.Finish(digest);
+    case pipeline::Result::NoMemory: return OVALON_E_OUT_OF_MEMORY;
+    case pipeline::Result::ReadFailed: break;
     }
-    return stream.Finish(digest);
+    return OVALON_E_FILE_READ;
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+int HashFile(const char* path, int withZ, const char* base64Cert, unsigned char digest[32]) {
+    return HashOpenFile(CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                                    nullptr),
+                        withZ, base64Cert, digest);
+}
+
+int HashFile(const wchar_t* path, int withZ, const char* base64Cert, unsigned char digest[32]) {
+    // Paths of any length through the long-path prefix.
+    std::wstring name = path;
+    if (name.size() >= MAX_PATH - 12 && name.compare(0, 4, L"\\\\?\\") != 0) {
+        std::wstring full(32768, L'\0');
+        const DWORD length = GetFullPathNameW(path, static_cast<DWORD>(full.size()), &full[0], nullptr);
+        if (length > 0 && length < full.size()) {
+            full.resize(length);
+            name = full.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+        }
+    }
+    return HashOpenFile(CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
+                        withZ, base64Cert, digest);
+}
+
+// One file request: outputs cleared, arguments checked, no exception leaves the module.
+template <typename Char>
+int HashFileRequest(const Char* path, int withZ, const char* base64Cert, unsigned char** out, int* outLength) {
+    Clear(out);
+    Clear(outLength);
+    if (!out || !outLength || !path) return OVALON_E_INVALID_ARG;
+    if (!IsInitialized()) return OVALON_E_NOT_INITIALIZED;
+    try {
+        unsigned char digest[ovalon::kSm3Size];
+        const int rc = HashFile(path, withZ, base64Cert, digest);
+        return rc == OVALON_OK ? HandOver(digest, out, outLength) : rc;
+    } catch (const std::bad_alloc&) {
+        return OVALON_E_OUT_OF_MEMORY;
+    } catch (...) {
+        return OVALON_E_CRYPTO;
+    }
 }
 
 }  // namespace
@@ -122,19 +165,12 @@ int OVALON_CALL SM3HashData(const unsigned char* data, int length, int withZ, co
 
 int OVALON_CALL SM3HashFile(const char* path, int withZ, const char* base64Cert, unsigned char** out,
                             int* outLength) {
-    Clear(out);
-    Clear(outLength);
-    if (!out || !outLength || !path) return OVALON_E_INVALID_ARG;
-    if (!IsInitialized()) return OVALON_E_NOT_INITIALIZED;
-    try {
-        unsigned char digest[ovalon::kSm3Size];
-        const int rc = HashFile(path, withZ, base64Cert, digest);
-        return rc == OVALON_OK ? HandOver(digest, out, outLength) : rc;
-    } catch (const std::bad_alloc&) {
-        return OVALON_E_OUT_OF_MEMORY;
-    } catch (...) {
-        return OVALON_E_CRYPTO;
-    }
+    return HashFileRequest(path, withZ, base64Cert, out, outLength);
+}
+
+int OVALON_CALL SM3HashFileW(const wchar_t* path, int withZ, const char* base64Cert, unsigned char** out,
+                             int* outLength) {
+    return HashFileRequest(path, withZ, base64Cert, out, outLength);
 }
 
 // ---- operations this engine does not offer -----------------------------------------------------

@@ -1,5 +1,7 @@
 #include "sm3z_core.h"
 
+#include "sm2_z.h"
+
 #include <gcrypt.h>
 #include <ksba.h>
 
@@ -40,18 +42,6 @@ struct EcPoint {
     gcry_mpi_point_t p = nullptr;
     ~EcPoint() { gcry_mpi_point_release(p); }
 };
-
-// Writes an unsigned MPI as exactly 32 big-endian bytes; false if it does not fit.
-bool MpiToCoord(gcry_mpi_t m, unsigned char out[kCoordSize]) {
-    if (!m) return false;
-    unsigned char tmp[kCoordSize];
-    size_t n = 0;
-    if (gcry_mpi_print(GCRYMPI_FMT_USG, tmp, sizeof tmp, &n, m) != 0 || n > kCoordSize)
-        return false;
-    std::memset(out, 0, kCoordSize - n);
-    std::memcpy(out + kCoordSize - n, tmp, n);
-    return true;
-}
 
 int NewSm2Context(EcCtx& ctx) {
     return gcry_mpi_ec_new(&ctx.c, nullptr, kSm2CurveName) == 0 ? OVALON_OK : OVALON_E_CRYPTO;
@@ -100,8 +90,9 @@ int InitializeCrypto() {
     if (!gcry_check_version(GCRYPT_VERSION)) return OVALON_E_INIT_FAILED;
     gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
     gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-    // SM3 must be usable (a FIPS-mode library would refuse it).
-    return gcry_md_test_algo(GCRY_MD_SM3) == 0 ? OVALON_OK : OVALON_E_INIT_FAILED;
+    // The SM2 curve must be usable for the point check (a FIPS-mode library would refuse it).
+    EcCtx ctx;
+    return NewSm2Context(ctx) == OVALON_OK ? OVALON_OK : OVALON_E_INIT_FAILED;
 }
 
 bool DecodeBase64(const char* text, std::vector<unsigned char>& out) {
@@ -221,42 +212,19 @@ int Sm2KeyFromBase64Certificate(const char* base64, Sm2Point& key) {
 int Sm2ComputeZ(const Sm2Point& key, const unsigned char* id, std::size_t idLength,
                 unsigned char z[kSm3Size]) {
     if (idLength > 8191 || (!id && idLength != 0)) return OVALON_E_INVALID_ARG;
-    EcCtx ctx;
-    if (NewSm2Context(ctx) != OVALON_OK) return OVALON_E_CRYPTO;
-    unsigned char params[4][kCoordSize];
-    const char* names[4] = {"a", "b", "g.x", "g.y"};
-    for (int i = 0; i < 4; ++i) {
-        Mpi m;
-        m.m = gcry_mpi_ec_get_mpi(names[i], ctx.c, 1);
-        if (!MpiToCoord(m.m, params[i])) return OVALON_E_CRYPTO;
-    }
-
-    gcry_md_hd_t md = nullptr;
-    if (gcry_md_open(&md, GCRY_MD_SM3, 0) != 0) return OVALON_E_CRYPTO;
-    const unsigned int entl = static_cast<unsigned int>(idLength * 8);
-    const unsigned char entlBytes[2] = {static_cast<unsigned char>(entl >> 8),
-                                        static_cast<unsigned char>(entl)};
-    gcry_md_write(md, entlBytes, 2);
-    if (idLength) gcry_md_write(md, id, idLength);
-    for (auto& p : params) gcry_md_write(md, p, kCoordSize);
-    gcry_md_write(md, key.x, kCoordSize);
-    gcry_md_write(md, key.y, kCoordSize);
-    const unsigned char* d = gcry_md_read(md, GCRY_MD_SM3);
-    if (d) std::memcpy(z, d, kSm3Size);
-    gcry_md_close(md);
-    return d ? OVALON_OK : OVALON_E_CRYPTO;
+    return digest::ComputeSm2Z(key.x, key.y, id, idLength, z) ? OVALON_OK : OVALON_E_INVALID_ARG;
 }
 
 // ---- Sm3Stream ---------------------------------------------------------------------------------
 
-Sm3Stream::Sm3Stream() : md_(nullptr) {}
+Sm3Stream::Sm3Stream() : ready_(false) {}
 
-Sm3Stream::~Sm3Stream() { gcry_md_close(md_); }
+Sm3Stream::~Sm3Stream() = default;
 
 int Sm3Stream::Open() {
-    gcry_md_close(md_);
-    md_ = nullptr;
-    return gcry_md_open(&md_, GCRY_MD_SM3, 0) == 0 ? OVALON_OK : OVALON_E_CRYPTO;
+    md_.Reset();
+    ready_ = true;
+    return OVALON_OK;
 }
 
 int Sm3Stream::Begin(int withZ, const char* base64Cert) {
@@ -264,8 +232,7 @@ int Sm3Stream::Begin(int withZ, const char* base64Cert) {
     Sm2Point key;
     const int rc = Sm2KeyFromBase64Certificate(base64Cert, key);
     if (rc != OVALON_OK) {
-        gcry_md_close(md_);
-        md_ = nullptr;
+        ready_ = false;
         return rc;
     }
     return BeginWithKey(key, reinterpret_cast<const unsigned char*>(kDefaultSm2Id),
@@ -274,36 +241,30 @@ int Sm3Stream::Begin(int withZ, const char* base64Cert) {
 
 int Sm3Stream::BeginWithKey(const Sm2Point& key, const unsigned char* id, std::size_t idLength) {
     unsigned char z[kSm3Size];
-    int rc = Sm2ComputeZ(key, id, idLength, z);
-    if (rc == OVALON_OK) rc = Open();
+    const int rc = Sm2ComputeZ(key, id, idLength, z);
     if (rc != OVALON_OK) {
-        gcry_md_close(md_);
-        md_ = nullptr;
+        ready_ = false;
         return rc;
     }
-    gcry_md_write(md_, z, kSm3Size);
+    Open();
+    md_.Update(z, kSm3Size);
     return OVALON_OK;
 }
 
 void Sm3Stream::Update(const void* data, std::size_t length) {
-    if (md_ && length) gcry_md_write(md_, data, length);
+    if (ready_ && length) md_.Update(data, length);
 }
 
 int Sm3Stream::Finish(unsigned char digest[kSm3Size]) {
-    if (!md_) return OVALON_E_CRYPTO;
-    const unsigned char* d = gcry_md_read(md_, GCRY_MD_SM3);
-    if (d) std::memcpy(digest, d, kSm3Size);
-    gcry_md_close(md_);
-    md_ = nullptr;
-    return d ? OVALON_OK : OVALON_E_CRYPTO;
+    if (!ready_) return OVALON_E_CRYPTO;
+    md_.Final(digest);
+    ready_ = false;
+    return OVALON_OK;
 }
 
 int Sm3(const void* data, std::size_t length, unsigned char digest[kSm3Size]) {
-    Sm3Stream s;
-    const int rc = s.Begin(0, nullptr);
-    if (rc != OVALON_OK) return rc;
-    s.Update(data, length);
-    return s.Finish(digest);
+    digest::Sm3::Hash(data, length, digest);
+    return OVALON_OK;
 }
 
 }  // namespace ovalon

@@ -1,8 +1,9 @@
 // The engine's SM3 and SM2 Z-value core: certificate -> public key -> Z -> SM3(Z || M).
 //
-// Portable C++ over libgcrypt and libksba, with no Windows headers, so the same file builds into
-// the DLL (mingw) and into the Linux-native tests and fuzz target. Results are the status values
-// of ovalon.h.
+// Portable C++, with no Windows headers, so the same file builds into the DLL (mingw) and into the
+// Linux-native tests and fuzz target. SM3 and the Z value are our own (src/core); libksba parses
+// the certificate and libgcrypt checks the point is on the curve. Results are the status values of
+// ovalon.h.
 #ifndef OVALON_SM3Z_CORE_H
 #define OVALON_SM3Z_CORE_H
 
@@ -11,8 +12,7 @@
 #include <vector>
 
 #include "ovalon.h"
-
-struct gcry_md_handle;
+#include "sm3.h"
 
 namespace ovalon {
 
@@ -22,8 +22,8 @@ constexpr std::size_t kCoordSize = 32;  // bytes per coordinate on sm2p256v1
 // The distinguishing identifier used when the caller gives none: "1234567812345678".
 extern const char kDefaultSm2Id[];
 
-// Sets libgcrypt up once per process (version check, no secure memory, initialisation finished).
-// OVALON_OK or OVALON_E_INIT_FAILED. Safe to call repeatedly.
+// Sets libgcrypt up once per process (version check, no secure memory, initialisation finished)
+// and checks it offers the SM2 curve. OVALON_OK or OVALON_E_INIT_FAILED. Safe to call repeatedly.
 int InitializeCrypto();
 
 // Decodes base64 text. Whitespace (space, tab, CR, LF) anywhere is skipped; a PEM armour line
@@ -47,7 +47,8 @@ int Sm2KeyFromCertificate(const unsigned char* der, std::size_t length, Sm2Point
 // OVALON_E_BAD_BASE64.
 int Sm2KeyFromBase64Certificate(const char* base64, Sm2Point& key);
 
-// Z = SM3(ENTL || ID || a || b || xG || yG || xA || yA) on sm2p256v1. id may hold up to 8191 bytes.
+// Z = SM3(ENTL || ID || a || b || xG || yG || xA || yA) on sm2p256v1. id may hold up to 8191 bytes;
+// OVALON_E_INVALID_ARG past that, or for a null id with a length.
 int Sm2ComputeZ(const Sm2Point& key, const unsigned char* id, std::size_t idLength,
                 unsigned char z[kSm3Size]);
 
@@ -70,7 +71,8 @@ public:
 
 private:
     int Open();
-    gcry_md_handle* md_;
+    digest::Sm3 md_;
+    bool ready_;  // begun and not yet finished
 };
 
 // One-shot SM3 of a buffer.

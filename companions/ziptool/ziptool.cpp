@@ -42,18 +42,37 @@ std::wstring lastPathComponent(const std::wstring& path) {
     return separator == std::wstring::npos ? path : path.substr(separator + 1);
 }
 
-bool isAscii(const std::wstring& text) {
-    for (wchar_t c : text)
-        if (c >= 0x80) return false;
-    return true;
-}
-
-// The name the entry gets: plain ASCII, or UTF-8 flagged as such.
+// The name the entry gets: in code page 936 when every character has a place there (what Chinese
+// zip tools expect), otherwise UTF-8 flagged as such.
 bool storedNameFor(const std::wstring& sourcePath, zipcore::NewEntry& entry) {
     const std::wstring name = lastPathComponent(sourcePath);
     if (name.empty()) return false;
-    entry.utf8Name = !isAscii(name);
+    BOOL lossy = FALSE;
+    const int bytes = WideCharToMultiByte(kLegacyNameCodePage, WC_NO_BEST_FIT_CHARS, name.data(),
+                                          static_cast<int>(name.size()), nullptr, 0, nullptr, &lossy);
+    if (bytes > 0 && !lossy) {
+        entry.storedName.assign(static_cast<std::size_t>(bytes), '\0');
+        WideCharToMultiByte(kLegacyNameCodePage, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()),
+                            &entry.storedName[0], bytes, nullptr, nullptr);
+        entry.utf8Name = false;
+        return true;
+    }
+    entry.utf8Name = true;
     return toUtf8(name, entry.storedName);
+}
+
+// The long-path form of a path ("\\?\C:\..." or "\\?\UNC\..."), so that entries deep below the
+// root can be created and removed again whatever the length of their paths.
+bool toLongPath(const std::wstring& path, std::wstring& longPath) {
+    std::wstring full(32768, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (length == 0 || length >= full.size()) return false;
+    full.resize(length);
+    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    if (full.compare(0, 4, L"\\\\?\\") == 0) longPath = full;
+    else if (full.compare(0, 2, L"\\\\") == 0) longPath = L"\\\\?\\UNC\\" + full.substr(2);
+    else longPath = L"\\\\?\\" + full;
+    return true;
 }
 
 // ---- packing ----------------------------------------------------------------------------------
@@ -165,16 +184,15 @@ DWORD errorFor(zipcore::Status status) {
     return ERROR_GEN_FAILURE;
 }
 
-DWORD packFile(const char* sourcePath, const char* zipName, const char* zipDir) {
-    std::wstring source, archivePath;
-    if (!toWide(CP_ACP, sourcePath, source) || !toWide(CP_ACP, std::string(zipDir) + zipName, archivePath))
-        return ERROR_NO_UNICODE_TRANSLATION;
+DWORD packFile(const std::wstring& source, const std::wstring& archivePath) {
     zipcore::NewEntry entry;
     if (!storedNameFor(source, entry)) return ERROR_INVALID_NAME;
     SourceFile input;
-    if (!input.open(source) || !input.describe(entry)) return input.error();
+    std::wstring sourceName, archiveName;
+    if (!toLongPath(source, sourceName) || !toLongPath(archivePath, archiveName)) return ERROR_PATH_NOT_FOUND;
+    if (!input.open(sourceName) || !input.describe(entry)) return input.error();
     NewArchiveFile archive;
-    if (!archive.create(archivePath)) return archive.error();
+    if (!archive.create(archiveName)) return archive.error();
     const zipcore::Status status = zipcore::writeSingleEntryArchive(input, entry, archive);
     if (status == zipcore::Status::ReadFailed) return input.error();
     if (status == zipcore::Status::WriteFailed) return archive.error();
@@ -304,24 +322,9 @@ private:
     std::wstring root_;
 };
 
-// The long-path form of a path ("\\?\C:\..." or "\\?\UNC\..."), so that entries deep below the
-// root can be created and removed again whatever the length of their paths.
-bool toLongPath(const std::wstring& path, std::wstring& longPath) {
-    std::wstring full(32768, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-    if (length == 0 || length >= full.size()) return false;
-    full.resize(length);
-    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
-    if (full.compare(0, 4, L"\\\\?\\") == 0) longPath = full;
-    else if (full.compare(0, 2, L"\\\\") == 0) longPath = L"\\\\?\\UNC\\" + full.substr(2);
-    else longPath = L"\\\\?\\" + full;
-    return true;
-}
-
-DWORD extractToNewDirectory(const char* zipPath, const char* destDir, const zipcore::Limits& limits,
-                            unsigned int& count) {
-    std::wstring archivePath, requested, root;
-    if (!toWide(CP_ACP, zipPath, archivePath) || !toWide(CP_ACP, destDir, requested)) return ERROR_NO_UNICODE_TRANSLATION;
+DWORD extractToNewDirectory(const std::wstring& archivePath, const std::wstring& requested,
+                            const zipcore::Limits& limits, unsigned int& count) {
+    std::wstring root;
     if (requested.empty() || !toLongPath(requested, root)) return ERROR_PATH_NOT_FOUND;
     ArchiveFile archive;
     if (!archive.open(archivePath)) return archive.error();
@@ -352,6 +355,20 @@ int runExport(Work work) {
     return ZIPTOOL_FAILED;
 }
 
+// The narrow exports take paths in the ANSI code page of the process.
+DWORD narrowPaths(const char* first, const char* second, std::wstring& wideFirst, std::wstring& wideSecond) {
+    return toWide(CP_ACP, first, wideFirst) && toWide(CP_ACP, second, wideSecond) ? ERROR_SUCCESS
+                                                                                  : ERROR_NO_UNICODE_TRANSLATION;
+}
+
+zipcore::Limits boundedLimits(unsigned int maxEntries, unsigned int maxMiB) {
+    zipcore::Limits limits = zipcore::defaultLimits();
+    if (maxEntries < limits.maxEntries) limits.maxEntries = maxEntries;
+    const std::uint64_t maxBytes = static_cast<std::uint64_t>(maxMiB) << 20;
+    if (maxBytes < limits.maxInflatedBytes) limits.maxInflatedBytes = maxBytes;
+    return limits;
+}
+
 }  // namespace
 
 extern "C" int __stdcall FileToZipFile(char* srcPath, char* zipName, char* zipDir) {
@@ -359,19 +376,45 @@ extern "C" int __stdcall FileToZipFile(char* srcPath, char* zipName, char* zipDi
         SetLastError(ERROR_INVALID_PARAMETER);
         return ZIPTOOL_FAILED;
     }
-    return runExport([&] { return packFile(srcPath, zipName, zipDir); });
+    return runExport([&] {
+        std::wstring source, archive;
+        const DWORD error = narrowPaths(srcPath, (std::string(zipDir) + zipName).c_str(), source, archive);
+        return error != ERROR_SUCCESS ? error : packFile(source, archive);
+    });
 }
+
+extern "C" int __stdcall ZipFileW(const wchar_t* srcPath, const wchar_t* zipName, const wchar_t* zipDir) {
+    if (!srcPath || !zipName || !zipDir) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return ZIPTOOL_FAILED;
+    }
+    return runExport([&] { return packFile(srcPath, std::wstring(zipDir) + zipName); });
+}
+
+namespace {
+
+int extractExport(const std::wstring& archive, const std::wstring& directory, unsigned int* count,
+                  const zipcore::Limits& limits) {
+    unsigned int written = 0;
+    const int result = runExport([&] { return extractToNewDirectory(archive, directory, limits, written); });
+    *count = written;
+    return result;
+}
+
+}  // namespace
 
 extern "C" int __stdcall ExtractFileToPath(const char* zipPath, char* destDir, unsigned int* count) {
     if (!zipPath || !destDir || !count) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return ZIPTOOL_FAILED;
     }
-    unsigned int written = 0;
-    const int result =
-        runExport([&] { return extractToNewDirectory(zipPath, destDir, zipcore::defaultLimits(), written); });
-    *count = written;
-    return result;
+    std::wstring archive, directory;
+    if (narrowPaths(zipPath, destDir, archive, directory) != ERROR_SUCCESS) {
+        *count = 0;
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return ZIPTOOL_FAILED;
+    }
+    return extractExport(archive, directory, count, zipcore::defaultLimits());
 }
 
 extern "C" int __stdcall ExtractFileToPathBounded(const char* zipPath, char* destDir, unsigned int* count,
@@ -380,12 +423,20 @@ extern "C" int __stdcall ExtractFileToPathBounded(const char* zipPath, char* des
         SetLastError(ERROR_INVALID_PARAMETER);
         return ZIPTOOL_FAILED;
     }
-    zipcore::Limits limits = zipcore::defaultLimits();
-    if (maxEntries < limits.maxEntries) limits.maxEntries = maxEntries;
-    const std::uint64_t maxBytes = static_cast<std::uint64_t>(maxMiB) << 20;
-    if (maxBytes < limits.maxInflatedBytes) limits.maxInflatedBytes = maxBytes;
-    unsigned int written = 0;
-    const int result = runExport([&] { return extractToNewDirectory(zipPath, destDir, limits, written); });
-    *count = written;
-    return result;
+    std::wstring archive, directory;
+    if (narrowPaths(zipPath, destDir, archive, directory) != ERROR_SUCCESS) {
+        *count = 0;
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return ZIPTOOL_FAILED;
+    }
+    return extractExport(archive, directory, count, boundedLimits(maxEntries, maxMiB));
+}
+
+extern "C" int __stdcall UnzipFileW(const wchar_t* zipPath, const wchar_t* destDir, unsigned int* count,
+                                    unsigned int maxEntries, unsigned int maxMiB) {
+    if (!zipPath || !destDir || !count) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return ZIPTOOL_FAILED;
+    }
+    return extractExport(zipPath, destDir, count, boundedLimits(maxEntries, maxMiB));
 }

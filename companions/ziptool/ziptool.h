@@ -10,8 +10,8 @@
 //   int FileToZipFile(char* srcPath, char* zipName, char* zipDir)
 //     Creates the new archive zipDir + zipName (plain concatenation; zipDir ends in '\') holding
 //     one entry: the bytes of srcPath, deflated (or stored when deflating does not shrink them),
-//     named after the last component of srcPath. A non-ASCII name is stored as UTF-8 with
-//     general-purpose flag bit 11. An existing file is never replaced. Sources up to and beyond
+//     named after the last component of srcPath (see the names below). An existing file is never
+//     replaced. Sources up to and beyond
 //     4 GiB - 1 are streamed in blocks (Zip64 where needed). On failure no archive is left.
 //
 //   int ExtractFileToPath(const char* zipPath, char* destDir, unsigned int* count)
@@ -29,6 +29,15 @@
 //     The same with the caller's bounds: at most maxEntries entries and maxMiB MiB inflated
 //     (each at most the bounds above). A larger archive is refused (ERROR_FILE_TOO_LARGE) before
 //     destDir is created.
+//
+//   int ZipFileW(const wchar_t* srcPath, const wchar_t* zipName, const wchar_t* zipDir)
+//   int UnzipFileW(const wchar_t* zipPath, const wchar_t* destDir, unsigned int* count,
+//                  unsigned int maxEntries, unsigned int maxMiB)
+//     The same with UTF-16 paths of any length and any characters.
+//
+//   Entry names are stored in code page 936 when every character has a place there, otherwise
+//   in UTF-8 with general-purpose flag bit 11; unpacking reads a flagged name as UTF-8 and any
+//   other as code page 936.
 #ifndef ZIPTOOL_H
 #define ZIPTOOL_H
 
@@ -47,6 +56,12 @@ int __stdcall ExtractFileToPathBounded(const char* zipPath, char* destDir, unsig
 
 typedef int(__stdcall* FileToZipFileProc)(char* srcPath, char* zipName, char* zipDir);
 typedef int(__stdcall* ExtractFileToPathProc)(const char* zipPath, char* destDir, unsigned int* count);
+int __stdcall ZipFileW(const wchar_t* srcPath, const wchar_t* zipName, const wchar_t* zipDir);
+int __stdcall UnzipFileW(const wchar_t* zipPath, const wchar_t* destDir, unsigned int* count,
+                         unsigned int maxEntries, unsigned int maxMiB);
+typedef int(__stdcall* ZipFileWProc)(const wchar_t* srcPath, const wchar_t* zipName, const wchar_t* zipDir);
+typedef int(__stdcall* UnzipFileWProc)(const wchar_t* zipPath, const wchar_t* destDir, unsigned int* count,
+                                       unsigned int maxEntries, unsigned int maxMiB);
 typedef int(__stdcall* ExtractFileToPathBoundedProc)(const char* zipPath, char* destDir, unsigned int* count,
                                                      unsigned int maxEntries, unsigned int maxMiB);
 

@@ -16,9 +16,8 @@ void PutLong(VARIANT* result, long value) {
     V_I4(result) = value;
 }
 
-// The narrow result becomes a script string only here, at the very end of the call.
-void PutText(VARIANT* result, const std::string& value) {
-    BSTR text = AnsiToBstr(value);
+void PutText(VARIANT* result, const std::wstring& value) {
+    BSTR text = ToBstr(value);
     if (!result) {
         SysFreeString(text);
         return;
@@ -33,35 +32,35 @@ constexpr DISPID kGetLastErrorInfo = 7;
 
 const MethodEntry kMethods[] = {
     {1, L"GetLocalFileSize", VT_I4, 1, {VT_BSTR}, {L"strFilePath"},
-     THUNK(PutLong(r, c.GetLocalFileSize(a.text[0].c_str())))},
+     THUNK(PutLong(r, c.GetLocalFileSize(a.text[0])))},
     {2, L"GetLocalFileHeadSigned", VT_BSTR, 1, {VT_BSTR}, {L"strFilePath"},
-     THUNK(PutText(r, c.GetLocalFileHeadSigned(a.text[0].c_str())))},
+     THUNK(PutText(r, c.GetLocalFileHeadSigned(a.text[0])))},
     {3, L"CreateZipFromLocalFile", VT_BSTR, 1, {VT_BSTR}, {L"strFilePath"},
-     THUNK(PutText(r, c.CreateZipFromLocalFile(a.text[0].c_str())))},
+     THUNK(PutText(r, c.CreateZipFromLocalFile(a.text[0])))},
     {4, L"DeleteFileFromCreateZip", VT_I4, 1, {VT_BSTR}, {L"strFilePath"},
-     THUNK(PutLong(r, c.DeleteFileFromCreateZip(a.text[0].c_str())))},
+     THUNK(PutLong(r, c.DeleteFileFromCreateZip(a.text[0])))},
     {5, L"GetLocalFileSHA256", VT_BSTR, 1, {VT_BSTR}, {L"strFilePath"},
-     THUNK(PutText(r, c.GetLocalFileSHA256(a.text[0].c_str())))},
+     THUNK(PutText(r, c.GetLocalFileSHA256(a.text[0])))},
     {6, L"GetLocalFileSM3", VT_BSTR, 3, {VT_BSTR, VT_I4, VT_BSTR},
      {L"strFilePath", L"nWithZValue", L"strBase64Cert"},
-     THUNK(PutText(r, c.GetLocalFileSM3(a.text[0].c_str(), a.number[1], a.text[2].c_str())))},
+     THUNK(PutText(r, c.GetLocalFileSM3(a.text[0], a.number[1], a.text[2])))},
     {7, L"GetLastErrorInfo", VT_BSTR, 0, {}, {}, THUNK(PutText(r, c.GetLastErrorInfo()))},
     {8, L"GetMemFileHeadSigned", VT_BSTR, 2, {VT_VARIANT, VT_BSTR},
      {L"lpIDisp", L"strFileType"},
-     THUNK(PutText(r, c.GetMemFileHeadSigned(a.memory[0], a.text[1].c_str())))},
+     THUNK(PutText(r, c.GetMemFileHeadSigned(a.memory[0], a.text[1])))},
     {9, L"GetMemFileSM3", VT_BSTR, 3, {VT_VARIANT, VT_I4, VT_BSTR},
      {L"lpIDisp", L"nWithZValue", L"strBase64Cert"},
-     THUNK(PutText(r, c.GetMemFileSM3(a.memory[0], a.number[1], a.text[2].c_str())))},
+     THUNK(PutText(r, c.GetMemFileSM3(a.memory[0], a.number[1], a.text[2])))},
     {10, L"GetMemFileSize", VT_I4, 1, {VT_VARIANT}, {L"lpIDisp"},
      THUNK(PutLong(r, c.GetMemFileSize(a.memory[0])))},
     {11, L"GetMemMD5FileHeadSigned", VT_BSTR, 2, {VT_BSTR, VT_BSTR},
      {L"strFileInfo", L"strFileType"},
-     THUNK(PutText(r, c.GetMemMD5FileHeadSigned(a.text[0].c_str(), a.text[1].c_str())))},
+     THUNK(PutText(r, c.GetMemMD5FileHeadSigned(a.text[0], a.text[1])))},
     {12, L"GetMemFileSHA256", VT_BSTR, 1, {VT_VARIANT}, {L"lpIDisp"},
      THUNK(PutText(r, c.GetMemFileSHA256(a.memory[0])))},
     {13, L"CreateZipFromMemFile", VT_BSTR, 2, {VT_VARIANT, VT_BSTR},
      {L"lpIDisp", L"strFileName"},
-     THUNK(PutText(r, c.CreateZipFromMemFile(a.memory[0], a.text[1].c_str())))},
+     THUNK(PutText(r, c.CreateZipFromMemFile(a.memory[0], a.text[1])))},
 };
 
 #undef THUNK
@@ -73,7 +72,8 @@ HRESULT CoerceArg(VARIANT* arg, VARTYPE type, unsigned slot, ScriptArgs& out) {
     case VT_BSTR: {
         HRESULT hr = VariantChangeType(converted.get(), arg, 0, VT_BSTR);
         if (FAILED(hr)) return hr;
-        out.text[slot] = WideToAnsi(V_BSTR(converted.get()));
+        const BSTR text = V_BSTR(converted.get());
+        out.text[slot] = text ? std::wstring(text) : std::wstring();  // up to the first NUL
         return S_OK;
     }
     case VT_I4: {
@@ -157,7 +157,7 @@ HRESULT DispatchInvoke(CTarnwickCtrl& control, DISPID id, WORD flags, DISPPARAMS
         if (method->id != kGetLastErrorInfo && !control.MayScript()) {
             control.RefuseSite();
             if (method->result == VT_I4) PutLong(result, -1);
-            else PutText(result, std::string());
+            else PutText(result, std::wstring());
             return S_OK;
         }
         method->call(control, args, result);

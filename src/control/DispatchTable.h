@@ -12,10 +12,10 @@ namespace tarnwick {
 
 constexpr unsigned kMaxParams = 3;
 
-// Arguments after coercion: texts already narrow (ANSI code page), numbers 32-bit, memory files
-// (script objects or platform arrays) borrowed for the call.
+// Arguments after coercion: texts as UTF-16, numbers 32-bit, memory files (script objects or
+// platform arrays) borrowed for the call.
 struct ScriptArgs {
-    std::string text[kMaxParams];
+    std::wstring text[kMaxParams];
     long number[kMaxParams] = {};
     memfile::MemorySource memory[kMaxParams];
 };

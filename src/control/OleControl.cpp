@@ -216,7 +216,7 @@ STDMETHODIMP CTarnwickCtrl::OleState::GetUserType(DWORD form, LPOLESTR* type) {
     if (form != USERCLASSTYPE_FULL && form != USERCLASSTYPE_SHORT && form != USERCLASSTYPE_APPNAME)
         return E_INVALIDARG;
     try {
-        std::wstring name = tarnwick::AnsiToWide(tarnwick::LoadModuleString(IDS_TARNWICK));
+        std::wstring name = tarnwick::LoadModuleString(IDS_TARNWICK);
         if (name.empty()) return OLE_S_USEREG;
         *type = tarnwick::TaskStringDup(name.c_str());
     } catch (...) {
@@ -376,7 +376,7 @@ HRESULT CTarnwickCtrl::OleState::ShowProperties(IOleClientSite* site, HWND paren
     CLSID page = CLSID_TarnwickPropPage;
     std::wstring caption;
     try {
-        caption = tarnwick::AnsiToWide(tarnwick::LoadModuleString(IDS_TARNWICK));
+        caption = tarnwick::LoadModuleString(IDS_TARNWICK);
     } catch (...) {
         return E_OUTOFMEMORY;
     }

@@ -127,7 +127,7 @@ STDMETHODIMP CTarnwickPropPage::GetPageInfo(PROPPAGEINFO* info) {
     info->size = {0, 0};
     try {
         std::wstring title =
-            tarnwick::AnsiToWide(tarnwick::LoadModuleString(IDS_TARNWICK_PPG_CAPTION));
+            tarnwick::LoadModuleString(IDS_TARNWICK_PPG_CAPTION);
         info->pszTitle = tarnwick::TaskStringDup(title.c_str());
         if (!info->pszTitle) return E_OUTOFMEMORY;
         info->size = TarnwickPropPageSize();

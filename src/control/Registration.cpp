@@ -35,7 +35,7 @@ bool SetClassesValue(const std::string& key, const char* name, const std::string
 bool RegisterControlClass() {
     std::string path = ModulePath();
     std::string clsid = "CLSID\\" + ClassIdKeyName(CLSID_Tarnwick);
-    std::string typeName = tarnwick::LoadModuleString(IDS_TARNWICK);
+    std::string typeName = tarnwick::WideToAnsi(tarnwick::LoadModuleString(IDS_TARNWICK).c_str());
     std::string libid = ClassIdKeyName(LIBID_TARNWICKLib);
     return SetClassesValue(clsid, nullptr, typeName) &&
            SetClassesValue(clsid + "\\InprocServer32", nullptr, path) &&
@@ -54,7 +54,7 @@ bool RegisterControlClass() {
 
 bool RegisterPropertyPageClass() {
     std::string clsid = "CLSID\\" + ClassIdKeyName(CLSID_TarnwickPropPage);
-    return SetClassesValue(clsid, nullptr, tarnwick::LoadModuleString(IDS_TARNWICK_PPG)) &&
+    return SetClassesValue(clsid, nullptr, tarnwick::WideToAnsi(tarnwick::LoadModuleString(IDS_TARNWICK_PPG).c_str())) &&
            SetClassesValue(clsid + "\\InprocServer32", nullptr, ModulePath()) &&
            SetClassesValue(clsid + "\\InprocServer32", "ThreadingModel", "Apartment");
 }

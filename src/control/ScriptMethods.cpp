@@ -14,6 +14,7 @@
 #include "framework/MessageBox.h"
 #include "framework/NarrowString.h"
 #include "framework/Owners.h"
+#include "framework/Render.h"
 #include "framework/SystemError.h"
 #include "memfile/MemFiles.h"
 #include "memfile/Messages.h"
@@ -21,7 +22,8 @@
 #include "ovalon/ovalon.h"
 #include "resource.h"
 
-using tarnwick::Format;
+using tarnwick::Decimal;
+using tarnwick::Render;
 using tarnwick::SystemErrorText;
 using tarnwick::SystemErrorTextWithCode;
 namespace files = tarnwick::files;
@@ -34,24 +36,24 @@ namespace {
 
 // The size query always empties the text first and names the system's reason when the plain
 // open failed.
-std::string SizeText(const files::SizeQuery& query) {
-    return query.openFailed ? SystemErrorTextWithCode(query.code) : std::string();
+std::wstring SizeText(const files::SizeQuery& query) {
+    return query.openFailed ? SystemErrorTextWithCode(query.code) : std::wstring();
 }
 
 // The text after a pack request; false when no archive was made.
-bool RenderPack(const std::string& source, const archive::ZipOutcome& outcome, std::string& text) {
+bool RenderPack(const std::wstring& source, const archive::ZipOutcome& outcome, std::wstring& text) {
     text = SizeText(outcome.size);
     switch (outcome.status) {
     case archive::ZipStatus::Done: return true;
     case archive::ZipStatus::LoadFailed: text = SystemErrorText(outcome.code); break;
-    case archive::ZipStatus::ExportMissing: text = msg::kZipExportMissing; break;
+    case archive::ZipStatus::ExportMissing: text = Render(msg::kZipExportMissing); break;
     case archive::ZipStatus::TooSmall:
         // A size that could not be read keeps the system's reason.
         if (!outcome.size.openFailed)
-            text = Format(msg::kZipTooSmall, source.c_str(), static_cast<unsigned long>(outcome.size.fullSize));
+            text = Render(msg::kZipTooSmall, {source, Decimal(static_cast<long long>(outcome.size.fullSize))});
         break;
     case archive::ZipStatus::Failed:
-        text = Format(msg::kZipFailed, source.c_str(), SystemErrorTextWithCode(outcome.code).c_str());
+        text = Render(msg::kZipFailed, {source, SystemErrorTextWithCode(outcome.code)});
         break;
     }
     return false;
@@ -77,65 +79,66 @@ const char* EngineStatusText(int status) {
     }
 }
 
-void RenderUnpack(const archive::ZipOutcome& outcome, std::string& text) {
+void RenderUnpack(const archive::ZipOutcome& outcome, std::wstring& text) {
     text = SizeText(outcome.size);
     switch (outcome.status) {
     case archive::ZipStatus::LoadFailed: text = SystemErrorText(outcome.code); break;
-    case archive::ZipStatus::ExportMissing: text = msg::kUnzipExportMissing; break;
+    case archive::ZipStatus::ExportMissing: text = Render(msg::kUnzipExportMissing); break;
     case archive::ZipStatus::Failed:
-        text = Format(msg::kUnzipFailed, SystemErrorText(outcome.code).c_str());
+        text = Render(msg::kUnzipFailed, {SystemErrorText(outcome.code)});
         break;
     case archive::ZipStatus::Done:
     case archive::ZipStatus::TooSmall: break;
     }
 }
 
-std::string Text(LPCSTR text) { return text ? text : ""; }
+// The engine takes its certificate as narrow text (base64 is ASCII).
+std::string Narrow(const std::wstring& text) { return tarnwick::WideToAnsi(text.c_str()); }
 
 }  // namespace
 
-std::string CTarnwickCtrl::ArrayReadText(const memfile::ArrayRead& read) {
-    const std::string name = tarnwick::WideToAnsi(read.name.c_str());
-    const int index = static_cast<int>(read.index);
+std::wstring CTarnwickCtrl::ArrayReadText(const memfile::ArrayRead& read) {
+    const std::wstring index = Decimal(static_cast<int>(read.index));
     switch (read.fault) {
     case memfile::ArrayFault::None: break;
-    case memfile::ArrayFault::Unsupported: return Format(msg::memfile::kArrayUnsupported, read.dims, static_cast<unsigned>(read.type));
-    case memfile::ArrayFault::NullObject: return msg::memfile::kAttrObjectNull;
-    case memfile::ArrayFault::NullElements: return msg::memfile::kElementObjectNull;
-    case memfile::ArrayFault::PropertyName: return Format(msg::memfile::kAttrLookupFailed, name.c_str());
-    case memfile::ArrayFault::PropertyGet: return Format(msg::memfile::kAttrGetFailed, name.c_str());
-    case memfile::ArrayFault::ElementName: return Format(msg::memfile::kElementLookupFailed, index);
-    case memfile::ArrayFault::ElementGet: return Format(msg::memfile::kElementGetFailed, index);
+    case memfile::ArrayFault::Unsupported:
+        return Render(msg::memfile::kArrayUnsupported, {Decimal(read.dims), Decimal(read.type)});
+    case memfile::ArrayFault::NullObject: return Render(msg::memfile::kAttrObjectNull);
+    case memfile::ArrayFault::NullElements: return Render(msg::memfile::kElementObjectNull);
+    case memfile::ArrayFault::PropertyName: return Render(msg::memfile::kAttrLookupFailed, {read.name});
+    case memfile::ArrayFault::PropertyGet: return Render(msg::memfile::kAttrGetFailed, {read.name});
+    case memfile::ArrayFault::ElementName: return Render(msg::memfile::kElementLookupFailed, {index});
+    case memfile::ArrayFault::ElementGet: return Render(msg::memfile::kElementGetFailed, {index});
     }
-    return std::string();
+    return std::wstring();
 }
 
 // ---- shared steps ----
 
-bool CTarnwickCtrl::CheckPath(const std::string& path) {
+bool CTarnwickCtrl::CheckPath(const std::wstring& path) {
     if (!MayUseNetworkPath(path)) return false;  // before any file-system call touches it
     const files::PathCheck check = files::CheckPath(path);
     switch (check.status) {
     case files::PathStatus::Ok:
         return true;
     case files::PathStatus::Empty: {
-        std::string text = tarnwick::LoadModuleString(IDS_PATH_EMPTY);
+        std::wstring text = tarnwick::LoadModuleString(IDS_PATH_EMPTY);
         if (!text.empty())
-            m_strLastError = Format("%s", text.c_str());
+            m_strLastError = text;
         else
-            m_strLastError = Format(msg::kPathEmptyNoResource, SystemErrorText(GetLastError()).c_str());
+            m_strLastError = Render(msg::kPathEmptyNoResource, {SystemErrorText(GetLastError())});
         return false;
     }
     case files::PathStatus::NotFound: {
-        std::string text = tarnwick::LoadModuleString(IDS_FILE_NOT_FOUND);
+        std::wstring text = tarnwick::LoadModuleString(IDS_FILE_NOT_FOUND);
         if (!text.empty())
-            m_strLastError = Format(msg::kFileNotFoundFormat, path.c_str(), text.c_str());
+            m_strLastError = Render(msg::kFileNotFoundFormat, {path, text});
         else
-            m_strLastError = Format(msg::kFileNotFoundNoResource, SystemErrorText(GetLastError()).c_str());
+            m_strLastError = Render(msg::kFileNotFoundNoResource, {SystemErrorText(GetLastError())});
         return false;
     }
     case files::PathStatus::NotADisk:
-        m_strLastError = Format(msg::kNotADiskFile, path.c_str());
+        m_strLastError = Render(msg::kNotADiskFile, {path});
         return false;
     case files::PathStatus::Failed:
         m_strLastError = SystemErrorText(check.code);
@@ -155,29 +158,27 @@ bool CTarnwickCtrl::EnsureEngine() {
     const engine::LoadOutcome outcome = engine::EnsureLoaded();
     switch (outcome.status) {
     case engine::LoadStatus::Ok: return true;
-    case engine::LoadStatus::LoadFailed:
-        m_strLastError = Format(msg::kEngineLoadFailed, outcome.path.c_str());
-        break;
-    case engine::LoadStatus::EntryMissing: m_strLastError = msg::kEngineEntryMissing; break;
-    case engine::LoadStatus::InitFailed: m_strLastError = msg::kEngineInitFailed; break;
+    case engine::LoadStatus::LoadFailed: m_strLastError = Render(msg::kEngineLoadFailed, {outcome.path}); break;
+    case engine::LoadStatus::EntryMissing: m_strLastError = Render(msg::kEngineEntryMissing); break;
+    case engine::LoadStatus::InitFailed: m_strLastError = Render(msg::kEngineInitFailed); break;
     }
     return false;
 }
 
-bool CTarnwickCtrl::TempDirectory(std::string& directory) {
+bool CTarnwickCtrl::TempDirectory(std::wstring& directory) {
     if (files::TempDirectory(directory)) return true;
-    m_strLastError = msg::kNoTempDirectory;
+    m_strLastError = Render(msg::kNoTempDirectory);
     return false;
 }
 
-std::string CTarnwickCtrl::PackIntoArchive(const std::string& source, const char* failureBox) {
-    std::string directory;
-    if (!TempDirectory(directory)) return std::string();
-    const std::string name = Format("%d_%s.zip", static_cast<int>(GetCurrentThreadId()),
-                                    files::MakeUniqueName().c_str());
+std::wstring CTarnwickCtrl::PackIntoArchive(const std::wstring& source, const char* failureBox) {
+    std::wstring directory;
+    if (!TempDirectory(directory)) return std::wstring();
+    const std::wstring name =
+        Decimal(static_cast<int>(GetCurrentThreadId())) + L"_" + files::MakeUniqueName() + L".zip";
     if (!RenderPack(source, archive::PackFile(source, name, directory), m_strLastError)) {
         tarnwick::ShowMessageBox(failureBox);
-        return std::string();
+        return std::wstring();
     }
     m_saCreatedFiles.push_back(directory + name);
     return directory + name;
@@ -185,16 +186,14 @@ std::string CTarnwickCtrl::PackIntoArchive(const std::string& source, const char
 
 // A memory file's bytes into a new file in the temporary directory; failureFormat takes the
 // system's reason when the write fails.
-bool CTarnwickCtrl::WriteTempFile(const std::string& path, const unsigned char* data, size_t size,
+bool CTarnwickCtrl::WriteTempFile(const std::wstring& path, const unsigned char* data, size_t size,
                                   const char* failureFormat) {
     const memfile::WriteOutcome written = memfile::WriteNewFile(path, data, size);
     switch (written.status) {
     case memfile::WriteStatus::Written: return true;
-    case memfile::WriteStatus::Exists:
-        m_strLastError = Format(msg::memfile::kFileInTheWay, path.c_str());
-        break;
+    case memfile::WriteStatus::Exists: m_strLastError = Render(msg::memfile::kFileInTheWay, {path}); break;
     case memfile::WriteStatus::Failed:
-        m_strLastError = Format(failureFormat, SystemErrorTextWithCode(written.code).c_str());
+        m_strLastError = Render(failureFormat, {SystemErrorTextWithCode(written.code)});
         break;
     }
     return false;
@@ -202,37 +201,36 @@ bool CTarnwickCtrl::WriteTempFile(const std::string& path, const unsigned char* 
 
 // Writes the bytes to a new probe file in the temporary directory, probes it as a local file and
 // removes it again. The file type is already checked.
-std::string CTarnwickCtrl::ProbeBytes(const unsigned char* data, size_t size, const std::string& type) {
-    std::string directory;
-    if (!TempDirectory(directory)) return std::string();
-    const std::string path =
-        directory + Format("%d_%d_%s.%s", static_cast<int>(GetTickCount()),
-                                        static_cast<int>(GetCurrentThreadId()),
-                                        files::MakeUniqueName().c_str(), type.c_str());
+std::wstring CTarnwickCtrl::ProbeBytes(const unsigned char* data, size_t size, const std::wstring& type) {
+    std::wstring directory;
+    if (!TempDirectory(directory)) return std::wstring();
+    const std::wstring path = directory + Decimal(static_cast<int>(GetTickCount())) + L"_" +
+                              Decimal(static_cast<int>(GetCurrentThreadId())) + L"_" +
+                              files::MakeUniqueName() + L"." + type;
     if (!files::IsInTempDirectory(path)) {
-        m_strLastError = Format(msg::memfile::kBadFileType, type.c_str());
-        return std::string();
+        m_strLastError = Render(msg::memfile::kBadFileType, {type});
+        return std::wstring();
     }
-    if (!WriteTempFile(path, data, size, msg::memfile::kProbeWriteFailed)) return std::string();
-    std::string result = GetLocalFileHeadSigned(path.c_str());
-    DeleteFileA(path.c_str());
+    if (!WriteTempFile(path, data, size, msg::memfile::kProbeWriteFailed)) return std::wstring();
+    std::wstring result = GetLocalFileHeadSigned(path);
+    DeleteFileW(tarnwick::ForFileCalls(path).c_str());
     return result;
 }
 
-std::string CTarnwickCtrl::RenderSm3(const engine::Sm3Outcome& outcome) {
+std::wstring CTarnwickCtrl::RenderSm3(const engine::Sm3Outcome& outcome) {
     if (!outcome.loaded) {
-        m_strLastError = msg::kEngineNotInstalled;
-        return std::string();
+        m_strLastError = Render(msg::kEngineNotInstalled);
+        return std::wstring();
     }
     if (outcome.status != OVALON_OK || outcome.hex.empty()) {
-        m_strLastError = Format(msg::kSm3Failed, EngineStatusText(outcome.status),
-                                static_cast<unsigned>(outcome.status));
-        return std::string();
+        m_strLastError = Render(msg::kSm3Failed, {tarnwick::FromCodePage936(EngineStatusText(outcome.status)),
+                                                  tarnwick::Hex4(static_cast<unsigned>(outcome.status))});
+        return std::wstring();
     }
-    return outcome.hex;
+    return std::wstring(outcome.hex.begin(), outcome.hex.end());
 }
 
-int CTarnwickCtrl::FindCreatedFile(const std::string& path) {
+int CTarnwickCtrl::FindCreatedFile(const std::wstring& path) {
     for (size_t i = 0; i < m_saCreatedFiles.size(); ++i) {
         if (m_saCreatedFiles[i] == path) return static_cast<int>(i);
     }
@@ -241,97 +239,88 @@ int CTarnwickCtrl::FindCreatedFile(const std::string& path) {
 
 // ---- the methods, by dispatch id ----
 
-long CTarnwickCtrl::GetLocalFileSize(LPCSTR strFilePath) {  // 1
-    const std::string path = Text(strFilePath);
+long CTarnwickCtrl::GetLocalFileSize(const std::wstring& path) {  // 1
     if (!CheckPath(path)) return -1;
     const files::SizeQuery query = files::QueryFileSize(path);
     m_strLastError = SizeText(query);
     return query.size;
 }
 
-std::string CTarnwickCtrl::GetLocalFileHeadSigned(LPCSTR strFilePath) {  // 2
-    const std::string path = tarnwick::MakeLower(Text(strFilePath));
-    if (!CheckPath(path)) return std::string();
+std::wstring CTarnwickCtrl::GetLocalFileHeadSigned(const std::wstring& strFilePath) {  // 2
+    const std::wstring path = tarnwick::LowerAscii(strFilePath);
+    if (!CheckPath(path)) return std::wstring();
     const archive::ProbeOutcome outcome = archive::ProbeFile(path);
     if (outcome.unpacked) RenderUnpack(outcome.unpack, m_strLastError);
     switch (outcome.status) {
     case archive::ProbeStatus::Done: break;
-    case archive::ProbeStatus::NoTempDirectory: m_strLastError = msg::kNoTempDirectory; break;
+    case archive::ProbeStatus::NoTempDirectory: m_strLastError = Render(msg::kNoTempDirectory); break;
     case archive::ProbeStatus::OpenFailed:
     case archive::ProbeStatus::Failed: m_strLastError = SystemErrorText(outcome.code); break;
     }
-    return outcome.result;
+    return std::wstring(outcome.result.begin(), outcome.result.end());
 }
 
-std::string CTarnwickCtrl::CreateZipFromLocalFile(LPCSTR strFilePath) {  // 3
-    const std::string source = Text(strFilePath);
-    if (!CheckPath(source)) return std::string();
+std::wstring CTarnwickCtrl::CreateZipFromLocalFile(const std::wstring& source) {  // 3
+    if (!CheckPath(source)) return std::wstring();
     return PackIntoArchive(source, msg::kZipBox);
 }
 
-long CTarnwickCtrl::DeleteFileFromCreateZip(LPCSTR strFilePath) {  // 4
-    const std::string path = Text(strFilePath);
+long CTarnwickCtrl::DeleteFileFromCreateZip(const std::wstring& path) {  // 4
     if (FindCreatedFile(path) < 0) {
-        m_strLastError = Format(msg::kNotCreatedHere, path.c_str());
+        m_strLastError = Render(msg::kNotCreatedHere, {path});
         return -1;
     }
-    if (DeleteFileA(path.c_str())) return 0;
+    if (DeleteFileW(tarnwick::ForFileCalls(path).c_str())) return 0;
     m_strLastError = SystemErrorText(GetLastError());
     return 1;
 }
 
-std::string CTarnwickCtrl::GetLocalFileSHA256(LPCSTR strFilePath) {  // 5
-    const std::string path = Text(strFilePath);
-    if (!CheckPath(path)) return std::string();
+std::wstring CTarnwickCtrl::GetLocalFileSHA256(const std::wstring& path) {  // 5
+    if (!CheckPath(path)) return std::wstring();
     const hashing::FileDigest digest = hashing::Sha256OfFile(path);
-    const std::string reason = SystemErrorTextWithCode(digest.code);
+    const std::wstring reason = SystemErrorTextWithCode(digest.code);
     switch (digest.status) {
-    case hashing::FileDigestStatus::Done: return digest.hex;
-    case hashing::FileDigestStatus::OpenFailed:
-        m_strLastError = Format(msg::kOpenFailed, path.c_str(), reason.c_str());
-        break;
-    case hashing::FileDigestStatus::SizeFailed:
-        m_strLastError = Format(msg::kSizeFailed, path.c_str(), reason.c_str());
-        break;
-    case hashing::FileDigestStatus::Empty: m_strLastError = Format(msg::kSizeZero, path.c_str()); break;
-    case hashing::FileDigestStatus::NoMemory: m_strLastError = Format(msg::kNoMemory, reason.c_str()); break;
+    case hashing::FileDigestStatus::Done: return std::wstring(digest.hex.begin(), digest.hex.end());
+    case hashing::FileDigestStatus::OpenFailed: m_strLastError = Render(msg::kOpenFailed, {path, reason}); break;
+    case hashing::FileDigestStatus::SizeFailed: m_strLastError = Render(msg::kSizeFailed, {path, reason}); break;
+    case hashing::FileDigestStatus::Empty: m_strLastError = Render(msg::kSizeZero, {path}); break;
+    case hashing::FileDigestStatus::NoMemory: m_strLastError = Render(msg::kNoMemory, {reason}); break;
     case hashing::FileDigestStatus::ReadFailed:
-        m_strLastError = Format(msg::kReadFailed, path.c_str(), static_cast<long long>(digest.done),
-                                static_cast<long long>(digest.size), reason.c_str());
+        m_strLastError = Render(msg::kReadFailed, {path, Decimal(static_cast<long long>(digest.done)),
+                                                   Decimal(static_cast<long long>(digest.size)), reason});
         break;
     }
-    return std::string();
+    return std::wstring();
 }
 
-std::string CTarnwickCtrl::GetLocalFileSM3(LPCSTR strFilePath, long nWithZValue,
-                                           LPCSTR strBase64Cert) {  // 6
-    const std::string path = Text(strFilePath);
-    if (!CheckPath(path) || !EnsureEngine()) return std::string();
-    return RenderSm3(engine::HashFile(path, nWithZValue, Text(strBase64Cert)));
+std::wstring CTarnwickCtrl::GetLocalFileSM3(const std::wstring& path, long nWithZValue,
+                                            const std::wstring& strBase64Cert) {  // 6
+    if (!CheckPath(path) || !EnsureEngine()) return std::wstring();
+    return RenderSm3(engine::HashFile(path, nWithZValue, Narrow(strBase64Cert)));
 }
 
-std::string CTarnwickCtrl::GetLastErrorInfo() { return m_strLastError; }  // 7
+std::wstring CTarnwickCtrl::GetLastErrorInfo() { return m_strLastError; }  // 7
 
-std::string CTarnwickCtrl::GetMemFileHeadSigned(const memfile::MemorySource& lpIDisp, LPCSTR strFileType) {  // 8
-    const std::string type = memfile::FileTypeWithoutCommas(Text(strFileType));
+std::wstring CTarnwickCtrl::GetMemFileHeadSigned(const Memory& lpIDisp, const std::wstring& strFileType) {  // 8
+    const std::wstring type = memfile::FileTypeWithoutCommas(strFileType);
     if (!memfile::IsUsableFileType(type)) {
-        m_strLastError = Format(msg::memfile::kBadFileType, type.c_str());
-        return std::string();
+        m_strLastError = Render(msg::memfile::kBadFileType, {type});
+        return std::wstring();
     }
     memfile::MemoryBytes bytes;
-    if (!ReadMemoryFile(lpIDisp, bytes)) return std::string();
+    if (!ReadMemoryFile(lpIDisp, bytes)) return std::wstring();
     return ProbeBytes(bytes.data(), bytes.size(), type);
 }
 
-std::string CTarnwickCtrl::GetMemFileSM3(const memfile::MemorySource& lpIDisp, long nWithZValue,
-                                         LPCSTR strBase64Cert) {  // 9
+std::wstring CTarnwickCtrl::GetMemFileSM3(const Memory& lpIDisp, long nWithZValue,
+                                          const std::wstring& strBase64Cert) {  // 9
     memfile::MemoryBytes bytes;
-    if (!ReadMemoryFile(lpIDisp, bytes) || !EnsureEngine()) return std::string();
+    if (!ReadMemoryFile(lpIDisp, bytes) || !EnsureEngine()) return std::wstring();
     return RenderSm3(engine::HashData(bytes.data(), static_cast<DWORD>(bytes.size()), nWithZValue,
-                                      Text(strBase64Cert)));
+                                      Narrow(strBase64Cert)));
 }
 
-long CTarnwickCtrl::GetMemFileSize(const memfile::MemorySource& lpIDisp) {  // 10
+long CTarnwickCtrl::GetMemFileSize(const Memory& lpIDisp) {  // 10
     long length = -1;
     const memfile::ArrayRead read = memfile::ReadLength(lpIDisp, length);
     if (!read.ok()) {
@@ -343,52 +332,51 @@ long CTarnwickCtrl::GetMemFileSize(const memfile::MemorySource& lpIDisp) {  // 1
 
 // Text without data gives the empty result without a message, as does a block that cannot be
 // allocated; text that is not wholly base64 is refused with a message.
-std::string CTarnwickCtrl::GetMemMD5FileHeadSigned(LPCSTR strFileInfo, LPCSTR strFileType) {  // 11
-    const std::string type = memfile::FileTypeWithoutCommas(Text(strFileType));
+std::wstring CTarnwickCtrl::GetMemMD5FileHeadSigned(const std::wstring& strFileInfo,
+                                                    const std::wstring& strFileType) {  // 11
+    const std::wstring type = memfile::FileTypeWithoutCommas(strFileType);
     if (!memfile::IsUsableFileType(type)) {
-        m_strLastError = Format(msg::memfile::kBadFileType, type.c_str());
-        return std::string();
+        m_strLastError = Render(msg::memfile::kBadFileType, {type});
+        return std::wstring();
     }
     std::vector<unsigned char> bytes;
-    switch (memfile::DecodeBase64(Text(strFileInfo), bytes)) {
+    switch (memfile::DecodeBase64(Narrow(strFileInfo), bytes)) {
     case memfile::Base64Status::Decoded: break;
-    case memfile::Base64Status::Empty: return std::string();
+    case memfile::Base64Status::Empty: return std::wstring();
     case memfile::Base64Status::Invalid:
-        m_strLastError = msg::memfile::kBadBase64;
-        return std::string();
+        m_strLastError = Render(msg::memfile::kBadBase64);
+        return std::wstring();
     }
     return ProbeBytes(bytes.data(), bytes.size(), type);
 }
 
-std::string CTarnwickCtrl::GetMemFileSHA256(const memfile::MemorySource& lpIDisp) {  // 12
+std::wstring CTarnwickCtrl::GetMemFileSHA256(const Memory& lpIDisp) {  // 12
     memfile::MemoryBytes bytes;
-    if (!ReadMemoryFile(lpIDisp, bytes)) return std::string();
+    if (!ReadMemoryFile(lpIDisp, bytes)) return std::wstring();
     char text[CSHA256::kHexLength + 1] = {};
     CSHA256().HashToHex(text, bytes.data(), static_cast<unsigned int>(bytes.size()));
-    return text;
+    return std::wstring(text, text + CSHA256::kHexLength);
 }
 
-std::string CTarnwickCtrl::CreateZipFromMemFile(const memfile::MemorySource& lpIDisp, LPCSTR strFileName) {  // 13
-    const std::string fileName = Text(strFileName);
-    std::string directory;
-    if (!TempDirectory(directory)) return std::string();
-    const std::string source = directory + fileName;
+std::wstring CTarnwickCtrl::CreateZipFromMemFile(const Memory& lpIDisp, const std::wstring& fileName) {  // 13
+    std::wstring directory;
+    if (!TempDirectory(directory)) return std::wstring();
+    const std::wstring source = directory + fileName;
     if (!fileName.empty() && (!memfile::IsPlainName(fileName) || !files::IsInTempDirectory(source))) {
-        m_strLastError = Format(msg::memfile::kBadFileName, fileName.c_str());
-        return std::string();
+        m_strLastError = Render(msg::memfile::kBadFileName, {fileName});
+        return std::wstring();
     }
     memfile::MemoryBytes bytes;
-    if (!ReadMemoryFile(lpIDisp, bytes)) return std::string();
+    if (!ReadMemoryFile(lpIDisp, bytes)) return std::wstring();
 
     if (fileName.empty()) {
         // The name leaves nothing after the directory: that is the temporary directory itself,
         // which an open for writing refuses with access denied. Nothing is touched.
-        m_strLastError =
-            Format(msg::memfile::kZipWriteFailed, SystemErrorTextWithCode(ERROR_ACCESS_DENIED).c_str());
-        return std::string();
+        m_strLastError = Render(msg::memfile::kZipWriteFailed, {SystemErrorTextWithCode(ERROR_ACCESS_DENIED)});
+        return std::wstring();
     }
-    if (!WriteTempFile(source, bytes.data(), bytes.size(), msg::memfile::kZipWriteFailed)) return std::string();
+    if (!WriteTempFile(source, bytes.data(), bytes.size(), msg::memfile::kZipWriteFailed)) return std::wstring();
     // The source file is ours from here on and goes at the end, whatever happens.
-    tarnwick::ScopeExit removeSource([&] { DeleteFileA(source.c_str()); });
+    tarnwick::ScopeExit removeSource([&] { DeleteFileW(tarnwick::ForFileCalls(source).c_str()); });
     return PackIntoArchive(source, msg::memfile::kZipFailedBox);
 }

@@ -3,6 +3,8 @@
 #include "TarnwickCtrl.h"
 #include "framework/NarrowString.h"
 #include "framework/Owners.h"
+#include "framework/Render.h"
+#include <algorithm>
 #include "policy/Messages.h"
 #include "policy/SitePolicy.h"
 #include "sitelist.h"
@@ -51,15 +53,14 @@ std::wstring PageUrlOf(IUnknown* site) {
     return std::wstring();
 }
 
-// The page's site as the page's message names it, in the ANSI code page.
-std::string SiteName(const std::wstring& url) {
-    if (url.empty()) return "?";
+// The page's site as the page's message names it.
+std::wstring SiteName(const std::wstring& url) {
+    if (url.empty()) return L"?";
     int bytes = WideCharToMultiByte(CP_UTF8, 0, url.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<size_t>(bytes > 0 ? bytes : 1), '\0');
     WideCharToMultiByte(CP_UTF8, 0, url.c_str(), -1, &utf8[0], bytes, nullptr, nullptr);
     utf8.resize(strlen(utf8.c_str()));
-    const std::string site = sites::SiteOf(utf8);
-    return tarnwick::WideToAnsi(tarnwick::AnsiToWide(site, CP_UTF8).c_str());
+    return tarnwick::AnsiToWide(sites::SiteOf(utf8), CP_UTF8);
 }
 
 }  // namespace
@@ -72,11 +73,12 @@ void CTarnwickCtrl::SiteChanged(IUnknown* site) {
 
 bool CTarnwickCtrl::MayScript() { return tarnwick::policy::MayScript(m_bSited, m_strPageUrl); }
 
-void CTarnwickCtrl::RefuseSite() { m_strLastError = tarnwick::Format(msg::kSiteRefused, SiteName(m_strPageUrl).c_str()); }
+void CTarnwickCtrl::RefuseSite() { m_strLastError = tarnwick::Render(msg::kSiteRefused, {SiteName(m_strPageUrl)}); }
 
-bool CTarnwickCtrl::MayUseNetworkPath(const std::string& path) {
-    if (!sites::IsNetworkPath(path)) return true;
+bool CTarnwickCtrl::MayUseNetworkPath(const std::wstring& path) {
+    // The start of a path decides, and it is plain ASCII when the path leaves the machine.
+    if (!sites::IsNetworkPath(std::string(path.begin(), path.begin() + std::min<size_t>(path.size(), 8)))) return true;
     if (tarnwick::policy::MayUseNetworkPaths(m_bSited, m_strPageUrl)) return true;
-    m_strLastError = tarnwick::Format(msg::kNetworkPathRefused, SiteName(m_strPageUrl).c_str(), path.c_str());
+    m_strLastError = tarnwick::Render(msg::kNetworkPathRefused, {SiteName(m_strPageUrl), path});
     return false;
 }

@@ -1,6 +1,8 @@
 #include "TarnwickCtrl.h"
 #include "Guids.h"
+#include "policy/SitePolicy.h"
 #include "framework/ModuleState.h"
+#include "framework/NarrowString.h"
 
 CTarnwickCtrl::CTarnwickCtrl(IUnknown* outer)
     : m_pControllingUnknown(outer ? outer : static_cast<IUnknown*>(&m_xInner)) {
@@ -9,8 +11,8 @@ CTarnwickCtrl::CTarnwickCtrl(IUnknown* outer)
 
 CTarnwickCtrl::~CTarnwickCtrl() {
     // Archives this instance made go with it; one already deleted or still in use is skipped.
-    for (const std::string& path : m_saCreatedFiles) {
-        if (!path.empty()) DeleteFileA(path.c_str());
+    for (const std::wstring& path : m_saCreatedFiles) {
+        if (!path.empty()) DeleteFileW(tarnwick::ForFileCalls(path).c_str());
     }
     DestroyOleState(m_pOle);
     if (m_pSite) m_pSite->Release();
@@ -28,7 +30,10 @@ HRESULT CTarnwickCtrl::InternalQueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<IDispatch*>(this);
     } else if (IsEqualIID(riid, IID_IObjectSafety)) {
         *ppv = static_cast<IObjectSafety*>(&m_xObjSafe);
-    } else if (IsEqualIID(riid, IID_IObjectWithSite)) {
+    } else if (IsEqualIID(riid, IID_IObjectWithSite) && tarnwick::policy::PolicyPresent()) {
+        // Offered only under an administrator's policy: some script engines refuse to create an
+        // object that takes a site they cannot give, and without a policy the page's address
+        // changes nothing.
         *ppv = static_cast<IObjectWithSite*>(&m_xObjWithSite);
     } else {
         return QueryOleInterface(riid, ppv);  // adds its own reference

@@ -34,33 +34,37 @@ public:
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                         VARIANT* result, EXCEPINFO* excep, UINT* argErr) override;
 
-    // Script methods, by dispatch id.
-    long GetLocalFileSize(LPCSTR strFilePath);                                        // 1
-    std::string GetLocalFileHeadSigned(LPCSTR strFilePath);                           // 2
-    std::string CreateZipFromLocalFile(LPCSTR strFilePath);                           // 3
-    long DeleteFileFromCreateZip(LPCSTR strFilePath);                                 // 4
-    std::string GetLocalFileSHA256(LPCSTR strFilePath);                               // 5
-    std::string GetLocalFileSM3(LPCSTR strFilePath, long nWithZValue, LPCSTR strBase64Cert);  // 6
-    std::string GetLastErrorInfo();                                                   // 7
-    std::string GetMemFileHeadSigned(const tarnwick::memfile::MemorySource& lpIDisp, LPCSTR strFileType);         // 8
-    std::string GetMemFileSM3(const tarnwick::memfile::MemorySource& lpIDisp, long nWithZValue, LPCSTR strBase64Cert);    // 9
-    long GetMemFileSize(const tarnwick::memfile::MemorySource& lpIDisp);                                          // 10
-    std::string GetMemMD5FileHeadSigned(LPCSTR strFileInfo, LPCSTR strFileType);      // 11
-    std::string GetMemFileSHA256(const tarnwick::memfile::MemorySource& lpIDisp);                                 // 12
-    std::string CreateZipFromMemFile(const tarnwick::memfile::MemorySource& lpIDisp, LPCSTR strFileName);         // 13
+    // Script methods, by dispatch id. Texts are UTF-16 from the script to the file system and back.
+    using Memory = tarnwick::memfile::MemorySource;
+    long GetLocalFileSize(const std::wstring& strFilePath);                                   // 1
+    std::wstring GetLocalFileHeadSigned(const std::wstring& strFilePath);                     // 2
+    std::wstring CreateZipFromLocalFile(const std::wstring& strFilePath);                     // 3
+    long DeleteFileFromCreateZip(const std::wstring& strFilePath);                            // 4
+    std::wstring GetLocalFileSHA256(const std::wstring& strFilePath);                         // 5
+    std::wstring GetLocalFileSM3(const std::wstring& strFilePath, long nWithZValue,
+                                 const std::wstring& strBase64Cert);                          // 6
+    std::wstring GetLastErrorInfo();                                                          // 7
+    std::wstring GetMemFileHeadSigned(const Memory& lpIDisp, const std::wstring& strFileType);  // 8
+    std::wstring GetMemFileSM3(const Memory& lpIDisp, long nWithZValue,
+                               const std::wstring& strBase64Cert);                            // 9
+    long GetMemFileSize(const Memory& lpIDisp);                                               // 10
+    std::wstring GetMemMD5FileHeadSigned(const std::wstring& strFileInfo,
+                                         const std::wstring& strFileType);                    // 11
+    std::wstring GetMemFileSHA256(const Memory& lpIDisp);                                     // 12
+    std::wstring CreateZipFromMemFile(const Memory& lpIDisp, const std::wstring& strFileName);  // 13
 
     // Rendering of service outcomes into m_strLastError; each returns true when the call may go on.
-    bool CheckPath(const std::string& path);
-    bool ReadMemoryFile(const tarnwick::memfile::MemorySource& source, tarnwick::memfile::MemoryBytes& bytes);
+    bool CheckPath(const std::wstring& path);
+    bool ReadMemoryFile(const Memory& source, tarnwick::memfile::MemoryBytes& bytes);
     bool EnsureEngine();
-    std::string RenderSm3(const tarnwick::engine::Sm3Outcome& outcome);
-    bool TempDirectory(std::string& directory);
-    bool WriteTempFile(const std::string& path, const unsigned char* data, size_t size,
+    std::wstring RenderSm3(const tarnwick::engine::Sm3Outcome& outcome);
+    bool TempDirectory(std::wstring& directory);
+    bool WriteTempFile(const std::wstring& path, const unsigned char* data, size_t size,
                        const char* failureFormat);
-    std::string ProbeBytes(const unsigned char* data, size_t size, const std::string& type);
-    std::string PackIntoArchive(const std::string& source, const char* failureBox);
-    static std::string ArrayReadText(const tarnwick::memfile::ArrayRead& read);
-    int FindCreatedFile(const std::string& path);
+    std::wstring ProbeBytes(const unsigned char* data, size_t size, const std::wstring& type);
+    std::wstring PackIntoArchive(const std::wstring& source, const char* failureBox);
+    static std::wstring ArrayReadText(const tarnwick::memfile::ArrayRead& read);
+    int FindCreatedFile(const std::wstring& path);
 
     // IObjectSafety, nested as in the control framework: forwards identity to the control.
     class XObjSafe : public IObjectSafety {
@@ -92,10 +96,10 @@ public:
     void SiteChanged(IUnknown* site);
     bool MayScript();                 // the administrator's site list allows the page
     void RefuseSite();                // the text a refused page reads
-    bool MayUseNetworkPath(const std::string& path);  // sets the text when not
+    bool MayUseNetworkPath(const std::wstring& path);  // sets the text when not
 
-    std::string m_strLastError;
-    std::vector<std::string> m_saCreatedFiles;
+    std::wstring m_strLastError;
+    std::vector<std::wstring> m_saCreatedFiles;
     IUnknown* m_pSite = nullptr;      // held while sited through IObjectWithSite
     bool m_bSited = false;
     std::wstring m_strPageUrl;

@@ -117,7 +117,7 @@ def_exports() { sed -n '/^EXPORTS/,$p' "$root/$1" | sed -e 's/;.*//' -e '/^EXPOR
 mapfile -t control_exports < <(def_exports src/resources/tarnwick.def)
 mapfile -t zip_exports < <(def_exports companions/ziptool/ziptool.def)
 mapfile -t engine_exports < <(def_exports companions/ovalon/ovalon.def)
-[ ${#engine_exports[@]} -eq 33 ] || fail "companions/ovalon/ovalon.def names ${#engine_exports[@]} exports, not 33"
+[ ${#engine_exports[@]} -ge 33 ] || fail "companions/ovalon/ovalon.def names only ${#engine_exports[@]} exports"
 before=$failures
 for arch in win32:i386:OVALON.x86.dll win64:amd64:OVALON.x64.dll; do
   IFS=: read -r sub machine engine <<< "$arch"

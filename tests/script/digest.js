@@ -35,6 +35,7 @@ eq(c.GetMemFileSM3([], 1, cert), "", "an empty memory file gives nothing");
 eq(c.GetLocalFileSM3(fixture("empty.bin"), 0, ""), expected.sm3empty, "the engine hashes an empty file");
 eq(c.GetLocalFileSM3(fixture("empty.bin"), 1, cert), expected.sm3zempty, "Z alone for an empty file");
 eq(c.GetLocalFileSHA256(fixture("huge.bin")), expected.hugesha256, "SHA-256 of 4 GiB + 1 byte equals openssl");
+eq(c.GetLocalFileSM3(fixture("huge.bin"), 0, ""), expected.hugesm3, "SM3 of 4 GiB + 1 byte equals openssl");
 eq(c.GetLocalFileSize(fixture("huge.bin")), 1, "its size keeps the low 32 bits");
 eq(c.GetLastErrorInfo(), "", "no failure so far");
 

@@ -48,6 +48,7 @@ PY
 # A sparse file past 4 GiB: the digests stream through any size.
 truncate -s 4294967297 huge.bin
 echo "hugesha256=$(openssl dgst -sha256 -r huge.bin | cut -d' ' -f1 | tr a-f A-F)" >> expected.txt
+echo "hugesm3=$(openssl dgst -sm3 -r huge.bin | cut -d' ' -f1 | tr a-f A-F)" >> expected.txt
 
 for variant in noengine noexport initfail; do
   mkdir "$variant"

@@ -55,3 +55,26 @@ eq(c.GetLastErrorInfo(), "\u6587\u4ef6[" + fixture("forty.bin") + "]\u5927\u5c0f
 c = null;
 collect();
 ok(!fso.FileExists(a2), "destroying the object deletes its remaining archive");
+
+// A name with a character outside GBK, through every path method and both zip methods; the
+// archives go to the fixture directory for Python's zipfile and unzip (zip.post.sh).
+var rareName = "\u738b\u4dae\u8eab\u4efd\u8bc1.txt";
+var rare = fixture(rareName);
+var facts = fso.OpenTextFile(fixture("rare.txt"), 1).ReadAll().split("\n");
+var r = newControl();
+eq(r.GetLocalFileSize(rare), parseInt(facts[0], 10), "its size");
+eq(r.GetLocalFileSHA256(rare), facts[1], "its SHA-256 equals sha256");
+eq(r.GetLocalFileSM3(rare, 0, ""), facts[2], "its SM3 equals openssl");
+eq(r.GetLocalFileHeadSigned(rare), "STRING", "its type");
+var rz = r.CreateZipFromLocalFile(rare);
+ok(isArchivePath(rz), "it is packed: " + esc(r.GetLastErrorInfo()));
+if (rz) fso.CopyFile(rz, fixture("rare-local.zip"));
+var bytes = [];
+for (var i = 0; i < 64; i++) bytes.push(65 + i % 26);
+var mz = r.CreateZipFromMemFile(bytes, "\u738b\u4dae.txt");
+ok(isArchivePath(mz), "a memory file under such a name is packed: " + esc(r.GetLastErrorInfo()));
+if (mz) fso.CopyFile(mz, fixture("rare-mem.zip"));
+var gz = r.CreateZipFromMemFile(bytes, "\u738b\u4f1f.txt");
+if (gz) fso.CopyFile(gz, fixture("gbk-mem.zip"));
+r = null;
+collect();

@@ -1,10 +1,11 @@
-// Plays the user in front of a modal message box: waits for the box, writes its text (ANSI code
-// page) and caption to a file, and presses OK.
+// Plays the user in front of a modal message box: waits for the box, writes its caption and text
+// to a file (UTF-16, so the characters are those the user saw on any desktop), and presses OK.
 //   boxwatch.exe OUTPUT_FILE [TIMEOUT_MS]
 // Exits 0 when a box was seen and closed, 1 when none appeared in time.
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
@@ -13,12 +14,16 @@ int main(int argc, char** argv) {
     while (GetTickCount() - start < timeout) {
         HWND box = FindWindowA("#32770", nullptr);
         if (box && IsWindowVisible(box)) {
-            char text[1024] = {}, caption[256] = {};
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof(text) - 1);
-            GetWindowTextA(box, caption, sizeof(caption) - 1);
+            wchar_t text[1024] = {}, caption[256] = {};
+            GetDlgItemTextW(box, 0xFFFF, text, 1023);
+            GetWindowTextW(box, caption, 255);
             FILE* out = fopen(argv[1], "wb");
             if (out) {
-                fprintf(out, "%s\n%s", caption, text);
+                const wchar_t bom = 0xFEFF, newline = L'\n';
+                fwrite(&bom, sizeof(bom), 1, out);
+                fwrite(caption, sizeof(wchar_t), wcslen(caption), out);
+                fwrite(&newline, sizeof(newline), 1, out);
+                fwrite(text, sizeof(wchar_t), wcslen(text), out);
                 fclose(out);
             }
             PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);

@@ -13,6 +13,7 @@
 
 #include "DispatchTable.h"
 #include "TarnwickCtrl.h"
+#include "unit_support.h"
 #include "memfile/ScriptArray.h"
 
 namespace memfile_test {
@@ -230,7 +231,7 @@ TEST(MemFileBridge, ReadsSmallArrayWithExactlyTheDocumentedCalls) {
     FakeArray a;
     a.SetInts({65, 66, 67});
     a.recordNames = true;
-    c->m_strLastError = "earlier";
+    c->m_strLastError = L"earlier";
 
     EXPECT_EQ(3, c->GetMemFileSize(&a));
     bool ok = false;
@@ -241,7 +242,7 @@ TEST(MemFileBridge, ReadsSmallArrayWithExactlyTheDocumentedCalls) {
     EXPECT_EQ((std::vector<std::wstring>{L"length", L"length", L"0", L"1", L"2"}), a.names);
     EXPECT_EQ(5, a.gets);
     EXPECT_EQ(1, a.refs) << "the borrowed object must be neither kept nor released";
-    EXPECT_EQ("earlier", c->m_strLastError) << "a successful read leaves the text alone";
+    EXPECT_EQ("earlier", testsupport::Gbk(c->m_strLastError)) << "a successful read leaves the text alone";
 }
 
 TEST(MemFileBridge, IntegersGiveTheirLow8Bits) {
@@ -254,7 +255,7 @@ TEST(MemFileBridge, IntegersGiveTheirLow8Bits) {
                   [](VARIANT* v) { V_VT(v) = VT_I8; V_I8(v) = -3LL * 0x100000000LL + 7; }});
     bool ok = false;
     Bytes bytes = Read(c.c, &a, &ok);
-    ASSERT_TRUE(ok) << c->m_strLastError;
+    ASSERT_TRUE(ok) << testsupport::Gbk(c->m_strLastError);
     EXPECT_EQ(Bytes({0, 255, 255, 0x78, 255, 44, 0, 200, 254, 0x41, 7}), bytes);
 }
 
@@ -268,7 +269,7 @@ TEST(MemFileBridge, FractionsBooleansAndNumericTextsActLikeValueAnd255) {
                   Text(L"0x41"), Text(L"\t6.6e1\r\n"), Text(L"+67.")});
     bool ok = false;
     Bytes bytes = Read(c.c, &a, &ok);
-    ASSERT_TRUE(ok) << c->m_strLastError;
+    ASSERT_TRUE(ok) << testsupport::Gbk(c->m_strLastError);
     const unsigned char bigByte = static_cast<unsigned char>(10000000007LL & 255);
     EXPECT_EQ(Bytes({65, 255, 0, 0, bigByte, 66, 1, 0, 67, 255, 65, 65, 66, 67}), bytes);
 }
@@ -302,7 +303,7 @@ TEST(MemFileBridge, NonNumericElementsAreRefusedAndReleased) {
         EXPECT_FALSE(ok) << k.what;
         EXPECT_TRUE(bytes.empty()) << k.what;
         EXPECT_EQ(0u, bytes.capacity()) << k.what << ": the storage is released";
-        EXPECT_EQ("JSArrayGetAt's Invoke 2 err!", c->m_strLastError) << k.what;
+        EXPECT_EQ("JSArrayGetAt's Invoke 2 err!", testsupport::Gbk(c->m_strLastError)) << k.what;
         EXPECT_EQ(L"2", a.lastName) << k.what << ": reading stops at the refused element";
         std::vector<unsigned char> buffer;
         EXPECT_EQ(DISP_E_TYPEMISMATCH, ReadBytes(c.c, &a, buffer, 4)) << k.what;
@@ -327,9 +328,9 @@ TEST(MemFileBridge, LengthValues) {
         Control c;
         FakeArray a;
         k.value(&a.length);
-        c->m_strLastError = "earlier";
+        c->m_strLastError = L"earlier";
         EXPECT_EQ(k.expected, c->GetMemFileSize(&a)) << k.what;
-        EXPECT_EQ("earlier", c->m_strLastError) << k.what;
+        EXPECT_EQ("earlier", testsupport::Gbk(c->m_strLastError)) << k.what;
     }
     struct Refused {
         const char* what;
@@ -348,7 +349,7 @@ TEST(MemFileBridge, LengthValues) {
         FakeArray a;
         k.value(&a.length);
         EXPECT_EQ(-1, c->GetMemFileSize(&a)) << k.what;
-        EXPECT_EQ("JSArrayGetAttributeValue's Invoke length err!", c->m_strLastError) << k.what;
+        EXPECT_EQ("JSArrayGetAttributeValue's Invoke length err!", testsupport::Gbk(c->m_strLastError)) << k.what;
         mf::MemoryBytes bytes;
         EXPECT_FALSE(c->ReadMemoryFile(&a, bytes)) << k.what;
         EXPECT_EQ(0, a.lookups - 2) << k.what << ": no element is looked up";
@@ -361,13 +362,13 @@ TEST(MemFileBridge, EmptyOrNegativeLengthReadsNothingAndSaysNothing) {
         FakeArray a;
         a.SetLength(n);
         a.element = [](long, VARIANT* v) { V_VT(v) = VT_I4; V_I4(v) = 1; return true; };
-        c->m_strLastError = "earlier";
+        c->m_strLastError = L"earlier";
         mf::MemoryBytes bytes;
         bytes.Owned() = {9, 9};
         EXPECT_FALSE(c->ReadMemoryFile(&a, bytes)) << n;
         EXPECT_TRUE(bytes.empty()) << n;
         EXPECT_EQ(1, a.lookups) << n << ": only the length is looked up";
-        EXPECT_EQ("earlier", c->m_strLastError) << n;
+        EXPECT_EQ("earlier", testsupport::Gbk(c->m_strLastError)) << n;
         std::vector<unsigned char> buffer{1, 2, 3};
         EXPECT_EQ(S_OK, ReadBytes(c.c, &a, buffer, n)) << n;
         EXPECT_TRUE(buffer.empty()) << n << ": the buffer starts over";
@@ -391,7 +392,7 @@ TEST(MemFileBridge, LengthLookupAndGetFailures) {
         FakeArray a;  // no "length" member
         a.element = [](long, VARIANT* v) { V_VT(v) = VT_I4; V_I4(v) = 1; return true; };
         EXPECT_EQ(-1, c->GetMemFileSize(&a));
-        EXPECT_EQ("JSArrayGetAttributeValue's GetIDsOfNames length err!", c->m_strLastError);
+        EXPECT_EQ("JSArrayGetAttributeValue's GetIDsOfNames length err!", testsupport::Gbk(c->m_strLastError));
         mf::MemoryBytes bytes;
         EXPECT_FALSE(c->ReadMemoryFile(&a, bytes));
     }
@@ -413,7 +414,7 @@ TEST(MemFileBridge, LengthLookupAndGetFailures) {
         a.SetLength(3);
         a.failLengthGet = true;
         EXPECT_EQ(-1, c->GetMemFileSize(&a));
-        EXPECT_EQ("JSArrayGetAttributeValue's Invoke length err!", c->m_strLastError);
+        EXPECT_EQ("JSArrayGetAttributeValue's Invoke length err!", testsupport::Gbk(c->m_strLastError));
     }
     {
         // The property name in the message is the one asked for, in the ANSI code page.
@@ -422,7 +423,7 @@ TEST(MemFileBridge, LengthLookupAndGetFailures) {
         VARIANT v;
         VariantInit(&v);
         EXPECT_EQ(DISP_E_UNKNOWNNAME, GetAttribute(c.c, &a, L"size", &v));
-        EXPECT_EQ("JSArrayGetAttributeValue's GetIDsOfNames size err!", c->m_strLastError);
+        EXPECT_EQ("JSArrayGetAttributeValue's GetIDsOfNames size err!", testsupport::Gbk(c->m_strLastError));
     }
 }
 
@@ -440,7 +441,7 @@ TEST(MemFileBridge, MissingElementEndsTheRead) {
     Bytes bytes = Read(c.c, &a, &ok);
     EXPECT_FALSE(ok);
     EXPECT_TRUE(bytes.empty());
-    EXPECT_EQ("JSArrayGetAt's GetIDsOfNames 3 err!", c->m_strLastError);
+    EXPECT_EQ("JSArrayGetAt's GetIDsOfNames 3 err!", testsupport::Gbk(c->m_strLastError));
     EXPECT_EQ(L"3", a.lastName) << "element 4 is never asked for";
 
     std::vector<unsigned char> buffer;
@@ -460,7 +461,7 @@ TEST(MemFileBridge, ElementGetFailureNamesTheFirstFailingIndex) {
     Bytes bytes = Read(c.c, &a, &ok);
     EXPECT_FALSE(ok);
     EXPECT_EQ(0u, bytes.capacity());
-    EXPECT_EQ("JSArrayGetAt's Invoke 1500 err!", c->m_strLastError);
+    EXPECT_EQ("JSArrayGetAt's Invoke 1500 err!", testsupport::Gbk(c->m_strLastError));
     EXPECT_EQ(1 + 1501, a.lookups);
 
     std::vector<unsigned char> buffer;
@@ -478,12 +479,12 @@ TEST(MemFileBridge, GetAtLeavesTheSlotAloneOnFailureAndFillsItOnSuccess) {
     EXPECT_EQ(DISP_E_UNKNOWNNAME, GetAt(c.c, &a, 2, &slot));
     EXPECT_EQ(VT_I4, V_VT(&slot));
     EXPECT_EQ(0x5A5A5A5A, V_I4(&slot));
-    EXPECT_EQ("JSArrayGetAt's GetIDsOfNames 2 err!", c->m_strLastError);
+    EXPECT_EQ("JSArrayGetAt's GetIDsOfNames 2 err!", testsupport::Gbk(c->m_strLastError));
 
     a.failGetAt = 1;
     EXPECT_EQ(DISP_E_EXCEPTION, GetAt(c.c, &a, 1, &slot));
     EXPECT_EQ(0x5A5A5A5A, V_I4(&slot));
-    EXPECT_EQ("JSArrayGetAt's Invoke 1 err!", c->m_strLastError);
+    EXPECT_EQ("JSArrayGetAt's Invoke 1 err!", testsupport::Gbk(c->m_strLastError));
 
     VariantInit(&slot);
     EXPECT_EQ(S_OK, GetAt(c.c, &a, 0, &slot));
@@ -493,21 +494,21 @@ TEST(MemFileBridge, GetAtLeavesTheSlotAloneOnFailureAndFillsItOnSuccess) {
     // A negative index is looked up under its signed decimal name, which an array lacks.
     EXPECT_EQ(DISP_E_UNKNOWNNAME, GetAt(c.c, &a, -12, &slot));
     EXPECT_EQ(L"-12", a.lastName);
-    EXPECT_EQ("JSArrayGetAt's GetIDsOfNames -12 err!", c->m_strLastError);
+    EXPECT_EQ("JSArrayGetAt's GetIDsOfNames -12 err!", testsupport::Gbk(c->m_strLastError));
 }
 
 TEST(MemFileBridge, NullObjectIsRefusedWithAMessage) {
     Control c;
     EXPECT_EQ(-1, c->GetMemFileSize(nullptr));
-    EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", c->m_strLastError);
+    EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", testsupport::Gbk(c->m_strLastError));
     mf::MemoryBytes bytes;
     c->m_strLastError.clear();
     EXPECT_FALSE(c->ReadMemoryFile(static_cast<IDispatch*>(nullptr), bytes));
-    EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", c->m_strLastError);
+    EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", testsupport::Gbk(c->m_strLastError));
     VARIANT v;
     VariantInit(&v);
     EXPECT_EQ(E_POINTER, GetAt(c.c, nullptr, 0, &v));
-    EXPECT_EQ("JSArrayGetAt's object is null err!", c->m_strLastError);
+    EXPECT_EQ("JSArrayGetAt's object is null err!", testsupport::Gbk(c->m_strLastError));
     std::vector<unsigned char> buffer;
     EXPECT_EQ(E_POINTER, ReadBytes(c.c, nullptr, buffer, 3));
 
@@ -523,7 +524,7 @@ TEST(MemFileBridge, NullObjectIsRefusedWithAMessage) {
                               &result, nullptr, nullptr));
     EXPECT_EQ(VT_I4, V_VT(&result));
     EXPECT_EQ(-1, V_I4(&result));
-    EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", c->m_strLastError);
+    EXPECT_EQ("JSArrayGetAttributeValue's object is null err!", testsupport::Gbk(c->m_strLastError));
 }
 
 // ---- Growth of the buffer ----
@@ -542,7 +543,7 @@ TEST(MemFileBridge, ExactBytesAcrossGrowthSteps) {
         };
         bool ok = false;
         Bytes bytes = Read(c.c, &a, &ok);
-        ASSERT_TRUE(ok) << n << ": " << c->m_strLastError;
+        ASSERT_TRUE(ok) << n << ": " << testsupport::Gbk(c->m_strLastError);
         ASSERT_EQ(static_cast<size_t>(n), bytes.size());
         size_t wrong = 0;
         for (long i = 0; i < n; ++i)
@@ -607,7 +608,7 @@ TEST(MemFileMethods, OutOfMemoryWhileCollectingEndsTheCallWithEOutOfMemory) {
             V_I4(v) = i;
             return true;
         };
-        c->m_strLastError = "earlier";
+        c->m_strLastError = L"earlier";
         VARIANT args[2];
         VariantInit(&args[0]);
         VariantInit(&args[1]);
@@ -638,7 +639,7 @@ TEST(MemFileMethods, OutOfMemoryWhileCollectingEndsTheCallWithEOutOfMemory) {
         EXPECT_GT(elementsServed, 1000) << k.id << ": the read ran until memory gave out";
         EXPECT_LT(elementsServed, 0x01000000) << k.id;
         EXPECT_EQ(1, a.refs) << k.id;
-        EXPECT_EQ("earlier", c->m_strLastError) << k.id;
+        EXPECT_EQ("earlier", testsupport::Gbk(c->m_strLastError)) << k.id;
         EXPECT_TRUE(c->m_saCreatedFiles.empty()) << k.id;
         char temp[MAX_PATH] = {};
         GetTempPathA(MAX_PATH, temp);
@@ -725,7 +726,7 @@ TEST(MemFilePlatformArrays, OtherArraysAreRefusedWithAText) {
         c->m_strLastError.clear();
         EXPECT_EQ(L"-1", CallWith(c.c, 10, &arg));
         EXPECT_EQ(L"", CallWith(c.c, 12, &arg));
-        EXPECT_NE(std::string::npos, c->m_strLastError.find(array == grid ? "2" : "3")) << c->m_strLastError;
+        EXPECT_NE(std::string::npos, testsupport::Gbk(c->m_strLastError).find(array == grid ? "2" : "3")) << testsupport::Gbk(c->m_strLastError);
         SafeArrayDestroy(array);
     }
     VARIANT number;

@@ -244,9 +244,13 @@ TEST_F(SiteLock, TheSiteListDecidesWhichPagesMayScript) {
         }
         IDispatch_Release(control);
     }
-    // A control no page sited (a script host, a macro) is never refused.
+    // A control no page sited (a script host, a macro) is never refused. Sites are taken through
+    // IObjectWithSite too, which is offered under a policy only.
     SetPolicy({L"intranet.example"}, -1);
     IDispatch* local = Control(nullptr);
+    IObjectWithSite* withSite = nullptr;
+    EXPECT_EQ(S_OK, IDispatch_QueryInterface(local, IID_IObjectWithSite, reinterpret_cast<void**>(&withSite)));
+    if (withSite) IObjectWithSite_Release(withSite);
     EXPECT_EQ(S_OK, MakeSafe(local));
     EXPECT_NE(L"-1", Call(local, 1, file));
     IDispatch_Release(local);

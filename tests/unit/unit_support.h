@@ -44,6 +44,23 @@ inline bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Wide text as code page 936 bytes (the suites compare texts with their literals in that code
+// page), and back.
+inline std::string Gbk(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    int bytes = WideCharToMultiByte(936, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(936, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
+    return out;
+}
+inline std::wstring FromGbk(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    int chars = MultiByteToWideChar(936, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(936, 0, text.data(), static_cast<int>(text.size()), &out[0], chars);
+    return out;
+}
+
 inline std::string TempPath() {
     char buffer[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, buffer);

@@ -2,55 +2,53 @@
 #include "fileservices/TempArea.h"
 #include "framework/NarrowString.h"
 #include "typeprobe.h"
-#include <cstdio>
-#include <cstring>
-#include <memory>
+#include "framework/Owners.h"
+#include <cwchar>
 
 namespace tarnwick::archive {
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
-};
-using UniqueStdFile = std::unique_ptr<FILE, FileCloser>;
-
-class StdFileSource : public probe::ByteSource {
+class FileSource : public probe::ByteSource {
 public:
-    explicit StdFileSource(FILE* file) : file_(file) {}
+    explicit FileSource(HANDLE file) : file_(file) {}
     std::size_t Read(unsigned char* buffer, std::size_t capacity) override {
-        return fread(buffer, 1, capacity, file_);
+        DWORD got = 0;
+        return ReadFile(file_, buffer, static_cast<DWORD>(capacity), &got, nullptr) ? got : 0;
     }
 private:
-    FILE* file_;
+    HANDLE file_;
 };
 
 // The extension text goes into a directory name: characters that would separate path
 // components or name a drive or stream are replaced, so the name stays one component.
-std::string AsNameComponent(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || strchr("\\/:*?\"<>|", c)) c = '_';
+std::wstring AsNameComponent(const std::wstring& text) {
+    std::wstring out = text;
+    for (wchar_t& c : out) {
+        if (c < 0x20 || wcschr(L"\\/:*?\"<>|", c)) c = L'_';
     }
     return out;
 }
 
+// The extension the probe goes by: the last four characters of the path.
+std::wstring Extension(const std::wstring& path) { return path.size() > 4 ? path.substr(path.size() - 4) : path; }
+
 }  // namespace
 
-ProbeOutcome ProbeFile(const std::string& path) {
+ProbeOutcome ProbeFile(const std::wstring& path) {
     ProbeOutcome outcome;
     std::string& result = outcome.result;
-    const bool textMode = probe::IsTextName(path);
+    const bool textMode = Extension(path) == L".txt";
     if (textMode) result = probe::kText;
 
     try {
-        UniqueStdFile file(fopen(path.c_str(), "rb"));
+        UniqueFile file(CreateFileW(ForFileCalls(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!file) {
             outcome.status = ProbeStatus::OpenFailed;
             outcome.code = GetLastError();
             return outcome;
         }
-        StdFileSource source(file.get());
+        FileSource source(file.get());
         if (textMode) {
             if (!probe::IsPlainText(source)) result.clear();
         } else {
@@ -61,21 +59,21 @@ ProbeOutcome ProbeFile(const std::string& path) {
         if (textMode && result == probe::kText) return outcome;
 
         if (probe::IsZipHead(result)) {
-            std::string temp;
+            std::wstring temp;
             if (!files::TempDirectory(temp)) {
                 outcome.status = ProbeStatus::NoTempDirectory;
                 return outcome;
             }
-            std::string directory =
-                temp + Format("%s%d_%s", AsNameComponent(probe::Extension(path)).c_str(),
-                       static_cast<int>(GetCurrentThreadId()), files::MakeUniqueName().c_str());
+            const std::wstring directory = temp + AsNameComponent(Extension(path)) +
+                                           std::to_wstring(static_cast<int>(GetCurrentThreadId())) + L"_" +
+                                           files::MakeUniqueName();
             // Never unpack anywhere but below the temporary directory.
             if (!files::IsInTempDirectory(directory)) return outcome;
             outcome.unpacked = true;
             outcome.unpack = UnpackArchive(path, directory);
             if (outcome.unpack.status == ZipStatus::Done) {
                 if (outcome.unpack.count > 0 &&
-                    GetFileAttributesA((directory + "\\xl\\workbook.xml").c_str()) !=
+                    GetFileAttributesW(ForFileCalls(directory + L"\\xl\\workbook.xml").c_str()) !=
                         INVALID_FILE_ATTRIBUTES)
                     result = probe::kWorkbook;
                 files::RemoveDirectoryTree(directory);

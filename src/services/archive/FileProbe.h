@@ -24,6 +24,6 @@ struct ProbeOutcome {
 };
 
 // path is probed as given (the caller has checked that it exists).
-ProbeOutcome ProbeFile(const std::string& path);
+ProbeOutcome ProbeFile(const std::wstring& path);
 
 }  // namespace tarnwick::archive

@@ -7,15 +7,10 @@
 namespace tarnwick::archive {
 namespace {
 
-Companion g_library("ziptool.dll");
-
-// The library wants writable strings.
-std::vector<char> Writable(const std::string& text) {
-    return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
-}
+Companion g_library(L"ziptool.dll");
 
 // The size query that comes first, and the 40-byte rule on the whole size.
-bool LargeEnough(const std::string& path, ZipOutcome& outcome) {
+bool LargeEnough(const std::wstring& path, ZipOutcome& outcome) {
     outcome.size = files::QueryFileSize(path);
     if (!outcome.size.openFailed && outcome.size.fullSize > static_cast<unsigned long long>(kMinimumArchivableSize))
         return true;
@@ -39,26 +34,24 @@ Proc Export(const char* name, ZipOutcome& outcome) {
 
 }  // namespace
 
-ZipOutcome PackFile(const std::string& source, const std::string& name, const std::string& directory) {
+ZipOutcome PackFile(const std::wstring& source, const std::wstring& name, const std::wstring& directory) {
     ZipOutcome outcome;
     if (!LargeEnough(source, outcome)) return outcome;
-    auto zip = Export<FileToZipFileProc>("FileToZipFile", outcome);
+    auto zip = Export<ZipFileWProc>("ZipFileW", outcome);
     if (!zip) return outcome;
-    std::vector<char> src = Writable(source), file = Writable(name), dir = Writable(directory);
-    if (zip(src.data(), file.data(), dir.data()) == ZIPTOOL_FAILED) {
+    if (zip(source.c_str(), name.c_str(), directory.c_str()) == ZIPTOOL_FAILED) {
         outcome.status = ZipStatus::Failed;
         outcome.code = GetLastError();
     }
     return outcome;
 }
 
-ZipOutcome UnpackArchive(const std::string& archive, const std::string& directory) {
+ZipOutcome UnpackArchive(const std::wstring& archive, const std::wstring& directory) {
     ZipOutcome outcome;
     if (!LargeEnough(archive, outcome)) return outcome;
-    auto unzip = Export<ExtractFileToPathBoundedProc>("ExtractFileToPathBounded", outcome);
+    auto unzip = Export<UnzipFileWProc>("UnzipFileW", outcome);
     if (!unzip) return outcome;
-    std::vector<char> dir = Writable(directory);
-    if (unzip(archive.c_str(), dir.data(), &outcome.count, kProbeMaxEntries, kProbeMaxMiB) == ZIPTOOL_FAILED) {
+    if (unzip(archive.c_str(), directory.c_str(), &outcome.count, kProbeMaxEntries, kProbeMaxMiB) == ZIPTOOL_FAILED) {
         outcome.status = ZipStatus::Failed;
         outcome.code = GetLastError();
     }

@@ -31,10 +31,10 @@ constexpr unsigned int kProbeMaxEntries = 1000;
 constexpr unsigned int kProbeMaxMiB = 256;
 
 // Packs source into the new archive directory + name.
-ZipOutcome PackFile(const std::string& source, const std::string& name, const std::string& directory);
+ZipOutcome PackFile(const std::wstring& source, const std::wstring& name, const std::wstring& directory);
 
 // Unpacks archive into the new directory (removed again by the library on failure), within the
 // probe's bounds.
-ZipOutcome UnpackArchive(const std::string& archive, const std::string& directory);
+ZipOutcome UnpackArchive(const std::wstring& archive, const std::wstring& directory);
 
 }  // namespace tarnwick::archive

@@ -1,5 +1,6 @@
 #include "digest/CryptoEngine.h"
 #include "framework/Companion.h"
+#include "framework/NarrowString.h"
 #include "hex.h"
 #include "ovalon/ovalon.h"
 
@@ -22,9 +23,9 @@ static_assert(kEntryCount == 33, "the engine has 33 entry points");
 
 // The engine of the control's own architecture, beside it.
 #ifdef _WIN64
-constexpr char kEngineFile[] = "OVALON.x64.dll";
+constexpr wchar_t kEngineFile[] = L"OVALON.x64.dll";
 #else
-constexpr char kEngineFile[] = "OVALON.x86.dll";
+constexpr wchar_t kEngineFile[] = L"OVALON.x86.dll";
 #endif
 
 enum Entry { kInitialize = 0, kUninitialize = 1, kSM3HashData = 17, kSM3HashFile = 18, kFreeMemory = 32 };
@@ -100,10 +101,20 @@ LoadOutcome EnsureLoaded() {
     return outcome;
 }
 
-Sm3Outcome HashFile(const std::string& path, long withZ, const std::string& cert) {
+// A path in UTF-16 goes to the engine's wide entry; an engine without one gets the path in the
+// ANSI code page.
+using SM3HashFileWFn = int(OVALON_CALL*)(const wchar_t*, int, const char*, unsigned char**, int*);
+
+Sm3Outcome HashFile(const std::wstring& path, long withZ, const std::string& cert) {
+    auto wide = reinterpret_cast<SM3HashFileWFn>(g_engine.Find("SM3HashFileW"));
+    const char* certificate = cert.empty() ? nullptr : cert.c_str();
+    if (wide)
+        return Run([&](unsigned char** out, int* outLength) {
+            return wide(path.c_str(), withZ ? 1 : 0, certificate, out, outLength);
+        });
+    const std::string narrow = WideToAnsi(path.c_str());
     return Run([&](unsigned char** out, int* outLength) {
-        return EntryAs<OvalonSM3HashFileFn>(kSM3HashFile)(
-            path.c_str(), withZ ? 1 : 0, cert.empty() ? nullptr : cert.c_str(), out, outLength);
+        return EntryAs<OvalonSM3HashFileFn>(kSM3HashFile)(narrow.c_str(), withZ ? 1 : 0, certificate, out, outLength);
     });
 }
 

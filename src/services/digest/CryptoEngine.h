@@ -16,7 +16,7 @@ enum class LoadStatus {
 struct LoadOutcome {
     LoadStatus status = LoadStatus::Ok;
     int code = 0;      // -1, or Initialize's status
-    std::string path;  // the library's full path
+    std::wstring path;  // the library's full path
 };
 
 bool IsLoaded();
@@ -30,7 +30,7 @@ struct Sm3Outcome {
 };
 
 // SM3 of a file or of bytes, of Z || M when withZ is non-zero (cert: base64, may be empty).
-Sm3Outcome HashFile(const std::string& path, long withZ, const std::string& cert);
+Sm3Outcome HashFile(const std::wstring& path, long withZ, const std::string& cert);
 Sm3Outcome HashData(const unsigned char* data, DWORD count, long withZ, const std::string& cert);
 
 }  // namespace tarnwick::engine

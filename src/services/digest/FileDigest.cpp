@@ -1,12 +1,13 @@
 #include "digest/FileDigest.h"
 #include "CSHA256.h"
+#include "framework/NarrowString.h"
 #include "framework/Owners.h"
 #include "readahead.h"
 
 namespace tarnwick::hashing {
-FileDigest Sha256OfFile(const std::string& path) {
+FileDigest Sha256OfFile(const std::wstring& path) {
     FileDigest outcome;
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    UniqueFile file(CreateFileW(ForFileCalls(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
         outcome.status = FileDigestStatus::OpenFailed;

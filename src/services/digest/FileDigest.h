@@ -23,6 +23,6 @@ struct FileDigest {
     std::string hex;  // 64 upper-case digits when done
 };
 
-FileDigest Sha256OfFile(const std::string& path);
+FileDigest Sha256OfFile(const std::wstring& path);
 
 }  // namespace tarnwick::hashing

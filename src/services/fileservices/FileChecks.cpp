@@ -8,8 +8,8 @@ namespace tarnwick::files {
 namespace {
 
 // The last component of a path names a device whatever folder it stands in.
-bool NamesADevice(const std::string& path) {
-    std::wstring wide = AnsiToWide(path);
+bool NamesADevice(const std::wstring& path) {
+    std::wstring wide = path;
     while (!wide.empty() && (wide.back() == L'\\' || wide.back() == L'/')) wide.pop_back();
     const size_t slash = wide.find_last_of(L"\\/:");
     const std::wstring last = slash == std::wstring::npos ? wide : wide.substr(slash + 1);
@@ -17,16 +17,21 @@ bool NamesADevice(const std::string& path) {
 }
 
 // True unless the path opens as something other than a file or directory on a disk.
-bool IsOnDisk(const std::string& path) {
-    UniqueFile handle(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+bool IsOnDisk(const std::wstring& path) {
+    UniqueFile handle(CreateFileW(ForFileCalls(path).c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return !handle || GetFileType(handle.get()) == FILE_TYPE_DISK;
 }
 
+bool HasWildcards(const std::wstring& path) {
+    const size_t start = path.compare(0, 4, L"\\\\?\\") == 0 ? 4 : 0;
+    return path.find_first_of(L"*?", start) != std::wstring::npos;
+}
+
 }  // namespace
 
-PathCheck CheckPath(const std::string& path) {
+PathCheck CheckPath(const std::wstring& path) {
     PathCheck check;
     if (path.empty()) {
         check.status = PathStatus::Empty;
@@ -37,12 +42,16 @@ PathCheck CheckPath(const std::string& path) {
         return check;
     }
     try {
-        WIN32_FIND_DATAA data = {};
-        UniqueFind find(FindFirstFileA(path.c_str(), &data));
-        bool exists = static_cast<bool>(find);
-        if (!exists && path.find_first_of("*?") == std::string::npos) {
-            DWORD attributes = GetFileAttributesA(path.c_str());
-            exists = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        bool exists = false;
+        if (!HasWildcards(path)) {
+            const std::wstring name = ForFileCalls(path);
+            WIN32_FIND_DATAW data = {};
+            UniqueFind find(FindFirstFileW(name.c_str(), &data));
+            exists = static_cast<bool>(find);
+            if (!exists) {
+                DWORD attributes = GetFileAttributesW(name.c_str());
+                exists = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+            }
         }
         if (!exists)
             check.status = PathStatus::NotFound;
@@ -55,9 +64,9 @@ PathCheck CheckPath(const std::string& path) {
     return check;
 }
 
-SizeQuery QueryFileSize(const std::string& path) {
+SizeQuery QueryFileSize(const std::wstring& path) {
     SizeQuery query;
-    UniqueFile file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+    UniqueFile file(CreateFileW(ForFileCalls(path).c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};

@@ -18,11 +18,12 @@ struct PathCheck {
     DWORD code = 0;
 };
 
-// Anything the system's find-first lookup resolves counts as existing, directories included;
+// Anything the system's find-first lookup resolves counts as existing, directories included
+// (wildcards are no names: a path holding '*' or '?' names nothing);
 // so does a drive or share root, which has no directory entry of its own. What is not a file on
 // a disk is refused before anything reads it: a DOS device name as the last component is refused
 // without touching the file system, anything else by the type of its handle.
-PathCheck CheckPath(const std::string& path);
+PathCheck CheckPath(const std::wstring& path);
 
 // The size of a file, its low 32 bits read as signed, or -1; the whole size beside it. The file
 // is opened for its attributes only, sharing everything, so a file held open by another program
@@ -33,6 +34,6 @@ struct SizeQuery {
     bool openFailed = false;
     DWORD code = 0;
 };
-SizeQuery QueryFileSize(const std::string& path);
+SizeQuery QueryFileSize(const std::wstring& path);
 
 }  // namespace tarnwick::files

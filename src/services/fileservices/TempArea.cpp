@@ -14,39 +14,32 @@ namespace {
 TempPathQuery g_tempPathQuery = ::GetTempPathW;
 std::atomic<int> g_nameCounter{0};
 
-// The full, normalised form of a path: "." and ".." resolved, "/" turned into "\".
-std::string FullPath(const std::string& path) {
-    char buffer[1024] = {};
-    DWORD length = GetFullPathNameA(path.c_str(), sizeof(buffer), buffer, nullptr);
-    if (length == 0 || length >= sizeof(buffer)) return std::string();
+// The full, normalised form of a path: "." and ".." resolved, "/" turned into "\\".
+std::wstring FullPath(const std::wstring& path) {
+    std::wstring buffer(32768, L'\0');
+    DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), &buffer[0], nullptr);
+    if (length == 0 || length >= buffer.size()) return std::wstring();
+    buffer.resize(length);
     return buffer;
 }
 
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
-                          b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
 
-bool TempDirectory(std::string& directory) {
+bool TempDirectory(std::wstring& directory) {
     directory.clear();
     std::wstring wide(32768, L'\0');
     DWORD length = g_tempPathQuery(static_cast<DWORD>(wide.size()), &wide[0]);
     if (length == 0 || length >= wide.size()) return false;
     wide.resize(length);
     if (wide.back() != L'\\') wide += L'\\';
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    const DWORD attributes = GetFileAttributesW(ForFileCalls(wide).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-    BOOL lossy = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
-                                    nullptr, 0, nullptr, &lossy);
-    if (bytes <= 0 || lossy) return false;
-    std::string narrow(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), &narrow[0],
-                        bytes, nullptr, &lossy);
-    if (lossy) return false;
-    directory = narrow;
+    directory = wide;
     return true;
 }
 
@@ -56,15 +49,15 @@ TempPathQuery SetTempPathQuery(TempPathQuery query) {
     return previous;
 }
 
-bool IsInTempDirectory(const std::string& path) {
+bool IsInTempDirectory(const std::wstring& path) {
     if (path.empty()) return false;
-    std::string directory;
+    std::wstring directory;
     if (!TempDirectory(directory)) return false;
-    std::string temp = FullPath(directory);
-    std::string full = FullPath(path);
+    std::wstring temp = FullPath(directory);
+    std::wstring full = FullPath(path);
     if (temp.empty() || full.empty()) return false;
-    if (temp.back() != '\\') temp += '\\';
-    while (full.size() > temp.size() && full.back() == '\\') full.pop_back();
+    if (temp.back() != L'\\') temp += L'\\';
+    while (full.size() > temp.size() && full.back() == L'\\') full.pop_back();
     if (full.size() <= temp.size()) return false;
     return EqualIgnoringCase(full.substr(0, temp.size()), temp);
 }
@@ -74,14 +67,16 @@ void ResetUniqueNames() {
     srand(static_cast<unsigned>(_time64(nullptr)));
 }
 
-std::string MakeUniqueName() {
+std::wstring MakeUniqueName() {
     int random = rand() % 9999;
     int counter = g_nameCounter.load();
     int next;
     do {
         next = counter >= 9999 ? 0 : counter + 1;
     } while (!g_nameCounter.compare_exchange_weak(counter, next));
-    return Format("%04d%04d%04d", _getpid(), random, next);
+    wchar_t name[32];
+    swprintf(name, 32, L"%04d%04d%04d", _getpid(), random, next);
+    return name;
 }
 
 namespace {
@@ -122,13 +117,10 @@ bool RemoveTree(const std::wstring& directory) {
 
 }  // namespace
 
-bool RemoveDirectoryTree(const std::string& directory) {
+bool RemoveDirectoryTree(const std::wstring& directory) {
     if (!IsInTempDirectory(directory)) return false;
-    const std::wstring wide = AnsiToWide(directory);
-    std::wstring full(32768, L'\0');
-    DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-    if (length == 0 || length >= full.size()) return false;
-    full.resize(length);
+    std::wstring full = FullPath(directory);
+    if (full.empty()) return false;
     while (full.size() > 3 && full.back() == L'\\') full.pop_back();
     return RemoveTree(LongPath(full));
 }

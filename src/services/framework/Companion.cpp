@@ -8,7 +8,7 @@ bool Companion::Load(DWORD& code, Prepare prepare, void* context) {
     if (IsLoaded()) return true;
     AcquireSRWLockExclusive(&lock_);
     if (!module_) {
-        HMODULE module = LoadLibraryA(Path().c_str());
+        HMODULE module = LoadLibraryW(Path().c_str());
         if (!module) {
             code = GetLastError();
         } else if (prepare && !prepare(module, context)) {
@@ -31,6 +31,6 @@ FARPROC Companion::Find(const char* name) const {
     return IsLoaded() ? GetProcAddress(module_, name) : nullptr;
 }
 
-std::string Companion::Path() const { return ModuleDirectory() + fileName_; }
+std::wstring Companion::Path() const { return ModuleDirectory() + fileName_; }
 
 }  // namespace tarnwick

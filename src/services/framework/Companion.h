@@ -15,7 +15,7 @@ public:
     // that a later call retries.
     using Prepare = bool (*)(HMODULE module, void* context);
 
-    explicit Companion(const char* fileName) : fileName_(fileName) {}
+    explicit Companion(const wchar_t* fileName) : fileName_(fileName) {}
     Companion(const Companion&) = delete;
     Companion& operator=(const Companion&) = delete;
 
@@ -25,10 +25,10 @@ public:
     bool IsLoaded() const;
     FARPROC Find(const char* name) const;
     // The full path it is (or would be) loaded from.
-    std::string Path() const;
+    std::wstring Path() const;
 
 private:
-    const char* fileName_;
+    const wchar_t* fileName_;
     HMODULE module_ = nullptr;
     SRWLOCK lock_ = SRWLOCK_INIT;
 };

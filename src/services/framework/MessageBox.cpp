@@ -1,10 +1,12 @@
 #include "MessageBox.h"
+#include "Render.h"
 #include <windows.h>
 
 namespace tarnwick {
 
 int ShowMessageBox(const char* text) {
-    return MessageBoxA(GetActiveWindow(), text, kApplicationTitle, MB_OK);
+    return MessageBoxW(GetActiveWindow(), FromCodePage936(text).c_str(), FromCodePage936(kApplicationTitle).c_str(),
+                       MB_OK);
 }
 
 }  // namespace tarnwick

@@ -10,13 +10,13 @@ LONG g_locks = 0;
 HINSTANCE ModuleInstance() { return g_instance ? g_instance : GetModuleHandleA(nullptr); }
 void SetModuleInstance(HINSTANCE instance) { g_instance = instance; }
 
-std::string ModuleDirectory() {
-    char buffer[MAX_PATH] = {};
-    GetModuleFileNameA(ModuleInstance(), buffer, MAX_PATH - 1);
-    std::string path = buffer;
-    size_t slash = path.rfind('\\');
-    if (slash != std::string::npos) path.resize(slash + 1);
-    return path;
+std::wstring ModuleDirectory() {
+    std::wstring buffer(32768, L'\0');
+    DWORD length = GetModuleFileNameW(ModuleInstance(), &buffer[0], static_cast<DWORD>(buffer.size()));
+    buffer.resize(length < buffer.size() ? length : 0);
+    size_t slash = buffer.rfind(L'\\');
+    if (slash != std::wstring::npos) buffer.resize(slash + 1);
+    return buffer;
 }
 
 void ObjectCreated() { InterlockedIncrement(&g_objects); }

@@ -9,7 +9,7 @@ namespace tarnwick {
 HINSTANCE ModuleInstance();
 void SetModuleInstance(HINSTANCE instance);
 // The module's own directory, ending in '\' (companions are loaded from there).
-std::string ModuleDirectory();
+std::wstring ModuleDirectory();
 
 void ObjectCreated();
 void ObjectDestroyed();

@@ -44,30 +44,33 @@ std::wstring AnsiToWide(const std::string& text, UINT codePage) {
     return out;
 }
 
-BSTR AnsiToBstr(const std::string& text) {
-    std::wstring wide = AnsiToWide(text);
-    BSTR out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+BSTR ToBstr(const std::wstring& text) {
+    BSTR out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     if (!out) throw std::bad_alloc();
     return out;
 }
 
-std::string MakeLower(const std::string& text) {
-    std::string out = text;
-    for (size_t i = 0; i < out.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(out[i]);
-        if (IsDBCSLeadByte(c) && i + 1 < out.size()) {
-            ++i;
-        } else if (c >= 'A' && c <= 'Z') {
-            out[i] = static_cast<char>(c - 'A' + 'a');
-        }
-    }
+std::wstring LoadModuleString(UINT id) {
+    wchar_t buffer[256] = {};
+    if (LoadStringW(ModuleInstance(), id, buffer, 255) <= 0) return std::wstring();
+    return buffer;
+}
+
+std::wstring LowerAscii(const std::wstring& text) {
+    std::wstring out = text;
+    for (wchar_t& c : out)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
     return out;
 }
 
-std::string LoadModuleString(UINT id) {
-    char buffer[256] = {};
-    if (LoadStringA(ModuleInstance(), id, buffer, 255) <= 0) return std::string();
-    return buffer;
+std::wstring ForFileCalls(const std::wstring& path) {
+    if (path.size() < MAX_PATH - 12 || path.compare(0, 4, L"\\\\?\\") == 0) return path;
+    std::wstring full(32768, L'\0');
+    DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (length == 0 || length >= full.size()) return path;
+    full.resize(length);
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
 }
 
 }  // namespace tarnwick

@@ -1,5 +1,6 @@
-// Narrow strings: the control keeps every path, name, message and result as a std::string of
-// bytes in the system's ANSI code page. These helpers convert at the script boundary and format.
+// Strings at the edges: paths, names and texts stay UTF-16 from the script to the file system;
+// these helpers convert where a narrow string is still wanted (the crypto engine's base64 text)
+// and format.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -15,15 +16,17 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 std::string WideToAnsi(const wchar_t* text, int length = -1);
 std::wstring AnsiToWide(const std::string& text, UINT codePage = CP_ACP);
 
-// A new script string from a narrow string; the caller owns it. Throws std::bad_alloc.
-BSTR AnsiToBstr(const std::string& text);
+// A new script string; the caller owns it. Throws std::bad_alloc.
+BSTR ToBstr(const std::wstring& text);
 
-// Lower-cases the ASCII letters, stepping over both bytes of every double-byte character so a
-// trail byte that happens to look like a capital letter is left alone.
-std::string MakeLower(const std::string& text);
+// A string resource of the control module (at most 255 characters); empty when it is missing.
+std::wstring LoadModuleString(UINT id);
 
-// A string resource of the control module, loaded in the ANSI code page into a 256-byte buffer;
-// empty when the resource is missing.
-std::string LoadModuleString(UINT id);
+// Lower-cases the ASCII letters only.
+std::wstring LowerAscii(const std::wstring& text);
+
+// A path the wide file calls take at any length: long ones get the "\\?\" prefix on their full
+// form; shorter ones stay as they are.
+std::wstring ForFileCalls(const std::wstring& path);
 
 }  // namespace tarnwick

@@ -1,4 +1,5 @@
-// The system's own text for an error code, as a page reads it.
+// The system's own text for an error code, as a page reads it (UTF-16, whatever the desktop's
+// code page).
 #pragma once
 #include <windows.h>
 #include <string>
@@ -6,8 +7,8 @@
 namespace tarnwick {
 
 // The text exactly as the system delivers it (trailing line break included); empty if none.
-std::string SystemErrorText(DWORD code);
+std::wstring SystemErrorText(DWORD code);
 // The same followed by " (code)"; empty if the system has no text.
-std::string SystemErrorTextWithCode(DWORD code);
+std::wstring SystemErrorTextWithCode(DWORD code);
 
 }  // namespace tarnwick

@@ -8,8 +8,7 @@
 
 namespace tarnwick::memfile {
 
-bool IsPlainName(const std::string& narrow) {
-    std::wstring name = AnsiToWide(narrow);
+bool IsPlainName(const std::wstring& name) {
     if (name.empty()) return false;
     for (wchar_t ch : name) {
         if (ch < 32 || wcschr(L"<>:\"/\\|?*", ch)) return false;
@@ -19,19 +18,19 @@ bool IsPlainName(const std::string& narrow) {
     return !names::IsReservedDeviceName(std::u16string(name.begin(), name.end()));
 }
 
-std::string FileTypeWithoutCommas(const std::string& text) {
-    std::string type = text;
-    type.erase(std::remove(type.begin(), type.end(), ','), type.end());
+std::wstring FileTypeWithoutCommas(const std::wstring& text) {
+    std::wstring type = text;
+    type.erase(std::remove(type.begin(), type.end(), L','), type.end());
     return type;
 }
 
 // The extension of a probe file may be empty (the name then ends in its dot, which the system
 // drops); otherwise it must be a plain name.
-bool IsUsableFileType(const std::string& type) { return type.empty() || IsPlainName(type); }
+bool IsUsableFileType(const std::wstring& type) { return type.empty() || IsPlainName(type); }
 
-WriteOutcome WriteNewFile(const std::string& path, const unsigned char* data, size_t size) {
+WriteOutcome WriteNewFile(const std::wstring& path, const unsigned char* data, size_t size) {
     WriteOutcome outcome;
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+    UniqueFile file(CreateFileW(ForFileCalls(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         DWORD code = GetLastError();
@@ -49,7 +48,7 @@ WriteOutcome WriteNewFile(const std::string& path, const unsigned char* data, si
     FILE_DISPOSITION_INFO dispose = {TRUE};
     if (!SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose, sizeof(dispose))) {
         file.reset();
-        DeleteFileA(path.c_str());
+        DeleteFileW(ForFileCalls(path).c_str());
     }
     return outcome;
 }

@@ -18,14 +18,12 @@
 
 namespace tarnwick::memfile {
 
-// A name Windows takes as one plain entry of the directory it is appended to. Checked on the
-// wide form, as the system reads it: a trail byte of a double-byte character that equals '\' is
-// part of that character, not a separator.
-bool IsPlainName(const std::string& name);
+// A name Windows takes as one plain entry of the directory it is appended to.
+bool IsPlainName(const std::wstring& name);
 
 // The probe file's type: commas removed; empty or a plain name.
-std::string FileTypeWithoutCommas(const std::string& text);
-bool IsUsableFileType(const std::string& type);
+std::wstring FileTypeWithoutCommas(const std::wstring& text);
+bool IsUsableFileType(const std::wstring& type);
 
 enum class WriteStatus { Written, Exists, Failed };
 struct WriteOutcome {
@@ -35,7 +33,7 @@ struct WriteOutcome {
 
 // Writes bytes to a file that must not exist yet. On a failed or short write the file is removed
 // again (through its own handle, so nothing that took its name meanwhile is touched).
-WriteOutcome WriteNewFile(const std::string& path, const unsigned char* data, size_t size);
+WriteOutcome WriteNewFile(const std::wstring& path, const unsigned char* data, size_t size);
 
 // Decodes base64 text, strictly: text that is not wholly base64 is Invalid, never decoded in part.
 // Text without data (or a block too large to hold) is Empty.

@@ -50,6 +50,11 @@ Policy ReadPolicy() {
     return policy;
 }
 
+bool PolicyPresent() {
+    const Policy policy = ReadPolicy();
+    return policy.listed || policy.networkPaths >= 0;
+}
+
 DWORD ZoneOf(const std::wstring& url) {
     ComPtr<IInternetSecurityManager> manager;
     DWORD zone = URLZONE_INTERNET;

@@ -18,6 +18,8 @@ struct Policy {
 };
 
 Policy ReadPolicy();
+// True when the machine policy says anything at all (a Sites or a NetworkPaths value).
+bool PolicyPresent();
 
 // The page's security zone (URLZONE_*); the Internet zone when it cannot be told.
 DWORD ZoneOf(const std::wstring& url);

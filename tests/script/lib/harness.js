@@ -71,7 +71,7 @@ function boxSeen() {
     for (var i = 0; i < 100 && !fso.FileExists(BOXFILE); i++) pause(50);
     if (!fso.FileExists(BOXFILE)) return "";
     pause(50);
-    var ts = fso.OpenTextFile(BOXFILE, 1);
+    var ts = fso.OpenTextFile(BOXFILE, 1, false, -1);  // UTF-16
     var text = ts.AtEndOfStream ? "" : ts.ReadAll();
     ts.Close();
     fso.DeleteFile(BOXFILE);

@@ -1,0 +1,484 @@
+// SM3 (GB/T 32905-2016): portable rounds, the fast x86 rounds, and the streaming context.
+#include "sm3.h"
+
+#include <cstring>
+#include <utility>
+
+#if defined(__i386__) || defined(__x86_64__)
+#define SM3_HAVE_X86 1
+#include <cpuid.h>
+#include <immintrin.h>
+#else
+#define SM3_HAVE_X86 0
+#endif
+
+namespace digest {
+namespace {
+
+// ---- big-endian helpers ----------------------------------------------------------------------
+
+inline std::uint32_t LoadBe32(const unsigned char* p) {
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+
+inline void StoreBe32(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v >> 24);
+    p[1] = static_cast<unsigned char>(v >> 16);
+    p[2] = static_cast<unsigned char>(v >> 8);
+    p[3] = static_cast<unsigned char>(v);
+}
+
+inline void StoreBe64(unsigned char* p, std::uint64_t v) {
+    StoreBe32(p, static_cast<std::uint32_t>(v >> 32));
+    StoreBe32(p + 4, static_cast<std::uint32_t>(v));
+}
+
+// ---- the functions of the standard -----------------------------------------------------------
+
+// Left rotation by a constant, in the shape gcc and clang turn into a single rol (or rorx).
+template <int n>
+inline std::uint32_t Rol(std::uint32_t x) {
+    static_assert(n > 0 && n < 32, "rotation by 1..31");
+    return (x << n) | (x >> (32 - n));
+}
+
+// Left rotation by a run-time amount, taken mod 32 (T_j <<< j in the portable rounds).
+inline std::uint32_t RolN(std::uint32_t x, unsigned n) {
+    n &= 31;
+    return (x << n) | (x >> ((32 - n) & 31));
+}
+
+inline std::uint32_t P0(std::uint32_t x) { return x ^ Rol<9>(x) ^ Rol<17>(x); }
+inline std::uint32_t P1(std::uint32_t x) { return x ^ Rol<15>(x) ^ Rol<23>(x); }
+
+inline std::uint32_t FF(int j, std::uint32_t x, std::uint32_t y, std::uint32_t z) {
+    return j < 16 ? x ^ y ^ z : (x & y) | (x & z) | (y & z);
+}
+inline std::uint32_t GG(int j, std::uint32_t x, std::uint32_t y, std::uint32_t z) {
+    return j < 16 ? x ^ y ^ z : (x & y) | (~x & z);
+}
+
+constexpr std::uint32_t T(int j) { return j < 16 ? 0x79cc4519u : 0x7a879d8au; }
+
+const std::uint32_t IV[8] = {
+    0x7380166f, 0x4914b2b9, 0x172442d7, 0xda8a0600, 0xa96f30bc, 0x163138aa, 0xe38dee4d, 0xb0fb0e4e,
+};
+
+// ---- portable compression ----------------------------------------------------------------------
+
+void CompressPortable(std::uint32_t V[8], const unsigned char* blocks, std::size_t count) {
+    std::uint32_t W[68];
+    std::uint32_t W1[64];  // W'
+    while (count-- > 0) {
+        // Message expansion.
+        for (int j = 0; j < 16; ++j) W[j] = LoadBe32(blocks + 4 * j);
+        for (int j = 16; j < 68; ++j)
+            W[j] = P1(W[j - 16] ^ W[j - 9] ^ Rol<15>(W[j - 3])) ^ Rol<7>(W[j - 13]) ^ W[j - 6];
+        for (int j = 0; j < 64; ++j) W1[j] = W[j] ^ W[j + 4];
+
+        // Compression.
+        std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
+        std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
+        for (int j = 0; j < 64; ++j) {
+            const std::uint32_t SS1 = Rol<7>(Rol<12>(A) + E + RolN(T(j), static_cast<unsigned>(j)));
+            const std::uint32_t SS2 = SS1 ^ Rol<12>(A);
+            const std::uint32_t TT1 = FF(j, A, B, C) + D + SS2 + W1[j];
+            const std::uint32_t TT2 = GG(j, E, F, G) + H + SS1 + W[j];
+            D = C;
+            C = Rol<9>(B);
+            B = A;
+            A = TT1;
+            H = G;
+            G = Rol<19>(F);
+            F = E;
+            E = P0(TT2);
+        }
+        V[0] ^= A; V[1] ^= B; V[2] ^= C; V[3] ^= D;
+        V[4] ^= E; V[5] ^= F; V[6] ^= G; V[7] ^= H;
+        blocks += 64;
+    }
+}
+
+// ---- fast compression (x86) --------------------------------------------------------------------
+//
+// The message schedule of a group of blocks (4 with SSE2, 8 with AVX2) is expanded at once, one
+// block per SIMD lane, so the recurrence W[j] <- W[j-3] costs no shuffling: a vector holds word j
+// of every block of the group. W and W' go to one table, lane-interleaved, and the rounds read
+// them as memory operands off a single base register, so they take no other general register:
+// that matters on i686, where the eight state words alone outnumber the registers.
+//
+// The 64 rounds are unrolled with the roles of the eight state variables renamed round by round
+// instead of the words being moved, T_j <<< j folded into an immediate, and every rotation by a
+// constant (one rol, or rorx where BMI2 is available).
+#if SM3_HAVE_X86
+
+// 32-bit Windows only promises a 4-byte aligned stack on entry; realign for the vector tables.
+#if defined(__i386__)
+#define SM3_ALIGN_STACK __attribute__((force_align_arg_pointer))
+#else
+#define SM3_ALIGN_STACK
+#endif
+#define SM3_INLINE inline __attribute__((always_inline))
+#define SM3_SSE2 __attribute__((target("sse2")))
+#define SM3_AVX2 __attribute__((target("avx2,bmi,bmi2")))
+
+// Where W' starts in a schedule table, after W[0..67].
+constexpr int kW1 = 68;
+
+constexpr std::uint32_t TRol(int j) {
+    return j % 32 == 0 ? T(j) : (T(j) << (j % 32)) | (T(j) >> (32 - j % 32));
+}
+
+// Round j. On return d holds the new A, h the new E, b the new C and f the new G; the other four
+// are the new B, D, F, H as they stand (old A, C, E, G). The next round is called with the
+// arguments rotated: (d, a, b, c, h, e, f, g). w points at this block's lane of a schedule table
+// (W[j] at w[j * lanes], W'[j] at w[(kW1 + j) * lanes]): one base register for both.
+template <int j, int lanes>
+SM3_INLINE void Round(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std::uint32_t& d,
+                      std::uint32_t e, std::uint32_t& f, std::uint32_t g, std::uint32_t& h,
+                      const std::uint32_t* w) {
+    const std::uint32_t a12 = Rol<12>(a);
+    const std::uint32_t ss1 = Rol<7>(a12 + e + TRol(j));
+    const std::uint32_t ss2 = ss1 ^ a12;
+    std::uint32_t ff, gg;
+    if (j < 16) {
+        ff = a ^ b ^ c;
+        gg = e ^ f ^ g;
+    } else {
+        ff = ((a ^ b) & (b ^ c)) ^ b;  // majority: b where a = b, else c
+        gg = ((f ^ g) & e) ^ g;        // e ? f : g
+    }
+#if defined(__x86_64__)
+    // The round's critical path runs e -> ss1 -> TT2 -> P0 -> the next e. Sum the terms that are
+    // ready early (D + W'[j] + FF, H + W[j] + GG) first, so ss1 and ss2 are each one add from the
+    // end; the empty asm keeps the compiler from reassociating them back. (On i686 the two extra
+    // live values cost more in spills than the shorter path gains.)
+    std::uint32_t tt2 = h + w[j * lanes];
+    tt2 += gg;
+    __asm__("" : "+r"(tt2));
+    std::uint32_t tt1 = d + w[(kW1 + j) * lanes];
+    tt1 += ff;
+    __asm__("" : "+r"(tt1));
+    d = tt1 + ss2;
+    h = P0(tt2 + ss1);
+#else
+    d = d + ff + ss2 + w[(kW1 + j) * lanes];
+    h = P0(h + gg + ss1 + w[j * lanes]);
+#endif
+    b = Rol<9>(b);
+    f = Rol<19>(f);
+}
+
+template <int j, int lanes>
+SM3_INLINE void FourRounds(std::uint32_t& A, std::uint32_t& B, std::uint32_t& C, std::uint32_t& D,
+                           std::uint32_t& E, std::uint32_t& F, std::uint32_t& G, std::uint32_t& H,
+                           const std::uint32_t* w) {
+    Round<j + 0, lanes>(A, B, C, D, E, F, G, H, w);
+    Round<j + 1, lanes>(D, A, B, C, H, E, F, G, w);
+    Round<j + 2, lanes>(C, D, A, B, G, H, E, F, w);
+    Round<j + 3, lanes>(B, C, D, A, F, G, H, E, w);
+}
+
+template <int lanes, int... q>
+SM3_INLINE void AllRounds(std::uint32_t V[8], const std::uint32_t* w,
+                          std::integer_sequence<int, q...>) {
+    std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
+    std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
+    (FourRounds<4 * q, lanes>(A, B, C, D, E, F, G, H, w), ...);
+    V[0] ^= A; V[1] ^= B; V[2] ^= C; V[3] ^= D;
+    V[4] ^= E; V[5] ^= F; V[6] ^= G; V[7] ^= H;
+}
+
+// The schedule of a group of blocks: W[j] of block i at w[j * lanes + i], W'[j] at
+// w[(kW1 + j) * lanes + i]. Kept as the 32-bit words the rounds read; the SIMD code loads and
+// stores whole rows (word j of every block) through the vector types, which may alias anything.
+template <int lanes>
+struct Schedule {
+    alignas(4 * lanes) std::uint32_t w[(kW1 + 64) * lanes];
+};
+
+// The 64 rounds of the block in `lane` of a schedule.
+template <int lanes>
+SM3_INLINE void CompressLane(std::uint32_t V[8], const Schedule<lanes>& s, std::size_t lane) {
+    AllRounds<lanes>(V, s.w + lane, std::make_integer_sequence<int, 16>());
+}
+
+// -- SSE2: four blocks per group --
+
+using Schedule4 = Schedule<4>;
+
+SM3_SSE2 SM3_INLINE __m128i Row(const Schedule4& s, int j) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(s.w + 4 * j));
+}
+
+SM3_SSE2 SM3_INLINE void SetRow(Schedule4& s, int j, __m128i v) {
+    _mm_store_si128(reinterpret_cast<__m128i*>(s.w + 4 * j), v);
+}
+
+template <int n>
+SM3_SSE2 SM3_INLINE __m128i RolV(__m128i x) {
+    return _mm_or_si128(_mm_slli_epi32(x, n), _mm_srli_epi32(x, 32 - n));
+}
+
+SM3_SSE2 SM3_INLINE __m128i LoadU(const unsigned char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+SM3_SSE2 SM3_INLINE __m128i Bswap32(__m128i x) {
+    x = _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, 0xB1), 0xB1);  // swap the halves of each word
+    return _mm_or_si128(_mm_slli_epi16(x, 8), _mm_srli_epi16(x, 8));  // then the bytes of each half
+}
+
+// W[0..15] and W'[0..11] of `n` (1..4) blocks. Lanes past the last block repeat block 0; their
+// result is never used.
+SM3_SSE2 SM3_INLINE void LoadSse2(Schedule4& s, const unsigned char* blocks, std::size_t n) {
+    const unsigned char* p[4];
+    for (std::size_t i = 0; i < 4; ++i) p[i] = blocks + 64 * (i < n ? i : 0);
+    for (int k = 0; k < 4; ++k) {
+        // Words 4k..4k+3 of each block, then a 4x4 transpose into one vector per word.
+        const __m128i r0 = Bswap32(LoadU(p[0] + 16 * k)), r1 = Bswap32(LoadU(p[1] + 16 * k));
+        const __m128i r2 = Bswap32(LoadU(p[2] + 16 * k)), r3 = Bswap32(LoadU(p[3] + 16 * k));
+        const __m128i t0 = _mm_unpacklo_epi32(r0, r1), t1 = _mm_unpacklo_epi32(r2, r3);
+        const __m128i t2 = _mm_unpackhi_epi32(r0, r1), t3 = _mm_unpackhi_epi32(r2, r3);
+        SetRow(s, 4 * k + 0, _mm_unpacklo_epi64(t0, t1));
+        SetRow(s, 4 * k + 1, _mm_unpackhi_epi64(t0, t1));
+        SetRow(s, 4 * k + 2, _mm_unpacklo_epi64(t2, t3));
+        SetRow(s, 4 * k + 3, _mm_unpackhi_epi64(t2, t3));
+    }
+    for (int j = 0; j < 12; ++j) SetRow(s, kW1 + j, _mm_xor_si128(Row(s, j), Row(s, j + 4)));
+}
+
+// W[16..67], and with each W[j] the W'[j-4] it completes.
+SM3_SSE2 SM3_INLINE void ExpandSse2(Schedule4& s) {
+    for (int j = 16; j < 68; ++j) {
+        __m128i t = _mm_xor_si128(_mm_xor_si128(Row(s, j - 16), Row(s, j - 9)),
+                                  RolV<15>(Row(s, j - 3)));
+        t = _mm_xor_si128(_mm_xor_si128(t, RolV<15>(t)), RolV<23>(t));  // P1
+        t = _mm_xor_si128(_mm_xor_si128(t, RolV<7>(Row(s, j - 13))), Row(s, j - 6));
+        SetRow(s, j, t);
+        SetRow(s, kW1 + j - 4, _mm_xor_si128(Row(s, j - 4), t));
+    }
+}
+
+SM3_SSE2 SM3_ALIGN_STACK void CompressFastSse2(std::uint32_t V[8], const unsigned char* blocks,
+                                               std::size_t count) {
+    constexpr std::size_t kLanes = 4;
+    Schedule4 sched;
+    std::uint32_t v[8];  // the chaining value, local so that the schedule stores cannot alias it
+    std::memcpy(v, V, sizeof v);
+    while (count > 0) {
+        const std::size_t n = count < kLanes ? count : kLanes;
+        LoadSse2(sched, blocks, n);
+        ExpandSse2(sched);
+        for (std::size_t lane = 0; lane < n; ++lane) CompressLane<kLanes>(v, sched, lane);
+        blocks += 64 * n;
+        count -= n;
+    }
+    std::memcpy(V, v, sizeof v);
+}
+
+// -- AVX2, rounds with BMI2's rorx and BMI1's andn: eight blocks per group --
+
+using Schedule8 = Schedule<8>;
+
+SM3_AVX2 SM3_INLINE __m256i Row(const Schedule8& s, int j) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(s.w + 8 * j));
+}
+
+SM3_AVX2 SM3_INLINE void SetRow(Schedule8& s, int j, __m256i v) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(s.w + 8 * j), v);
+}
+
+template <int n>
+SM3_AVX2 SM3_INLINE __m256i RolV8(__m256i x) {
+    return _mm256_or_si256(_mm256_slli_epi32(x, n), _mm256_srli_epi32(x, 32 - n));
+}
+
+SM3_AVX2 SM3_INLINE __m256i LoadPair(const unsigned char* lo, const unsigned char* hi) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(LoadU(lo)), LoadU(hi), 1);
+}
+
+// W[0..15] and W'[0..11] of `n` (1..8) blocks, as LoadSse2.
+SM3_AVX2 SM3_INLINE void LoadAvx2(Schedule8& s, const unsigned char* blocks, std::size_t n) {
+    const unsigned char* p[8];
+    for (std::size_t i = 0; i < 8; ++i) p[i] = blocks + 64 * (i < n ? i : 0);
+    const __m256i bswap = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12,
+                                           3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    for (int k = 0; k < 4; ++k) {
+        // Blocks i and i+4 share a row, one per 128-bit half; the transpose works within halves,
+        // so element i of each result is block i.
+        const __m256i r0 = _mm256_shuffle_epi8(LoadPair(p[0] + 16 * k, p[4] + 16 * k), bswap);
+        const __m256i r1 = _mm256_shuffle_epi8(LoadPair(p[1] + 16 * k, p[5] + 16 * k), bswap);
+        const __m256i r2 = _mm256_shuffle_epi8(LoadPair(p[2] + 16 * k, p[6] + 16 * k), bswap);
+        const __m256i r3 = _mm256_shuffle_epi8(LoadPair(p[3] + 16 * k, p[7] + 16 * k), bswap);
+        const __m256i t0 = _mm256_unpacklo_epi32(r0, r1), t1 = _mm256_unpacklo_epi32(r2, r3);
+        const __m256i t2 = _mm256_unpackhi_epi32(r0, r1), t3 = _mm256_unpackhi_epi32(r2, r3);
+        SetRow(s, 4 * k + 0, _mm256_unpacklo_epi64(t0, t1));
+        SetRow(s, 4 * k + 1, _mm256_unpackhi_epi64(t0, t1));
+        SetRow(s, 4 * k + 2, _mm256_unpacklo_epi64(t2, t3));
+        SetRow(s, 4 * k + 3, _mm256_unpackhi_epi64(t2, t3));
+    }
+    for (int j = 0; j < 12; ++j) SetRow(s, kW1 + j, _mm256_xor_si256(Row(s, j), Row(s, j + 4)));
+}
+
+// As ExpandSse2. P1(x) = x ^ (x <<< 15) ^ (x <<< 23) = x ^ ((x ^ (x <<< 8)) <<< 15), and the
+// <<< 8 is a byte shuffle.
+SM3_AVX2 SM3_INLINE void ExpandAvx2(Schedule8& s) {
+    const __m256i rol8 = _mm256_setr_epi8(3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14,
+                                          3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14);
+    for (int j = 16; j < 68; ++j) {
+        __m256i t = _mm256_xor_si256(Row(s, j - 16), Row(s, j - 9));
+        t = _mm256_xor_si256(t, RolV8<15>(Row(s, j - 3)));
+        t = _mm256_xor_si256(t, RolV8<15>(_mm256_xor_si256(t, _mm256_shuffle_epi8(t, rol8))));
+        t = _mm256_xor_si256(_mm256_xor_si256(t, RolV8<7>(Row(s, j - 13))), Row(s, j - 6));
+        SetRow(s, j, t);
+        SetRow(s, kW1 + j - 4, _mm256_xor_si256(Row(s, j - 4), t));
+    }
+}
+
+// The same driver as CompressFastSse2, eight lanes wide.
+SM3_AVX2 SM3_ALIGN_STACK void CompressFastAvx2(std::uint32_t V[8], const unsigned char* blocks,
+                                               std::size_t count) {
+    constexpr std::size_t kLanes = 8;
+    Schedule8 sched;
+    std::uint32_t v[8];  // the chaining value, local so that the schedule stores cannot alias it
+    std::memcpy(v, V, sizeof v);
+    while (count > 0) {
+        const std::size_t n = count < kLanes ? count : kLanes;
+        LoadAvx2(sched, blocks, n);
+        ExpandAvx2(sched);
+        for (std::size_t lane = 0; lane < n; ++lane) CompressLane<kLanes>(v, sched, lane);
+        blocks += 64 * n;
+        count -= n;
+    }
+    std::memcpy(V, v, sizeof v);
+    _mm256_zeroupper();
+}
+
+// What this CPU offers the fast path: 1 = nothing (no SSE2), 2 = SSE2, 3 = SSE2 and AVX2 with
+// BMI1/BMI2, with the YMM state saved by the OS.
+int DetectFast() {
+    unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return 1;
+    if ((edx & (1u << 26)) == 0) return 1;                      // SSE2
+    const bool osxsave = (ecx & (1u << 27)) != 0, avx = (ecx & (1u << 28)) != 0;
+    if (!osxsave || !avx || __get_cpuid_max(0, nullptr) < 7) return 2;
+    unsigned int xcr0 = 0, xcr0_hi = 0;
+    __asm__ volatile("xgetbv" : "=a"(xcr0), "=d"(xcr0_hi) : "c"(0));
+    if ((xcr0 & 6) != 6) return 2;                               // XMM and YMM state enabled
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    const unsigned int need = (1u << 3) | (1u << 5) | (1u << 8);  // BMI1, AVX2, BMI2
+    return (ebx & need) == need ? 3 : 2;
+}
+#else
+int DetectFast() { return 1; }
+#endif
+
+// Written once per process by the first caller; every caller computes the same answer, so a race
+// between two first callers is benign. 0 = not yet known, else what DetectFast() says.
+volatile int g_fast_level = 0;
+volatile bool g_fast_disabled = false;
+volatile bool g_avx2_disabled = false;
+
+int FastLevel() {
+    int level = g_fast_level;
+    if (level == 0) {
+        level = DetectFast();
+        g_fast_level = level;
+    }
+    return level;
+}
+
+Sm3::CompressFn CompressFor(Sm3Engine engine) {
+#if SM3_HAVE_X86
+    if (engine == Sm3Engine::Fast) return Sm3FastUsesAvx2() ? CompressFastAvx2 : CompressFastSse2;
+#else
+    (void)engine;
+#endif
+    return CompressPortable;
+}
+
+}  // namespace
+
+bool Sm3FastAvailable() { return FastLevel() >= 2; }
+
+bool Sm3FastUsesAvx2() { return !g_avx2_disabled && FastLevel() >= 3; }
+
+void Sm3DisableFast(bool disable) { g_fast_disabled = disable; }
+
+void Sm3DisableAvx2(bool disable) { g_avx2_disabled = disable; }
+
+Sm3Engine Sm3AutoEngine() {
+    return (!g_fast_disabled && Sm3FastAvailable()) ? Sm3Engine::Fast : Sm3Engine::Portable;
+}
+
+Sm3::Sm3(Sm3Engine engine) {
+    if (engine == Sm3Engine::Auto) engine = Sm3AutoEngine();
+    if (engine == Sm3Engine::Fast && !Sm3FastAvailable()) engine = Sm3Engine::Portable;
+    engine_ = engine;
+    compress_ = CompressFor(engine);
+    Reset();
+}
+
+void Sm3::Reset() {
+    std::memcpy(v_, IV, sizeof v_);
+    total_ = 0;
+    used_ = 0;
+}
+
+void Sm3::Update(const void* data, std::size_t length) {
+    if (length == 0) return;
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    total_ += length;
+
+    if (used_ != 0) {
+        std::size_t take = kBlockSize - used_;
+        if (take > length) take = length;
+        std::memcpy(buf_ + used_, p, take);
+        used_ += take;
+        p += take;
+        length -= take;
+        if (used_ < kBlockSize) return;
+        compress_(v_, buf_, 1);
+        used_ = 0;
+    }
+    // Whole blocks straight from the caller's memory.
+    const std::size_t blocks = length / kBlockSize;
+    if (blocks != 0) {
+        compress_(v_, p, blocks);
+        p += blocks * kBlockSize;
+        length -= blocks * kBlockSize;
+    }
+    if (length != 0) {
+        std::memcpy(buf_, p, length);
+        used_ = length;
+    }
+}
+
+void Sm3::Final(unsigned char digest[kDigestSize]) {
+    // Padding: a 1 bit, zeros up to 448 mod 512 bits, then the length in bits, big-endian, 64 bits.
+    const std::uint64_t bits = total_ * 8;
+    buf_[used_++] = 0x80;
+    if (used_ > kBlockSize - 8) {
+        std::memset(buf_ + used_, 0, kBlockSize - used_);
+        compress_(v_, buf_, 1);
+        used_ = 0;
+    }
+    std::memset(buf_ + used_, 0, kBlockSize - 8 - used_);
+    StoreBe64(buf_ + kBlockSize - 8, bits);
+    compress_(v_, buf_, 1);
+
+    for (int i = 0; i < 8; ++i) StoreBe32(digest + 4 * i, v_[i]);
+    Reset();
+}
+
+void Sm3::Hash(const void* data, std::size_t length, unsigned char digest[kDigestSize],
+               Sm3Engine engine) {
+    Sm3 ctx(engine);
+    ctx.Update(data, length);
+    ctx.Final(digest);
+}
+
+}  // namespace digest

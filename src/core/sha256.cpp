@@ -208,53 +208,13 @@ Sha256::Sha256(Sha256Engine engine) {
 
 void Sha256::Reset() {
     std::memcpy(h_, H0, sizeof h_);
-    total_ = 0;
-    used_ = 0;
+    framing_.Reset();
 }
 
-void Sha256::Update(const void* data, std::size_t length) {
-    if (length == 0) return;
-    const unsigned char* p = static_cast<const unsigned char*>(data);
-    total_ += length;
-
-    if (used_ != 0) {
-        std::size_t take = kBlockSize - used_;
-        if (take > length) take = length;
-        std::memcpy(buf_ + used_, p, take);
-        used_ += take;
-        p += take;
-        length -= take;
-        if (used_ < kBlockSize) return;
-        compress_(h_, buf_, 1);
-        used_ = 0;
-    }
-    // Whole blocks straight from the caller's memory.
-    const std::size_t blocks = length / kBlockSize;
-    if (blocks != 0) {
-        compress_(h_, p, blocks);
-        p += blocks * kBlockSize;
-        length -= blocks * kBlockSize;
-    }
-    if (length != 0) {
-        std::memcpy(buf_, p, length);
-        used_ = length;
-    }
-}
+void Sha256::Update(const void* data, std::size_t length) { framing_.Update(h_, compress_, data, length); }
 
 void Sha256::Final(unsigned char digest[kDigestSize]) {
-    // Padding: 0x80, zeros up to 56 mod 64, then the length in bits, big-endian, 64 bits.
-    const std::uint64_t bits = total_ * 8;
-    buf_[used_++] = 0x80;
-    if (used_ > kBlockSize - 8) {
-        std::memset(buf_ + used_, 0, kBlockSize - used_);
-        compress_(h_, buf_, 1);
-        used_ = 0;
-    }
-    std::memset(buf_ + used_, 0, kBlockSize - 8 - used_);
-    StoreBe64(buf_ + kBlockSize - 8, bits);
-    compress_(h_, buf_, 1);
-
-    for (int i = 0; i < 8; ++i) StoreBe32(digest + 4 * i, h_[i]);
+    framing_.Finish(h_, compress_, digest);
     Reset();
 }
 

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "blockframing.h"
+
 namespace digest {
 
 // Which compression function a context uses.
@@ -46,7 +48,7 @@ public:
 
     Sha256Engine engine() const { return engine_; }
     // Bytes fed since the last Reset/Final.
-    std::uint64_t length() const { return total_; }
+    std::uint64_t length() const { return framing_.total(); }
 
     // One-shot convenience.
     static void Hash(const void* data, std::size_t length, unsigned char digest[kDigestSize],
@@ -58,9 +60,7 @@ public:
 
 private:
     std::uint32_t h_[8];
-    std::uint64_t total_;          // message length in bytes
-    unsigned char buf_[kBlockSize];  // pending partial block; also where the tail gets padded
-    std::size_t used_;             // bytes in buf_
+    BlockFraming framing_;  // the pending partial block and the length
     Sha256Engine engine_;
     CompressFn compress_;
 };

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "blockframing.h"
+
 namespace digest {
 
 // Which compression function a context uses.
@@ -58,7 +60,7 @@ public:
 
     Sm3Engine engine() const { return engine_; }
     // Bytes fed since the last Reset/Final.
-    std::uint64_t length() const { return total_; }
+    std::uint64_t length() const { return framing_.total(); }
 
     // One-shot convenience.
     static void Hash(const void* data, std::size_t length, unsigned char digest[kDigestSize],
@@ -70,9 +72,7 @@ public:
 
 private:
     std::uint32_t v_[8];
-    std::uint64_t total_;            // message length in bytes
-    unsigned char buf_[kBlockSize];  // pending partial block; also where the tail gets padded
-    std::size_t used_;               // bytes in buf_
+    BlockFraming framing_;  // the pending partial block and the length
     Sm3Engine engine_;
     CompressFn compress_;
 };

@@ -8,7 +8,6 @@
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>

@@ -1,12 +1,18 @@
-# tarnwick.OCX: cross-built for 32-bit Windows, run and tested under Wine.
+# tarnwick.OCX: cross-built for 32-bit and 64-bit Windows, run and tested under Wine.
 #   make demo   set up, build, register and run the demo page script
-#   make test   set up, build and run every test (native, unit under Wine, script)
-#   make dist   leave the three modules in dist/win32/
+#   make test   set up, build and run every test (native; unit and script suites under Wine in
+#               a 32-bit and a 64-bit prefix; signing, CAB and MSI checks; the browser suite)
+#   make dist   leave the modules in dist/win32/ and dist/win64/
+#   make sign   sign the six modules in dist/ (SIGN_PFX, SIGN_PASSWORD, SIGN_TIMESTAMP_URL;
+#               without SIGN_PFX a throw-away test certificate is made and used)
+#   make cab    dist/tarnwick.cab for code download (32-bit), signed
+#   make msi    dist/tarnwick-<version>-x64.msi and -x86.msi for administrators, signed
 #   make web    build what a page loads from web/ (the WebAssembly module beside the SDK)
 #   make web-demo  serve web/ on 127.0.0.1 and print the demo's address
 
 BUILD   := build
 WIN32   := $(BUILD)/win32
+WIN64   := $(BUILD)/win64
 NATIVE  := $(BUILD)/native
 JOBS    ?= $(shell nproc)
 WEB_WASM := web/sdk/tarnwick.wasm
@@ -14,22 +20,28 @@ WEB_INPUTS := $(wildcard src/core/*.cpp src/core/*.h src/core/zip/*.cpp src/core
               web/module/module.cpp web/module/build.sh
 WEB_PORT ?= 8736
 
-.PHONY: all setup build dist demo test test-native test-win32 cab bench clean web web-demo
+.PHONY: all setup build build-win32 build-win64 dist sign cab msi demo test test-native bench clean web web-demo
 
 all: dist
 
 setup:
 	@tools/setup.sh
 
-build: setup
+build: build-win32 build-win64
+
+build-win32: setup
 	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WIN32) -j $(JOBS)
 
+build-win64: setup
+	@cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(WIN64) -j $(JOBS)
+
 dist: build
-	@mkdir -p dist/win32
-	@cp $(WIN32)/bin/tarnwick.OCX dist/win32/
-	@for m in ziptool.dll OVALON.x86.dll; do [ ! -f $(WIN32)/bin/$$m ] || cp $(WIN32)/bin/$$m dist/win32/; done
-	@ls -l dist/win32
+	@tools/make-dist.sh $(WIN32) $(WIN64) dist
+
+sign: dist
+	@tools/sign.sh --dist dist
 
 demo: dist
 	@tools/demo.sh
@@ -45,13 +57,18 @@ web-demo: web
 	@cd web && node tools/serve.mjs $(WEB_PORT)
 
 test: dist web
-	@tools/test.sh $(WIN32) $(NATIVE)
+	@tools/test.sh $(WIN32) $(WIN64) $(NATIVE)
 
 test-native: setup web
-	@tools/test.sh --native-only $(WIN32) $(NATIVE)
+	@tools/test.sh --native-only $(WIN32) $(WIN64) $(NATIVE)
 
-cab: dist
-	@tools/make-cab.sh
+cab: sign
+	@tools/make-cab.sh dist
+	@tools/sign.sh dist/tarnwick.cab
+
+msi: sign
+	@tools/make-msi.sh dist
+	@tools/sign.sh dist/tarnwick-$$(tools/version.sh PRODUCT_VERSION)-x64.msi dist/tarnwick-$$(tools/version.sh PRODUCT_VERSION)-x86.msi
 
 bench: dist web
 	@tools/bench.sh

@@ -1,7 +1,9 @@
 # Cross toolchain: mingw-w64 for 32-bit Windows (posix thread model, needed by GoogleTest).
+# The built programs run under Wine in the project's 32-bit prefix.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TOOL_PREFIX i686-w64-mingw32)
+set(TARNWICK_ARCH win32)
 set(CMAKE_C_COMPILER   ${TOOL_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TOOL_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER  ${TOOL_PREFIX}-windres)
@@ -9,4 +11,4 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TOOL_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh)
+set(CMAKE_CROSSCOMPILING_EMULATOR env TARNWICK_ARCH=win32 ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks a code-download CAB: it holds exactly the control, its two companions and the INF, with
 # no directories; it passes cabextract's integrity test; and what it unpacks to is byte for byte
-# the modules it was made from and packaging/tarnwick.inf.
+# the modules it was made from and the INF made from packaging/tarnwick.inf.in and VERSION.
 # Usage: check-cab.sh CAB [MODULE_DIR]
 set -uo pipefail
 cab="$1"
@@ -32,8 +32,10 @@ $tested"
 
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
+"$root/tools/version.sh" render "$root/packaging/tarnwick.inf.in" "$out.inf"
+trap 'rm -rf "$out" "$out.inf"' EXIT
 if cabextract -q -d "$out" "$cab" >/dev/null 2>&1; then
-  cmp -s "$out/tarnwick.inf" "$root/packaging/tarnwick.inf" || fail "the INF differs from packaging/tarnwick.inf"
+  cmp -s "$out/tarnwick.inf" "$out.inf" || fail "the INF differs from packaging/tarnwick.inf.in with VERSION"
   if [ -n "$modules" ]; then
     for m in tarnwick.OCX ziptool.dll OVALON.x86.dll; do
       cmp -s "$out/$m" "$modules/$m" || fail "$m differs from $modules/$m"

@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Packs dist/tarnwick.cab for code download: the three modules that `make dist` left in
-# dist/win32/ and packaging/tarnwick.inf, flat (no directories), MSZIP-compressed. The INF's
-# FileVersion of the control must be the version block of the control being packed.
+# Packs dist/tarnwick.cab for code download: the three 32-bit modules that `make dist` left in
+# dist/win32/ (signed by `make sign` when run through `make cab`) and the INF made from
+# packaging/tarnwick.inf.in with the version from VERSION, flat (no directories),
+# MSZIP-compressed. The INF's FileVersion of the control must be the version block of the
+# control being packed. `make cab` signs the CAB afterwards (tools/sign.sh).
 # Usage: make-cab.sh [DIST_DIR]  (default: dist/ of the work tree)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-dist="${1:-$root/dist}"
+dist="$(cd "${1:-$root/dist}" && pwd)"
 modules=(tarnwick.OCX ziptool.dll OVALON.x86.dll)
-inf="$root/packaging/tarnwick.inf"
 cab="$dist/tarnwick.cab"
+stage="$(mktemp -d)"
+trap 'rm -rf "$stage"' EXIT
+inf="$stage/tarnwick.inf"
+"$root/tools/version.sh" render "$root/packaging/tarnwick.inf.in" "$inf"
 
 for m in "${modules[@]}"; do
   [ -f "$dist/win32/$m" ] || { echo "make-cab: $dist/win32/$m is missing (make dist)" >&2; exit 1; }
@@ -27,14 +32,11 @@ PY
 )"
 inf_version="$(sed -n '/^\[tarnwick.OCX\]/,/^\[/s/^FileVersion=\([0-9,]*\).*/\1/p' "$inf" | tr -d '\r')"
 if [ "$ocx_version" != "$inf_version" ]; then
-  echo "make-cab: tarnwick.OCX is version $ocx_version but $inf says $inf_version" >&2
+  echo "make-cab: tarnwick.OCX is version $ocx_version but VERSION says $inf_version" >&2
   exit 1
 fi
 
-stage="$(mktemp -d)"
-trap 'rm -rf "$stage"' EXIT
 for m in "${modules[@]}"; do cp "$dist/win32/$m" "$stage/"; done
-cp "$inf" "$stage/tarnwick.inf"
 rm -f "$cab"
 (cd "$stage" && gcab -c -z -n "$cab" tarnwick.inf "${modules[@]}")
 echo "make-cab: $cab (control version $ocx_version)"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs one script suite under Wine's cscript against the registered control.
-#   run-script-test.sh SUITE.js BIN_DIR
+#   [TARNWICK_ARCH=win64] run-script-test.sh SUITE.js BIN_DIR
+# With TARNWICK_ARCH=win64 the suite runs in the 64-bit prefix through Wine's 64-bit cscript
+# (tools/wine-env.sh), against a 64-bit control.
 # A suite may come with SUITE.prep.sh, run first with the fixture and bin directories, and with
 # SUITE.post.sh, run after it with the fixture directory (for checks by tools outside Wine).
 # The suite passes only if it prints its summary line with no failures and exits 0: a script
@@ -32,11 +34,14 @@ else
   script="$work/suite.vbs"
 fi
 
-wine cscript //nologo "$(winepath -w "$script" 2>/dev/null)" \
+"$TARNWICK_WINE" cscript //nologo "$(winepath -w "$script" 2>/dev/null)" \
     "$(winepath -w "$work/fixture" 2>/dev/null)" "$(winepath -w "$bin" 2>/dev/null)" >"$work/out" 2>&1
 rc=$?
-# A suite may have registered copies of the control: the build's own is registered again.
-wine regsvr32 /s "$(winepath -w "$bin/tarnwick.OCX" 2>/dev/null)"
+# A suite may have registered copies of the control: the build's own is registered again
+# (not when the suite ran against an installed control: TARNWICK_REREGISTER=0).
+if [ "${TARNWICK_REREGISTER:-1}" != 0 ]; then
+  "$TARNWICK_WINE" regsvr32 /s "$(winepath -w "$bin/tarnwick.OCX" 2>/dev/null)"
+fi
 out="$(tr -d '\r' < "$work/out")"
 echo "$out"
 ls -A "$tempdir" | sort > "$work/temp.after"

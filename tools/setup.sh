@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Installs what the project needs on a fresh Debian 12 machine: the i386 architecture, Wine with
-# its 32-bit part, the mingw-w64 i686 tool chain and libraries, the tools the tests use, and for
-# web/ emscripten, Chromium with a CJK font and the npm packages of web/package.json.
+# its 32-bit and 64-bit parts, the mingw-w64 i686 and x86_64 tool chains and libraries (the zlib,
+# libgcrypt, libgpg-error and libksba packages carry both architectures), osslsigncode for
+# Authenticode signing, wixl for the MSI, the tools the tests use, and for web/ emscripten,
+# Chromium with a CJK font and the npm packages of web/package.json.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
 
 PACKAGES=(
-  wine wine32:i386
+  wine wine32:i386 wine64
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev libksba-mingw-w64-dev
+  osslsigncode wixl msitools
   cmake make python3 xvfb xauth x11-utils gcab cabextract zip unzip openssl
   googletest libgtest-dev libssl-dev libgcrypt20-dev libksba-dev zlib1g-dev clang libclang-rt-14-dev locales time
   emscripten chromium fonts-wqy-microhei
@@ -44,6 +48,9 @@ if [ ! -d "$web/node_modules/puppeteer-core" ] || [ "$web/package-lock.json" -nt
   (cd "$web" && npm ci --no-audit --no-fund --loglevel=error)
 fi
 
-# The project's own 32-bit prefix under build/.
-source "$(dirname "$0")/wine-env.sh"
-echo "setup: ready (Wine prefix $WINEPREFIX)"
+# The project's own prefixes under build/: 32-bit and 64-bit.
+prefixes=()
+for arch in win32 win64; do
+  prefixes+=("$(TARNWICK_ARCH=$arch bash -c 'source "$1/wine-env.sh"; echo "$WINEPREFIX"' _ "$(dirname "$0")")")
+done
+echo "setup: ready (Wine prefixes ${prefixes[*]})"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
-# Runs a Windows program in the project's Wine prefix (used as CMake's cross-compiling emulator).
+# Runs a Windows program in the project's Wine prefix of TARNWICK_ARCH (win32 by default), with
+# that architecture's loader (used as CMake's cross-compiling emulator).
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh" 2>/dev/null
-exec wine "$@"
+exec "$TARNWICK_WINE" "$@"

@@ -159,8 +159,14 @@ HRESULT RegisterServer() {
 }
 
 HRESULT UnregisterServer() {
-    // The library is registered under its own locale, 0x409; that is where it is removed from.
-    if (FAILED(UnRegisterTypeLib(LIBID_TARNWICKLib, 1, 0, 0x409, SYS_WIN32))) return SELFREG_E_TYPELIB;
+    // The library is registered under its own locale, 0x409, and its own system kind (widl
+    // makes a SYS_WIN64 library for the 64-bit module); that is where it is removed from.
+#ifdef _WIN64
+    constexpr SYSKIND kLibrarySystem = SYS_WIN64;
+#else
+    constexpr SYSKIND kLibrarySystem = SYS_WIN32;
+#endif
+    if (FAILED(UnRegisterTypeLib(LIBID_TARNWICKLib, 1, 0, 0x409, kLibrarySystem))) return SELFREG_E_TYPELIB;
     if (!UnregisterClass(CLSID_Tarnwick, kControlProgId) ||
         !UnregisterClass(CLSID_TarnwickPropPage, nullptr))
         return SELFREG_E_CLASS;

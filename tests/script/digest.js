@@ -68,7 +68,7 @@ function useCopy(dir) {
     return newControl();
 }
 var n = useCopy("noengine");
-var enginePath = fixture("noengine") + "\\OVALON.x86.dll";
+var enginePath = fixture("noengine") + "\\" + ENGINE;
 var LOAD_FAILED = "\u9519\u8bef,\u52a8\u6001\u94fe\u63a5\u5e93[" + enginePath + "]\u52a0\u8f7d\u5931\u8d25!";
 eq(n.GetLocalFileSM3(fixture("sample.bin"), 0, ""), "", "no engine: no SM3");
 eq(n.GetLastErrorInfo(), LOAD_FAILED, "the load text names the path");

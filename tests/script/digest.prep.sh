@@ -54,5 +54,6 @@ for variant in noengine noexport initfail; do
   mkdir "$variant"
   cp "$bin/tarnwick.OCX" "$bin/ziptool.dll" "$variant/"
 done
-cp "$bin/../testdata/engine-noexport/OVALON.x86.dll" noexport/
-cp "$bin/../testdata/engine-initfail/OVALON.x86.dll" initfail/
+# The broken engines of the build's own architecture (OVALON.x86.dll or OVALON.x64.dll).
+cp "$bin/../testdata/engine-noexport/"OVALON.x*.dll noexport/
+cp "$bin/../testdata/engine-initfail/"OVALON.x*.dll initfail/

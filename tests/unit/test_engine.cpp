@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ovalon/ovalon.h"
+#include "unit_support.h"
 
 namespace {
 
@@ -153,8 +154,8 @@ private:
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        engine_.reset(new Engine(ExeDirectory() + "OVALON.x86.dll"));
-        ASSERT_NE(nullptr, engine_->module()) << "OVALON.x86.dll not beside the test, error "
+        engine_.reset(new Engine(ExeDirectory() + testsupport::kEngineFile));
+        ASSERT_NE(nullptr, engine_->module()) << testsupport::kEngineFile << " not beside the test, error "
                                               << GetLastError();
         ASSERT_NE(nullptr, engine_->hashData);
         ASSERT_NE(nullptr, engine_->hashFile);
@@ -422,7 +423,7 @@ TEST_F(EngineTest, UnofferedEntriesReportNotSupportedAndClearOutputs) {
 // ---- the broken copies the control's failure tests use -----------------------------------------
 
 TEST(EngineTestData, NoExportCopyLacksOnlySM4DecryptFile) {
-    Engine copy(ExeDirectory() + "..\\testdata\\engine-noexport\\OVALON.x86.dll");
+    Engine copy(ExeDirectory() + "..\\testdata\\engine-noexport\\" + testsupport::kEngineFile);
     ASSERT_NE(nullptr, copy.module());
     for (const char* name : kExports) {
         if (std::strcmp(name, "SM4DecryptFile") == 0)
@@ -433,7 +434,7 @@ TEST(EngineTestData, NoExportCopyLacksOnlySM4DecryptFile) {
 }
 
 TEST(EngineTestData, InitFailCopyFailsToInitialize) {
-    Engine copy(ExeDirectory() + "..\\testdata\\engine-initfail\\OVALON.x86.dll");
+    Engine copy(ExeDirectory() + "..\\testdata\\engine-initfail\\" + testsupport::kEngineFile);
     ASSERT_NE(nullptr, copy.module());
     for (const char* name : kExports) EXPECT_NE(nullptr, copy.Proc(name)) << name;
     EXPECT_EQ(OVALON_E_INIT_FAILED, copy.init());

@@ -26,7 +26,7 @@ public:
     explicit ModuleIn(const std::string& directory) {
         CreateDirectoryA(directory.c_str(), nullptr);
         path_ = directory + "\\anchor.dll";
-        CopyFileA((testsupport::ExeDirectory() + "OVALON.x86.dll").c_str(), path_.c_str(), FALSE);
+        CopyFileA((testsupport::ExeDirectory() + testsupport::kEngineFile).c_str(), path_.c_str(), FALSE);
         handle_ = LoadLibraryA(path_.c_str());
         tarnwick::SetModuleInstance(handle_);
     }

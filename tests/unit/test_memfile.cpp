@@ -589,6 +589,11 @@ private:
 };
 
 TEST(MemFileMethods, OutOfMemoryWhileCollectingEndsTheCallWithEOutOfMemory) {
+#ifdef _WIN64
+    // Filling a 64-bit address space takes long and leaves Wine's own allocations scattered
+    // through the hole; the code path is the same in both builds and the 32-bit suite runs it.
+    GTEST_SKIP() << "address-space exhaustion is checked by the 32-bit build";
+#endif
     constexpr size_t kHole = 8u << 20;
     struct Case {
         DISPID id;

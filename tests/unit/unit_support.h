@@ -5,6 +5,13 @@
 
 namespace testsupport {
 
+// The crypto engine of the test's own architecture, as the control loads it.
+#ifdef _WIN64
+constexpr char kEngineFile[] = "OVALON.x64.dll";
+#else
+constexpr char kEngineFile[] = "OVALON.x86.dll";
+#endif
+
 // Directory of the running test program (bin/, beside the modules), with a trailing backslash.
 inline std::string ExeDirectory() {
     char path[MAX_PATH] = {};

@@ -21,9 +21,16 @@ const char* const kEntryNames[] = {
 constexpr size_t kEntryCount = sizeof(kEntryNames) / sizeof(kEntryNames[0]);
 static_assert(kEntryCount == 33, "the engine has 33 entry points");
 
+// The engine of the control's own architecture, beside it.
+#ifdef _WIN64
+constexpr wchar_t kEngineFile[] = L"OVALON.x64.dll";
+#else
+constexpr wchar_t kEngineFile[] = L"OVALON.x86.dll";
+#endif
+
 enum Entry { kInitialize = 0, kUninitialize = 1, kSM3HashData = 17, kSM3HashFile = 18, kFreeMemory = 32 };
 
-Companion g_engine(L"OVALON.x86.dll");
+Companion g_engine(kEngineFile);
 FARPROC g_entries[kEntryCount];
 
 // Run under the companion's lock after a fresh load: every entry point present, Initialize

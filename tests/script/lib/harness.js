@@ -32,9 +32,13 @@ function errorOf(f) {
 }
 function newControl() { return new ActiveXObject("TARNWICK.TarnwickCtrl.1"); }
 function fixture(name) { return FIXTURE + "\\" + name; }
+var shell = new ActiveXObject("WScript.Shell");
+// The crypto engine that a control of this script host's architecture loads. (Wine's
+// ExpandEnvironmentStrings keeps the terminating NUL in its result: compare the start only.)
+var ENGINE = /^AMD64/.test(shell.ExpandEnvironmentStrings("%PROCESSOR_ARCHITECTURE%")) ?
+             "OVALON.x64.dll" : "OVALON.x86.dll";
 // Names in the temporary directory that match a pattern (for leftovers checks); directories
 // end in a backslash. Listed through cmd, as Wine's script runtime cannot enumerate folders.
-var shell = new ActiveXObject("WScript.Shell");
 function tempEntries(re, directory) {
     var where = directory || TEMP;
     var listing = TEMP + "harness-listing.tmp";

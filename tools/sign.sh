@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Authenticode-signs Windows files with osslsigncode: SHA-256 digests, and an RFC 3161 timestamp
+# when SIGN_TIMESTAMP_URL names a timestamp server (without one a signature is valid only while
+# its certificate is).
+#   sign.sh --dist DIST   the six modules in DIST/win32 and DIST/win64
+#   sign.sh FILE...       the given files (a CAB, an MSI, ...)
+# The certificate and its key come from SIGN_PFX (a PKCS#12 file) and SIGN_PASSWORD, never from
+# the repository. Without SIGN_PFX a throw-away test certificate is made once under
+# build/sign/ (tools/make-test-cert.sh) and used; it says so, and nothing trusts it.
+# A file that is signed already is signed anew (its old signature removed first).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+
+files=()
+if [ "${1:-}" = "--dist" ]; then
+  dist="$2"
+  files=("$dist"/win32/{tarnwick.OCX,ziptool.dll,OVALON.x86.dll} "$dist"/win64/{tarnwick.OCX,ziptool.dll,OVALON.x64.dll})
+else
+  files=("$@")
+fi
+[ ${#files[@]} -gt 0 ] || { echo "usage: sign.sh --dist DIST | sign.sh FILE..." >&2; exit 2; }
+for f in "${files[@]}"; do
+  [ -f "$f" ] || { echo "sign: $f is missing" >&2; exit 1; }
+done
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+# The password reaches osslsigncode through a private file, not its command line.
+umask 077
+if [ -n "${SIGN_PFX:-}" ]; then
+  [ -f "$SIGN_PFX" ] || { echo "sign: SIGN_PFX=$SIGN_PFX is not a file" >&2; exit 1; }
+  pfx="$SIGN_PFX"
+  printf '%s' "${SIGN_PASSWORD:-}" > "$work/pass"
+  echo "sign: certificate from SIGN_PFX ($pfx)"
+else
+  testdir="$root/build/sign"
+  "$root/tools/make-test-cert.sh" "$testdir" >/dev/null
+  pfx="$testdir/test-codesign.pfx"
+  cp "$testdir/test-codesign.pass" "$work/pass"
+  echo "sign: SIGN_PFX is not set: signing with a THROW-AWAY TEST certificate"
+  echo "sign:   $testdir/test-codesign.pem ($(openssl x509 -in "$testdir/test-codesign.pem" -noout -subject))"
+  echo "sign:   nothing trusts it; set SIGN_PFX and SIGN_PASSWORD to sign for publishing"
+fi
+timestamp=()
+if [ -n "${SIGN_TIMESTAMP_URL:-}" ]; then
+  timestamp=(-ts "$SIGN_TIMESTAMP_URL")
+  echo "sign: timestamps from $SIGN_TIMESTAMP_URL"
+else
+  echo "sign: no timestamp (SIGN_TIMESTAMP_URL is not set)"
+fi
+product="$("$root/tools/version.sh" PRODUCT)"
+
+for f in "${files[@]}"; do
+  unsigned="$work/unsigned"
+  if osslsigncode extract-signature -in "$f" -out "$work/old.sig" >/dev/null 2>&1; then
+    osslsigncode remove-signature -in "$f" -out "$unsigned" >/dev/null
+  else
+    cp "$f" "$unsigned"
+  fi
+  rm -f "$work/signed"
+  if ! osslsigncode sign -pkcs12 "$pfx" -readpass "$work/pass" -h sha256 -n "$product" \
+         "${timestamp[@]}" -in "$unsigned" -out "$work/signed" > "$work/log" 2>&1; then
+    cat "$work/log" >&2
+    echo "sign: signing $f failed" >&2
+    exit 1
+  fi
+  # Keep the file's own mode; replace its contents.
+  cat "$work/signed" > "$f"
+  rm -f "$work/old.sig"
+  echo "sign: $f"
+done

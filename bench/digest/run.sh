@@ -15,7 +15,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 sources=("$root/bench/digest/bench_digest.cpp" "$root/src/core/sha256.cpp"
-         "$root/src/core/sm3.cpp" "$root/src/core/sm2_z.cpp" "$root/src/core/blockframing.cpp"
+         "$root/src/core/sm3.cpp" "$root/src/core/sm2_z.cpp" "$root/src/core/blockframing.cpp" "$root/src/core/sm2cert.cpp"
          "$root/companions/ovalon/sm3z_core.cpp")
 includes=(-I"$root/src/core" -I"$root/companions/ovalon")
 g++ -std=c++17 -O2 -DBENCH_WITH_OPENSSL "${includes[@]}" "${sources[@]}" \

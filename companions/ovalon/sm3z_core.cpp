@@ -1,5 +1,7 @@
 #include "sm3z_core.h"
 
+#include "sm2cert.h"
+
 #include "sm2_z.h"
 
 #include <gcrypt.h>
@@ -68,15 +70,6 @@ int CheckOnCurve(const Sm2Point& key) {
 
 bool IsBase64Space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-int Base64Value(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
 bool IsBlank(const char* s) {
     for (; *s; ++s)
         if (!IsBase64Space(*s)) return false;
@@ -95,40 +88,9 @@ int InitializeCrypto() {
     return NewSm2Context(ctx) == OVALON_OK ? OVALON_OK : OVALON_E_INIT_FAILED;
 }
 
+// The same reading the browser build uses (one decoder for both).
 bool DecodeBase64(const char* text, std::vector<unsigned char>& out) {
-    out.clear();
-    unsigned int acc = 0;
-    int bits = 0;
-    int quantum = 0;     // sextets in the current group of four
-    bool padded = false;  // saw '=': only more '=' and whitespace may follow
-    for (const char* s = text; *s;) {
-        if (s[0] == '-' && s[1] == '-' && s[2] == '-' && s[3] == '-' && s[4] == '-') {
-            // An armour line: skip to its end.
-            while (*s && *s != '\n') ++s;
-            continue;
-        }
-        const char c = *s++;
-        if (IsBase64Space(c)) continue;
-        if (c == '=') {
-            if (quantum < 2) return false;  // '=' may only replace the 3rd or 4th sextet
-            padded = true;
-            if (++quantum == 4) quantum = 0;
-            continue;
-        }
-        const int v = Base64Value(static_cast<unsigned char>(c));
-        if (v < 0 || padded) return false;
-        acc = (acc << 6) | static_cast<unsigned int>(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<unsigned char>(acc >> bits));
-            acc &= (1u << bits) - 1;
-        }
-        quantum = (quantum + 1) % 4;
-    }
-    if (quantum == 1) return false;  // a lone sextet carries no whole byte
-    if (padded && quantum != 0) return false;
-    return true;
+    return sm2cert::DecodeBase64(text, std::strlen(text), out);
 }
 
 namespace {

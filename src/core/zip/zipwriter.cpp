@@ -6,10 +6,14 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -110,35 +114,120 @@ DeflateOutcome deflateData(RewindableSource& source, ArchiveSink& sink, std::uin
 constexpr std::size_t kParallelBlock = 1u << 20;
 constexpr std::size_t kDictionarySize = 32u << 10;
 constexpr std::uint64_t kParallelThreshold = 4u << 20;  // smaller inputs stay on the calling thread
+constexpr unsigned kMaxThreads = 4;  // with one block read ahead, at most ~12 MiB of blocks in memory
+
+// ---- blocks that deflate cannot shrink ---------------------------------------------------------
+//
+// Searching for matches in noise (already compressed or encrypted data) is deflate's slowest
+// work and gains nothing. A block whose bytes are near-uniform (order-0 entropy of 7.95 bits a
+// byte or more, so Huffman codes save under 0.7 %) and in which almost nothing repeats within
+// deflate's 32 KiB reach (an LZ scan of 4-byte matches finds under 1 % of the bytes) goes into the
+// stream as stored blocks instead.
+
+double entropyBitsPerByte(const std::uint8_t* data, std::size_t size, std::size_t stride, std::size_t run) {
+    std::array<std::uint32_t, 256> counts{};
+    std::size_t total = 0;
+    for (std::size_t start = 0; start < size; start += stride) {
+        const std::size_t end = std::min(size, start + run);
+        for (std::size_t i = start; i < end; ++i) ++counts[data[i]];
+        total += end - start;
+    }
+    double bits = 0;
+    for (const std::uint32_t count : counts) {
+        if (count == 0) continue;
+        const double p = static_cast<double>(count) / static_cast<double>(total);
+        bits -= p * std::log2(p);
+    }
+    return bits;
+}
+
+std::size_t repeatedBytes(const std::uint8_t* data, std::size_t size) {
+    constexpr unsigned kHashBits = 14;
+    constexpr std::size_t kMaxMatch = 258;
+    std::vector<std::uint32_t> last(std::size_t{1} << kHashBits, 0);  // position + 1, 0 = none
+    std::size_t matched = 0;
+    std::size_t pos = 0;
+    while (pos + 4 <= size) {
+        std::uint32_t word;
+        std::memcpy(&word, data + pos, 4);
+        const std::uint32_t hash = (word * 2654435761u) >> (32 - kHashBits);
+        const std::size_t candidate = last[hash];
+        last[hash] = static_cast<std::uint32_t>(pos + 1);
+        if (candidate != 0 && pos - (candidate - 1) <= kDictionarySize &&
+            std::memcmp(data + candidate - 1, data + pos, 4) == 0) {
+            std::size_t length = 4;
+            const std::size_t from = candidate - 1;
+            while (length < kMaxMatch && pos + length < size && data[from + length] == data[pos + length]) ++length;
+            matched += length;
+            pos += length;
+        } else {
+            ++pos;
+        }
+    }
+    return matched;
+}
+
+bool looksIncompressible(const std::uint8_t* data, std::size_t size) {
+    if (size < 4096) return false;
+    // A sample first (4 KiB of every 32 KiB): text and most data leave here at once.
+    if (entropyBitsPerByte(data, size, 32u << 10, 4u << 10) < 7.9) return false;
+    if (entropyBitsPerByte(data, size, size, size) < 7.95) return false;
+    return repeatedBytes(data, size) * 100 < size;
+}
+
+// Appends data as stored deflate blocks (the stream is byte-aligned before and after them).
+bool appendStoredBlocks(ArchiveSink& sink, const std::uint8_t* data, std::size_t size, bool last,
+                        std::uint64_t& written) {
+    do {
+        const std::size_t chunk = std::min<std::size_t>(size, 0xFFFF);
+        const bool final = last && chunk == size;
+        const std::uint8_t header[5] = {static_cast<std::uint8_t>(final ? 1 : 0),
+                                        static_cast<std::uint8_t>(chunk), static_cast<std::uint8_t>(chunk >> 8),
+                                        static_cast<std::uint8_t>(~chunk), static_cast<std::uint8_t>(~chunk >> 8)};
+        if (!sink.append(header, sizeof header) || !sink.append(data, chunk)) return false;
+        written += sizeof header + chunk;
+        data += chunk;
+        size -= chunk;
+    } while (size > 0);
+    return true;
+}
 
 struct Job {
     std::vector<std::uint8_t> input;       // the dictionary first, then the block itself
     std::size_t dictionary = 0;
     bool last = false;
-    std::vector<std::uint8_t> output;
+    bool stored = false;                   // goes out as stored blocks, straight from input
+    std::unique_ptr<std::uint8_t[]> output;  // left uninitialised: only what deflate writes is touched
+    std::size_t outputSize = 0;
     std::uint32_t crc = 0;
     bool ok = false;
     bool done = false;
 };
 
 void deflateJob(Job& job) {
+    const std::size_t length = job.input.size() - job.dictionary;
+    const std::uint8_t* data = job.input.data() + job.dictionary;
+    job.crc = static_cast<std::uint32_t>(crc32(0, data, static_cast<uInt>(length)));
+    if (looksIncompressible(data, length)) {
+        job.stored = job.ok = true;
+        return;
+    }
     Deflater deflater;
     if (!deflater.ready()) return;
     z_stream& z = deflater.stream();
     if (job.dictionary > 0 &&
         deflateSetDictionary(&z, job.input.data(), static_cast<uInt>(job.dictionary)) != Z_OK)
         return;
-    const std::size_t length = job.input.size() - job.dictionary;
-    const std::uint8_t* data = job.input.data() + job.dictionary;
-    job.crc = static_cast<std::uint32_t>(crc32(0, data, static_cast<uInt>(length)));
-    job.output.resize(deflateBound(&z, static_cast<uLong>(length)) + 16);
+    const std::size_t capacity = deflateBound(&z, static_cast<uLong>(length)) + 16;
+    job.output.reset(new (std::nothrow) std::uint8_t[capacity]);
+    if (!job.output) return;
     z.next_in = const_cast<std::uint8_t*>(data);
     z.avail_in = static_cast<uInt>(length);
-    z.next_out = job.output.data();
-    z.avail_out = static_cast<uInt>(job.output.size());
+    z.next_out = job.output.get();
+    z.avail_out = static_cast<uInt>(capacity);
     const int result = deflate(&z, job.last ? Z_FINISH : Z_SYNC_FLUSH);
     if (job.last ? result != Z_STREAM_END : (result != Z_OK || z.avail_in != 0)) return;
-    job.output.resize(job.output.size() - z.avail_out);
+    job.outputSize = capacity - z.avail_out;
     job.ok = true;
 }
 
@@ -202,7 +291,7 @@ private:
 
 unsigned deflateThreads() {
     const unsigned cores = std::thread::hardware_concurrency();
-    return std::min(cores == 0 ? 1u : cores, 8u);
+    return std::min(cores == 0 ? 1u : cores, kMaxThreads);
 }
 
 // As deflateData, with the blocks deflated on worker threads.
@@ -214,7 +303,7 @@ DeflateOutcome deflateDataInParallel(RewindableSource& source, ArchiveSink& sink
     std::deque<std::unique_ptr<Job>> jobs;  // submitted, oldest first
     std::unique_ptr<Job> pending;
     DeflatePool pool(threads);
-    const std::size_t inFlight = 2 * threads;
+    const std::size_t inFlight = threads + 1;  // one waiting beside each worker's
     std::vector<std::uint8_t> previousTail;  // the last 32 KiB of input read so far
 
     // Writes the oldest job once it is done.
@@ -227,11 +316,15 @@ DeflateOutcome deflateDataInParallel(RewindableSource& source, ArchiveSink& sink
         }
         const std::size_t length = job->input.size() - job->dictionary;
         data.crc = static_cast<std::uint32_t>(crc32_combine(data.crc, job->crc, static_cast<z_off_t>(length)));
-        if (!sink.append(job->output.data(), job->output.size())) {
+        const bool written =
+            job->stored ? appendStoredBlocks(sink, job->input.data() + job->dictionary, length, job->last,
+                                             data.compressedSize)
+                        : sink.append(job->output.get(), job->outputSize);
+        if (!written) {
             failure = Status::WriteFailed;
             return DeflateOutcome::Failed;
         }
-        data.compressedSize += job->output.size();
+        if (!job->stored) data.compressedSize += job->outputSize;
         jobs.pop_front();
         return data.compressedSize >= announcedSize ? DeflateOutcome::DidNotShrink : DeflateOutcome::Shrunk;
     };

@@ -75,6 +75,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTripCase{"incompressible", "noise.bin", randomBytes(300 * 1024, 3), 0},
                       RoundTripCase{"incompressible_on_all_cores", "noise5.bin", randomBytes(5 << 20, 4), 0},
                       RoundTripCase{"text_over_blocks", "text.txt", textBytes(3 * 1024 * 1024 + 17), 8},
+                      // The noise goes in as stored blocks, the last of them ending the stream.
+                      RoundTripCase{"text_then_noise_on_all_cores", "tail.bin",
+                                    textBytes(3 << 20) + randomBytes((2 << 20) + 5, 5), 8},
                       RoundTripCase{"non_ascii_name", "\xe4\xb8\xad\xe6\x96\x87.txt", textBytes(5000), 8}),
     [](const ::testing::TestParamInfo<RoundTripCase>& info) { return std::string(info.param.label); });
 
@@ -91,6 +94,21 @@ TEST(WriterLargeFile, HundredMegabytesOfMixedDataRoundTrip) {
     const std::string reference = dir / "reference.zip";
     ASSERT_EQ(run("cd " + quoted(dir.path().string()) + " && zip -6 -q " + quoted(reference) + " mixed.bin"), 0);
     EXPECT_LE(static_cast<double>(fs::file_size(archive)), 1.01 * static_cast<double>(fs::file_size(reference)));
+}
+
+// Noise that repeats within deflate's reach looks uniform byte by byte, yet deflates: it must not
+// be taken for incompressible data.
+TEST(WriterLargeFile, NoiseRepeatedWithinTheWindowIsStillDeflated) {
+    TempDir dir;
+    const std::string source = dir / "repeated.bin";
+    std::string content;
+    const std::string chunk = randomBytes(16 * 1024, 9);
+    while (content.size() < (6u << 20)) content += chunk;
+    writeFile(source, content);
+    const std::string archive = dir / "repeated.zip";
+    ASSERT_EQ(packFile(source, archive, ""), Status::Ok);
+    EXPECT_LT(fs::file_size(archive), content.size() / 20);
+    EXPECT_EQ(run("unzip -tq " + quoted(archive) + " >/dev/null 2>&1"), 0);
 }
 
 // 4 GiB - 1 zero bytes (a sparse file): the sizes only fit Zip64 fields.

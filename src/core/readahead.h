@@ -15,7 +15,7 @@ using ConsumeFn = std::function<void(const unsigned char* data, std::size_t size
 
 enum class Result { Done, ReadFailed, NoMemory };
 
-constexpr std::size_t kDefaultBlock = 4u << 20;
+constexpr std::size_t kDefaultBlock = 2u << 20;
 constexpr std::size_t kDefaultBuffers = 3;
 
 // Reads the whole stream through consume. When no second thread can be had, it reads and

@@ -8,12 +8,13 @@ bool Companion::Load(DWORD& code, Prepare prepare, void* context) {
     if (IsLoaded()) return true;
     AcquireSRWLockExclusive(&lock_);
     if (!module_) {
-        HMODULE module = LoadLibraryW(Path().c_str());
+        HMODULE module = refused_ ? refused_ : LoadLibraryW(Path().c_str());
         if (!module) {
             code = GetLastError();
         } else if (prepare && !prepare(module, context)) {
-            FreeLibrary(module);  // never under the loader lock: this runs in a method call
+            refused_ = module;
         } else {
+            refused_ = nullptr;
             InterlockedExchangePointer(reinterpret_cast<void**>(&module_), module);
         }
     }

@@ -11,8 +11,9 @@ namespace tarnwick {
 
 class Companion {
 public:
-    // Runs once under the lock after a fresh load; returning false frees the library again, so
-    // that a later call retries.
+    // Runs under the lock before the library is published; returning false leaves it refused,
+    // and the next call prepares the same, still loaded library again. A refused library is kept
+    // loaded too: freeing and loading it again on every call would cost a slot each time.
     using Prepare = bool (*)(HMODULE module, void* context);
 
     explicit Companion(const wchar_t* fileName) : fileName_(fileName) {}
@@ -29,7 +30,8 @@ public:
 
 private:
     const wchar_t* fileName_;
-    HMODULE module_ = nullptr;
+    HMODULE module_ = nullptr;    // published once prepared
+    HMODULE refused_ = nullptr;   // loaded, but its preparation failed
     SRWLOCK lock_ = SRWLOCK_INIT;
 };
 

@@ -13,7 +13,7 @@ function time(name, path, f) {
         var start = new Date().getTime();
         var result = f(path);
         var ms = new Date().getTime() - start;
-        if (result === "") { WScript.Echo(name + " " + size + " 0 FAILED " + c.GetLastErrorInfo()); return; }
+        if (result === "") { WScript.Echo(name + " " + size + " 0 FAILED " + escape(c.GetLastErrorInfo())); return; }  // escaped: Wine's cscript can corrupt its heap echoing joined CJK text
         if (typeof result == "number") extra = " " + result;
         if (best < 0 || ms < best) best = ms;
     }

@@ -114,7 +114,7 @@ DeflateOutcome deflateData(RewindableSource& source, ArchiveSink& sink, std::uin
 constexpr std::size_t kParallelBlock = 1u << 20;
 constexpr std::size_t kDictionarySize = 32u << 10;
 constexpr std::uint64_t kParallelThreshold = 4u << 20;  // smaller inputs stay on the calling thread
-constexpr unsigned kMaxThreads = 4;  // with one block read ahead, at most ~12 MiB of blocks in memory
+constexpr unsigned kMaxThreads = 4;  // bounds memory: at most 7 input blocks and 4 outputs at once
 
 // ---- blocks that deflate cannot shrink ---------------------------------------------------------
 //

@@ -1,5 +1,5 @@
 // SHA-256 of a local file of any size, read on a second thread while the previous block is
-// hashed, in constant memory (three 4 MiB blocks).
+// hashed, in constant memory (three 2 MiB blocks).
 #pragma once
 #include <windows.h>
 #include <string>

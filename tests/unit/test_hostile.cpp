@@ -169,6 +169,23 @@ TEST_F(Hostile, PageAfterPageTheModuleCostsNoSlots) {
     EXPECT_EQ(slots, FirstFreeTlsSlot());
 }
 
+// An engine that fails to start is asked again on every call: it must not be loaded afresh each
+// time, since every fresh load of it costs the process slots.
+TEST_F(Hostile, AnEngineThatFailsToStartCostsNoSlotsCallAfterCall) {
+    const std::string copy = ExeDirectory() + "..\\testdata\\engine-initfail\\tarnwick.OCX";
+    ASSERT_TRUE(CopyFileA((ExeDirectory() + "tarnwick.OCX").c_str(), copy.c_str(), FALSE));
+    IDispatch* control = CreateControl(LoadLibraryA(copy.c_str()));
+    ASSERT_NE(nullptr, control);
+    SAFEARRAY* data = SafeArrayCreateVector(VT_UI1, 0, 16);
+    auto call = [&] { EXPECT_EQ(L"", Call(control, 9, {Bytes(data), Number(0), Text(L"")})); };
+    for (int i = 0; i < 3; ++i) call();
+    const DWORD slots = FirstFreeTlsSlot();
+    for (int i = 0; i < 100; ++i) call();
+    EXPECT_EQ(slots, FirstFreeTlsSlot());
+    SafeArrayDestroy(data);
+    control->Release();
+}
+
 // Two apartments at once: the engine loads once for both, digests agree, every archive name is
 // new.
 TEST_F(Hostile, TwoApartmentsAtOnce) {

@@ -22,6 +22,7 @@ namespace {
 
 constexpr std::size_t kBlockSize = 256 * 1024;
 constexpr int kDeflateLevel = 6;
+constexpr std::size_t kDictionarySize = 32u << 10;  // deflate's reach back
 
 bool appendAll(ArchiveSink& sink, const std::vector<std::uint8_t>& bytes) {
     return sink.append(bytes.data(), bytes.size());
@@ -59,62 +60,6 @@ private:
     z_stream stream_{};
     bool ready_ = false;
 };
-
-enum class DeflateOutcome { Shrunk, DidNotShrink, Failed };
-
-// Deflates the whole source; gives up as soon as the output reaches the announced input size,
-// since the result could then no longer be smaller than storing.
-DeflateOutcome deflateData(RewindableSource& source, ArchiveSink& sink, std::uint64_t announcedSize,
-                           EntryData& data, Status& failure) {
-    Deflater deflater;
-    if (!deflater.ready()) {
-        failure = Status::OutOfMemory;
-        return DeflateOutcome::Failed;
-    }
-    z_stream& z = deflater.stream();
-    std::vector<std::uint8_t> in(kBlockSize), out(kBlockSize);
-    data = EntryData{};
-    data.method = kMethodDeflated;
-    int flush = Z_NO_FLUSH;
-    while (flush != Z_FINISH) {
-        std::size_t got = 0;
-        if (!source.read(in.data(), in.size(), got)) {
-            failure = Status::ReadFailed;
-            return DeflateOutcome::Failed;
-        }
-        flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
-        data.crc = static_cast<std::uint32_t>(crc32(data.crc, in.data(), static_cast<uInt>(got)));
-        data.size += got;
-        z.next_in = in.data();
-        z.avail_in = static_cast<uInt>(got);
-        int result = Z_OK;
-        do {
-            z.next_out = out.data();
-            z.avail_out = static_cast<uInt>(out.size());
-            result = deflate(&z, flush);
-            const std::size_t produced = out.size() - z.avail_out;
-            if (produced > 0 && !sink.append(out.data(), produced)) {
-                failure = Status::WriteFailed;
-                return DeflateOutcome::Failed;
-            }
-            data.compressedSize += produced;
-            if (data.compressedSize >= announcedSize) return DeflateOutcome::DidNotShrink;
-        } while (z.avail_out == 0 && result != Z_STREAM_END);
-    }
-    return DeflateOutcome::Shrunk;
-}
-
-// ---- deflate on all cores ----------------------------------------------------------------------
-//
-// A large input is cut into blocks that worker threads deflate at once. Each block is primed with
-// the last 32 KiB of the input before it (so matches reach back as in one stream), ends with a
-// sync flush (byte-aligned, not final) and the last one is finished: the pieces, written in order,
-// are one deflate stream. The CRC-32 of the blocks is joined with crc32_combine.
-
-constexpr std::size_t kParallelBlock = 1u << 20;
-constexpr std::size_t kDictionarySize = 32u << 10;
-constexpr std::uint64_t kParallelThreshold = 4u << 20;  // smaller inputs stay on the calling thread
-constexpr unsigned kMaxThreads = 4;  // bounds memory: at most 7 input blocks and 4 outputs at once
 
 // ---- blocks that deflate cannot shrink ---------------------------------------------------------
 //
@@ -174,6 +119,82 @@ bool looksIncompressible(const std::uint8_t* data, std::size_t size) {
     if (entropyBitsPerByte(data, size, size, size) < 7.95) return false;
     return repeatedBytes(data, size) * 100 < size;
 }
+
+enum class DeflateOutcome { Shrunk, DidNotShrink, Failed };
+
+// Deflates the whole source; gives up as soon as the output reaches the announced input size,
+// since the result could then no longer be smaller than storing.
+DeflateOutcome deflateData(RewindableSource& source, ArchiveSink& sink, std::uint64_t announcedSize,
+                           EntryData& data, Status& failure) {
+    Deflater deflater;
+    if (!deflater.ready()) {
+        failure = Status::OutOfMemory;
+        return DeflateOutcome::Failed;
+    }
+    z_stream& z = deflater.stream();
+    std::vector<std::uint8_t> in(kBlockSize), out(kBlockSize);
+    data = EntryData{};
+    data.method = kMethodDeflated;
+    int flush = Z_NO_FLUSH;
+    int level = kDeflateLevel;
+    while (flush != Z_FINISH) {
+        std::size_t got = 0;
+        if (!source.read(in.data(), in.size(), got)) {
+            failure = Status::ReadFailed;
+            return DeflateOutcome::Failed;
+        }
+        flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
+        data.crc = static_cast<std::uint32_t>(crc32(data.crc, in.data(), static_cast<uInt>(got)));
+        data.size += got;
+        // Noise is stored (level 0) rather than searched; zlib deflates what it holds at the old
+        // level before it switches, asking for more room until all of it is out.
+        const int wanted = got > 0 && looksIncompressible(in.data(), got) ? 0 : kDeflateLevel;
+        while (wanted != level) {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            const int switched = deflateParams(&z, wanted, Z_DEFAULT_STRATEGY);
+            if (switched != Z_OK && switched != Z_BUF_ERROR) {
+                failure = Status::OutOfMemory;
+                return DeflateOutcome::Failed;
+            }
+            const std::size_t produced = out.size() - z.avail_out;
+            if (produced > 0 && !sink.append(out.data(), produced)) {
+                failure = Status::WriteFailed;
+                return DeflateOutcome::Failed;
+            }
+            data.compressedSize += produced;
+            if (data.compressedSize >= announcedSize) return DeflateOutcome::DidNotShrink;
+            if (switched == Z_OK) level = wanted;
+        }
+        z.next_in = in.data();
+        z.avail_in = static_cast<uInt>(got);
+        int result = Z_OK;
+        do {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            result = deflate(&z, flush);
+            const std::size_t produced = out.size() - z.avail_out;
+            if (produced > 0 && !sink.append(out.data(), produced)) {
+                failure = Status::WriteFailed;
+                return DeflateOutcome::Failed;
+            }
+            data.compressedSize += produced;
+            if (data.compressedSize >= announcedSize) return DeflateOutcome::DidNotShrink;
+        } while (z.avail_out == 0 && result != Z_STREAM_END);
+    }
+    return DeflateOutcome::Shrunk;
+}
+
+// ---- deflate on all cores ----------------------------------------------------------------------
+//
+// A large input is cut into blocks that worker threads deflate at once. Each block is primed with
+// the last 32 KiB of the input before it (so matches reach back as in one stream), ends with a
+// sync flush (byte-aligned, not final) and the last one is finished: the pieces, written in order,
+// are one deflate stream. The CRC-32 of the blocks is joined with crc32_combine.
+
+constexpr std::size_t kParallelBlock = 1u << 20;
+constexpr std::uint64_t kParallelThreshold = 4u << 20;  // smaller inputs stay on the calling thread
+constexpr unsigned kMaxThreads = 4;  // bounds memory: at most 7 input blocks and 4 outputs at once
 
 // Appends data as stored deflate blocks (the stream is byte-aligned before and after them).
 bool appendStoredBlocks(ArchiveSink& sink, const std::uint8_t* data, std::size_t size, bool last,

@@ -75,6 +75,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTripCase{"incompressible", "noise.bin", randomBytes(300 * 1024, 3), 0},
                       RoundTripCase{"incompressible_on_all_cores", "noise5.bin", randomBytes(5 << 20, 4), 0},
                       RoundTripCase{"text_over_blocks", "text.txt", textBytes(3 * 1024 * 1024 + 17), 8},
+                      // One thread: the level goes to stored for the noise and back.
+                      RoundTripCase{"noise_between_text", "between.bin",
+                                    textBytes(1 << 20) + randomBytes(1 << 20, 6) + textBytes(1 << 19), 8},
                       // The noise goes in as stored blocks, the last of them ending the stream.
                       RoundTripCase{"text_then_noise_on_all_cores", "tail.bin",
                                     textBytes(3 << 20) + randomBytes((2 << 20) + 5, 5), 8},

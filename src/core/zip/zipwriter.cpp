@@ -135,6 +135,22 @@ DeflateOutcome deflateData(RewindableSource& source, ArchiveSink& sink, std::uin
     std::vector<std::uint8_t> in(kBlockSize), out(kBlockSize);
     data = EntryData{};
     data.method = kMethodDeflated;
+    // One zlib call with the whole output buffer; what it produced is written at once. `stop`
+    // says when packing is to end here.
+    DeflateOutcome stop = DeflateOutcome::Shrunk;
+    auto pass = [&](auto call) {
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        const int result = call();
+        const std::size_t produced = out.size() - z.avail_out;
+        if (produced > 0 && !sink.append(out.data(), produced)) {
+            failure = Status::WriteFailed;
+            stop = DeflateOutcome::Failed;
+        } else if ((data.compressedSize += produced) >= announcedSize) {
+            stop = DeflateOutcome::DidNotShrink;
+        }
+        return result;
+    };
     int flush = Z_NO_FLUSH;
     int level = kDeflateLevel;
     while (flush != Z_FINISH) {
@@ -150,36 +166,21 @@ DeflateOutcome deflateData(RewindableSource& source, ArchiveSink& sink, std::uin
         // level before it switches, asking for more room until all of it is out.
         const int wanted = got > 0 && looksIncompressible(in.data(), got) ? 0 : kDeflateLevel;
         while (wanted != level) {
-            z.next_out = out.data();
-            z.avail_out = static_cast<uInt>(out.size());
-            const int switched = deflateParams(&z, wanted, Z_DEFAULT_STRATEGY);
-            if (switched != Z_OK && switched != Z_BUF_ERROR) {
+            const int switched = pass([&] { return deflateParams(&z, wanted, Z_DEFAULT_STRATEGY); });
+            if (stop != DeflateOutcome::Shrunk) return stop;
+            if (switched == Z_OK) {
+                level = wanted;
+            } else if (switched != Z_BUF_ERROR) {
                 failure = Status::OutOfMemory;
                 return DeflateOutcome::Failed;
             }
-            const std::size_t produced = out.size() - z.avail_out;
-            if (produced > 0 && !sink.append(out.data(), produced)) {
-                failure = Status::WriteFailed;
-                return DeflateOutcome::Failed;
-            }
-            data.compressedSize += produced;
-            if (data.compressedSize >= announcedSize) return DeflateOutcome::DidNotShrink;
-            if (switched == Z_OK) level = wanted;
         }
         z.next_in = in.data();
         z.avail_in = static_cast<uInt>(got);
         int result = Z_OK;
         do {
-            z.next_out = out.data();
-            z.avail_out = static_cast<uInt>(out.size());
-            result = deflate(&z, flush);
-            const std::size_t produced = out.size() - z.avail_out;
-            if (produced > 0 && !sink.append(out.data(), produced)) {
-                failure = Status::WriteFailed;
-                return DeflateOutcome::Failed;
-            }
-            data.compressedSize += produced;
-            if (data.compressedSize >= announcedSize) return DeflateOutcome::DidNotShrink;
+            result = pass([&] { return deflate(&z, flush); });
+            if (stop != DeflateOutcome::Shrunk) return stop;
         } while (z.avail_out == 0 && result != Z_STREAM_END);
     }
     return DeflateOutcome::Shrunk;

@@ -401,9 +401,8 @@ int extractExport(const std::wstring& archive, const std::wstring& directory, un
     return result;
 }
 
-}  // namespace
-
-extern "C" int __stdcall ExtractFileToPath(const char* zipPath, char* destDir, unsigned int* count) {
+// The narrow extraction exports: paths in the ANSI code page.
+int extractNarrow(const char* zipPath, const char* destDir, unsigned int* count, const zipcore::Limits& limits) {
     if (!zipPath || !destDir || !count) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return ZIPTOOL_FAILED;
@@ -414,22 +413,18 @@ extern "C" int __stdcall ExtractFileToPath(const char* zipPath, char* destDir, u
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return ZIPTOOL_FAILED;
     }
-    return extractExport(archive, directory, count, zipcore::defaultLimits());
+    return extractExport(archive, directory, count, limits);
+}
+
+}  // namespace
+
+extern "C" int __stdcall ExtractFileToPath(const char* zipPath, char* destDir, unsigned int* count) {
+    return extractNarrow(zipPath, destDir, count, zipcore::defaultLimits());
 }
 
 extern "C" int __stdcall ExtractFileToPathBounded(const char* zipPath, char* destDir, unsigned int* count,
                                                   unsigned int maxEntries, unsigned int maxMiB) {
-    if (!zipPath || !destDir || !count) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return ZIPTOOL_FAILED;
-    }
-    std::wstring archive, directory;
-    if (narrowPaths(zipPath, destDir, archive, directory) != ERROR_SUCCESS) {
-        *count = 0;
-        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return ZIPTOOL_FAILED;
-    }
-    return extractExport(archive, directory, count, boundedLimits(maxEntries, maxMiB));
+    return extractNarrow(zipPath, destDir, count, boundedLimits(maxEntries, maxMiB));
 }
 
 extern "C" int __stdcall UnzipFileW(const wchar_t* zipPath, const wchar_t* destDir, unsigned int* count,

@@ -1,20 +1,6 @@
 #include "base64.h"
 
 namespace base64 {
-namespace {
-
-int ValueOf(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
-bool IsBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-}  // namespace
 
 bool Decode(const std::string& text, std::vector<unsigned char>& bytes) {
     bytes.clear();

@@ -8,6 +8,19 @@
 
 namespace base64 {
 
+// The value of one character of the alphabet, -1 for any other.
+inline int ValueOf(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+// The blanks allowed between characters.
+inline bool IsBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
 bool Decode(const std::string& text, std::vector<unsigned char>& bytes);
 
 }  // namespace base64

@@ -1,22 +1,10 @@
 #include "sm2cert.h"
+#include "base64.h"
 
 #include <cstring>
 
 namespace sm2cert {
 namespace {
-
-// ---- base64 -----------------------------------------------------------------------------------
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-int Base64Value(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
 
 // ---- DER --------------------------------------------------------------------------------------
 
@@ -237,14 +225,14 @@ bool DecodeBase64(const char* text, std::size_t length, std::vector<unsigned cha
             continue;
         }
         const char c = *s++;
-        if (IsSpace(c)) continue;
+        if (base64::IsBlank(static_cast<unsigned char>(c))) continue;
         if (c == '=') {
             if (quantum < 2) return false;  // '=' only stands for the 3rd or 4th sextet
             padded = true;
             if (++quantum == 4) quantum = 0;
             continue;
         }
-        const int v = Base64Value(static_cast<unsigned char>(c));
+        const int v = base64::ValueOf(static_cast<unsigned char>(c));
         if (v < 0 || padded) return false;
         acc = (acc << 6) | static_cast<unsigned int>(v);
         bits += 6;
@@ -299,7 +287,7 @@ Status KeyFromCertificate(const unsigned char* der, std::size_t length, Point& k
 
 Status KeyFromBase64Certificate(const char* text, std::size_t length, Point& key) {
     bool blank = true;
-    for (std::size_t i = 0; text && i < length && blank; ++i) blank = IsSpace(text[i]);
+    for (std::size_t i = 0; text && i < length && blank; ++i) blank = base64::IsBlank(static_cast<unsigned char>(text[i]));
     if (!text || blank) return Status::NoCertificate;
     std::vector<unsigned char> der;
     if (!DecodeBase64(text, length, der) || der.empty()) return Status::BadBase64;

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Checks a code-download CAB: it holds exactly the control, its two companions and the INF, with
-# no directories; it passes cabextract's integrity test; and what it unpacks to is byte for byte
+# Checks a code-download CAB: it holds exactly the control, its two companions, the INF, the
+# license and the third-party notices, with no directories; it passes cabextract's integrity test; and what it unpacks to is byte for byte
 # the modules it was made from and the INF made from packaging/tarnwick.inf.in and VERSION.
 # Usage: check-cab.sh CAB [MODULE_DIR]
 set -uo pipefail
 cab="$1"
 modules="${2:-}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
-expected="OVALON.x86.dll
+expected="LICENSE
+OVALON.x86.dll
+THIRD-PARTY-NOTICES
 tarnwick.OCX
 tarnwick.inf
 ziptool.dll"
@@ -36,6 +38,9 @@ trap 'rm -rf "$out"' EXIT
 trap 'rm -rf "$out" "$out.inf"' EXIT
 if cabextract -q -d "$out" "$cab" >/dev/null 2>&1; then
   cmp -s "$out/tarnwick.inf" "$out.inf" || fail "the INF differs from packaging/tarnwick.inf.in with VERSION"
+  for f in LICENSE THIRD-PARTY-NOTICES; do
+    cmp -s "$out/$f" "$root/$f" || fail "the CAB's $f differs from the project's"
+  done
   if [ -n "$modules" ]; then
     for m in tarnwick.OCX ziptool.dll OVALON.x86.dll; do
       cmp -s "$out/$m" "$modules/$m" || fail "$m differs from $modules/$m"
@@ -51,4 +56,4 @@ if [ $failures -ne 0 ]; then
   echo "check-cab: $failures failure(s) in $cab" >&2
   exit 1
 fi
-echo "check-cab: $cab holds exactly the three modules and the INF, intact"
+echo "check-cab: $cab holds exactly the three modules, the INF and the notices, intact"

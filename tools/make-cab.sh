@@ -2,8 +2,9 @@
 # Packs dist/tarnwick.cab for code download: the three 32-bit modules that `make dist` left in
 # dist/win32/ (signed by `make sign` when run through `make cab`) and the INF made from
 # packaging/tarnwick.inf.in with the version from VERSION, flat (no directories),
-# MSZIP-compressed. The INF's FileVersion of the control must be the version block of the
-# control being packed. `make cab` signs the CAB afterwards (tools/sign.sh).
+# MSZIP-compressed, with LICENSE and THIRD-PARTY-NOTICES beside them (the INF installs only the
+# modules). The INF's FileVersion of the control must be the version block of the control being
+# packed. `make cab` signs the CAB afterwards (tools/sign.sh).
 # Usage: make-cab.sh [DIST_DIR]  (default: dist/ of the work tree)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -37,8 +38,9 @@ if [ "$ocx_version" != "$inf_version" ]; then
 fi
 
 for m in "${modules[@]}"; do cp "$dist/win32/$m" "$stage/"; done
+cp "$root/LICENSE" "$root/THIRD-PARTY-NOTICES" "$stage/"
 rm -f "$cab"
-(cd "$stage" && gcab -c -z -n "$cab" tarnwick.inf "${modules[@]}")
+(cd "$stage" && gcab -c -z -n "$cab" tarnwick.inf "${modules[@]}" LICENSE THIRD-PARTY-NOTICES)
 echo "make-cab: $cab (control version $ocx_version)"
 
 "$root/packaging/check-cab.sh" "$cab" "$dist/win32"

@@ -3,6 +3,7 @@
 # DIST/win64 (signed by `make sign` when run through `make msi`):
 #   DIST/tarnwick-<version>-x64.msi   64-bit Windows: the 64-bit and the 32-bit control
 #   DIST/tarnwick-<version>-x86.msi   32-bit Windows: the 32-bit control
+# Each architecture's folder also gets LICENSE and THIRD-PARTY-NOTICES.
 # The WiX source is written by packaging/msi/make_wxs.py (see there for the layout).
 # Usage: make-msi.sh [DIST] [--msi-version V] [--arch x64|x86] [--out FILE]
 set -euo pipefail
@@ -33,7 +34,7 @@ for arch in "${arches[@]}"; do
   fi
   msi="${out:-$dist/tarnwick-$version-$arch.msi}"
   python3 "$root/packaging/msi/make_wxs.py" --arch "$arch" --version-file "$root/VERSION" \
-    ${msi_version:+--msi-version "$msi_version"} --out "$work/tarnwick-$arch.wxs" --sql-out "$work/tarnwick-$arch.sql"
+    ${msi_version:+--msi-version "$msi_version"} --notices-dir "$(realpath --relative-to="$dist" "$root")" --out "$work/tarnwick-$arch.wxs" --sql-out "$work/tarnwick-$arch.sql"
   rm -f "$msi" "$work/package.msi"
   (cd "$dist" && wixl -a "$arch" -o "$work/package.msi" "$work/tarnwick-$arch.wxs")
   # What wixl cannot author: keys without values, a permanent component.

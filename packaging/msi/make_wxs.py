@@ -34,7 +34,11 @@ COMPONENT_GUIDS = {
     ("x64", "zip"): "CE2C6284-C128-4EAD-AC28-EDB92CFD85B6",
     ("x64", "engine"): "00294B05-766E-40BF-93C8-20E7E0159387",
     ("x64", "categories"): "E0A5F62C-E7DA-480D-9028-7021EA6559FE",
+    ("x86", "notices"): "5D0C8F3A-2B71-4E96-9A0E-6C3F1B7D24E8",
+    ("x64", "notices"): "A4E7B219-8C53-4F0D-B6A1-3E92D57C0F61",
 }
+# The license and the third-party notices, installed beside the modules of each architecture.
+NOTICES = ("LICENSE", "THIRD-PARTY-NOTICES")
 
 # What the control registers (src/control/Registration.cpp and the type library).
 CLSID = "{75614F24-3276-4CE9-A2C8-72A811129FDF}"
@@ -180,7 +184,7 @@ def categories(w, depth):
         value(w, depth, "HKCR", "Component Categories\\" + catid, text, "409")
 
 
-def architecture(w, depth, arch, features, shares_typelib=False):
+def architecture(w, depth, arch, features, notices_dir, shares_typelib=False):
     win64 = "yes" if arch == "x64" else "no"
     folder = "INSTALLDIR%s" % ("64" if arch == "x64" else "32")
     src = DIST_DIR[arch]  # wixl finds sources from its working directory: the dist directory
@@ -197,6 +201,13 @@ def architecture(w, depth, arch, features, shares_typelib=False):
         w(d + 1, "<File Id=%s Name=%s Source=%s KeyPath=\"yes\"/>" % (a(fid), a(name), a(src + "/" + name)))
         w(d, "</Component>")
         features.append(cid)
+    cid = "Notices_" + arch
+    w(d, "<Component Id=%s Guid=%s Win64=%s>" % (a(cid), a(COMPONENT_GUIDS[(arch, "notices")]), a(win64)))
+    for i, name in enumerate(NOTICES):
+        w(d + 1, "<File Id=%s Name=%s Source=%s%s/>" % (a("notice%d_%s" % (i, arch)), a(name),
+                                                       a(notices_dir + "/" + name), " KeyPath=\"yes\"" if i == 0 else ""))
+    w(d, "</Component>")
+    features.append(cid)
     w(d, "<Component Id=%s Guid=%s Win64=%s>" % (a(comp), a(COMPONENT_GUIDS[(arch, "control")]), a(win64)))
     w.component = comp
     w(d + 1, "<File Id=%s Name=\"tarnwick.OCX\" Source=%s KeyPath=\"yes\"/>" % (a(ocx), a(src + "/tarnwick.OCX")))
@@ -227,6 +238,7 @@ def main():
     p.add_argument("--out", required=True)
     p.add_argument("--sql-out", required=True, help="SQL to run on the built package (msibuild -q)")
     p.add_argument("--msi-version", help="ProductVersion instead of VERSION's (upgrade tests)")
+    p.add_argument("--notices-dir", required=True, help="where LICENSE and THIRD-PARTY-NOTICES are, relative to the dist directory (wixl takes no absolute sources)")
     args = p.parse_args()
     v = read_version(args.version_file)
     msi_version = args.msi_version or v["PRODUCT_VERSION"]
@@ -252,8 +264,8 @@ def main():
     features = []
     w(2, "<Directory Id=\"TARGETDIR\" Name=\"SourceDir\">")
     if args.arch == "x64":
-        architecture(w, 3, "x64", features)
-    architecture(w, 3, "x86", features, shares_typelib=args.arch == "x64")
+        architecture(w, 3, "x64", features, args.notices_dir)
+    architecture(w, 3, "x86", features, args.notices_dir, shares_typelib=args.arch == "x64")
     w(2, "</Directory>")
     w(2, "<Feature Id=\"Control\" Title=%s Level=\"1\">" % a(name))
     for cid in features:

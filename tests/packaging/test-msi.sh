@@ -98,6 +98,8 @@ msiexec_ $wine64 /i "$(winepath -w "$x86")" /qn && fail "the x86 package install
 if msiexec_ $wine64 /i "$(winepath -w "$x64")" /qn; then pass "msiexec /i x64 /qn"; else fail "msiexec /i x64 /qn"; fi
 installed_files "$pf64" "$dist/win64" tarnwick.OCX ziptool.dll OVALON.x64.dll
 installed_files "$pf32" "$dist/win32" tarnwick.OCX ziptool.dll OVALON.x86.dll
+installed_files "$pf64" "$root" LICENSE THIRD-PARTY-NOTICES
+installed_files "$pf32" "$root" LICENSE THIRD-PARTY-NOTICES
 settle
 image > "$work/msi.image"
 suites $wine64 64-bit "$pf64"
@@ -138,6 +140,7 @@ pf="$WINEPREFIX/drive_c/Program Files/Tarnwick"
 settle
 if msiexec_ wine /i "$(winepath -w "$x86")" /qn; then pass "msiexec /i x86 /qn (32-bit Windows)"; else fail "msiexec /i x86 /qn"; fi
 installed_files "$pf" "$dist/win32" tarnwick.OCX ziptool.dll OVALON.x86.dll
+installed_files "$pf" "$root" LICENSE THIRD-PARTY-NOTICES
 settle
 image > "$work/msi32.image"
 suites wine 32-bit "$pf"

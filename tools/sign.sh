@@ -4,13 +4,26 @@
 # its certificate is).
 #   sign.sh --dist DIST   the six modules in DIST/win32 and DIST/win64
 #   sign.sh FILE...       the given files (a CAB, an MSI, ...)
+#   --keep-signed         (first) leave a file that carries a signature as it is: `make cab` and
+#                         `make msi` sign only what is unsigned, so a module signed for release
+#                         by `SIGN_PFX=... make sign` is packed with that signature
 # The certificate and its key come from SIGN_PFX (a PKCS#12 file) and SIGN_PASSWORD, never from
 # the repository. Without SIGN_PFX a throw-away test certificate is made once under
 # build/sign/ (tools/make-test-cert.sh) and used; it says so, and nothing trusts it.
-# A file that is signed already is signed anew (its old signature removed first).
+# Without --keep-signed a file that is signed already is signed anew (its old signature removed first).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
+keep_signed=0
+if [ "${1:-}" = "--keep-signed" ]; then keep_signed=1; shift; fi
+signed_by() {  # file: the subject of the signer's certificate, if the file carries a signature
+  local dir; dir="$(mktemp -d)"  # osslsigncode does not write over an existing file
+  if osslsigncode extract-signature -in "$1" -out "$dir/sig" >/dev/null 2>&1; then
+    openssl pkcs7 -inform DER -in "$dir/sig" -print_certs -noout 2>/dev/null | sed -n 's/^subject=//p' | head -n 1
+    rm -rf "$dir"; return 0
+  fi
+  rm -rf "$dir"; return 1
+}
 files=()
 if [ "${1:-}" = "--dist" ]; then
   dist="$2"
@@ -22,6 +35,18 @@ fi
 for f in "${files[@]}"; do
   [ -f "$f" ] || { echo "sign: $f is missing" >&2; exit 1; }
 done
+if [ $keep_signed -eq 1 ]; then
+  unsigned=()
+  for f in "${files[@]}"; do
+    if subject="$(signed_by "$f")"; then
+      echo "sign: $f keeps its signature (${subject:-signed})"
+    else
+      unsigned+=("$f")
+    fi
+  done
+  [ ${#unsigned[@]} -gt 0 ] || exit 0
+  files=("${unsigned[@]}")
+fi
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -68,6 +68,29 @@ osslsigncode verify -CAfile "$work/signer.pem" -in "$work/changed.dll" >/dev/nul
   osslsigncode verify -CAfile "$work/signer.pem" -in "$work/changed.dll" >/dev/null 2>&1 &&
   pass "a signed file is signed anew" || fail "re-signing a signed file"
 
+# Packing after a release signing keeps the release signatures: make-dist leaves an unchanged
+# module as it is, and `sign.sh --keep-signed` (make cab, make msi) signs only what is unsigned,
+# here with its test certificate.
+mkdir -p "$work/build32/bin" "$work/build64/bin" "$work/keep"
+cp "$dist"/win32/* "$work/build32/bin/"; cp "$dist"/win64/* "$work/build64/bin/"
+"$root/tools/make-dist.sh" "$work/build32" "$work/build64" "$work/keep" >/dev/null
+(export SIGN_PFX SIGN_PASSWORD; "$root/tools/sign.sh" --dist "$work/keep") >/dev/null 2>&1 || fail "signing the kept dist"
+printf 'rebuilt' >> "$work/build64/bin/ziptool.dll"
+"$root/tools/make-dist.sh" "$work/build32" "$work/build64" "$work/keep" >/dev/null
+(unset SIGN_PFX SIGN_PASSWORD; "$root/tools/sign.sh" --keep-signed --dist "$work/keep") > "$work/keep.log" 2>&1 ||
+  { cat "$work/keep.log"; fail "sign.sh --keep-signed"; }
+for m in win32/tarnwick.OCX win32/OVALON.x86.dll win64/tarnwick.OCX; do
+  osslsigncode verify -CAfile "$work/signer.pem" -in "$work/keep/$m" >/dev/null 2>&1 &&
+    pass "$m keeps the release signature through make-dist and --keep-signed" ||
+    fail "$m lost its release signature"
+done
+osslsigncode verify -CAfile "$work/signer.pem" -in "$work/keep/win64/ziptool.dll" >/dev/null 2>&1 &&
+  fail "a rebuilt module kept the signature of its old build"
+osslsigncode verify -CAfile "$root/build/sign/test-codesign.pem" -in "$work/keep/win64/ziptool.dll" >/dev/null 2>&1 &&
+  grep -q "THROW-AWAY TEST certificate" "$work/keep.log" &&
+  pass "the rebuilt, unsigned module is signed with the test certificate, loudly" ||
+  fail "the rebuilt module was not signed with the announced test certificate"
+
 # Without SIGN_PFX: a test certificate of sign.sh's own, announced.
 cp "$dist/win32/ziptool.dll" "$work/own.dll"
 (unset SIGN_PFX SIGN_PASSWORD; "$root/tools/sign.sh" "$work/own.dll") > "$work/own.log" 2>&1 || { cat "$work/own.log"; fail "sign.sh without SIGN_PFX"; }

@@ -13,6 +13,7 @@ status=0
 stamp() { printf '   (%s s)\n' "$(( $(date +%s) - $1 ))"; }
 
 web_node() {
+  bash "$root/tests/tools/web-build-fails.sh" || return 1
   echo "== web: the SDK in Node"
   local out
   if ! out="$(cd "$root/web" && npm test 2>&1)"; then echo "$out" | tail -40; return 1; fi

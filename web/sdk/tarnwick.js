@@ -377,8 +377,8 @@ class WorkerBackend {
 
   async _inspectHere(args) {
     if (!this.local) {
-      const { Engine } = await import('./engine.js');
-      this.local = Engine.load(await fetch(this.wasmUrl));
+      this.local = import('./engine.js').then(async ({ Engine }) => Engine.load(await fetch(this.wasmUrl)));
+      this.local.catch(() => { this.local = null; });  // tried again by the next call
     }
     return (await this.local).run('inspect', args);
   }

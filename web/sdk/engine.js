@@ -363,9 +363,9 @@ export class Engine {
           this._put(part);
           crc = this._x.tw_crc32(crc, this._in, part.length);
         }
-        // The deflater keeps the chunk until it has consumed it; a buffer that is reused (a
-        // stream's, or one that goes back to the page) must not change under it, so it gets a copy.
-        await writer.write(source.bytes ? chunk : chunk.slice());
+        // The deflater has consumed a chunk when its write settles, so a buffer that goes back to
+        // the page afterwards is free; a stream's reused buffer gets a copy, as it always has.
+        await writer.write(source.blob ? chunk.slice() : chunk);
         done += chunk.length;
         report(done);
       }

@@ -304,15 +304,20 @@ function progressOf(onProgress) {
   };
 }
 
-// The call options a page passed, read once; anything else stands for none.
+// The call options a page passed, read once; anything else (or options that throw when read)
+// stands for none.
 function hooksOf(options) {
   if (!options || typeof options !== 'object') return {};
-  const signal = options.signal;
-  return {
-    onProgress: progressOf(options.onProgress),
-    signal: signal && typeof signal === 'object' && 'aborted' in signal && typeof signal.addEventListener === 'function'
-      ? signal : undefined,
-  };
+  try {
+    const signal = options.signal;
+    return {
+      onProgress: progressOf(options.onProgress),
+      signal: signal && typeof signal === 'object' && 'aborted' in signal && typeof signal.addEventListener === 'function'
+        ? signal : undefined,
+    };
+  } catch (e) {
+    return {};
+  }
 }
 
 // ---- where the work runs --------------------------------------------------------------------------

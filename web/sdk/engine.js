@@ -2,8 +2,13 @@
 // SDK's worker in a browser and in-process in Node; tarnwick.js (the page's half) turns its raw
 // results into the control's results and texts.
 //
-// A source is { blob } (a Blob or File, read as a stream and, for archive inspection, by slices)
-// or { bytes } (a Uint8Array already in memory).
+// A source is { blob } (a Blob or File, read as a stream and, for archive inspection, by slices),
+// { bytes } (a Uint8Array already in memory) or { pull, size } (bytes held elsewhere, fetched a
+// chunk at a time by pull(offset, length), which resolves to a Uint8Array).
+//
+// Jobs run one at a time per engine, in the order they were asked for: the module has one input
+// buffer, the thread has one core's worth of work to give, and a single stream read at a time is
+// what keeps a browser's file reads from stalling when many jobs read the same file at once.
 
 const CHUNK = 2 * 1024 * 1024;          // Chromium hands at most 2 MiB per read
 const BLOB_GROUP = 32 * 1024 * 1024;    // deflated output is gathered into a Blob this often
@@ -22,14 +27,68 @@ function abortError() {
     : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
 }
 
+// A source that could not be read to its end: { read: { done, size, gone } } rides on the error,
+// gone when the file is no longer there (deleted after it was picked) rather than changed.
+export class ReadFailure extends Error {
+  constructor(done, size, gone) {
+    super(gone ? 'the file is gone' : 'the file could not be read as it was picked');
+    this.name = 'ReadFailure';
+    this.read = { done, size, gone };
+  }
+}
+
+// Whether a Blob that failed to read is gone: a fresh read of its first byte says NotFoundError.
+async function isGone(blob) {
+  try {
+    await blob.slice(0, 1).arrayBuffer();
+    return false;
+  } catch (e) {
+    return !!e && e.name === 'NotFoundError';
+  }
+}
+
+async function readFailure(source, done, cause) {
+  if (cause && cause.name === 'AbortError') return cause;
+  if (cause instanceof ReadFailure) return cause;
+  return new ReadFailure(done, sizeOf(source), source.blob ? await isGone(source.blob) : false);
+}
+
+async function checkpoint(cancel, count) {
+  if (cancel && cancel.breathe && count % BREATHE_EVERY === 0) await cancel.breathe();
+  if (cancel && cancel.aborted) throw abortError();
+}
+
 // Chunks of a source, each valid until the next one is asked for (one buffer is reused when the
-// platform lets a stream read into it).
+// platform lets a stream read into it). A source that ends early, or whose reads fail, ends in a
+// ReadFailure; a cancel, in an AbortError.
 async function* chunksOf(source, cancel) {
+  const size = sizeOf(source);
   if (source.bytes) {
-    for (let at = 0, count = 1; at < source.bytes.length; at += CHUNK, count++) {
-      if (cancel && cancel.breathe && count % BREATHE_EVERY === 0) await cancel.breathe();
-      if (cancel && cancel.aborted) throw abortError();
-      yield source.bytes.subarray(at, Math.min(at + CHUNK, source.bytes.length));
+    for (let at = 0, count = 1; at < size; at += CHUNK, count++) {
+      await checkpoint(cancel, count);
+      yield source.bytes.subarray(at, Math.min(at + CHUNK, size));
+    }
+    return;
+  }
+  let done = 0;
+  if (source.pull) {
+    // One pull ahead: the next chunk travels while the caller works on this one.
+    const ask = (at) => (at < size ? source.pull(at, Math.min(CHUNK, size - at)) : null);
+    let pending = ask(0);
+    try {
+      for (let count = 1; pending; count++) {
+        await checkpoint(cancel, count);
+        const chunk = await pending;
+        if (cancel && cancel.aborted) throw abortError();
+        if (!chunk || chunk.length !== Math.min(CHUNK, size - done)) throw new ReadFailure(done, size, false);
+        done += chunk.length;
+        pending = ask(done);
+        yield chunk;
+      }
+    } catch (e) {
+      throw await readFailure(source, done, e);
+    } finally {
+      if (pending) pending.catch(() => {});
     }
     return;
   }
@@ -40,39 +99,45 @@ async function* chunksOf(source, cancel) {
   } catch (e) {
     reader = null;
   }
-  if (!reader) {
-    const plain = stream.getReader();
-    for (;;) {
-      if (cancel && cancel.aborted) { plain.cancel(); throw abortError(); }
-      const { value, done } = await plain.read();
-      if (done) return;
-      yield value;
-    }
-  }
-  // Two buffers: the next read is under way while the caller works on the chunk it was given.
-  let spare = new ArrayBuffer(CHUNK);
-  let pending = reader.read(new Uint8Array(new ArrayBuffer(CHUNK), 0, CHUNK));
-  let count = 0;
+  let pending = null;
   try {
-    for (;;) {
-      // Reads of a Blob in memory settle without giving queued messages (a cancel) their turn.
-      if (cancel && cancel.breathe && ++count % BREATHE_EVERY === 0) await cancel.breathe();
-      if (cancel && cancel.aborted) throw abortError();
-      const { value, done } = await pending;
-      if (done) return;
-      pending = reader.read(new Uint8Array(spare, 0, CHUNK));
-      yield value;
-      spare = value.buffer;
+    if (!reader) {
+      reader = stream.getReader();
+      for (let count = 1; ; count++) {
+        await checkpoint(cancel, count);
+        const { value, done: end } = await reader.read();
+        if (end) break;
+        done += value.length;
+        yield value;
+      }
+    } else {
+      // Two buffers: the next read is under way while the caller works on the chunk it was given.
+      let spare = new ArrayBuffer(CHUNK);
+      pending = reader.read(new Uint8Array(new ArrayBuffer(CHUNK), 0, CHUNK));
+      for (let count = 1; ; count++) {
+        // Reads of a Blob in memory settle without giving queued messages (a cancel) their turn.
+        await checkpoint(cancel, count);
+        const { value, done: end } = await pending;
+        if (end) { pending = null; break; }
+        done += value.length;
+        pending = reader.read(new Uint8Array(spare, 0, CHUNK));
+        yield value;
+        spare = value.buffer;
+      }
     }
+  } catch (e) {
+    throw await readFailure(source, done, e);
   } finally {
-    // Stopped early (a text scan that found its answer, a cancel): the read under way goes too.
-    pending.catch(() => {});
-    reader.cancel().catch(() => {});
+    // Stopped early (a text scan that found its answer, a cancel, a failure): the read under way
+    // goes too, and nothing is left to reject unheard.
+    if (pending) pending.catch(() => {});
+    if (reader) reader.cancel().catch(() => {});
   }
+  if (done !== size) throw await readFailure(source, done, null);
 }
 
 function sizeOf(source) {
-  return source.bytes ? source.bytes.length : source.blob.size;
+  return source.bytes ? source.bytes.length : source.blob ? source.blob.size : source.size;
 }
 
 // Reports progress at most every few MiB and at the end.
@@ -111,6 +176,7 @@ export class Engine {
     engine._in = engine._x.tw_alloc(CHUNK);
     engine._out = engine._x.tw_alloc(4096);
     engine._syncRead = null;
+    engine._turn = Promise.resolve();
     return engine;
   }
 
@@ -191,9 +257,14 @@ export class Engine {
 
   // The first 15 bytes as hex, and whether they open a zip archive.
   async head(source) {
-    const bytes = source.bytes
-      ? source.bytes.subarray(0, 15)
-      : new Uint8Array(await source.blob.slice(0, 15).arrayBuffer());
+    let bytes;
+    try {
+      bytes = source.bytes
+        ? source.bytes.subarray(0, 15)
+        : new Uint8Array(await source.blob.slice(0, 15).arrayBuffer());
+    } catch (e) {
+      throw await readFailure(source, 0, e);
+    }
     this._put(bytes);
     const zipPointer = this._out + 64;
     const length = this._x.tw_head_hex(this._in, bytes.length, this._out, zipPointer);
@@ -238,10 +309,11 @@ export class Engine {
     }
   }
 
-  // A one-entry archive of the source as a Blob: raw deflate from the platform's
-  // CompressionStream, or stored when deflate does not shrink the data, framed by the core's
-  // records. entry: { name, nameBytes (as stored; UTF-8 of name when absent), utf8, dosTime,
-  // dosDate }.
+  // A one-entry archive of the source: raw deflate from the platform's CompressionStream, or
+  // stored when deflate does not shrink the data, framed by the core's records. entry: { name,
+  // nameBytes (as stored; UTF-8 of name when absent), utf8, dosTime, dosDate }. Gives { header,
+  // data, trailer, crc, method }: data is the deflated stream as Blobs, or null for a stored
+  // entry, whose data is the source itself (archiveBlob puts the parts together).
   async zip(source, entry, { onProgress, cancel } = {}) {
     const size = sizeOf(source);
     const target = { ...entry, size };
@@ -264,6 +336,7 @@ export class Engine {
         }
       }
     })();
+    drain.catch(() => {});  // awaited below; an aborted deflater's failure is not news
     const report = progressReporter(size, onProgress);
     let crc = 0, done = 0;
     try {
@@ -274,8 +347,8 @@ export class Engine {
           crc = this._x.tw_crc32(crc, this._in, part.length);
         }
         // The deflater keeps the chunk until it has consumed it; a reused buffer must not change
-        // under it, so it gets a copy unless the chunk is fresh memory of the platform's.
-        await writer.write(source.bytes ? chunk : chunk.slice());
+        // under it, so it gets a copy unless the chunk is fresh memory of its own.
+        await writer.write(source.blob ? chunk.slice() : chunk);
         done += chunk.length;
         report(done);
       }
@@ -285,26 +358,39 @@ export class Engine {
       writer.abort(e).catch(() => {});
       throw e;
     }
-    if (done !== size) throw Object.assign(new Error('source changed'), { zipStatus: 'source changed' });
     groups.push(new Blob(pending));
     const stored = size === 0 || compressed >= size;
     const method = stored ? 0 : 8;
     const dataSize = stored ? size : compressed;
-    const data = stored ? [source.bytes ? new Blob([source.bytes]) : source.blob] : groups;
     const header = this._record(this._x.tw_zip_local_header, target, method, crc, dataSize);
     const trailer = this._record(this._x.tw_zip_trailer, target, method, crc, dataSize);
-    return { blob: new Blob([header, ...data, trailer], { type: 'application/zip' }), crc: crc >>> 0, method };
+    return { header, data: stored ? null : groups, trailer, crc: crc >>> 0, method };
   }
 
-  // One job by name, as the worker and the in-process front hand them over.
-  async run(op, args, hooks = {}) {
+  // One job by name, as the worker and the in-process front hand them over; one at a time.
+  run(op, args, hooks = {}) {
+    const turn = this._turn.then(() => {
+      if (hooks.cancel && hooks.cancel.aborted) throw abortError();
+      return this._run(op, args, hooks);
+    });
+    this._turn = turn.catch(() => {});
+    return turn;
+  }
+
+  async _run(op, args, hooks) {
     switch (op) {
       case 'digest': return this.digest(args.kind, args.source, { ...args, ...hooks });
       case 'plainText': return this.isPlainText(args.source, hooks);
       case 'head': return this.head(args.source);
-      case 'inspect': return this.inspectArchive(args.source, hooks.readSync, args.limits);
+      case 'inspect': return this.inspectArchive(args.source, args.readSync || hooks.readSync, args.limits);
       case 'zip': return this.zip(args.source, args.entry, hooks);
       default: throw new Error('unknown job ' + op);
     }
   }
+}
+
+// The archive of a zip job as one Blob, the source standing in for a stored entry's data.
+export function archiveBlob(made, source) {
+  const data = made.data || [source.blob || source.bytes];
+  return new Blob([made.header, ...data, made.trailer], { type: 'application/zip' });
 }

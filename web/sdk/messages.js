@@ -11,8 +11,10 @@ export const text = {
   sizeZero: '\u6587\u4ef6[%s]\u5927\u5c0f\u4e3a0',
   sm3Failed: 'SM3\u6458\u8981\u8ba1\u7b97\u5931\u8d25,%s(\u9519\u8bef\u78010x%04X)',
   readFailed: '\u6587\u4ef6[%s]\u8bfb\u5931\u8d25(%d<>%d)\uff0c%s',
+  openFailed: '\u6587\u4ef6[%s]\u6253\u5f00\u5931\u8d25\uff0c%s',
   // Archives.
   unzipFailed: '\u6587\u4ef6\u538b\u7f29\u5931\u8d25,\u539f\u56e0\u662f%s!',
+  zipFailed: '\u6587\u4ef6[%s]\u538b\u7f29\u5931\u8d25,\u539f\u56e0\u662f%s',
   zipTooSmall: '\u6587\u4ef6[%s]\u5927\u5c0f\u4e3a%lu\u5b57\u8282,\u4e0d\u8d85\u8fc740\u5b57\u8282,\u4e0d\u4e88\u538b\u7f29!',
   zipBox: '\u538b\u7f29',
   notCreatedHere: '\u6587\u4ef6[%s]\u975e\u672c\u7a0b\u5e8f\u521b\u5efa\uff0c\u4e0d\u80fd\u5220\u9664!',
@@ -49,6 +51,7 @@ export const systemText = {
   8: '\u5185\u5b58\u4e0d\u8db3\u3002\r\n',                            // ERROR_NOT_ENOUGH_MEMORY
   23: 'CRC \u9519\u8bef\u3002\r\n',                                   // ERROR_CRC
   31: '\u4e00\u822c\u6027\u9519\u8bef\u3002\r\n',                     // ERROR_GEN_FAILURE
+  38: '\u6587\u4ef6\u5c3e\u3002\r\n',                             // ERROR_HANDLE_EOF
   50: '\u8bf7\u6c42\u4e0d\u88ab\u652f\u6301\u3002\r\n',               // ERROR_NOT_SUPPORTED
   123: '\u65e0\u6548\u540d\u5b57\u3002\r\n',                          // ERROR_INVALID_NAME
   223: '',                                                            // ERROR_FILE_TOO_LARGE

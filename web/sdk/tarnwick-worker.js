@@ -1,28 +1,56 @@
 // The SDK's worker: loads the WebAssembly module once and runs the engine's jobs off the page's
-// main thread. Messages: { type: 'init', wasmUrl }, { type: 'run', id, op, args },
-// { type: 'cancel', id }; answers { id, progress: [done, total] }, { id, result } or { id, error }.
+// main thread, one at a time in the order they came. Messages in: { type: 'init', wasmUrl },
+// { type: 'run', id, op, args }, { type: 'cancel', id }, { type: 'chunk', id, at, bytes } (an
+// answer to a pull). Messages out: { id, progress: [done, total] }, { id, pull: [offset, length] }
+// (bytes of a memory file the page holds), { id, result } or { id, error }.
+// A memory file arrives as { pull: size }: its bytes stay on the page and come a chunk at a time.
 import { Engine } from './engine.js';
 
 let engine = null;
-const running = new Map();  // job id -> { aborted }
+const running = new Map();  // job id -> { aborted, pulls: Map offset -> resolve }
 
 // A turn of the event loop without a timer's delay, so that a cancel message is seen mid-job.
+// Each waiter gets its own turn: messages on the channel come back in the order they were sent.
 const channel = new MessageChannel();
-let wake = null;
-channel.port1.onmessage = () => wake();
+const waiters = [];
+channel.port1.onmessage = () => { const wake = waiters.shift(); if (wake) wake(); };
 function breathe() {
-  return new Promise((resolve) => { wake = resolve; channel.port2.postMessage(0); });
+  return new Promise((resolve) => { waiters.push(resolve); channel.port2.postMessage(0); });
 }
 
 function readSync(blob, offset, length) {
   return new Uint8Array(new FileReaderSync().readAsArrayBuffer(blob.slice(offset, offset + length)));
 }
 
+// A memory file's bytes, asked of the page a chunk at a time.
+function pulled(id, job, size) {
+  return {
+    size,
+    pull: (offset, length) => new Promise((resolve) => {
+      job.pulls.set(offset, resolve);
+      self.postMessage({ id, pull: [offset, length] });
+    }),
+  };
+}
+
+function failure(e) {
+  return { name: e.name, message: String(e.message || e), read: e.read };
+}
+
 self.onmessage = async (event) => {
   const message = event.data;
-  if (message.type === 'cancel') {
+  if (message.type === 'cancel' || message.type === 'chunk') {
     const job = running.get(message.id);
-    if (job) job.aborted = true;
+    if (!job) return;
+    if (message.type === 'cancel') {
+      job.aborted = true;
+      for (const resolve of job.pulls.values()) resolve(null);
+      job.pulls.clear();
+    } else {
+      const resolve = job.pulls.get(message.at);
+      job.pulls.delete(message.at);
+      if (resolve) resolve(message.bytes);
+    }
     return;
   }
   if (message.type === 'init') {
@@ -30,24 +58,26 @@ self.onmessage = async (event) => {
       engine = await Engine.load(await fetch(message.wasmUrl));
       self.postMessage({ id: 0, result: 'ready' });
     } catch (e) {
-      self.postMessage({ id: 0, error: { name: e.name, message: String(e.message || e) } });
+      self.postMessage({ id: 0, error: failure(e) });
     }
     return;
   }
-  const cancel = { aborted: false, breathe };
-  running.set(message.id, cancel);
+  const job = { aborted: false, breathe, pulls: new Map() };
+  running.set(message.id, job);
   try {
+    const args = { ...message.args };
+    if (args.source && args.source.pull !== undefined) args.source = pulled(message.id, job, args.source.pull);
     const hooks = {
-      cancel,
+      cancel: job,
       readSync,
-      onProgress: message.args.progress
+      onProgress: args.progress
         ? (done, total) => self.postMessage({ id: message.id, progress: [done, total] })
         : undefined,
     };
-    const result = await engine.run(message.op, message.args, hooks);
+    const result = await engine.run(message.op, args, hooks);
     self.postMessage({ id: message.id, result });
   } catch (e) {
-    self.postMessage({ id: message.id, error: { name: e.name, message: String(e.message || e), zipStatus: e.zipStatus } });
+    self.postMessage({ id: message.id, error: failure(e) });
   } finally {
     running.delete(message.id);
   }

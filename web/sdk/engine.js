@@ -37,10 +37,16 @@ export class ReadFailure extends Error {
   }
 }
 
+// Reads the first byte of a Blob, or the Blob whole when it says it is empty: a picked file that
+// went before its size was first asked for says 0 and fails only on a read of its own.
+export async function firstByte(blob) {
+  return (blob.size === 0 ? blob : blob.slice(0, 1)).arrayBuffer();
+}
+
 // Whether a Blob that failed to read is gone: a fresh read of its first byte says NotFoundError.
 async function isGone(blob) {
   try {
-    await blob.slice(0, 1).arrayBuffer();
+    await firstByte(blob);
     return false;
   } catch (e) {
     return !!e && e.name === 'NotFoundError';
@@ -72,9 +78,10 @@ async function* chunksOf(source, cancel) {
   }
   let done = 0;
   if (source.pull) {
-    // One pull ahead: the next chunk travels while the caller works on this one.
-    const ask = (at) => (at < size ? source.pull(at, Math.min(CHUNK, size - at)) : null);
-    let pending = ask(0);
+    // One pull ahead: the next chunk travels while the caller works on this one; the chunk before
+    // it, consumed by now, goes back to be filled again (spare), so two buffers serve the whole file.
+    const ask = (at, spare) => (at < size ? source.pull(at, Math.min(CHUNK, size - at), spare) : null);
+    let pending = ask(0, null), spare = null;
     try {
       for (let count = 1; pending; count++) {
         await checkpoint(cancel, count);
@@ -82,8 +89,9 @@ async function* chunksOf(source, cancel) {
         if (cancel && cancel.aborted) throw abortError();
         if (!chunk || chunk.length !== Math.min(CHUNK, size - done)) throw new ReadFailure(done, size, false);
         done += chunk.length;
-        pending = ask(done);
+        pending = ask(done, spare && spare.buffer);
         yield chunk;
+        spare = chunk;
       }
     } catch (e) {
       throw await readFailure(source, done, e);

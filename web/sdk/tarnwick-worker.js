@@ -1,8 +1,9 @@
 // The SDK's worker: loads the WebAssembly module once and runs the engine's jobs off the page's
 // main thread, one at a time in the order they came. Messages in: { type: 'init', wasmUrl },
 // { type: 'run', id, op, args }, { type: 'cancel', id }, { type: 'chunk', id, at, bytes } (an
-// answer to a pull). Messages out: { id, progress: [done, total] }, { id, pull: [offset, length] }
-// (bytes of a memory file the page holds), { id, result } or { id, error }.
+// answer to a pull). Messages out: { id, progress: [done, total] }, { id, pull: [offset, length],
+// spare } (bytes of a memory file the page holds, to be put in the spare buffer when there is
+// one), { id, result } or { id, error }.
 // A memory file arrives as { pull: size }: its bytes stay on the page and come a chunk at a time.
 import { Engine } from './engine.js';
 
@@ -26,9 +27,9 @@ function readSync(blob, offset, length) {
 function pulled(id, job, size) {
   return {
     size,
-    pull: (offset, length) => new Promise((resolve) => {
+    pull: (offset, length, spare) => new Promise((resolve) => {
       job.pulls.set(offset, resolve);
-      self.postMessage({ id, pull: [offset, length] });
+      self.postMessage({ id, pull: [offset, length], spare }, spare ? [spare] : []);
     }),
   };
 }

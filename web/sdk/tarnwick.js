@@ -18,7 +18,7 @@
 // at once: they leave the shared text alone and reject a failure with a TarnwickError carrying
 // its own text.
 import { text, format, systemMessage, zipStatusCode, engineStatusText, engineUnknown } from './messages.js';
-import { archiveBlob } from './engine.js';
+import { archiveBlob, firstByte } from './engine.js';
 
 const ARCHIVE_MIN = 41;           // the control packs and unpacks files of more than 40 bytes
 const PROBE_LIMITS = { entries: 1000, bytes: 256 * 1024 * 1024 };  // the type probe's unpacking bounds
@@ -201,6 +201,14 @@ async function localFile(value, signal) {
   if (typeof Blob === 'function' && value instanceof Blob) {
     const path = typeof value.name === 'string' ? value.name : '';
     if (path && isReservedDeviceName(path)) return new Refusal(format(text.notADiskFile, path));
+    if (value.size === 0) {
+      // Empty, or gone before its size was first asked for.
+      try {
+        await firstByte(value);
+      } catch (e) {
+        return new Refusal(format(text.fileNotFound, path));
+      }
+    }
     return { source: { blob: value }, path, lastModified: value.lastModified };
   }
   const isBytes = viewOf(value) || (typeof value === 'object' && 'length' in value);
@@ -324,7 +332,7 @@ class WorkerBackend {
       const job = this.jobs.get(m.id);
       if (!job) return;
       if (m.progress) { if (job.onProgress) job.onProgress(m.progress[0], m.progress[1]); return; }
-      if (m.pull) { this._give(m.id, job, m.pull[0], m.pull[1]); return; }
+      if (m.pull) { this._give(m.id, job, m.pull[0], m.pull[1], m.spare); return; }
       this._end(m.id, job);
       if (m.error) job.reject(Object.assign(new Error(m.error.message), m.error));
       else job.resolve(m.result);
@@ -352,12 +360,15 @@ class WorkerBackend {
     if (job.signal) job.signal.removeEventListener('abort', job.abort);
   }
 
-  // A chunk of a memory file, copied out of the page's bytes; short when the page's buffer has
-  // gone in the meantime (detached), which the worker takes as a failed read.
-  _give(id, job, at, length) {
+  // A chunk of a memory file, copied out of the page's bytes into the buffer the worker sent back
+  // (or a new one); short when the page's buffer has gone in the meantime (detached), which the
+  // worker takes as a failed read.
+  _give(id, job, at, length, spare) {
     let bytes;
     try {
-      bytes = job.bytes.slice(at, at + length);
+      const part = job.bytes.subarray(at, at + length);
+      bytes = spare && spare.byteLength >= part.length ? new Uint8Array(spare, 0, part.length) : new Uint8Array(part.length);
+      bytes.set(part);
     } catch (e) {
       bytes = new Uint8Array(0);
     }
@@ -421,7 +432,16 @@ class LocalBackend {
     if (op === 'inspect' && args.source.blob) {
       args = { ...args, source: { bytes: new Uint8Array(await args.source.blob.arrayBuffer()) } };
     }
-    return this.engine.run(op, args, { onProgress, cancel });
+    try {
+      return await this.engine.run(op, args, { onProgress, cancel });
+    } catch (e) {
+      // Node's file Blobs fail alike whether the file changed or went; the path tells which.
+      if (e && e.read && args.source.path) {
+        const fs = await import('node:fs');
+        e.read.gone = !fs.existsSync(args.source.path);
+      }
+      throw e;
+    }
   }
 
   close() {}
@@ -620,10 +640,11 @@ export class Tarnwick {
     try {
       made = await this._job('zip', { source, entry: entryFor(name, modified) }, hooks);
     } catch (e) {
-      this._readFailed(outcome, e, name, () =>
+      this._readFailed(outcome, e, name, () => {
         outcome.fail(format(text.zipFailed, name, systemMessage(zipStatusCode['source changed'], true)),
-                     { zipStatus: 'source changed' }));
-      this._box(box);
+                     { zipStatus: 'source changed' });
+        this._box(box);
+      });
       return '';
     }
     const blob = archiveBlob(made, source);
@@ -651,11 +672,12 @@ export class Tarnwick {
     }
   }
 
-  // A picked file that is still there as it was picked; else the text of what became of it.
+  // A picked file that is still there as it was picked; else the text of what became of it (its
+  // size then is not known).
   async _stillThere(outcome, local) {
     if (!local.source.blob || local.source.blob.size === 0) return true;
     try {
-      await local.source.blob.slice(0, 1).arrayBuffer();
+      await firstByte(local.source.blob);
       return true;
     } catch (e) {
       if (e && e.name === 'NotFoundError') outcome.fail(format(text.fileNotFound, local.path));
@@ -687,7 +709,6 @@ export class Tarnwick {
     const local = await localFile(file, hooks.signal);
     if (local instanceof Refusal) { outcome.fail(local.message); return ''; }
     if (local.openFailed) return this._openFailed(outcome, local, 'zip');
-    if (!(await this._stillThere(outcome, local))) { this._box(text.zipBox); return ''; }
     return this._pack(outcome, local.source, local.path, local.lastModified || Date.now(), text.zipBox, hooks);
   }
 

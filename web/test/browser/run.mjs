@@ -5,7 +5,8 @@
 // With --cross, the same calls go to the control under Wine (registered in the project's prefix)
 // and results and texts must be identical.
 import { execFileSync, spawnSync } from 'node:child_process';
-import { mkdtempSync, mkdirSync, readFileSync, rmSync, writeFileSync, readdirSync } from 'node:fs';
+import { mkdtempSync, mkdirSync, readFileSync, rmSync, writeFileSync, readdirSync, unlinkSync, utimesSync } from 'node:fs';
+import { createHash } from 'node:crypto';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -42,6 +43,18 @@ print(json.dumps({"names": [name(e) for e in i], "bad": z.testzip(), "crc": [e.C
   return facts;
 }
 
+// Resident memory of all the browser's processes, in MiB.
+function browserMiB() {
+  let kib = 0;
+  for (const pid of readdirSync('/proc').filter((d) => /^\d+$/.test(d))) {
+    try {
+      if (!readFileSync(`/proc/${pid}/cmdline`, 'utf8').includes('chromium')) continue;
+      kib += Number(/VmRSS:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1]);
+    } catch { /* gone, or a kernel thread */ }
+  }
+  return kib / 1024;
+}
+
 execFileSync('python3', [join(here, '..', 'fixtures.py'), corpus]);
 const expected = JSON.parse(readFileSync(join(corpus, 'expected.json'), 'utf8'));
 const files = expected.files.map((n) => join(corpus, n));
@@ -50,9 +63,10 @@ const browser = await launch();
 const sdkResults = [];
 try {
   const page = await browser.newPage();
-  page.on('pageerror', (e) => ok(false, 'page error: ' + e.message));
+  let pageErrors = 0;
+  page.on('pageerror', (e) => { pageErrors++; ok(false, 'page error: ' + e.message); });
   await page.goto(server.url + 'test/browser/index.html');
-  await page.waitForFunction('window.ready === true');
+  await page.waitForFunction('window.ready === true && window.sturdyReady === true');
   await (await page.$('#pick')).uploadFile(...files);
 
   // ---- the corpus calls, with their own expectations ----
@@ -85,6 +99,99 @@ try {
   r = await page.evaluate(() => window.remove(new Blob(['x'])));
   ok(r.result === -1, 'a Blob it did not make is refused');
 
+  // ---- calls at once: two on one object, twenty mixed on one object and on three objects ----
+  const sha = (n) => createHash('sha256').update(readFileSync(join(corpus, n))).digest('hex').toUpperCase();
+  const kinds = [
+    [['GetLocalFileSHA256', ['sample.bin']], sha('sample.bin')],
+    [['GetLocalFileSM3', ['sample.bin', 1, expected.cert]], expected.sm3z['sample.bin']],
+    [['GetLocalFileSHA256', ['noise.bin']], sha('noise.bin')],
+    [['GetLocalFileHeadSigned', ['book.xlsx']], 'MSEXCEL'],
+    [['CreateZipFromLocalFile', ['noise.bin']], 'archive'],
+    [['GetMemFileSHA256', [Array.from({ length: 1000 }, (_, i) => i)]], expected.memSha256],
+    [['GetLocalFileSM3', ['hello.txt', 0, '']], expected.sm3['hello.txt']],
+    [['GetLocalFileSize', ['sample.bin']], expected.size['sample.bin']],
+  ];
+  for (const [count, objects] of [[2, 1], [20, 1], [20, 3]]) {
+    const plan = Array.from({ length: count }, (_, i) => kinds[count === 2 ? 0 : i % kinds.length]);
+    const got = await page.evaluate((p, o) => window.atOnce(p, o), plan.map((k) => k[0]), objects);
+    const want = plan.map((k) => k[1]);
+    ok(JSON.stringify(got) === JSON.stringify(want), `${count} calls at once on ${objects} object(s) all settle right: ` +
+       JSON.stringify(got).slice(0, 300));
+  }
+
+  // ---- files changed or deleted on disk after they were picked ----
+  const changing = join(work, 'changing.bin'), going = join(work, 'going.bin');
+  writeFileSync(changing, Buffer.alloc(3 << 20, 1));
+  writeFileSync(going, Buffer.alloc(5000, 2));
+  await (await page.$('#later')).uploadFile(changing, going);
+  writeFileSync(changing, Buffer.alloc(3 << 20, 3));
+  utimesSync(changing, new Date(), new Date(Date.now() + 5000));
+  unlinkSync(going);
+  r = await page.evaluate(() => window.afterPick());
+  const EOF = '\u6587\u4ef6\u5c3e\u3002\r\n';
+  const changedWant = [
+    [-1, EOF + ' (38)'],
+    ['', '\u6587\u4ef6[changing.bin]\u8bfb\u5931\u8d25(0<>3145728)\uff0c' + EOF + ' (38)'],
+    ['', 'SM3\u6458\u8981\u8ba1\u7b97\u5931\u8d25,\u6587\u4ef6\u8bfb\u53d6\u5931\u8d25(\u9519\u8bef\u78010x3002)'],
+    ['', EOF],
+    ['', '\u6587\u4ef6[changing.bin]\u538b\u7f29\u5931\u8d25,\u539f\u56e0\u662f\u6587\u4ef6\u6216\u76ee\u5f55\u5df2\u635f\u574f\u3002\r\n (1392)'],
+  ];
+  ok(JSON.stringify(r.changed) === JSON.stringify(changedWant), 'a file changed after picking: the control\'s failure values and read-failure texts: ' + JSON.stringify(r.changed));
+  const goneText = '[going.bin]\u6587\u4ef6\u4e0d\u5b58\u5728';
+  ok(JSON.stringify(r.gone) === JSON.stringify([[-1, goneText], ['', goneText], ['', goneText], ['', goneText], ['', goneText]]),
+     'a file deleted after picking is not found by every method: ' + JSON.stringify(r.gone));
+  ok(JSON.stringify(r.checked) === JSON.stringify(['TarnwickError', changedWant[1][1], 'GetLocalFileSHA256', '']),
+     'a checked call rejects with its own text: ' + JSON.stringify(r.checked));
+
+  // ---- what else a page may pass ----
+  r = await page.evaluate(() => window.oddValues());
+  const NOT_FOUND = (p) => '[' + p + ']\u6587\u4ef6\u4e0d\u5b58\u5728';
+  const NO_LENGTH = "JSArrayGetAttributeValue's GetIDsOfNames length err!";
+  const NULL_OBJECT = "JSArrayGetAttributeValue's object is null err!";
+  const PATH_EMPTY = '\u6587\u4ef6\u8def\u5f84\u4e3a\u7a7a';
+  const oddWant = {
+    // [GetMemFileSHA256, GetLocalFileSHA256, GetMemFileSize]; an empty memory file leaves the text
+    detached: [['', PATH_EMPTY], ['', '\u6587\u4ef6[]\u5927\u5c0f\u4e3a0'], [0, '\u6587\u4ef6[]\u5927\u5c0f\u4e3a0']],
+    detachedView: [['', PATH_EMPTY], ['', '\u6587\u4ef6[]\u5927\u5c0f\u4e3a0'], [0, '\u6587\u4ef6[]\u5927\u5c0f\u4e3a0']],
+    number: [['', NO_LENGTH], ['', NOT_FOUND(5)], [-1, NO_LENGTH]],
+    object: [['', NO_LENGTH], ['', NOT_FOUND('[object Object]')], [-1, NO_LENGTH]],
+    nul: [['', NULL_OBJECT], ['', PATH_EMPTY], [-1, NULL_OBJECT]],
+    symbol: [['', NO_LENGTH], ['', NOT_FOUND('Symbol(s)')], [-1, NO_LENGTH]],
+    throwing: [['', "JSArrayGetAt's Invoke 1 err!"], ['', "JSArrayGetAt's Invoke 1 err!"], [3, "JSArrayGetAt's Invoke 1 err!"]],
+  };
+  for (const k of Object.keys(oddWant))
+    ok(JSON.stringify(r[k]) === JSON.stringify(oddWant[k]), `${k} settles with the control's values and texts: ` + JSON.stringify(r[k]));
+
+  // ---- cancel on every path, each followed by a right answer ----
+  r = await page.evaluate(() => window.cancels());
+  const abc = createHash('sha256').update(Buffer.from([1, 2, 3])).digest('hex').toUpperCase();
+  for (const [k, [name, seen, next]] of Object.entries(r)) {
+    if (k === 'waiting') continue;
+    ok(name === 'AbortError' && seen > 0 && seen < 64 << 20 && next === abc,
+       `${k}: progress, then AbortError, then a right answer: ` + JSON.stringify([name, seen, next]));
+  }
+  ok(r.waiting[0] === 'AbortError' && r.waiting[1] === createHash('sha256').update(Buffer.alloc(64 << 20, 97)).digest('hex').toUpperCase(),
+     'a call waiting its turn is cancelled, the one before it finishes right: ' + JSON.stringify(r.waiting));
+
+  // ---- a deleted archive is let go ----
+  r = await page.evaluate(() => window.archiveLife());
+  ok(r.deletedGone && r.keptHeld && r.again === 1, 'a deleted archive is collected, a kept one held: ' + JSON.stringify(r));
+
+  // ---- a memory file of 256 MiB: the browser's memory while the SDK hashes it ----
+  const memory = Buffer.alloc(256 << 20);
+  for (let i = 0; i < memory.length; i += 4096) memory[i] = (i >>> 12) & 255;
+  const memorySha = createHash('sha256').update(memory).digest('hex').toUpperCase();
+  await page.evaluate(() => window.memoryFile(256));
+  await new Promise((resolve) => setTimeout(resolve, 1000));
+  const baseline = browserMiB();
+  let peak = baseline;
+  const sampler = setInterval(() => { peak = Math.max(peak, browserMiB()); }, 50);
+  const hashed = await page.evaluate(() => window.hashMemoryFile());
+  clearInterval(sampler);
+  ok(hashed === memorySha, 'the 256 MiB memory file hashes right');
+  ok(peak - baseline < 128, `the browser grows by less than 128 MiB hashing 256 MiB in memory: +${(peak - baseline).toFixed(0)} MiB`);
+  console.log(`256 MiB memory file: the browser's processes grew by ${(peak - baseline).toFixed(0)} MiB at most`);
+
   // ---- long work: progress, then cancelled part-way ----
   r = await page.evaluate(() => window.cancelled());
   ok(r.name === 'AbortError' && r.seen > 0 && r.seen < 128 << 20,
@@ -110,6 +217,9 @@ try {
      shown.sm3z === expected.sm3z['sample.bin'], 'the demo shows the digests: ' + JSON.stringify(shown));
   ok(/^\d+_\d{12}\.zip \(\d+ bytes\)$/.test(shown.zip), 'the demo offers the archive: ' + shown.zip);
   console.log('demo screenshot: ' + shot);
+  ok(pageErrors === 0, 'no page error in the whole run');
+  r = await page.evaluate(() => window.unhandled);
+  ok(r.length === 0, 'no unhandled rejection on the page: ' + JSON.stringify(r));
 } finally {
   await browser.close();
   await server.close();

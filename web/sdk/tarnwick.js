@@ -440,16 +440,7 @@ class LocalBackend {
     if (op === 'inspect' && args.source.blob) {
       args = { ...args, source: { bytes: new Uint8Array(await args.source.blob.arrayBuffer()) } };
     }
-    try {
-      return await this.engine.run(op, args, { onProgress, cancel });
-    } catch (e) {
-      // Node's file Blobs fail alike whether the file changed or went; the path tells which.
-      if (e && e.read && args.source.path) {
-        const fs = nodeModule('node:fs');
-        e.read.gone = !fs.existsSync(args.source.path);
-      }
-      throw e;
-    }
+    return this.engine.run(op, args, { onProgress, cancel });
   }
 
   close() {}

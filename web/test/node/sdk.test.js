@@ -84,3 +84,69 @@ test('SHA-256 and SM3 of every length up to 9 blocks, in one piece and split, eq
     }
   }
 });
+
+test('paths are local files, checked and read as the control does', async () => {
+  const t = await Tarnwick.open();
+  const text = () => t.GetLastErrorInfo();
+  const at = (name) => join(work, name);
+  assert.equal(await t.GetLocalFileSHA256(at('sample.bin')), expected.sha256['sample.bin']);
+  assert.equal(await t.GetLocalFileSize(at('sample.bin')), expected.size['sample.bin']);
+  assert.equal(await t.GetLocalFileHeadSigned(at('book.xlsx')), 'MSEXCEL');  // inspected by slices from the file
+  const archive = await t.CreateZipFromLocalFile(at('noise.bin'));
+  writeFileSync(at(archive.name), Buffer.from(await archive.arrayBuffer()));
+  assert.match(execFileSync('unzip', ['-l', at(archive.name)]).toString(), / noise\.bin\n/);
+  assert.equal(await t.GetLocalFileSize(at('missing.bin')), -1);
+  assert.equal(await text(), `[${at('missing.bin')}]\u6587\u4ef6\u4e0d\u5b58\u5728`);
+  for (const device of ['/dev/null', at('nul.bin')]) {
+    assert.equal(await t.GetLocalFileSHA256(device), '');
+    assert.equal(await text(), `[${device}]\u4e0d\u662f\u78c1\u76d8\u6587\u4ef6(\u8bbe\u5907\u3001\u7ba1\u9053\u6216\u63a7\u5236\u53f0),\u62d2\u7edd\u8bfb\u53d6!`);
+  }
+  // A directory passes the path check and fails to open.
+  const denied = '\u8bbf\u95ee\u88ab\u62d2\u7edd\u3002\r\n (5)';
+  assert.equal(await t.GetLocalFileSize(work), -1);
+  assert.equal(await text(), denied);
+  assert.equal(await t.GetLocalFileSHA256(work), '');
+  assert.equal(await text(), `\u6587\u4ef6[${work}]\u6253\u5f00\u5931\u8d25\uff0c${denied}`);
+  // A file changed after it was opened, and one changed while it is read.
+  writeFileSync(at('moving.bin'), Buffer.alloc(100000, 1));
+  const picked = new File([await openAsBlob(at('moving.bin'))], 'moving.bin');
+  writeFileSync(at('moving.bin'), Buffer.alloc(100000, 2));
+  assert.equal(await t.GetLocalFileSHA256(picked), '');
+  assert.equal(await text(), '\u6587\u4ef6[moving.bin]\u8bfb\u5931\u8d25(0<>100000)\uff0c\u6587\u4ef6\u5c3e\u3002\r\n (38)');
+  writeFileSync(at('moving.bin'), readFileSync(at('sample.bin')));
+  const call = t.GetLocalFileSM3(at('moving.bin'), 0, '', { onProgress: () => writeFileSync(at('moving.bin'), 'shorter') });
+  assert.equal(await call, '');
+  assert.equal(await text(), 'SM3\u6458\u8981\u8ba1\u7b97\u5931\u8d25,\u6587\u4ef6\u8bfb\u53d6\u5931\u8d25(\u9519\u8bef\u78010x3002)');
+});
+
+test('calls at once settle right; odd values and checked calls keep the failure contract', async () => {
+  const t = await Tarnwick.open();
+  const sample = join(work, 'sample.bin');
+  const buffer = readFileSync(sample);
+  const calls = Array.from({ length: 20 }, (_, i) => [
+    () => t.GetLocalFileSHA256(sample), () => t.GetMemFileSHA256(buffer), () => t.GetMemFileSM3(buffer, 0, ''),
+    () => t.GetLocalFileSM3(sample, 0, ''),
+  ][i % 4]());
+  const want = [expected.sha256['sample.bin'], expected.sha256['sample.bin'], expected.sm3['sample.bin'], expected.sm3['sample.bin']];
+  assert.deepEqual(await Promise.all(calls), Array.from({ length: 20 }, (_, i) => want[i % 4]));
+  const gone = new ArrayBuffer(8);
+  structuredClone(gone, { transfer: [gone] });
+  await t.GetLocalFileSize('');
+  assert.equal(await t.GetMemFileSHA256(gone), '');  // an empty memory file: the text stays
+  assert.equal(await t.GetMemFileSize(Symbol('s')), -1);
+  assert.equal(await t.GetLastErrorInfo(), "JSArrayGetAttributeValue's GetIDsOfNames length err!");
+  await assert.rejects(t.checked.GetMemFileSM3([1, 2], 1, ''), (e) =>
+    e.name === 'TarnwickError' && e.engineStatus === 0x2001 && e.result === '' &&
+    e.message === 'SM3\u6458\u8981\u8ba1\u7b97\u5931\u8d25,\u8981\u6c42\u8ba1\u7b97Z\u503c\u4f46\u672a\u63d0\u4f9b\u8bc1\u4e66(\u9519\u8bef\u78010x2001)');
+  assert.equal(await t.GetLastErrorInfo(), "JSArrayGetAttributeValue's GetIDsOfNames length err!");  // not the shared text
+});
+
+test('a Buffer in memory is cancelled by a timeout, and the next call is right', async () => {
+  const t = await Tarnwick.open();
+  const big = Buffer.alloc(512 << 20, 1);
+  let seen = 0;
+  await assert.rejects(t.GetMemFileSHA256(big, { signal: AbortSignal.timeout(200), onProgress: (done) => { seen = done; } }),
+                       { name: 'AbortError' });
+  assert.ok(seen > 0 && seen < big.length, `progress ${seen}`);
+  assert.equal(await t.GetMemFileSHA256(Buffer.from('abc')), 'BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD');
+});

@@ -78,25 +78,34 @@ async function* chunksOf(source, cancel) {
   }
   let done = 0;
   if (source.pull) {
-    // One pull ahead: the next chunk travels while the caller works on this one; the chunk before
-    // it, consumed by now, goes back to be filled again (spare), so two buffers serve the whole file.
-    const ask = (at, spare) => (at < size ? source.pull(at, Math.min(CHUNK, size - at), spare) : null);
-    let pending = ask(0, null), spare = null;
+    // Two pulls ahead: the next chunks travel while the caller works on this one; the chunk before
+    // it, consumed by now, goes back to be filled again (spare), so three buffers serve the file.
+    const ahead = [];
+    let asked = 0, spare = null;
+    const ask = () => {
+      if (asked >= size) return;
+      const length = Math.min(CHUNK, size - asked);
+      ahead.push(source.pull(asked, length, spare && spare.buffer));
+      asked += length;
+      spare = null;
+    };
+    ask();
+    ask();
     try {
-      for (let count = 1; pending; count++) {
+      for (let count = 1; ahead.length; count++) {
         await checkpoint(cancel, count);
-        const chunk = await pending;
+        const chunk = await ahead.shift();
         if (cancel && cancel.aborted) throw abortError();
         if (!chunk || chunk.length !== Math.min(CHUNK, size - done)) throw new ReadFailure(done, size, false);
         done += chunk.length;
-        pending = ask(done, spare && spare.buffer);
+        ask();
         yield chunk;
         spare = chunk;
       }
     } catch (e) {
       throw await readFailure(source, done, e);
     } finally {
-      if (pending) pending.catch(() => {});
+      for (const pending of ahead) pending.catch(() => {});
     }
     return;
   }
@@ -354,8 +363,8 @@ export class Engine {
           this._put(part);
           crc = this._x.tw_crc32(crc, this._in, part.length);
         }
-        // The deflater keeps the chunk until it has consumed it; a reused buffer must not change
-        // under it, so it gets a copy unless the chunk is fresh memory of its own.
+        // The deflater has consumed a chunk when its write settles, so a buffer that goes back to
+        // the page afterwards is free; a stream's reused buffer gets a copy, as it always has.
         await writer.write(source.blob ? chunk.slice() : chunk);
         done += chunk.length;
         report(done);

@@ -1,21 +1,22 @@
 // Types of the page SDK (tarnwick.js). The methods carry the control's names and give its
-// results; failures give the control's empty result (or -1 / 1) and leave the control's text for
-// GetLastErrorInfo.
+// results; a failure gives the control's failure value ("" or -1, or 1 for an archive deleted
+// before) and leaves the control's text for GetLastErrorInfo. A promise rejects only when its call
+// is aborted. `checked` holds the same methods rejecting a failure with a TarnwickError instead.
 
-/** What stands where the control takes a path: a picked file, any Blob, or bytes. */
-export type LocalFile = File | Blob | Uint8Array | ArrayBufferView | ArrayBuffer | ArrayLike<number> | string;
+/** What stands where the control takes a path: a picked file, any Blob, bytes; in Node, a path. */
+export type LocalFile = File | Blob | ArrayBufferView | ArrayBuffer | ArrayLike<number> | string;
 
 /**
- * What stands where the control takes a script array: bytes, or an array (or array-like) of
- * values read as the control reads them (value & 255; true is 1; numeric text counts as its
- * number; anything else is refused with the element's text).
+ * What stands where the control takes a script array: bytes (never copied whole, never
+ * detached), or an array (or array-like) of values read as the control reads them (value & 255;
+ * true is 1; numeric text counts as its number; anything else is refused with the element's text).
  */
-export type MemoryFile = Uint8Array | ArrayBufferView | ArrayBuffer | ArrayLike<unknown> | null | undefined;
+export type MemoryFile = ArrayBufferView | ArrayBuffer | ArrayLike<number | string | boolean>;
 
 export interface CallOptions {
   /** Called as the work goes on: bytes done, bytes in all. */
   onProgress?: (done: number, total: number) => void;
-  /** Cancels the call: it rejects with an AbortError and leaves the last-error text as it was. */
+  /** Cancels the call: it rejects at once with an AbortError and leaves the last-error text as it was. */
   signal?: AbortSignal;
 }
 
@@ -29,41 +30,82 @@ export interface OpenOptions {
   workerUrl?: string | URL;
   /** false runs the work on the calling thread instead of a worker (Node always does). */
   worker?: boolean;
-  /** Shown where the control shows a message box (archives of 40 bytes or less). */
+  /** Shown where the control shows a message box (archives refused or failed). */
   messageBox?: (text: string) => void;
+}
+
+/** The names of the methods that can fail. */
+export type MethodName =
+  | 'GetLocalFileSize' | 'GetLocalFileHeadSigned' | 'CreateZipFromLocalFile' | 'DeleteFileFromCreateZip'
+  | 'GetLocalFileSHA256' | 'GetLocalFileSM3' | 'GetMemFileHeadSigned' | 'GetMemFileSM3' | 'GetMemFileSize'
+  | 'GetMemMD5FileHeadSigned' | 'GetMemFileSHA256' | 'CreateZipFromMemFile';
+
+/** The failure of a checked call. */
+export declare class TarnwickError extends Error {
+  readonly name: 'TarnwickError';
+  /** The control's text for this failure (what GetLastErrorInfo would have said). */
+  readonly message: string;
+  readonly method: MethodName;
+  /** The control's failure value the call would have resolved with. */
+  readonly result: '' | -1 | 1;
+  /** The crypto engine's status (SM3 calls: a refused certificate 0x2001..0x2005, a failed read 0x3002). */
+  readonly engineStatus?: number;
+  /** The zip status where packing failed ("source changed"). */
+  readonly zipStatus?: string;
 }
 
 export interface TarnwickObject {
   /** 1: size in bytes (low 32 bits, signed), or -1. */
-  GetLocalFileSize(file: LocalFile): Promise<number>;
+  GetLocalFileSize(file: LocalFile, options?: CallOptions): Promise<number>;
   /** 2: "STRING", "MSEXCEL", the first 15 bytes as hex, or "". */
   GetLocalFileHeadSigned(file: LocalFile, options?: CallOptions): Promise<string>;
   /** 3: a one-entry zip archive of the file, or "" (40 bytes or less, or a failure). */
   CreateZipFromLocalFile(file: LocalFile, options?: CallOptions): Promise<Archive | ''>;
   /** 4: 0 released, 1 released before, -1 not made by this object. */
-  DeleteFileFromCreateZip(archive: Archive | string): Promise<0 | 1 | -1>;
+  DeleteFileFromCreateZip(archive: Archive | string, options?: CallOptions): Promise<0 | 1 | -1>;
   /** 5: 64 upper-case hex digits, or "". */
   GetLocalFileSHA256(file: LocalFile, options?: CallOptions): Promise<string>;
   /** 6: 64 upper-case hex digits, or "" (nWithZValue != 0: SM3 of Z || data, Z from the certificate). */
   GetLocalFileSM3(file: LocalFile, nWithZValue: number, strBase64Cert: string, options?: CallOptions): Promise<string>;
-  /** 7: the text of the last failure (not cleared by reading). */
+  /** 7: the text of the last failure of a call by the control's names (not cleared by reading). */
   GetLastErrorInfo(): Promise<string>;
   /** 8: as 2, for a memory file probed under the given file type. */
   GetMemFileHeadSigned(array: MemoryFile, fileType: string, options?: CallOptions): Promise<string>;
   /** 9: as 6, for a memory file. */
   GetMemFileSM3(array: MemoryFile, nWithZValue: number, strBase64Cert: string, options?: CallOptions): Promise<string>;
   /** 10: the memory file's length, or -1. */
-  GetMemFileSize(array: MemoryFile): Promise<number>;
+  GetMemFileSize(array: MemoryFile, options?: CallOptions): Promise<number>;
   /** 11: as 2, for a file given as base64 text. */
   GetMemMD5FileHeadSigned(base64: string, fileType: string, options?: CallOptions): Promise<string>;
   /** 12: as 5, for a memory file. */
   GetMemFileSHA256(array: MemoryFile, options?: CallOptions): Promise<string>;
   /** 13: as 3, for a memory file stored under fileName. */
   CreateZipFromMemFile(array: MemoryFile, fileName: string, options?: CallOptions): Promise<Archive | ''>;
-  /** The crypto engine's status for the certificate of the last SM3 call (0 = accepted). */
+  /**
+   * The same methods for code that runs calls at once: each leaves the shared text (and
+   * lastEngineStatus) alone and rejects a failure with a TarnwickError carrying its own text.
+   * An empty memory file, which the control answers with "" and no text, still resolves "".
+   */
+  readonly checked: CheckedMethods;
+  /** The crypto engine's status for the certificate of the last SM3 call by the control's names (0 = accepted). */
   readonly lastEngineStatus?: number;
-  /** Ends the worker and lets this object's archives go. */
+  /** Ends the worker, rejects the calls still running with an AbortError, and lets this object's archives go. */
   close(): void;
+}
+
+export interface CheckedMethods {
+  GetLocalFileSize(file: LocalFile, options?: CallOptions): Promise<number>;
+  GetLocalFileHeadSigned(file: LocalFile, options?: CallOptions): Promise<string>;
+  CreateZipFromLocalFile(file: LocalFile, options?: CallOptions): Promise<Archive>;
+  DeleteFileFromCreateZip(archive: Archive | string, options?: CallOptions): Promise<0>;
+  GetLocalFileSHA256(file: LocalFile, options?: CallOptions): Promise<string>;
+  GetLocalFileSM3(file: LocalFile, nWithZValue: number, strBase64Cert: string, options?: CallOptions): Promise<string>;
+  GetMemFileHeadSigned(array: MemoryFile, fileType: string, options?: CallOptions): Promise<string>;
+  GetMemFileSM3(array: MemoryFile, nWithZValue: number, strBase64Cert: string, options?: CallOptions): Promise<string>;
+  GetMemFileSize(array: MemoryFile, options?: CallOptions): Promise<number>;
+  GetMemMD5FileHeadSigned(base64: string, fileType: string, options?: CallOptions): Promise<string>;
+  GetMemFileSHA256(array: MemoryFile, options?: CallOptions): Promise<string>;
+  CreateZipFromMemFile(array: MemoryFile, fileName: string, options?: CallOptions): Promise<Archive | ''>;
 }
 
 export declare const Tarnwick: {

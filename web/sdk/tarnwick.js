@@ -22,6 +22,7 @@ import { archiveBlob, firstByte } from './engine.js';
 
 const ARCHIVE_MIN = 41;           // the control packs and unpacks files of more than 40 bytes
 const PROBE_LIMITS = { entries: 1000, bytes: 256 * 1024 * 1024 };  // the type probe's unpacking bounds
+const PULL_CHUNK = 2 << 20;       // memory files up to this size go to the worker in one piece
 const YIELD_EVERY = 1 << 20;      // array elements or base64 characters between turns given away
 const ERROR_HANDLE_EOF = 38;      // the control's reason when a file did not read as its size said
 const ERROR_ACCESS_DENIED = 5;
@@ -307,15 +308,20 @@ function progressOf(onProgress) {
   };
 }
 
-// The call options a page passed, read once; anything else stands for none.
+// The call options a page passed, read once; anything else (or options that throw when read)
+// stands for none.
 function hooksOf(options) {
   if (!options || typeof options !== 'object') return {};
-  const signal = options.signal;
-  return {
-    onProgress: progressOf(options.onProgress),
-    signal: signal && typeof signal === 'object' && 'aborted' in signal && typeof signal.addEventListener === 'function'
-      ? signal : undefined,
-  };
+  try {
+    const signal = options.signal;
+    return {
+      onProgress: progressOf(options.onProgress),
+      signal: signal && typeof signal === 'object' && 'aborted' in signal && typeof signal.addEventListener === 'function'
+        ? signal : undefined,
+    };
+  } catch (e) {
+    return {};
+  }
 }
 
 // ---- where the work runs --------------------------------------------------------------------------
@@ -385,8 +391,8 @@ class WorkerBackend {
 
   async _inspectHere(args) {
     if (!this.local) {
-      const { Engine } = await import('./engine.js');
-      this.local = Engine.load(await fetch(this.wasmUrl));
+      this.local = import('./engine.js').then(async ({ Engine }) => Engine.load(await fetch(this.wasmUrl)));
+      this.local.catch(() => { this.local = null; });  // tried again by the next call
     }
     return (await this.local).run('inspect', args);
   }
@@ -396,6 +402,7 @@ class WorkerBackend {
     if (source && source.bytes) {
       if (op === 'inspect') return this._inspectHere(args);
       if (op === 'head') args = { ...args, source: { bytes: source.bytes.slice(0, 15) } };
+      else if (source.bytes.length <= PULL_CHUNK) args = { ...args, source: { bytes: source.bytes.slice() } };  // one chunk's copy
       else args = { ...args, source: { pull: source.bytes.length } };
     }
     const id = this.next++;

@@ -174,6 +174,21 @@ try {
   ok(r.waiting[0] === 'AbortError' && r.waiting[1] === createHash('sha256').update(Buffer.alloc(64 << 20, 97)).digest('hex').toUpperCase(),
      'a call waiting its turn is cancelled, the one before it finishes right: ' + JSON.stringify(r.waiting));
 
+  // ---- memory files of several chunks packed, deflated and stored ----
+  r = await page.evaluate(() => window.memoryZips());
+  r.forEach((zip, i) => {
+    const bytes = Buffer.alloc((3 << 20) + (i === 0 ? 2 << 20 : 0));
+    let x = 2463534242;
+    for (let j = 0; j < 3 << 20; j++) { x ^= x << 13; x ^= x >>> 17; x ^= x << 5; x >>>= 0; bytes[j] = x & 255; }
+    for (let j = 3 << 20; j < bytes.length; j++) bytes[j] = 'line of text\n'.charCodeAt(j % 13);
+    const path = join(work, `memory-${i}.zip`);
+    writeFileSync(path, Buffer.from(zip, 'base64'));
+    const facts = zipFacts(path);
+    ok(facts.unzipOk && facts.bad === null && facts.method[0] === (i === 0 ? 8 : 0) &&
+       facts.sha256[0] === createHash('sha256').update(bytes).digest('hex').toUpperCase(),
+       `a memory file of ${bytes.length} bytes packed (${i === 0 ? 'deflated' : 'stored'}) holds its bytes: ` + JSON.stringify(facts));
+  });
+
   // ---- a deleted archive is let go ----
   r = await page.evaluate(() => window.archiveLife());
   ok(r.deletedGone && r.keptHeld && r.again === 1, 'a deleted archive is collected, a kept one held: ' + JSON.stringify(r));

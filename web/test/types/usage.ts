@@ -1,0 +1,52 @@
+// The documented uses of the SDK's types compile under --strict; each misuse below must be refused
+// (an unused @ts-expect-error fails the compile).
+import Tarnwick, { TarnwickError, type Archive, type CallOptions } from '../../sdk/tarnwick.js';
+
+export async function documented(file: File, bytes: Uint8Array, cert: string, signal: AbortSignal): Promise<void> {
+  const t = await Tarnwick.open({ messageBox: (text) => console.log(text), worker: false, wasmUrl: new URL('x', 'http://h/') });
+  const options: CallOptions = { onProgress: (done, total) => console.log(done / total), signal };
+  const hex: string = await t.GetLocalFileSHA256(file, options);
+  const size: number = await t.GetLocalFileSize(file, { signal });
+  await t.GetLocalFileSM3(file, 1, cert, options);
+  await t.GetMemFileSM3([1, 2, '3', true], 0, '');
+  await t.GetMemFileSHA256(new Uint16Array(4).buffer);
+  await t.GetMemMD5FileHeadSigned('QUJD', 'bin', options);
+  const zip = await t.CreateZipFromLocalFile(file);
+  if (zip !== '') {
+    const name: string = zip.name;
+    const gone: 0 | 1 | -1 = await t.DeleteFileFromCreateZip(zip);
+    console.log(name, gone, await t.DeleteFileFromCreateZip(name));
+  }
+  const text: string = await t.GetLastErrorInfo();
+  try {
+    const archive: Archive = await t.checked.CreateZipFromLocalFile('/srv/data.bin');
+    const zero: 0 = await t.checked.DeleteFileFromCreateZip(archive);
+    console.log(zero);
+  } catch (e) {
+    if (e instanceof TarnwickError) console.log(e.message, e.method, e.result, e.engineStatus, e.zipStatus);
+  }
+  console.log(hex, size, text, t.lastEngineStatus);
+  t.close();
+}
+
+export async function misuse(file: File): Promise<void> {
+  const t = await Tarnwick.open();
+  // @ts-expect-error SM3 takes the Z flag and the certificate before the options
+  await t.GetLocalFileSM3(file, { signal: new AbortController().signal });
+  // @ts-expect-error the options are an object, not a callback
+  await t.GetLocalFileSHA256(file, (done: number) => done);
+  // @ts-expect-error a progress callback gets numbers
+  await t.GetLocalFileSHA256(file, { onProgress: (done: string) => done });
+  // @ts-expect-error an archive may be "": narrow it before use
+  (await t.CreateZipFromMemFile(new Uint8Array(64), 'a.bin')).name;
+  // @ts-expect-error archives are deleted by File or name, not by number
+  await t.DeleteFileFromCreateZip(3);
+  // @ts-expect-error a memory file is bytes or an array of values, not an object
+  await t.GetMemFileSHA256({ data: 1 });
+  // @ts-expect-error the shared text has no checked form
+  await t.checked.GetLastErrorInfo();
+  // @ts-expect-error lastEngineStatus is read-only
+  t.lastEngineStatus = 0;
+  // @ts-expect-error no such option
+  await Tarnwick.open({ workerURL: 'w.js' });
+}

@@ -78,6 +78,20 @@ try {
   for (const name of ['LICENSE', 'THIRD-PARTY-NOTICES'])
     ok(readFileSync(join(installed, name), 'utf8') === readFileSync(join(root, name), 'utf8'), name + ' is the root\'s');
 
+  // ---- the types, found by name through the exports map, as a bundler's and Node's resolution finds them ----
+  writeFileSync(join(app, 'typed.ts'), `import { Tarnwick, TarnwickError } from 'tarnwick';
+export async function digest(file: File): Promise<string> {
+  const t = await Tarnwick.open();
+  try { return await t.checked.GetLocalFileSHA256(file); } catch (e) { return e instanceof TarnwickError ? e.message : ''; }
+}
+`);
+  for (const resolution of [['bundler', 'esnext'], ['node16', 'node16']]) {
+    const tsc = spawnSync(process.execPath, [join(web, 'node_modules', 'typescript', 'bin', 'tsc'), '--strict', '--noEmit',
+      '--target', 'es2022', '--lib', 'es2022,dom', '--module', resolution[1], '--moduleResolution', resolution[0],
+      join(app, 'typed.ts')], { cwd: app, encoding: 'utf8' });
+    ok(tsc.status === 0, `the types resolve by name (moduleResolution ${resolution[0]}): ${tsc.stdout}${tsc.stderr}`);
+  }
+
   // ---- the page, three ways ----
   const page = `import { Tarnwick } from 'tarnwick';
 

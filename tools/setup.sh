@@ -42,7 +42,8 @@ if ! locale -a 2>/dev/null | grep -qi '^en_US\.utf8$'; then
   localedef -i en_US -f UTF-8 en_US.UTF-8
 fi
 
-# web/: the npm packages of web/package.json (puppeteer-core, hash-wasm, fflate, typescript), as locked.
+# web/: the npm packages of web/package.json (puppeteer-core, hash-wasm, fflate, typescript; vite,
+# webpack and webpack-cli for the package test), as locked.
 web="$(cd "$(dirname "$0")/../web" && pwd)"
 if [ ! -d "$web/node_modules/puppeteer-core" ] || [ "$web/package-lock.json" -nt "$web/node_modules/.package-lock.json" ]; then
   (cd "$web" && npm ci --no-audit --no-fund --loglevel=error)

@@ -19,6 +19,14 @@ web_node() {
   if ! out="$(cd "$root/web" && npm test 2>&1)"; then echo "$out" | tail -40; return 1; fi
   echo "$out" | grep -E '^# (tests|pass|fail) '
 }
+# The npm package as a page author installs it: packed, installed by name into a scratch project,
+# pages served as they are and built by Vite and webpack run in Chromium, Node, the command.
+web_package() {
+  echo "== web: the npm package (static, Vite and webpack pages in Chromium; Node; the command)"
+  local t; t=$(date +%s)
+  node "$root/web/test/package/run.mjs" || { stamp $t; return 1; }
+  stamp $t
+}
 native_suites() {
   local t; t=$(date +%s)
   echo "== native suites"
@@ -29,7 +37,7 @@ native_suites() {
   stamp $t
   return $rc
 }
-if [ $native_only -eq 1 ]; then native_suites || status=1; web_node || status=1; exit $status; fi
+if [ $native_only -eq 1 ]; then native_suites || status=1; web_node || status=1; web_package || status=1; exit $status; fi
 
 # The native suites are mostly computing (builds, fuzzers, a 4 GiB archive), the Wine suites
 # mostly waiting on Wine: they run side by side, and the native report follows the others.
@@ -72,11 +80,12 @@ done
 stamp $t
 
 web_node || status=1
+web_package || status=1
 
 # The browser suite in headless Chromium, then the same corpus through the control registered
 # in the project's code page 936 prefix (without a display now: the control's message boxes
 # return at once).
-echo "== web: the SDK in Chromium, and the cross-check with the control"
+echo "== web: the SDK in Chromium, and the cross-check of the SDK and the command with the control"
 t=$(date +%s)
 node "$root/web/test/browser/run.mjs" --cross "$win32/bin" || status=1
 stamp $t

@@ -2,7 +2,8 @@
 # The VERSION file for scripts.
 #   version.sh KEY            prints a value: FILE_VERSION, PRODUCT_VERSION, COMPANY, PRODUCT,
 #                             FILE_VERSION_COMMAS (2018,3,12,1), MSI_VERSION (the first three
-#                             fields of PRODUCT_VERSION, what Windows Installer compares)
+#                             fields of PRODUCT_VERSION, what Windows Installer compares),
+#                             SEMVER (the same three fields as the npm package's version)
 #   version.sh render IN OUT  copies IN to OUT with every @KEY@ replaced by its value
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -17,6 +18,9 @@ for line in open(path, encoding="utf-8"):
 values["FILE_VERSION_COMMAS"] = values["FILE_VERSION"].replace(".", ",")
 values["PRODUCT_VERSION_COMMAS"] = values["PRODUCT_VERSION"].replace(".", ",")
 values["MSI_VERSION"] = ".".join(values["PRODUCT_VERSION"].split(".")[:3])
+# A release that replaces an installed one raises one of these fields, so the npm package's
+# version moves with it (semver numbers carry no leading zeros).
+values["SEMVER"] = ".".join(str(int(n)) for n in values["PRODUCT_VERSION"].split(".")[:3])
 if len(args) == 1:
     print(values[args[0]])
 elif len(args) == 3 and args[0] == "render":

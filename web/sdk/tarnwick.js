@@ -29,6 +29,9 @@ const ERROR_ACCESS_DENIED = 5;
 const ENGINE_FILE_OPEN = 0x3001, ENGINE_FILE_READ = 0x3002;
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
+// Node's own modules, asked of Node when they are needed: a bundler building a page sees no import
+// of them (webpack refuses a node: import, Vite stubs it with a warning).
+const nodeModule = (name) => process.getBuiltinModule(name);
 
 // ---- names and arrays, by the control's rules --------------------------------------------------
 
@@ -172,7 +175,7 @@ function sizeOf(source) {
 // wherever it stands, a name that does not exist is not found, anything but a file or directory on
 // a disk (a device, pipe or socket) is not a disk file; a directory passes, and fails to open.
 async function localPath(path) {
-  const fs = await import('node:fs');
+  const fs = nodeModule('node:fs');
   const last = path.replace(/[\\/]+$/, '').split(/[\\/:]/).pop();
   if (isReservedDeviceName(last)) return new Refusal(format(text.notADiskFile, path));
   let stat;
@@ -352,8 +355,13 @@ class WorkerBackend {
     };
   }
 
+  // The worker's default place is written out in full, as bundlers (Vite, webpack) look for it:
+  // they then build the worker with what it imports and point the page at their copy.
   static async start(workerUrl, wasmUrl) {
-    const backend = new WorkerBackend(new Worker(workerUrl, { type: 'module' }), wasmUrl);
+    const worker = workerUrl
+      ? new Worker(workerUrl, { type: 'module' })
+      : new Worker(new URL('./tarnwick-worker.js', import.meta.url), { type: 'module' });
+    const backend = new WorkerBackend(worker, wasmUrl);
     await new Promise((resolve, reject) => {
       backend.jobs.set(0, { resolve, reject });
       backend.worker.postMessage({ type: 'init', wasmUrl: String(wasmUrl) });
@@ -424,7 +432,7 @@ class LocalBackend {
     const cancel = { get aborted() { return !!(signal && signal.aborted); }, breathe: yieldTurn };
     if (op === 'inspect' && args.source.path) {
       // A local path in Node: read by slices with the file system's own calls.
-      const fs = await import('node:fs');
+      const fs = nodeModule('node:fs');
       const fd = fs.openSync(args.source.path, 'r');
       try {
         const readSync = (blob, offset, length) => {
@@ -474,15 +482,17 @@ export class Tarnwick {
   // Options: wasmUrl / workerUrl (default: beside this file), worker: false to run on the calling
   // thread, messageBox(text): shown where the control shows a message box (default: none).
   static async open(options = {}) {
+    // Beside this file, written out for bundlers as the worker is: they emit the module and give
+    // their copy's address here.
     const wasmUrl = options.wasmUrl || new URL('./tarnwick.wasm', import.meta.url);
     let backend;
     if (!isNode && options.worker !== false && typeof Worker === 'function') {
-      backend = await WorkerBackend.start(options.workerUrl || new URL('./tarnwick-worker.js', import.meta.url), wasmUrl);
+      backend = await WorkerBackend.start(options.workerUrl, wasmUrl);
     } else {
       const { Engine } = await import('./engine.js');
       let wasm;
       if (isNode) {
-        const { readFile } = await import('node:fs/promises');
+        const { readFile } = nodeModule('node:fs/promises');
         wasm = await readFile(wasmUrl);
       } else {
         wasm = await fetch(wasmUrl);

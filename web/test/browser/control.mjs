@@ -14,8 +14,10 @@ function literal(value) {
   return JSON.stringify(value).replace(/[^\x20-\x7e]/g, (c) => '\\u' + c.charCodeAt(0).toString(16).padStart(4, '0'));
 }
 
-export function runOnControl(list, corpus, binDir, work) {
-  const out = join(work, 'control-archives');
+// fresh: each call on an object of its own (as the command makes them), so the text read after a
+// call is that call's own.
+export function runOnControl(list, corpus, binDir, work, { fresh = false } = {}) {
+  const out = join(work, fresh ? 'control-archives-fresh' : 'control-archives');
   mkdirSync(out, { recursive: true });
   const lines = [
     'var fso = new ActiveXObject("Scripting.FileSystemObject");',
@@ -31,10 +33,11 @@ export function runOnControl(list, corpus, binDir, work) {
     '}',
   ];
   list.forEach(([method, args], i) => {
+    if (fresh) lines.push('c = null; c = new ActiveXObject("TARNWICK.TarnwickCtrl.1");');
     lines.push(`try { report(${i}, c.${method}(${args.map(literal).join(', ')})); } catch (e) { WScript.Echo("R\\t${i}\\tthrew\\t" + codes(e.message) + "\\t"); }`);
   });
   lines.push('c = null;', 'WScript.Quit(0);');
-  const script = join(work, 'crosscheck.js');
+  const script = join(work, fresh ? 'crosscheck-fresh.js' : 'crosscheck.js');
   writeFileSync(script, lines.join('\r\n') + '\r\n');
   const output = execFileSync('bash', ['-c', `
 source "$1/tools/wine-env.sh" 2>/dev/null

@@ -14,6 +14,7 @@ import { serve } from '../../tools/serve.mjs';
 import { launch } from '../../tools/chromium.mjs';
 import { calls } from '../corpus.mjs';
 import { runOnControl } from './control.mjs';
+import { commandCalls, printed, runCommand } from '../command.mjs';
 
 const here = fileURLToPath(new URL('.', import.meta.url));
 const root = fileURLToPath(new URL('../../..', import.meta.url));
@@ -260,6 +261,26 @@ if (crossAt > 0) {
        `${label}: result ${JSON.stringify(sdk.result)} vs control ${JSON.stringify(ctlResult)}`);
     ok(sdk.text === ctl.text, `${label}: text ${JSON.stringify(sdk.text)} vs control ${JSON.stringify(ctl.text)}`);
   }
+}
+
+// ---- the command on the same files: each path call on an object of its own, on both sides ----
+if (crossAt > 0) {
+  const list = commandCalls(calls(expected), work, join(work, 'command-archives'));
+  mkdirSync(join(work, 'command-archives'));
+  const control = runOnControl(list.map((c) => [c.method, c.args]), corpus, process.argv[crossAt + 1], work, { fresh: true });
+  list.forEach((call, i) => {
+    const got = runCommand(join(root, 'web', 'bin', 'tarnwick.js'), corpus, call), ctl = control[i];
+    const label = `command ${call.argv.filter((a) => !a.startsWith(work)).join(' ')}`;
+    if (ctl.archive || got.archive) {
+      const mine = got.archive && zipFacts(got.archive), theirs = ctl.archive && zipFacts(ctl.archive);
+      for (const key of ['names', 'crc', 'utf8', 'sha256'])
+        ok(!!mine && !!theirs && JSON.stringify(mine[key]) === JSON.stringify(theirs[key]),
+           `${label}: ${key} ${JSON.stringify(mine && mine[key])} vs control ${JSON.stringify(theirs && theirs[key])}`);
+    } else {
+      ok(JSON.stringify(got.result) === JSON.stringify(ctl.result), `${label}: result ${JSON.stringify(got.result)} vs control ${JSON.stringify(ctl.result)}`);
+    }
+    ok(got.text === printed(ctl.text), `${label}: text ${JSON.stringify(got.text)} vs control ${JSON.stringify(ctl.text)}`);
+  });
 }
 
 rmSync(work, { recursive: true, force: true });

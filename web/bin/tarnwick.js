@@ -1,0 +1,176 @@
+#!/usr/bin/env node
+// The command: the control's local-file methods on paths, through the SDK in Node (which reads a
+// path as the control does and gives its results and texts).
+//   tarnwick size|probe|sha256 PATH...
+//   tarnwick sm3 [--z CERT.b64] PATH...
+//   tarnwick zip [--out DIR] PATH...
+// Each path gets an object of its own, as a page script that creates the control for one call:
+// the text a call leaves is that call's own. See usage below.
+import { createWriteStream, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join, resolve } from 'node:path';
+import { Readable } from 'node:stream';
+import { pipeline } from 'node:stream/promises';
+import { Tarnwick } from '../sdk/tarnwick.js';
+
+const usage = `Usage: tarnwick COMMAND [OPTIONS] PATH...
+
+The tarnwick control's methods on local files, with its results and texts.
+
+Commands:
+  size PATH...                  size in bytes (GetLocalFileSize)
+  probe PATH...                 "STRING", "MSEXCEL" or the first 15 bytes in hex (GetLocalFileHeadSigned)
+  sha256 PATH...                SHA-256, 64 upper-case hex digits (GetLocalFileSHA256)
+  sm3 [--z CERT.b64] PATH...    SM3; with --z, of the signer's Z value and the file, the Z value
+                                taken from the base64 SM2 certificate in CERT.b64 (GetLocalFileSM3)
+  zip [--out DIR] PATH...       a one-entry zip archive of the file, written to DIR (default: the
+                                temporary directory) and its path printed (CreateZipFromLocalFile)
+
+One path: its result alone on standard output. Several: one line each, the result, two spaces
+and the path. A failure prints the control's text on standard error and nothing on standard
+output; a text the control leaves beside a result (why an archive could not be judged) goes to
+standard error too. Progress is shown on standard error when it is a terminal.
+
+Exit status: 0 all done, 1 a call failed, 2 the command line was wrong.
+Options: -h, --help this text; --version the package's version.
+`;
+
+// Command -> [method, failure value].
+const COMMANDS = {
+  size: ['GetLocalFileSize', -1],
+  probe: ['GetLocalFileHeadSigned', ''],
+  sha256: ['GetLocalFileSHA256', ''],
+  sm3: ['GetLocalFileSM3', ''],
+  zip: ['CreateZipFromLocalFile', ''],
+};
+
+function wrong(message) {
+  process.stderr.write(`tarnwick: ${message}\nTry 'tarnwick --help'.\n`);
+  process.exit(2);
+}
+
+// The control's texts may end in a line break of their own (system texts do): one is printed.
+function say(stream, line) {
+  stream.write(String(line).replace(/[\r\n]+$/, '') + '\n');
+}
+
+function parse(argv) {
+  if (argv.length === 0) wrong('no command given');
+  if (argv.includes('-h') || argv.includes('--help')) {
+    process.stdout.write(usage);
+    process.exit(0);
+  }
+  if (argv[0] === '--version') {
+    const pkg = JSON.parse(readFileSync(new URL('../package.json', import.meta.url), 'utf8'));
+    say(process.stdout, pkg.version);
+    process.exit(0);
+  }
+  const [command, ...rest] = argv;
+  if (!COMMANDS[command]) wrong(`unknown command '${command}'`);
+  const options = { command, paths: [], cert: null, out: null };
+  let ended = false;
+  for (let i = 0; i < rest.length; i++) {
+    const a = rest[i];
+    if (!ended && a === '--') { ended = true; continue; }
+    if (!ended && (a === '--z' || a === '--out')) {
+      const key = a === '--z' ? 'cert' : 'out';
+      if ((key === 'cert') !== (command === 'sm3') && (key === 'out') !== (command === 'zip')) wrong(`${a} does not go with ${command}`);
+      if (i + 1 >= rest.length) wrong(`${a} needs a value`);
+      options[key] = rest[++i];
+      continue;
+    }
+    if (!ended && a.startsWith('-') && a !== '-') wrong(`unknown option '${a}'`);
+    options.paths.push(a);
+  }
+  if (options.paths.length === 0) wrong(`${command} needs a path`);
+  return options;
+}
+
+// Progress on a terminal, for work that takes more than a moment: one line, redrawn at most ten
+// times a second, wiped when the call ends.
+function progressLine(path) {
+  if (!process.stderr.isTTY) return { onProgress: undefined, end() {} };
+  const started = Date.now();
+  let drawn = 0, shown = false;
+  return {
+    onProgress(done, total) {
+      const now = Date.now();
+      if (now - started < 500 || now - drawn < 100) return;
+      drawn = now;
+      shown = true;
+      const percent = total > 0 ? Math.floor((done * 100) / total) : 100;
+      process.stderr.write(`\r\x1b[K${path}: ${percent}% (${Math.floor(done / 1048576)} of ${Math.floor(total / 1048576)} MiB)`);
+    },
+    end() { if (shown) process.stderr.write('\r\x1b[K'); },
+  };
+}
+
+// An archive the SDK made, written where it was asked for under the name the SDK gave it; never
+// over a file that is there already.
+async function writeArchive(archive, dir) {
+  const path = resolve(dir, archive.name);
+  try {
+    await pipeline(Readable.fromWeb(archive.stream()), createWriteStream(path, { flags: 'wx' }));
+  } catch (e) {
+    if (e.code !== 'EEXIST') rmSync(path, { force: true });
+    throw new Error(`cannot write ${path}: ${e.message}`);
+  }
+  return path;
+}
+
+async function main() {
+  const options = parse(process.argv.slice(2));
+  const [method, failureValue] = COMMANDS[options.command];
+  let cert = '';
+  if (options.cert !== null) {
+    try {
+      cert = readFileSync(options.cert, 'utf8');
+    } catch (e) {
+      say(process.stderr, `tarnwick: cannot read the certificate ${options.cert}: ${e.message}`);
+      return 1;
+    }
+  }
+  const controller = new AbortController();
+  process.once('SIGINT', () => controller.abort());
+  const several = options.paths.length > 1;
+  let status = 0;
+  for (const path of options.paths) {
+    const t = await Tarnwick.open();
+    const progress = progressLine(path);
+    const hooks = { onProgress: progress.onProgress, signal: controller.signal };
+    const args = method === 'GetLocalFileSM3' ? [path, options.cert !== null ? 1 : 0, cert] : [path];
+    let result;
+    try {
+      result = await t[method](...args, hooks);
+    } catch (e) {
+      progress.end();
+      if (e && e.name === 'AbortError') return 130;
+      throw e;
+    }
+    progress.end();
+    const text = await t.GetLastErrorInfo();
+    t.close();
+    if (result === failureValue && text !== '') {
+      say(process.stderr, text);
+      status = 1;
+      continue;
+    }
+    if (text !== '') say(process.stderr, text);
+    if (method === 'CreateZipFromLocalFile') {
+      try {
+        result = await writeArchive(result, options.out || tmpdir());
+      } catch (e) {
+        say(process.stderr, 'tarnwick: ' + e.message);
+        status = 1;
+        continue;
+      }
+    }
+    say(process.stdout, several ? `${result}  ${path}` : result);
+  }
+  return status;
+}
+
+main().then((status) => { process.exitCode = status; }, (e) => {
+  say(process.stderr, 'tarnwick: ' + (e && e.stack ? e.stack : e));
+  process.exitCode = 1;
+});

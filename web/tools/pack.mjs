@@ -1,0 +1,41 @@
+// npm pack's hooks for the package made from web/ (run by npm from web/):
+//   node tools/pack.mjs prepack    refuses a package whose version is not the one VERSION gives,
+//                                  or whose module is missing or older than its sources (make web
+//                                  makes it); copies LICENSE and THIRD-PARTY-NOTICES in from the root
+//   node tools/pack.mjs postpack   removes those copies again
+// The package is packed from the repository: VERSION, the root's license files and the Makefile's
+// rule for the module are where this looks.
+import { execFileSync, spawnSync } from 'node:child_process';
+import { copyFileSync, existsSync, readFileSync, rmSync } from 'node:fs';
+import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const web = fileURLToPath(new URL('..', import.meta.url));
+const root = join(web, '..');
+const fromRoot = ['LICENSE', 'THIRD-PARTY-NOTICES'];
+const wasm = 'web/sdk/tarnwick.wasm';
+
+function refuse(message) {
+  console.error('tarnwick: not packed: ' + message);
+  process.exit(1);
+}
+
+if (process.argv[2] === 'postpack') {
+  for (const name of fromRoot) rmSync(join(web, name), { force: true });
+  process.exit(0);
+}
+if (process.argv[2] !== 'prepack') refuse('usage: pack.mjs prepack | postpack');
+
+if (!existsSync(join(root, 'VERSION'))) refuse('no VERSION beside web/: pack from the repository');
+const version = execFileSync(join(root, 'tools', 'version.sh'), ['SEMVER']).toString().trim();
+const declared = JSON.parse(readFileSync(join(web, 'package.json'), 'utf8')).version;
+if (declared !== version) {
+  refuse(`package.json says ${declared}, VERSION gives ${version}: run \`npm pkg set version=${version}\` in web/`);
+}
+
+if (!existsSync(join(root, wasm))) refuse(`${wasm} is missing: run \`make web\` first`);
+// The Makefile's own rule decides whether the module is older than its sources.
+const question = spawnSync('make', ['-q', '-C', root, wasm], { stdio: 'ignore' });
+if (question.status !== 0) refuse(`${wasm} is older than its sources: run \`make web\` first`);
+
+for (const name of fromRoot) copyFileSync(join(root, name), join(web, name));

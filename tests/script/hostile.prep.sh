@@ -1,4 +1,5 @@
 # Hostile inputs: archives that would take long or leave things behind, and a 2 GiB file.
+set -euo pipefail
 cd "$1"
 python3 - <<'PY'
 import zipfile

@@ -726,7 +726,9 @@ TEST(MemFilePlatformArrays, OtherArraysAreRefusedWithAText) {
         c->m_strLastError.clear();
         EXPECT_EQ(L"-1", CallWith(c.c, 10, &arg));
         EXPECT_EQ(L"", CallWith(c.c, 12, &arg));
-        EXPECT_NE(std::string::npos, testsupport::Gbk(c->m_strLastError).find(array == grid ? "2" : "3")) << testsupport::Gbk(c->m_strLastError);
+        EXPECT_EQ(std::wstring(L"内存文件只能是脚本数组、一维字节数组或一维变体数组,不支持") +
+                      (array == grid ? L"2维、元素类型为17" : L"1维、元素类型为3") + L"的数组!",
+                  c->m_strLastError);
         SafeArrayDestroy(array);
     }
     VARIANT number;

@@ -56,7 +56,13 @@ function tempEntries(re, directory) {
     }
     return out;
 }
+// A suite whose checks sit in callbacks states how many it makes: a callback never called
+// cannot pass unnoticed.
+var planned = -1;
+function expectChecks(n) { planned = n; }
 function finish() {
+    if (planned >= 0 && passed + failed != planned)
+        ok(false, (passed + failed) + " checks made, " + planned + " expected");
     WScript.Echo(passed + " passed, " + failed + " failed");
     WScript.Quit(failed > 0 ? 1 : 0);
 }

@@ -588,12 +588,10 @@ private:
     bool holeFound_ = false;
 };
 
+// Filling a 64-bit address space takes long and leaves Wine's own allocations scattered through
+// the hole; the code path is the same in both builds and the 32-bit suite alone runs this case.
+#ifndef _WIN64
 TEST(MemFileMethods, OutOfMemoryWhileCollectingEndsTheCallWithEOutOfMemory) {
-#ifdef _WIN64
-    // Filling a 64-bit address space takes long and leaves Wine's own allocations scattered
-    // through the hole; the code path is the same in both builds and the 32-bit suite runs it.
-    GTEST_SKIP() << "address-space exhaustion is checked by the 32-bit build";
-#endif
     constexpr size_t kHole = 8u << 20;
     struct Case {
         DISPID id;
@@ -660,6 +658,7 @@ TEST(MemFileMethods, OutOfMemoryWhileCollectingEndsTheCallWithEOutOfMemory) {
         SysFreeString(V_BSTR(&args[0]));
     }
 }
+#endif
 
 // ---- Platform arrays: byte arrays read in place, variant arrays element by element ----
 

@@ -231,6 +231,26 @@ TEST_F(Hostile, TwoApartmentsAtOnce) {
     EXPECT_EQ(300u, distinct.size()) << "two archives got the same name";
 }
 
+// A named pipe that is there is no disk file: every local-file method refuses it with that text.
+TEST_F(Hostile, ANamedPipeIsRefusedAsNoDiskFile) {
+    const std::wstring pipe = L"\\\\.\\pipe\\tarnwick-hostile-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE server = CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_NOWAIT, 4, 4096,
+                                     4096, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, server);
+    IDispatch* control = CreateControl(module_);
+    ASSERT_NE(nullptr, control);
+    const std::wstring refused = L"[" + pipe + L"]不是磁盘文件(设备、管道或控制台),拒绝读取!";
+    EXPECT_EQ(L"-1", Call(control, 1, {Text(pipe)}));
+    EXPECT_EQ(refused, Call(control, 7, {}));
+    EXPECT_EQ(L"", Call(control, 5, {Text(pipe)}));
+    EXPECT_EQ(refused, Call(control, 7, {}));
+    EXPECT_EQ(L"", Call(control, 3, {Text(pipe)}));
+    EXPECT_EQ(refused, Call(control, 7, {}));
+    EXPECT_EQ(L"", Call(control, 2, {Text(pipe)}));
+    control->Release();
+    CloseHandle(server);
+}
+
 // A temporary directory whose name the narrow calls cannot take (more than MAX_PATH bytes in
 // code page 936): the archive goes there or nowhere, never into the current directory.
 TEST_F(Hostile, ATemporaryDirectoryBeyondMaxPathSendsNothingElsewhere) {

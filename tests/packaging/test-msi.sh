@@ -39,12 +39,12 @@ msiexec_() {  # loader, msiexec arguments...: the exit code of msiexec
   local loader="$1"; shift
   "$loader" msiexec "$@" >/dev/null 2>&1
 }
-# The package ran and said no (ERROR_INSTALL_FAILURE, as a launch condition or a refused downgrade
-# ends it), rather than msiexec failing to run it at all.
+# The package ran and said no (ERROR_INSTALL_FAILURE, 1603, as a launch condition or a refused
+# downgrade ends it; Wine hands its low 8 bits to the shell), rather than msiexec failing to run it.
 refuses() {  # loader, msiexec arguments...
   local rc=0
   msiexec_ "$@" || rc=$?
-  [ $rc -eq 1603 ] || { echo "msiexec $*: exit code $rc"; return 1; }
+  [ $rc -eq $((1603 % 256)) ] || { echo "msiexec $*: exit code $rc"; return 1; }
 }
 
 suites() {  # loader label dir: the script suites against the installed control in dir

@@ -33,6 +33,15 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# The fuzz targets need clang's libFuzzer: without it they would not be built, so setup fails.
+fuzz_probe="$(mktemp -d)"
+printf 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }\n' > "$fuzz_probe/f.cpp"
+if ! clang++ -fsanitize=fuzzer "$fuzz_probe/f.cpp" -o "$fuzz_probe/f" 2>"$fuzz_probe/log"; then
+  cat "$fuzz_probe/log"; rm -rf "$fuzz_probe"
+  echo "setup: clang++ cannot build a libFuzzer target (packages clang, libclang-rt-14-dev)"; exit 1
+fi
+rm -rf "$fuzz_probe"
+
 # Wine is run with LC_ALL=zh_CN.UTF-8 so that its ANSI code page is 936.
 if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf8$'; then
   localedef -i zh_CN -f UTF-8 zh_CN.UTF-8

@@ -10,6 +10,18 @@ if [ "${1:-}" = "--native-only" ]; then native_only=1; shift; fi
 win32="$1"; win64="$2"; native="$3"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 status=0
+# Every GoogleTest program writes its report here; the run ends with the list of skipped cases.
+reports="$root/build/test-reports"
+rm -rf "$reports"; mkdir -p "$reports/native" "$reports/win32" "$reports/win64"
+skips() {  # the list of skipped cases; with CI=true a skip fails unless the machine cannot run it
+  local args=("native:$reports/native:1") arch build
+  for arch in win32 win64; do
+    [ $native_only -eq 1 ] && break
+    build="$win32"; [ $arch = win64 ] && build="$win64"
+    args+=("$arch:$reports/$arch:$(ls "$build"/bin/test_*.exe 2>/dev/null | wc -l)")
+  done
+  python3 "$root/tools/report-skips.py" "${args[@]}"
+}
 stamp() { printf '   (%s s)\n' "$(( $(date +%s) - $1 ))"; }
 
 web_node() {
@@ -32,12 +44,12 @@ native_suites() {
   echo "== native suites"
   cmake -S "$root/tests/native" -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
     cmake --build "$native" -j "$(nproc)" >/dev/null &&
-    (cd "$native" && ctest --output-on-failure -j 2)
+    (cd "$native" && GTEST_OUTPUT="xml:$reports/native/" ctest --output-on-failure -j 2)
   local rc=$?
   stamp $t
   return $rc
 }
-if [ $native_only -eq 1 ]; then native_suites || status=1; web_node || status=1; web_package || status=1; exit $status; fi
+if [ $native_only -eq 1 ]; then native_suites || status=1; web_node || status=1; web_package || status=1; skips || status=1; exit $status; fi
 
 # The native suites are mostly computing (builds, fuzzers, a 4 GiB archive), the Wine suites
 # mostly waiting on Wine: they run side by side, and the native report follows the others.
@@ -56,10 +68,11 @@ wine_suites() {  # ARCH BUILD_DIR
     source "$1/tools/wine-env.sh" 2>/dev/null
     wineserver -p
     "$TARNWICK_WINE" cmd /c exit >/dev/null 2>&1
+    export GTEST_OUTPUT="xml:$(winepath -w "$3" 2>/dev/null)\\"
     cd "$2" && ctest --output-on-failure
     rc=$?
     wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
-    exit $rc' _ "$root" "$2" || status=1
+    exit $rc' _ "$root" "$2" "$reports/$1" || status=1
   stamp $t
 }
 wine_suites win32 "$win32"
@@ -92,4 +105,5 @@ stamp $t
 
 wait $native_pid || status=1
 cat "$native_log"; rm -f "$native_log"
+skips || status=1
 exit $status

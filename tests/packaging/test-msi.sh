@@ -39,6 +39,13 @@ msiexec_() {  # loader, msiexec arguments...: the exit code of msiexec
   local loader="$1"; shift
   "$loader" msiexec "$@" >/dev/null 2>&1
 }
+# The package ran and said no (ERROR_INSTALL_FAILURE, 1603, as a launch condition or a refused
+# downgrade ends it; Wine hands its low 8 bits to the shell), rather than msiexec failing to run it.
+refuses() {  # loader, msiexec arguments...
+  local rc=0
+  msiexec_ "$@" || rc=$?
+  [ $rc -eq $((1603 % 256)) ] || { echo "msiexec $*: exit code $rc"; return 1; }
+}
 
 suites() {  # loader label dir: the script suites against the installed control in dir
   local loader="$1" label="$2" dir="$3"
@@ -93,8 +100,8 @@ pf64="$WINEPREFIX/drive_c/Program Files/Tarnwick"; pf32="$WINEPREFIX/drive_c/Pro
 settle
 [ -z "$(image)" ] || fail "the fresh prefix already holds keys of ours"
 
-msiexec_ $wine64 /i "$(winepath -w "$x86")" /qn && fail "the x86 package installed on 64-bit Windows" ||
-  pass "the x86 package refuses 64-bit Windows"
+refuses $wine64 /i "$(winepath -w "$x86")" /qn && pass "the x86 package refuses 64-bit Windows" ||
+  fail "the x86 package did not refuse 64-bit Windows"
 if msiexec_ $wine64 /i "$(winepath -w "$x64")" /qn; then pass "msiexec /i x64 /qn"; else fail "msiexec /i x64 /qn"; fi
 installed_files "$pf64" "$dist/win64" tarnwick.OCX ziptool.dll OVALON.x64.dll
 installed_files "$pf32" "$dist/win32" tarnwick.OCX ziptool.dll OVALON.x86.dll
@@ -122,8 +129,8 @@ grep -q "\"DisplayVersion\"=\"$next\"" "$WINEPREFIX/system.reg" && pass "and it 
 image > "$work/msi-next.image"
 diff -q "$work/msi.image" "$work/msi-next.image" >/dev/null && pass "the upgrade keeps the registration" ||
   { fail "the upgrade changed the registration:"; diff -u "$work/msi.image" "$work/msi-next.image"; }
-msiexec_ $wine64 /i "$(winepath -w "$x64")" /qn && fail "the older package installed over the newer" ||
-  pass "the older package is refused while the newer one is installed"
+refuses $wine64 /i "$(winepath -w "$x64")" /qn && pass "the older package is refused while the newer one is installed" ||
+  fail "the older package was not refused over the newer"
 suites $wine64 64-bit "$pf64"
 
 if msiexec_ $wine64 /x "$(winepath -w "$x64next")" /qn; then pass "msiexec /x /qn"; else fail "msiexec /x /qn"; fi

@@ -2,7 +2,7 @@
 # SM2 certificate and the SM3 of its Z value followed by the data (computed independently of
 # the engine from the curve's published parameters), and copies of the control beside a
 # missing, an incomplete and a failing crypto engine.
-set -e
+set -euo pipefail
 fixture="$1"; bin="$2"
 cd "$fixture"
 python3 -c 'import os,sys; sys.stdout.buffer.write(bytes(range(256)) * 3 + b"digest me\n" * 37)' > sample.bin

@@ -1,4 +1,5 @@
 # Sample files for the size suite.
+set -euo pipefail
 cd "$1"
 : > empty.bin
 printf 'hello' > hello.txt

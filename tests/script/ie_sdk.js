@@ -9,9 +9,14 @@ Tarnwick.open().then(function (t) { sdk = t; order.push("opened"); });
 order.push("after open");
 eq(order.join(","), "opened,after open", "the thenable calls its handler at once");
 
-sdk.GetLocalFileSHA256(fixture("sample.bin")).then(function (hex) { eq(hex, want, "SHA-256 equals sha256sum"); });
-sdk.GetLocalFileSize(fixture("sample.bin")).then(function (n) { eq(n, 8000, "size"); });
-sdk.GetMemFileHeadSigned([65, 66, 67], "bin").then(function (h) { eq(h, "414243", "memory head"); });
+// Results are checked outside the handlers: a call that rejects leaves its "unset" behind.
+var got = {sha: "unset", size: "unset", head: "unset"};
+sdk.GetLocalFileSHA256(fixture("sample.bin")).then(function (hex) { got.sha = hex; });
+sdk.GetLocalFileSize(fixture("sample.bin")).then(function (n) { got.size = n; });
+sdk.GetMemFileHeadSigned([65, 66, 67], "bin").then(function (h) { got.head = h; });
+eq(got.sha, want, "SHA-256 equals sha256sum");
+eq(got.size, 8000, "size");
+eq(got.head, "414243", "memory head");
 
 // Chained: the failure text of one call comes through the next.
 var seen = "";
@@ -29,5 +34,8 @@ eq(caught, "handler5", "a throwing handler rejects, catch recovers");
 var archive = "";
 sdk.CreateZipFromLocalFile(fixture("sample.bin")).then(function (path) { archive = path; });
 ok(fso.FileExists(archive), "an archive path in the temporary directory: " + esc(archive));
-sdk.DeleteFileFromCreateZip(archive).then(function (r) { eq(r, 0, "and it is deleted again"); });
+var deleted = "unset";
+sdk.DeleteFileFromCreateZip(archive).then(function (r) { deleted = r; });
+eq(deleted, 0, "and it is deleted again");
 sdk.close();
+expectChecks(9);

@@ -1,5 +1,5 @@
 # The IE-mode SDK as a page includes it, and a file to hash.
-set -e
+set -euo pipefail
 fixture="$1"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 cp "$root/web/sdk/tarnwick-ie.js" "$fixture/"

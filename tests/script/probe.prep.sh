@@ -1,4 +1,5 @@
 # Sample files for the file type probe suite.
+set -euo pipefail
 cd "$1"
 printf 'plain text\twith tab\r\nand lines\n\0zero bytes are text too\n' > upper.TXT
 printf 'text with a bell \a inside' > bell.txt

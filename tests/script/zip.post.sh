@@ -1,5 +1,6 @@
 # After the suite: archives the control made from names outside GBK, read back by Python's
 # zipfile and unzip. The suite copied them into the fixture directory.
+set -euo pipefail
 cd "$1"
 python3 - <<'PY'
 import sys, zipfile

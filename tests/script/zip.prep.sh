@@ -1,4 +1,5 @@
 # Sample files for the zip packaging suite.
+set -euo pipefail
 cd "$1"
 head -c 40 /dev/urandom > forty.bin
 head -c 41 /dev/urandom > fortyone.bin

@@ -1242,15 +1242,19 @@ TEST_F(ContainerTest, PropertiesVerbAsksTheContainersFrameFirst) {
     EXPECT_EQ(1, site.propertyFrame);
 }
 
-// Otherwise the system's modal frame comes up over the control's page. A watcher thread sees it
-// as a user would, checks the page inside it, and closes it.
+// Otherwise the system's modal frame comes up over the control's page. A watcher thread waits for
+// it as a user would (a dialog window titled with the control's name), checks the page inside it,
+// and closes it. A frame that never comes fails the case: past the deadline the watcher closes
+// whatever the test's thread shows, so that the verb returns instead of hanging the suite.
 struct FrameWatch {
     DWORD thread = 0;            // the test's thread, whose windows are watched
     HMODULE module = nullptr;
     bool sawFrame = false;
     bool sawPage = false;
     std::wstring title;
+    HWND frame = nullptr;
 };
+constexpr DWORD kFrameDeadlineMs = 20000;
 
 BOOL CALLBACK FindPageChild(HWND child, LPARAM param) {
     auto* watch = reinterpret_cast<FrameWatch*>(param);
@@ -1266,22 +1270,34 @@ BOOL CALLBACK FindFrame(HWND window, LPARAM param) {
     auto* watch = reinterpret_cast<FrameWatch*>(param);
     if (GetWindowThreadProcessId(window, nullptr) != watch->thread || !IsWindowVisible(window))
         return TRUE;
-    wchar_t title[128] = {};
+    wchar_t title[128] = {}, cls[32] = {};
     GetWindowTextW(window, title, 128);
-    if (!wcsstr(title, L"Tarnwick Control")) return TRUE;
+    GetClassNameW(window, cls, 32);
+    if (wcscmp(cls, L"#32770") != 0 || !wcsstr(title, L"Tarnwick Control")) return TRUE;
     watch->sawFrame = true;
     watch->title = title;
+    watch->frame = window;
     EnumChildWindows(window, FindPageChild, param);
     PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
     return FALSE;
 }
 
+BOOL CALLBACK CloseThreadWindow(HWND window, LPARAM) {
+    if (IsWindowVisible(window)) {
+        PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+    return TRUE;
+}
+
 DWORD WINAPI WatchForFrame(void* param) {
     auto* watch = static_cast<FrameWatch*>(param);
-    for (int i = 0; i < 200 && !watch->sawFrame; ++i) {
-        Sleep(50);
+    const DWORD start = GetTickCount();
+    while (!watch->sawFrame && GetTickCount() - start < kFrameDeadlineMs) {
         EnumWindows(FindFrame, reinterpret_cast<LPARAM>(watch));
+        if (!watch->sawFrame) Sleep(10);
     }
+    if (!watch->sawFrame) EnumThreadWindows(watch->thread, CloseThreadWindow, 0);
     return 0;
 }
 
@@ -1295,8 +1311,9 @@ TEST_F(ContainerTest, PropertiesVerbShowsTheModalFrameOverThePage) {
     HANDLE watcher = CreateThread(nullptr, 0, WatchForFrame, &watch, 0, nullptr);
     ASSERT_NE(watcher, nullptr);
     HRESULT hr = control->DoVerb(OLEIVERB_PROPERTIES, nullptr, &site, 0, site.window, &site.pos);
-    WaitForSingleObject(watcher, INFINITE);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(watcher, kFrameDeadlineMs + 5000));
     CloseHandle(watcher);
+    EXPECT_FALSE(watch.frame && IsWindow(watch.frame)) << "the frame is gone when the verb returns";
     EXPECT_EQ(S_OK, hr);
     EXPECT_EQ(1, site.propertyFrame) << "the container was asked first";
     EXPECT_TRUE(watch.sawFrame) << "no visible frame titled with the control's name";

@@ -7,6 +7,7 @@
 #include <psapi.h>
 #include <wincrypt.h>
 #include <fstream>
+#include <atomic>
 #include <set>
 #include <string>
 #include <thread>
@@ -187,27 +188,38 @@ TEST_F(Hostile, AnEngineThatFailsToStartCostsNoSlotsCallAfterCall) {
 }
 
 // Two apartments at once: the engine loads once for both, digests agree, every archive name is
-// new.
+// new. Both threads meet at a barrier once their controls exist, and the calls must overlap.
 TEST_F(Hostile, TwoApartmentsAtOnce) {
     const std::wstring path = Wide(source_);
     std::wstring digests[2];
     std::vector<std::wstring> names[2];
-    HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE ready[2] = {CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<int> inFlight{0}, mostInFlight{0};
+    DWORD met[2] = {};
     auto work = [&](int which) {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         IDispatch* control = CreateControl(module_);
-        WaitForSingleObject(start, INFINITE);
+        SetEvent(ready[which]);
+        met[which] = WaitForMultipleObjects(2, ready, TRUE, 60000);
         digests[which] = Call(control, 6, {Text(path), Number(0), Text(L"")});
-        for (int i = 0; i < 150; ++i) names[which].push_back(Call(control, 3, {Text(path)}));
+        for (int i = 0; i < 150; ++i) {
+            const int now = ++inFlight;
+            for (int most = mostInFlight; now > most && !mostInFlight.compare_exchange_weak(most, now);) {
+            }
+            names[which].push_back(Call(control, 3, {Text(path)}));
+            --inFlight;
+        }
         control->Release();  // deletes its archives
         CoUninitialize();
     };
     std::thread first(work, 0), second(work, 1);
-    Sleep(100);
-    SetEvent(start);
     first.join();
     second.join();
-    CloseHandle(start);
+    CloseHandle(ready[0]);
+    CloseHandle(ready[1]);
+    EXPECT_EQ(WAIT_OBJECT_0, met[0]);
+    EXPECT_EQ(WAIT_OBJECT_0, met[1]);
+    EXPECT_EQ(2, mostInFlight.load()) << "the two apartments never called at the same time";
     EXPECT_EQ(64u, digests[0].size());
     EXPECT_EQ(digests[0], digests[1]);
     std::set<std::wstring> distinct;
@@ -217,6 +229,26 @@ TEST_F(Hostile, TwoApartmentsAtOnce) {
             distinct.insert(name);
         }
     EXPECT_EQ(300u, distinct.size()) << "two archives got the same name";
+}
+
+// A named pipe that is there is no disk file: every local-file method refuses it with that text.
+TEST_F(Hostile, ANamedPipeIsRefusedAsNoDiskFile) {
+    const std::wstring pipe = L"\\\\.\\pipe\\tarnwick-hostile-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE server = CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_NOWAIT, 4, 4096,
+                                     4096, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, server);
+    IDispatch* control = CreateControl(module_);
+    ASSERT_NE(nullptr, control);
+    const std::wstring refused = L"[" + pipe + L"]不是磁盘文件(设备、管道或控制台),拒绝读取!";
+    EXPECT_EQ(L"-1", Call(control, 1, {Text(pipe)}));
+    EXPECT_EQ(refused, Call(control, 7, {}));
+    EXPECT_EQ(L"", Call(control, 5, {Text(pipe)}));
+    EXPECT_EQ(refused, Call(control, 7, {}));
+    EXPECT_EQ(L"", Call(control, 3, {Text(pipe)}));
+    EXPECT_EQ(refused, Call(control, 7, {}));
+    EXPECT_EQ(L"", Call(control, 2, {Text(pipe)}));
+    control->Release();
+    CloseHandle(server);
 }
 
 // A temporary directory whose name the narrow calls cannot take (more than MAX_PATH bytes in

@@ -63,6 +63,14 @@ INSTANTIATE_TEST_SUITE_P(Engines, Sha256Paths,
                              return std::string(info.param == Sha256Engine::ShaNi ? "ShaNi" : "Portable");
                          });
 
+// The skips here rest on our own CPU check: it must say what the compiler's says.
+TEST(Sha256Agreement, ShaNiDetectedExactlyWhereTheCompilerSeesIt) {
+    __builtin_cpu_init();
+    const bool sha = __builtin_cpu_supports("sha") && __builtin_cpu_supports("ssse3") &&
+                     __builtin_cpu_supports("sse4.1");
+    EXPECT_EQ(sha, digest::Sha256ShaNiAvailable());
+}
+
 // In the 32-bit build the SHA-NI path runs on a stack Windows only aligns to 4 bytes; the two
 // paths must agree for every length and alignment.
 TEST(Sha256Agreement, ShaNiMatchesPortableAtEveryLengthAndOffset) {

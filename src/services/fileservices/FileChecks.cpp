@@ -24,6 +24,19 @@ bool IsOnDisk(const std::wstring& path) {
     return !handle || GetFileType(handle.get()) == FILE_TYPE_DISK;
 }
 
+// "\\.\" and "\\?\" name the system's device space: only a drive path ("\\?\C:\...") or a
+// share ("\\?\UNC\...") there is a file; pipes, volumes, mailslots and the rest are not.
+bool NamesDeviceSpace(const std::wstring& path) {
+    auto slash = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (path.size() < 4 || !slash(path[0]) || !slash(path[1]) || (path[2] != L'.' && path[2] != L'?') ||
+        !slash(path[3]))
+        return false;
+    const std::wstring rest = path.substr(4);
+    const bool drive = rest.size() > 3 && iswalpha(rest[0]) && rest[1] == L':' && slash(rest[2]);
+    const bool share = rest.size() > 4 && _wcsnicmp(rest.c_str(), L"UNC", 3) == 0 && slash(rest[3]);
+    return !drive && !share;
+}
+
 bool HasWildcards(const std::wstring& path) {
     const size_t start = path.compare(0, 4, L"\\\\?\\") == 0 ? 4 : 0;
     return path.find_first_of(L"*?", start) != std::wstring::npos;
@@ -37,7 +50,7 @@ PathCheck CheckPath(const std::wstring& path) {
         check.status = PathStatus::Empty;
         return check;
     }
-    if (NamesADevice(path)) {
+    if (NamesADevice(path) || NamesDeviceSpace(path)) {
         check.status = PathStatus::NotADisk;
         return check;
     }

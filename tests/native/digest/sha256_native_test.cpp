@@ -142,6 +142,16 @@ INSTANTIATE_TEST_SUITE_P(Paths, Sha256Path,
                                                                       : std::string("Portable");
                          });
 
+#if defined(__i386__) || defined(__x86_64__)
+// The ShaNi skips and the expected engine rest on our own CPU check: it must say what the
+// compiler's says (the path needs SSSE3 and SSE4.1 beside the SHA extensions).
+TEST(Sha256Select, ShaNiDetectedExactlyWhereTheCompilerSeesIt) {
+    const bool sha = __builtin_cpu_supports("sha") && __builtin_cpu_supports("ssse3") &&
+                     __builtin_cpu_supports("sse4.1");
+    EXPECT_EQ(sha, digest::Sha256ShaNiAvailable());
+}
+#endif
+
 TEST(Sha256Select, DisablingShaNiMakesAutoPortable) {
     digest::Sha256DisableShaNi(true);
     EXPECT_EQ(Sha256Engine::Portable, Sha256().engine());

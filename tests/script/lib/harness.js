@@ -56,21 +56,28 @@ function tempEntries(re, directory) {
     }
     return out;
 }
+// A suite whose checks sit in callbacks states how many it makes: a callback never called
+// cannot pass unnoticed.
+var planned = -1;
+function expectChecks(n) { planned = n; }
 function finish() {
+    if (planned >= 0 && passed + failed != planned)
+        ok(false, (passed + failed) + " checks made, " + planned + " expected");
     WScript.Echo(passed + " passed, " + failed + " failed");
     WScript.Quit(failed > 0 ? 1 : 0);
 }
-// Starts the message-box watcher; boxSeen() then gives "caption\ntext" of the box it closed.
+// Starts the message-box watcher for the control's boxes (caption "tarnwick") and returns once it
+// watches; boxSeen() ends it and gives "caption\ntext" of the box it closed ("" when none came).
 var BOXFILE = TEMP + "harness-box.tmp";
+function boxwatch(args, wait) { return shell.Run("\"" + BIN + "\\boxwatch.exe\" " + args, 0, wait); }
 function watchBox() {
     if (fso.FileExists(BOXFILE)) fso.DeleteFile(BOXFILE);
-    shell.Run("\"" + BIN + "\\boxwatch.exe\" \"" + BOXFILE + "\" 15000", 0, false);
-    pause(300);
+    boxwatch("\"" + BOXFILE + "\" 15000 tarnwick", false);
+    ok(boxwatch("--ready 15000", true) == 0, "the message-box watcher started");
 }
 function boxSeen() {
-    for (var i = 0; i < 100 && !fso.FileExists(BOXFILE); i++) pause(50);
+    ok(boxwatch("--stop 20000", true) == 0, "the message-box watcher ended");
     if (!fso.FileExists(BOXFILE)) return "";
-    pause(50);
     var ts = fso.OpenTextFile(BOXFILE, 1, false, -1);  // UTF-16
     var text = ts.AtEndOfStream ? "" : ts.ReadAll();
     ts.Close();
@@ -81,9 +88,4 @@ function boxSeen() {
 // for Wine's engine, which has no CollectGarbage).
 function collect() {
     try { CollectGarbage(); } catch (e) { }
-}
-// Waits without WScript.Sleep, which Wine's script host lacks.
-function pause(ms) {
-    var end = new Date().getTime() + ms;
-    while (new Date().getTime() < end) { }
 }

@@ -13,14 +13,16 @@
 #include "fileservices/TempArea.h"
 #include "framework/MessageBox.h"
 #include "framework/NarrowString.h"
-#include "framework/Owners.h"
+#include "CodePage.h"
+#include "Owners.h"
 #include "framework/Render.h"
-#include "framework/SystemError.h"
+#include "SystemError.h"
 #include "memfile/MemFiles.h"
 #include "memfile/Messages.h"
 #include "memfile/ScriptArray.h"
 #include "ovalon/ovalon.h"
 #include "resource.h"
+#include "Paths.h"
 
 using tarnwick::Decimal;
 using tarnwick::Render;
@@ -93,7 +95,7 @@ void RenderUnpack(const archive::ZipOutcome& outcome, std::wstring& text) {
 }
 
 // The engine takes its certificate as narrow text (base64 is ASCII).
-std::string Narrow(const std::wstring& text) { return tarnwick::WideToAnsi(text.c_str()); }
+std::string Narrow(const std::wstring& text) { return tarnwick::FromWide(CP_ACP, text.c_str()); }
 
 }  // namespace
 

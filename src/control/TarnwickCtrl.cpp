@@ -3,6 +3,7 @@
 #include "policy/SitePolicy.h"
 #include "framework/ModuleState.h"
 #include "framework/NarrowString.h"
+#include "Paths.h"
 
 CTarnwickCtrl::CTarnwickCtrl(IUnknown* outer)
     : m_pControllingUnknown(outer ? outer : static_cast<IUnknown*>(&m_xInner)) {

@@ -1,6 +1,6 @@
 #include "digest/CryptoEngine.h"
 #include "framework/Companion.h"
-#include "framework/NarrowString.h"
+#include "CodePage.h"
 #include "hex.h"
 #include "ovalon/ovalon.h"
 
@@ -112,7 +112,7 @@ Sm3Outcome HashFile(const std::wstring& path, long withZ, const std::string& cer
         return Run([&](unsigned char** out, int* outLength) {
             return wide(path.c_str(), withZ ? 1 : 0, certificate, out, outLength);
         });
-    const std::string narrow = WideToAnsi(path.c_str());
+    const std::string narrow = FromWide(CP_ACP, path.c_str());
     return Run([&](unsigned char** out, int* outLength) {
         return EntryAs<OvalonSM3HashFileFn>(kSM3HashFile)(narrow.c_str(), withZ ? 1 : 0, certificate, out, outLength);
     });

@@ -1,8 +1,9 @@
 #include "digest/FileDigest.h"
 #include "CSHA256.h"
 #include "framework/NarrowString.h"
-#include "framework/Owners.h"
+#include "Owners.h"
 #include "readahead.h"
+#include "Paths.h"
 
 namespace tarnwick::hashing {
 FileDigest Sha256OfFile(const std::wstring& path) {

@@ -1,17 +1,10 @@
 #include "Render.h"
-#include <windows.h>
-#include <cstring>
+#include "CodePage.h"
+#include <cwchar>
 
 namespace tarnwick {
 
-std::wstring FromCodePage936(const char* text) {
-    const int length = static_cast<int>(strlen(text));
-    if (length == 0) return std::wstring();
-    int chars = MultiByteToWideChar(936, 0, text, length, nullptr, 0);
-    std::wstring out(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(936, 0, text, length, &out[0], chars);
-    return out;
-}
+std::wstring FromCodePage936(const char* text) { return ToWide(936, text); }
 
 std::wstring Render(const char* message, std::initializer_list<std::wstring> args) {
     const std::wstring format = FromCodePage936(message);

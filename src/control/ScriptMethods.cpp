@@ -1,7 +1,6 @@
 // The thirteen script methods. Each calls the services and decides, here and only here, when the
 // page's last-error text is set, emptied or left standing.
 #include "TarnwickCtrl.h"
-#include "CSHA256.h"
 #include "archive/FileProbe.h"
 #include "archive/Messages.h"
 #include "archive/ZipLibrary.h"
@@ -20,7 +19,6 @@
 #include "memfile/MemFiles.h"
 #include "memfile/Messages.h"
 #include "memfile/ScriptArray.h"
-#include "ovalon/ovalon.h"
 #include "resource.h"
 #include "Paths.h"
 
@@ -61,24 +59,27 @@ bool RenderPack(const std::wstring& source, const archive::ZipOutcome& outcome, 
     return false;
 }
 
-// What the crypto engine's status says, for the page.
-const char* EngineStatusText(int status) {
+// What a failed SM3 request says, for the page.
+const char* Sm3StatusText(engine::Sm3Status status) {
     switch (status) {
-    case OVALON_E_INVALID_ARG: return msg::kSm3InvalidArgument;
-    case OVALON_E_NOT_INITIALIZED: return msg::kSm3NotInitialized;
-    case OVALON_E_INIT_FAILED: return msg::kSm3InitFailed;
-    case OVALON_E_OUT_OF_MEMORY: return msg::kSm3OutOfMemory;
-    case OVALON_E_CRYPTO: return msg::kSm3CryptoFailed;
-    case OVALON_E_NO_CERTIFICATE: return msg::kSm3NoCertificate;
-    case OVALON_E_BAD_BASE64: return msg::kSm3BadBase64;
-    case OVALON_E_BAD_CERTIFICATE: return msg::kSm3BadCertificate;
-    case OVALON_E_NOT_SM2_KEY: return msg::kSm3NotSm2Key;
-    case OVALON_E_BAD_PUBLIC_KEY: return msg::kSm3BadPublicKey;
-    case OVALON_E_FILE_OPEN: return msg::kSm3FileOpen;
-    case OVALON_E_FILE_READ: return msg::kSm3FileRead;
-    case OVALON_E_NOT_SUPPORTED: return msg::kSm3NotSupported;
-    default: return msg::kSm3Unknown;
+    case engine::Sm3Status::InvalidArgument: return msg::kSm3InvalidArgument;
+    case engine::Sm3Status::NotInitialized: return msg::kSm3NotInitialized;
+    case engine::Sm3Status::InitFailed: return msg::kSm3InitFailed;
+    case engine::Sm3Status::OutOfMemory: return msg::kSm3OutOfMemory;
+    case engine::Sm3Status::CryptoFailed: return msg::kSm3CryptoFailed;
+    case engine::Sm3Status::NoCertificate: return msg::kSm3NoCertificate;
+    case engine::Sm3Status::BadBase64: return msg::kSm3BadBase64;
+    case engine::Sm3Status::BadCertificate: return msg::kSm3BadCertificate;
+    case engine::Sm3Status::NotSm2Key: return msg::kSm3NotSm2Key;
+    case engine::Sm3Status::BadPublicKey: return msg::kSm3BadPublicKey;
+    case engine::Sm3Status::FileOpen: return msg::kSm3FileOpen;
+    case engine::Sm3Status::FileRead: return msg::kSm3FileRead;
+    case engine::Sm3Status::NotSupported: return msg::kSm3NotSupported;
+    case engine::Sm3Status::Done:
+    case engine::Sm3Status::NotLoaded:
+    case engine::Sm3Status::Unknown: break;
     }
+    return msg::kSm3Unknown;
 }
 
 void RenderUnpack(const archive::ZipOutcome& outcome, std::wstring& text) {
@@ -201,8 +202,23 @@ bool CTarnwickCtrl::WriteTempFile(const std::wstring& path, const unsigned char*
     return false;
 }
 
+// Probes a local file (the path as the page gave it) and renders the outcome.
+std::wstring CTarnwickCtrl::ProbePath(const std::wstring& strFilePath) {
+    const std::wstring path = tarnwick::LowerAscii(strFilePath);
+    if (!CheckPath(path)) return std::wstring();
+    const archive::ProbeOutcome outcome = archive::ProbeFile(path);
+    if (outcome.unpacked) RenderUnpack(outcome.unpack, m_strLastError);
+    switch (outcome.status) {
+    case archive::ProbeStatus::Done: break;
+    case archive::ProbeStatus::NoTempDirectory: m_strLastError = Render(msg::kNoTempDirectory); break;
+    case archive::ProbeStatus::OpenFailed:
+    case archive::ProbeStatus::Failed: m_strLastError = SystemErrorText(outcome.code); break;
+    }
+    return std::wstring(outcome.result.begin(), outcome.result.end());
+}
+
 // Writes the bytes to a new probe file in the temporary directory, probes it as a local file and
-// removes it again. The file type is already checked.
+// removes it again, whatever happens. The file type is already checked.
 std::wstring CTarnwickCtrl::ProbeBytes(const unsigned char* data, size_t size, const std::wstring& type) {
     std::wstring directory;
     if (!TempDirectory(directory)) return std::wstring();
@@ -214,22 +230,20 @@ std::wstring CTarnwickCtrl::ProbeBytes(const unsigned char* data, size_t size, c
         return std::wstring();
     }
     if (!WriteTempFile(path, data, size, msg::memfile::kProbeWriteFailed)) return std::wstring();
-    std::wstring result = GetLocalFileHeadSigned(path);
-    DeleteFileW(tarnwick::ForFileCalls(path).c_str());
-    return result;
+    const tarnwick::TemporaryFile probeFile(path);
+    return ProbePath(path);
 }
 
 std::wstring CTarnwickCtrl::RenderSm3(const engine::Sm3Outcome& outcome) {
-    if (!outcome.loaded) {
-        m_strLastError = Render(msg::kEngineNotInstalled);
-        return std::wstring();
+    switch (outcome.status) {
+    case engine::Sm3Status::Done: return std::wstring(outcome.hex.begin(), outcome.hex.end());
+    case engine::Sm3Status::NotLoaded: m_strLastError = Render(msg::kEngineNotInstalled); break;
+    default:
+        m_strLastError = Render(msg::kSm3Failed, {tarnwick::FromCodePage936(Sm3StatusText(outcome.status)),
+                                                  tarnwick::Hex4(static_cast<unsigned>(outcome.code))});
+        break;
     }
-    if (outcome.status != OVALON_OK || outcome.hex.empty()) {
-        m_strLastError = Render(msg::kSm3Failed, {tarnwick::FromCodePage936(EngineStatusText(outcome.status)),
-                                                  tarnwick::Hex4(static_cast<unsigned>(outcome.status))});
-        return std::wstring();
-    }
-    return std::wstring(outcome.hex.begin(), outcome.hex.end());
+    return std::wstring();
 }
 
 int CTarnwickCtrl::FindCreatedFile(const std::wstring& path) {
@@ -249,17 +263,7 @@ long CTarnwickCtrl::GetLocalFileSize(const std::wstring& path) {  // 1
 }
 
 std::wstring CTarnwickCtrl::GetLocalFileHeadSigned(const std::wstring& strFilePath) {  // 2
-    const std::wstring path = tarnwick::LowerAscii(strFilePath);
-    if (!CheckPath(path)) return std::wstring();
-    const archive::ProbeOutcome outcome = archive::ProbeFile(path);
-    if (outcome.unpacked) RenderUnpack(outcome.unpack, m_strLastError);
-    switch (outcome.status) {
-    case archive::ProbeStatus::Done: break;
-    case archive::ProbeStatus::NoTempDirectory: m_strLastError = Render(msg::kNoTempDirectory); break;
-    case archive::ProbeStatus::OpenFailed:
-    case archive::ProbeStatus::Failed: m_strLastError = SystemErrorText(outcome.code); break;
-    }
-    return std::wstring(outcome.result.begin(), outcome.result.end());
+    return ProbePath(strFilePath);
 }
 
 std::wstring CTarnwickCtrl::CreateZipFromLocalFile(const std::wstring& source) {  // 3
@@ -272,8 +276,9 @@ long CTarnwickCtrl::DeleteFileFromCreateZip(const std::wstring& path) {  // 4
         m_strLastError = Render(msg::kNotCreatedHere, {path});
         return -1;
     }
-    if (DeleteFileW(tarnwick::ForFileCalls(path).c_str())) return 0;
-    m_strLastError = SystemErrorText(GetLastError());
+    const DWORD code = files::DeleteCreatedFile(path);
+    if (code == ERROR_SUCCESS) return 0;
+    m_strLastError = SystemErrorText(code);
     return 1;
 }
 
@@ -355,9 +360,8 @@ std::wstring CTarnwickCtrl::GetMemMD5FileHeadSigned(const std::wstring& strFileI
 std::wstring CTarnwickCtrl::GetMemFileSHA256(const Memory& lpIDisp) {  // 12
     memfile::MemoryBytes bytes;
     if (!ReadMemoryFile(lpIDisp, bytes)) return std::wstring();
-    char text[CSHA256::kHexLength + 1] = {};
-    CSHA256().HashToHex(text, bytes.data(), static_cast<unsigned int>(bytes.size()));
-    return std::wstring(text, text + CSHA256::kHexLength);
+    const std::string hex = hashing::Sha256OfBytes(bytes.data(), bytes.size());
+    return std::wstring(hex.begin(), hex.end());
 }
 
 std::wstring CTarnwickCtrl::CreateZipFromMemFile(const Memory& lpIDisp, const std::wstring& fileName) {  // 13
@@ -379,6 +383,6 @@ std::wstring CTarnwickCtrl::CreateZipFromMemFile(const Memory& lpIDisp, const st
     }
     if (!WriteTempFile(source, bytes.data(), bytes.size(), msg::memfile::kZipWriteFailed)) return std::wstring();
     // The source file is ours from here on and goes at the end, whatever happens.
-    tarnwick::ScopeExit removeSource([&] { DeleteFileW(tarnwick::ForFileCalls(source).c_str()); });
+    const tarnwick::TemporaryFile sourceFile(source);
     return PackIntoArchive(source, msg::memfile::kZipFailedBox);
 }

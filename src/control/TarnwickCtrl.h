@@ -61,6 +61,7 @@ public:
     bool TempDirectory(std::wstring& directory);
     bool WriteTempFile(const std::wstring& path, const unsigned char* data, size_t size,
                        const char* failureFormat);
+    std::wstring ProbePath(const std::wstring& strFilePath);
     std::wstring ProbeBytes(const unsigned char* data, size_t size, const std::wstring& type);
     std::wstring PackIntoArchive(const std::wstring& source, const char* failureBox);
     static std::wstring ArrayReadText(const tarnwick::memfile::ArrayRead& read);

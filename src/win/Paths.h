@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include "Owners.h"
 
 namespace tarnwick {
 
@@ -26,5 +27,15 @@ std::wstring ForFileCalls(const std::wstring& path);
 // removed itself; what it points at is never entered. directory is best in the long-path form.
 // True when the directory itself is gone.
 bool RemoveTree(const std::wstring& directory);
+
+// A file this code made and must not leave behind: deleted when its owner ends, on every path
+// (an exception included), unless released.
+struct TemporaryFilePolicy {
+    using pointer = std::wstring;
+    static std::wstring invalid() { return std::wstring(); }
+    static bool valid(const std::wstring& path) { return !path.empty(); }
+    static void close(const std::wstring& path) { DeleteFileW(ForFileCalls(path).c_str()); }
+};
+using TemporaryFile = Unique<TemporaryFilePolicy>;
 
 }  // namespace tarnwick

@@ -69,4 +69,10 @@ FileDigest Sha256OfFile(const std::wstring& path) {
     return outcome;
 }
 
+std::string Sha256OfBytes(const unsigned char* data, size_t size) {
+    char text[CSHA256::kHexLength + 1] = {};
+    CSHA256().HashToHex(text, data, static_cast<unsigned int>(size));
+    return std::string(text, CSHA256::kHexLength);
+}
+
 }  // namespace tarnwick::hashing

@@ -77,4 +77,8 @@ bool RemoveDirectoryTree(const std::wstring& directory) {
     return !tree.empty() && RemoveTree(tree);
 }
 
+DWORD DeleteCreatedFile(const std::wstring& path) {
+    return DeleteFileW(ForFileCalls(path).c_str()) ? ERROR_SUCCESS : GetLastError();
+}
+
 }  // namespace tarnwick::files

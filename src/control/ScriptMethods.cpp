@@ -2,13 +2,10 @@
 // page's last-error text is set, emptied or left standing.
 #include "TarnwickCtrl.h"
 #include "archive/FileProbe.h"
-#include "archive/Messages.h"
 #include "archive/ZipLibrary.h"
 #include "digest/CryptoEngine.h"
 #include "digest/FileDigest.h"
-#include "digest/Messages.h"
 #include "fileservices/FileChecks.h"
-#include "fileservices/Messages.h"
 #include "fileservices/TempArea.h"
 #include "framework/MessageBox.h"
 #include "framework/NarrowString.h"
@@ -17,8 +14,8 @@
 #include "framework/Render.h"
 #include "SystemError.h"
 #include "memfile/MemFiles.h"
-#include "memfile/Messages.h"
 #include "memfile/ScriptArray.h"
+#include "Messages.h"
 #include "resource.h"
 #include "Paths.h"
 
@@ -60,7 +57,7 @@ bool RenderPack(const std::wstring& source, const archive::ZipOutcome& outcome, 
 }
 
 // What a failed SM3 request says, for the page.
-const char* Sm3StatusText(engine::Sm3Status status) {
+const wchar_t* Sm3StatusText(engine::Sm3Status status) {
     switch (status) {
     case engine::Sm3Status::InvalidArgument: return msg::kSm3InvalidArgument;
     case engine::Sm3Status::NotInitialized: return msg::kSm3NotInitialized;
@@ -174,7 +171,7 @@ bool CTarnwickCtrl::TempDirectory(std::wstring& directory) {
     return false;
 }
 
-std::wstring CTarnwickCtrl::PackIntoArchive(const std::wstring& source, const char* failureBox) {
+std::wstring CTarnwickCtrl::PackIntoArchive(const std::wstring& source, const wchar_t* failureBox) {
     std::wstring directory;
     if (!TempDirectory(directory)) return std::wstring();
     const std::wstring name =
@@ -190,7 +187,7 @@ std::wstring CTarnwickCtrl::PackIntoArchive(const std::wstring& source, const ch
 // A memory file's bytes into a new file in the temporary directory; failureFormat takes the
 // system's reason when the write fails.
 bool CTarnwickCtrl::WriteTempFile(const std::wstring& path, const unsigned char* data, size_t size,
-                                  const char* failureFormat) {
+                                  const wchar_t* failureFormat) {
     const memfile::WriteOutcome written = memfile::WriteNewFile(path, data, size);
     switch (written.status) {
     case memfile::WriteStatus::Written: return true;
@@ -239,7 +236,7 @@ std::wstring CTarnwickCtrl::RenderSm3(const engine::Sm3Outcome& outcome) {
     case engine::Sm3Status::Done: return std::wstring(outcome.hex.begin(), outcome.hex.end());
     case engine::Sm3Status::NotLoaded: m_strLastError = Render(msg::kEngineNotInstalled); break;
     default:
-        m_strLastError = Render(msg::kSm3Failed, {tarnwick::FromCodePage936(Sm3StatusText(outcome.status)),
+        m_strLastError = Render(msg::kSm3Failed, {Sm3StatusText(outcome.status),
                                                   tarnwick::Hex4(static_cast<unsigned>(outcome.code))});
         break;
     }

@@ -6,7 +6,7 @@
 #include "Owners.h"
 #include "framework/Render.h"
 #include <algorithm>
-#include "policy/Messages.h"
+#include "Messages.h"
 #include "policy/SitePolicy.h"
 #include "sitelist.h"
 #include <exdisp.h>

@@ -1,13 +1,10 @@
 #include "Render.h"
-#include "CodePage.h"
 #include <cwchar>
 
 namespace tarnwick {
 
-std::wstring FromCodePage936(const char* text) { return ToWide(936, text); }
-
-std::wstring Render(const char* message, std::initializer_list<std::wstring> args) {
-    const std::wstring format = FromCodePage936(message);
+std::wstring Render(const wchar_t* message, std::initializer_list<std::wstring> args) {
+    const std::wstring format = message;
     std::wstring out;
     auto next = args.begin();
     for (size_t i = 0; i < format.size(); ++i) {

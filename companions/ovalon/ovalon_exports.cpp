@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include "Owners.h"
+#include "Paths.h"
 #include "ovalon.h"
 #include "readahead.h"
 #include "sm3z_core.h"
@@ -34,32 +36,17 @@ int HandOver(const unsigned char digest[ovalon::kSm3Size], unsigned char** out, 
     return OVALON_OK;
 }
 
-struct FileHandle {
-    HANDLE h = INVALID_HANDLE_VALUE;
-    ~FileHandle() {
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
-};
-
-struct HeapBlock {
-    void* p = nullptr;
-    ~HeapBlock() {
-        if (p) HeapFree(GetProcessHeap(), 0, p);
-    }
-};
-
 // SM3 of a file of any size: one thread reads block n+1 while block n is hashed, in constant
 // memory (the core's read-ahead pipeline).
 int HashOpenFile(HANDLE handle, int withZ, const char* base64Cert, unsigned char digest[32]) {
+    tarnwick::UniqueFile file(handle);  // closed on every path, a refused certificate included
     ovalon::Sm3Stream stream;
     int rc = stream.Begin(withZ, base64Cert);
     if (rc != OVALON_OK) return rc;
-    FileHandle file;
-    file.h = handle;
-    if (file.h == INVALID_HANDLE_VALUE) return OVALON_E_FILE_OPEN;
+    if (!file) return OVALON_E_FILE_OPEN;
     auto read = [&](unsigned char* buffer, std::size_t capacity, std::size_t& got) {
         DWORD count = 0;
-        const bool ok = ReadFile(file.h, buffer, static_cast<DWORD>(capacity), &count, nullptr) != FALSE;
+        const bool ok = ReadFile(file.get(), buffer, static_cast<DWORD>(capacity), &count, nullptr) != FALSE;
         got = count;
         return ok;
     };
@@ -82,15 +69,7 @@ int HashFile(const char* path, int withZ, const char* base64Cert, unsigned char 
 
 int HashFile(const wchar_t* path, int withZ, const char* base64Cert, unsigned char digest[32]) {
     // Paths of any length through the long-path prefix.
-    std::wstring name = path;
-    if (name.size() >= MAX_PATH - 12 && name.compare(0, 4, L"\\\\?\\") != 0) {
-        std::wstring full(32768, L'\0');
-        const DWORD length = GetFullPathNameW(path, static_cast<DWORD>(full.size()), &full[0], nullptr);
-        if (length > 0 && length < full.size()) {
-            full.resize(length);
-            name = full.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
-        }
-    }
+    const std::wstring name = tarnwick::ForFileCalls(path);
     return HashOpenFile(CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
                         withZ, base64Cert, digest);
@@ -123,10 +102,9 @@ int OVALON_CALL Initialize(void) {
     // The engine-initfail test copy: behaves as an engine whose library cannot start.
     return OVALON_E_INIT_FAILED;
 #else
-    AcquireSRWLockExclusive(&g_lock);
+    const tarnwick::ExclusiveLock held = tarnwick::LockExclusive(g_lock);
     const int rc = ovalon::InitializeCrypto();
     if (rc == OVALON_OK) InterlockedExchange(&g_initialized, 1);
-    ReleaseSRWLockExclusive(&g_lock);
     return rc;
 #endif
 }

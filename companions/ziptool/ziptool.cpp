@@ -2,7 +2,9 @@
 // around the platform-neutral core in zipcore.h.
 #include "ziptool.h"
 #include "zip/zipcore.h"
-#include "framework/Owners.h"
+#include "CodePage.h"
+#include "Owners.h"
+#include "Paths.h"
 
 #include <windows.h>
 
@@ -15,28 +17,6 @@ namespace {
 
 constexpr UINT kLegacyNameCodePage = 936;
 
-bool toWide(UINT codePage, const std::string& text, std::wstring& wide) {
-    wide.clear();
-    if (text.empty()) return true;
-    const int length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(),
-                                           static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0) return false;
-    wide.resize(static_cast<std::size_t>(length));
-    return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                               &wide[0], length) == length;
-}
-
-bool toUtf8(const std::wstring& wide, std::string& text) {
-    text.clear();
-    if (wide.empty()) return true;
-    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    if (length <= 0) return false;
-    text.resize(static_cast<std::size_t>(length));
-    return WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], length, nullptr,
-                               nullptr) == length;
-}
-
 std::wstring lastPathComponent(const std::wstring& path) {
     const std::size_t separator = path.find_last_of(L"\\/");
     return separator == std::wstring::npos ? path : path.substr(separator + 1);
@@ -47,32 +27,13 @@ std::wstring lastPathComponent(const std::wstring& path) {
 bool storedNameFor(const std::wstring& sourcePath, zipcore::NewEntry& entry) {
     const std::wstring name = lastPathComponent(sourcePath);
     if (name.empty()) return false;
-    BOOL lossy = FALSE;
-    const int bytes = WideCharToMultiByte(kLegacyNameCodePage, WC_NO_BEST_FIT_CHARS, name.data(),
-                                          static_cast<int>(name.size()), nullptr, 0, nullptr, &lossy);
-    if (bytes > 0 && !lossy) {
-        entry.storedName.assign(static_cast<std::size_t>(bytes), '\0');
-        WideCharToMultiByte(kLegacyNameCodePage, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()),
-                            &entry.storedName[0], bytes, nullptr, nullptr);
+    bool lossy = true;
+    if (tarnwick::FromWide(kLegacyNameCodePage, name, entry.storedName, &lossy) && !lossy) {
         entry.utf8Name = false;
         return true;
     }
     entry.utf8Name = true;
-    return toUtf8(name, entry.storedName);
-}
-
-// The long-path form of a path ("\\?\C:\..." or "\\?\UNC\..."), so that entries deep below the
-// root can be created and removed again whatever the length of their paths.
-bool toLongPath(const std::wstring& path, std::wstring& longPath) {
-    std::wstring full(32768, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-    if (length == 0 || length >= full.size()) return false;
-    full.resize(length);
-    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
-    if (full.compare(0, 4, L"\\\\?\\") == 0) longPath = full;
-    else if (full.compare(0, 2, L"\\\\") == 0) longPath = L"\\\\?\\UNC\\" + full.substr(2);
-    else longPath = L"\\\\?\\" + full;
-    return true;
+    return tarnwick::FromWide(CP_UTF8, name, entry.storedName);
 }
 
 // ---- packing ----------------------------------------------------------------------------------
@@ -188,8 +149,9 @@ DWORD packFile(const std::wstring& source, const std::wstring& archivePath) {
     zipcore::NewEntry entry;
     if (!storedNameFor(source, entry)) return ERROR_INVALID_NAME;
     SourceFile input;
-    std::wstring sourceName, archiveName;
-    if (!toLongPath(source, sourceName) || !toLongPath(archivePath, archiveName)) return ERROR_PATH_NOT_FOUND;
+    // The long-path form, so that entries deep below the root are reached whatever their length.
+    const std::wstring sourceName = tarnwick::LongPathOf(source), archiveName = tarnwick::LongPathOf(archivePath);
+    if (sourceName.empty() || archiveName.empty()) return ERROR_PATH_NOT_FOUND;
     if (!input.open(sourceName) || !input.describe(entry)) return input.error();
     NewArchiveFile archive;
     if (!archive.create(archiveName)) return archive.error();
@@ -255,27 +217,6 @@ private:
     DWORD& error_;
 };
 
-void removeTree(const std::wstring& directory) {
-    WIN32_FIND_DATAW found{};
-    tarnwick::UniqueFind search(FindFirstFileW((directory + L"\\*").c_str(), &found));
-    if (bool(search)) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = directory + L"\\" + name;
-            const DWORD attributes = found.dwFileAttributes;
-            if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW(path.c_str());
-            else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                RemoveDirectoryW(path.c_str());  // the link only, never what it points to
-            else
-                removeTree(path);
-        } while (FindNextFileW(search.get(), &found));
-    }
-    RemoveDirectoryW(directory.c_str());
-}
-
 bool isPlainDirectory(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -288,12 +229,12 @@ public:
 
     bool decodeName(const std::string& raw, bool utf8, std::u16string& name) override {
         std::wstring wide;
-        if (!toWide(utf8 ? CP_UTF8 : kLegacyNameCodePage, raw, wide)) return false;
+        if (!tarnwick::ToWide(utf8 ? CP_UTF8 : kLegacyNameCodePage, raw, wide, true)) return false;
         name.assign(wide.begin(), wide.end());
         return true;
     }
     bool createRoot() override { return remember(CreateDirectoryW(root_.c_str(), nullptr)); }
-    void removeRoot() override { removeTree(root_); }
+    void removeRoot() override { tarnwick::RemoveTree(root_); }
     bool makeDirectories(const zipcore::PathParts& parts, std::size_t depth) override {
         std::wstring path = root_;
         for (std::size_t i = 0; i < depth; ++i) {
@@ -324,8 +265,8 @@ private:
 
 DWORD extractToNewDirectory(const std::wstring& archivePath, const std::wstring& requested,
                             const zipcore::Limits& limits, unsigned int& count) {
-    std::wstring root;
-    if (requested.empty() || !toLongPath(requested, root)) return ERROR_PATH_NOT_FOUND;
+    const std::wstring root = requested.empty() ? std::wstring() : tarnwick::LongPathOf(requested);
+    if (root.empty()) return ERROR_PATH_NOT_FOUND;
     ArchiveFile archive;
     if (!archive.open(archivePath)) return archive.error();
     DirectoryTarget target(root);
@@ -357,8 +298,9 @@ int runExport(Work work) {
 
 // The narrow exports take paths in the ANSI code page of the process.
 DWORD narrowPaths(const char* first, const char* second, std::wstring& wideFirst, std::wstring& wideSecond) {
-    return toWide(CP_ACP, first, wideFirst) && toWide(CP_ACP, second, wideSecond) ? ERROR_SUCCESS
-                                                                                  : ERROR_NO_UNICODE_TRANSLATION;
+    return tarnwick::ToWide(CP_ACP, first, wideFirst, true) && tarnwick::ToWide(CP_ACP, second, wideSecond, true)
+               ? ERROR_SUCCESS
+               : ERROR_NO_UNICODE_TRANSLATION;
 }
 
 zipcore::Limits boundedLimits(unsigned int maxEntries, unsigned int maxMiB) {

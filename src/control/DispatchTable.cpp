@@ -4,7 +4,7 @@
 #include "TarnwickCtrl.h"
 #include "framework/ModuleState.h"
 #include "framework/NarrowString.h"
-#include "framework/Owners.h"
+#include "Owners.h"
 #include <new>
 
 namespace tarnwick {

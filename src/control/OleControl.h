@@ -5,7 +5,7 @@
 // sees one object.
 #pragma once
 #include "TarnwickCtrl.h"
-#include "framework/Owners.h"
+#include "Owners.h"
 #include <ocidl.h>
 #include <olectl.h>
 #include <vector>

@@ -6,7 +6,7 @@
 #include <ole2.h>
 #include <olectl.h>
 #include <vector>
-#include "framework/Owners.h"
+#include "Owners.h"
 
 class CTarnwickPropPage : public IPropertyPage {
 public:

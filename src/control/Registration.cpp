@@ -3,7 +3,8 @@
 #include "OleControl.h"
 #include "framework/ModuleState.h"
 #include "framework/NarrowString.h"
-#include "framework/Owners.h"
+#include "CodePage.h"
+#include "Owners.h"
 #include "resource.h"
 #include <objsafe.h>
 #include <olectl.h>
@@ -35,7 +36,7 @@ bool SetClassesValue(const std::string& key, const char* name, const std::string
 bool RegisterControlClass() {
     std::string path = ModulePath();
     std::string clsid = "CLSID\\" + ClassIdKeyName(CLSID_Tarnwick);
-    std::string typeName = tarnwick::WideToAnsi(tarnwick::LoadModuleString(IDS_TARNWICK).c_str());
+    std::string typeName = tarnwick::FromWide(CP_ACP, tarnwick::LoadModuleString(IDS_TARNWICK).c_str());
     std::string libid = ClassIdKeyName(LIBID_TARNWICKLib);
     return SetClassesValue(clsid, nullptr, typeName) &&
            SetClassesValue(clsid + "\\InprocServer32", nullptr, path) &&
@@ -54,7 +55,7 @@ bool RegisterControlClass() {
 
 bool RegisterPropertyPageClass() {
     std::string clsid = "CLSID\\" + ClassIdKeyName(CLSID_TarnwickPropPage);
-    return SetClassesValue(clsid, nullptr, tarnwick::WideToAnsi(tarnwick::LoadModuleString(IDS_TARNWICK_PPG).c_str())) &&
+    return SetClassesValue(clsid, nullptr, tarnwick::FromWide(CP_ACP, tarnwick::LoadModuleString(IDS_TARNWICK_PPG).c_str())) &&
            SetClassesValue(clsid + "\\InprocServer32", nullptr, ModulePath()) &&
            SetClassesValue(clsid + "\\InprocServer32", "ThreadingModel", "Apartment");
 }
@@ -137,7 +138,7 @@ void AllowControlOnAllSites(HKEY hive) {
 }
 
 HRESULT RegisterServer() {
-    std::wstring path = tarnwick::AnsiToWide(ModulePath());
+    std::wstring path = tarnwick::ToWide(CP_ACP, ModulePath());
     tarnwick::ComPtr<ITypeLib> library;
     if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, library.put())))
         return SELFREG_E_TYPELIB;

@@ -1,26 +1,23 @@
 // The thirteen script methods. Each calls the services and decides, here and only here, when the
 // page's last-error text is set, emptied or left standing.
 #include "TarnwickCtrl.h"
-#include "CSHA256.h"
 #include "archive/FileProbe.h"
-#include "archive/Messages.h"
 #include "archive/ZipLibrary.h"
 #include "digest/CryptoEngine.h"
 #include "digest/FileDigest.h"
-#include "digest/Messages.h"
 #include "fileservices/FileChecks.h"
-#include "fileservices/Messages.h"
 #include "fileservices/TempArea.h"
 #include "framework/MessageBox.h"
 #include "framework/NarrowString.h"
-#include "framework/Owners.h"
+#include "CodePage.h"
+#include "Owners.h"
 #include "framework/Render.h"
-#include "framework/SystemError.h"
+#include "SystemError.h"
 #include "memfile/MemFiles.h"
-#include "memfile/Messages.h"
 #include "memfile/ScriptArray.h"
-#include "ovalon/ovalon.h"
+#include "Messages.h"
 #include "resource.h"
+#include "Paths.h"
 
 using tarnwick::Decimal;
 using tarnwick::Render;
@@ -59,24 +56,27 @@ bool RenderPack(const std::wstring& source, const archive::ZipOutcome& outcome, 
     return false;
 }
 
-// What the crypto engine's status says, for the page.
-const char* EngineStatusText(int status) {
+// What a failed SM3 request says, for the page.
+const wchar_t* Sm3StatusText(engine::Sm3Status status) {
     switch (status) {
-    case OVALON_E_INVALID_ARG: return msg::kSm3InvalidArgument;
-    case OVALON_E_NOT_INITIALIZED: return msg::kSm3NotInitialized;
-    case OVALON_E_INIT_FAILED: return msg::kSm3InitFailed;
-    case OVALON_E_OUT_OF_MEMORY: return msg::kSm3OutOfMemory;
-    case OVALON_E_CRYPTO: return msg::kSm3CryptoFailed;
-    case OVALON_E_NO_CERTIFICATE: return msg::kSm3NoCertificate;
-    case OVALON_E_BAD_BASE64: return msg::kSm3BadBase64;
-    case OVALON_E_BAD_CERTIFICATE: return msg::kSm3BadCertificate;
-    case OVALON_E_NOT_SM2_KEY: return msg::kSm3NotSm2Key;
-    case OVALON_E_BAD_PUBLIC_KEY: return msg::kSm3BadPublicKey;
-    case OVALON_E_FILE_OPEN: return msg::kSm3FileOpen;
-    case OVALON_E_FILE_READ: return msg::kSm3FileRead;
-    case OVALON_E_NOT_SUPPORTED: return msg::kSm3NotSupported;
-    default: return msg::kSm3Unknown;
+    case engine::Sm3Status::InvalidArgument: return msg::kSm3InvalidArgument;
+    case engine::Sm3Status::NotInitialized: return msg::kSm3NotInitialized;
+    case engine::Sm3Status::InitFailed: return msg::kSm3InitFailed;
+    case engine::Sm3Status::OutOfMemory: return msg::kSm3OutOfMemory;
+    case engine::Sm3Status::CryptoFailed: return msg::kSm3CryptoFailed;
+    case engine::Sm3Status::NoCertificate: return msg::kSm3NoCertificate;
+    case engine::Sm3Status::BadBase64: return msg::kSm3BadBase64;
+    case engine::Sm3Status::BadCertificate: return msg::kSm3BadCertificate;
+    case engine::Sm3Status::NotSm2Key: return msg::kSm3NotSm2Key;
+    case engine::Sm3Status::BadPublicKey: return msg::kSm3BadPublicKey;
+    case engine::Sm3Status::FileOpen: return msg::kSm3FileOpen;
+    case engine::Sm3Status::FileRead: return msg::kSm3FileRead;
+    case engine::Sm3Status::NotSupported: return msg::kSm3NotSupported;
+    case engine::Sm3Status::Done:
+    case engine::Sm3Status::NotLoaded:
+    case engine::Sm3Status::Unknown: break;
     }
+    return msg::kSm3Unknown;
 }
 
 void RenderUnpack(const archive::ZipOutcome& outcome, std::wstring& text) {
@@ -93,7 +93,7 @@ void RenderUnpack(const archive::ZipOutcome& outcome, std::wstring& text) {
 }
 
 // The engine takes its certificate as narrow text (base64 is ASCII).
-std::string Narrow(const std::wstring& text) { return tarnwick::WideToAnsi(text.c_str()); }
+std::string Narrow(const std::wstring& text) { return tarnwick::FromWide(CP_ACP, text.c_str()); }
 
 }  // namespace
 
@@ -171,7 +171,7 @@ bool CTarnwickCtrl::TempDirectory(std::wstring& directory) {
     return false;
 }
 
-std::wstring CTarnwickCtrl::PackIntoArchive(const std::wstring& source, const char* failureBox) {
+std::wstring CTarnwickCtrl::PackIntoArchive(const std::wstring& source, const wchar_t* failureBox) {
     std::wstring directory;
     if (!TempDirectory(directory)) return std::wstring();
     const std::wstring name =
@@ -187,7 +187,7 @@ std::wstring CTarnwickCtrl::PackIntoArchive(const std::wstring& source, const ch
 // A memory file's bytes into a new file in the temporary directory; failureFormat takes the
 // system's reason when the write fails.
 bool CTarnwickCtrl::WriteTempFile(const std::wstring& path, const unsigned char* data, size_t size,
-                                  const char* failureFormat) {
+                                  const wchar_t* failureFormat) {
     const memfile::WriteOutcome written = memfile::WriteNewFile(path, data, size);
     switch (written.status) {
     case memfile::WriteStatus::Written: return true;
@@ -199,8 +199,23 @@ bool CTarnwickCtrl::WriteTempFile(const std::wstring& path, const unsigned char*
     return false;
 }
 
+// Probes a local file (the path as the page gave it) and renders the outcome.
+std::wstring CTarnwickCtrl::ProbePath(const std::wstring& strFilePath) {
+    const std::wstring path = tarnwick::LowerAscii(strFilePath);
+    if (!CheckPath(path)) return std::wstring();
+    const archive::ProbeOutcome outcome = archive::ProbeFile(path);
+    if (outcome.unpacked) RenderUnpack(outcome.unpack, m_strLastError);
+    switch (outcome.status) {
+    case archive::ProbeStatus::Done: break;
+    case archive::ProbeStatus::NoTempDirectory: m_strLastError = Render(msg::kNoTempDirectory); break;
+    case archive::ProbeStatus::OpenFailed:
+    case archive::ProbeStatus::Failed: m_strLastError = SystemErrorText(outcome.code); break;
+    }
+    return std::wstring(outcome.result.begin(), outcome.result.end());
+}
+
 // Writes the bytes to a new probe file in the temporary directory, probes it as a local file and
-// removes it again. The file type is already checked.
+// removes it again, whatever happens. The file type is already checked.
 std::wstring CTarnwickCtrl::ProbeBytes(const unsigned char* data, size_t size, const std::wstring& type) {
     std::wstring directory;
     if (!TempDirectory(directory)) return std::wstring();
@@ -212,22 +227,20 @@ std::wstring CTarnwickCtrl::ProbeBytes(const unsigned char* data, size_t size, c
         return std::wstring();
     }
     if (!WriteTempFile(path, data, size, msg::memfile::kProbeWriteFailed)) return std::wstring();
-    std::wstring result = GetLocalFileHeadSigned(path);
-    DeleteFileW(tarnwick::ForFileCalls(path).c_str());
-    return result;
+    const tarnwick::TemporaryFile probeFile(path);
+    return ProbePath(path);
 }
 
 std::wstring CTarnwickCtrl::RenderSm3(const engine::Sm3Outcome& outcome) {
-    if (!outcome.loaded) {
-        m_strLastError = Render(msg::kEngineNotInstalled);
-        return std::wstring();
+    switch (outcome.status) {
+    case engine::Sm3Status::Done: return std::wstring(outcome.hex.begin(), outcome.hex.end());
+    case engine::Sm3Status::NotLoaded: m_strLastError = Render(msg::kEngineNotInstalled); break;
+    default:
+        m_strLastError = Render(msg::kSm3Failed, {Sm3StatusText(outcome.status),
+                                                  tarnwick::Hex4(static_cast<unsigned>(outcome.code))});
+        break;
     }
-    if (outcome.status != OVALON_OK || outcome.hex.empty()) {
-        m_strLastError = Render(msg::kSm3Failed, {tarnwick::FromCodePage936(EngineStatusText(outcome.status)),
-                                                  tarnwick::Hex4(static_cast<unsigned>(outcome.status))});
-        return std::wstring();
-    }
-    return std::wstring(outcome.hex.begin(), outcome.hex.end());
+    return std::wstring();
 }
 
 int CTarnwickCtrl::FindCreatedFile(const std::wstring& path) {
@@ -247,17 +260,7 @@ long CTarnwickCtrl::GetLocalFileSize(const std::wstring& path) {  // 1
 }
 
 std::wstring CTarnwickCtrl::GetLocalFileHeadSigned(const std::wstring& strFilePath) {  // 2
-    const std::wstring path = tarnwick::LowerAscii(strFilePath);
-    if (!CheckPath(path)) return std::wstring();
-    const archive::ProbeOutcome outcome = archive::ProbeFile(path);
-    if (outcome.unpacked) RenderUnpack(outcome.unpack, m_strLastError);
-    switch (outcome.status) {
-    case archive::ProbeStatus::Done: break;
-    case archive::ProbeStatus::NoTempDirectory: m_strLastError = Render(msg::kNoTempDirectory); break;
-    case archive::ProbeStatus::OpenFailed:
-    case archive::ProbeStatus::Failed: m_strLastError = SystemErrorText(outcome.code); break;
-    }
-    return std::wstring(outcome.result.begin(), outcome.result.end());
+    return ProbePath(strFilePath);
 }
 
 std::wstring CTarnwickCtrl::CreateZipFromLocalFile(const std::wstring& source) {  // 3
@@ -270,8 +273,9 @@ long CTarnwickCtrl::DeleteFileFromCreateZip(const std::wstring& path) {  // 4
         m_strLastError = Render(msg::kNotCreatedHere, {path});
         return -1;
     }
-    if (DeleteFileW(tarnwick::ForFileCalls(path).c_str())) return 0;
-    m_strLastError = SystemErrorText(GetLastError());
+    const DWORD code = files::DeleteCreatedFile(path);
+    if (code == ERROR_SUCCESS) return 0;
+    m_strLastError = SystemErrorText(code);
     return 1;
 }
 
@@ -353,9 +357,8 @@ std::wstring CTarnwickCtrl::GetMemMD5FileHeadSigned(const std::wstring& strFileI
 std::wstring CTarnwickCtrl::GetMemFileSHA256(const Memory& lpIDisp) {  // 12
     memfile::MemoryBytes bytes;
     if (!ReadMemoryFile(lpIDisp, bytes)) return std::wstring();
-    char text[CSHA256::kHexLength + 1] = {};
-    CSHA256().HashToHex(text, bytes.data(), static_cast<unsigned int>(bytes.size()));
-    return std::wstring(text, text + CSHA256::kHexLength);
+    const std::string hex = hashing::Sha256OfBytes(bytes.data(), bytes.size());
+    return std::wstring(hex.begin(), hex.end());
 }
 
 std::wstring CTarnwickCtrl::CreateZipFromMemFile(const Memory& lpIDisp, const std::wstring& fileName) {  // 13
@@ -377,6 +380,6 @@ std::wstring CTarnwickCtrl::CreateZipFromMemFile(const Memory& lpIDisp, const st
     }
     if (!WriteTempFile(source, bytes.data(), bytes.size(), msg::memfile::kZipWriteFailed)) return std::wstring();
     // The source file is ours from here on and goes at the end, whatever happens.
-    tarnwick::ScopeExit removeSource([&] { DeleteFileW(tarnwick::ForFileCalls(source).c_str()); });
+    const tarnwick::TemporaryFile sourceFile(source);
     return PackIntoArchive(source, msg::memfile::kZipFailedBox);
 }

@@ -2,10 +2,11 @@
 // against the administrator's policy.
 #include "TarnwickCtrl.h"
 #include "framework/NarrowString.h"
-#include "framework/Owners.h"
+#include "CodePage.h"
+#include "Owners.h"
 #include "framework/Render.h"
 #include <algorithm>
-#include "policy/Messages.h"
+#include "Messages.h"
 #include "policy/SitePolicy.h"
 #include "sitelist.h"
 #include <exdisp.h>
@@ -60,7 +61,7 @@ std::wstring SiteName(const std::wstring& url) {
     std::string utf8(static_cast<size_t>(bytes > 0 ? bytes : 1), '\0');
     WideCharToMultiByte(CP_UTF8, 0, url.c_str(), -1, &utf8[0], bytes, nullptr, nullptr);
     utf8.resize(strlen(utf8.c_str()));
-    return tarnwick::AnsiToWide(sites::SiteOf(utf8), CP_UTF8);
+    return tarnwick::ToWide(CP_UTF8, sites::SiteOf(utf8));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "policy/SitePolicy.h"
 #include "framework/ModuleState.h"
 #include "framework/NarrowString.h"
+#include "fileservices/TempArea.h"
 
 CTarnwickCtrl::CTarnwickCtrl(IUnknown* outer)
     : m_pControllingUnknown(outer ? outer : static_cast<IUnknown*>(&m_xInner)) {
@@ -12,7 +13,7 @@ CTarnwickCtrl::CTarnwickCtrl(IUnknown* outer)
 CTarnwickCtrl::~CTarnwickCtrl() {
     // Archives this instance made go with it; one already deleted or still in use is skipped.
     for (const std::wstring& path : m_saCreatedFiles) {
-        if (!path.empty()) DeleteFileW(tarnwick::ForFileCalls(path).c_str());
+        if (!path.empty()) tarnwick::files::DeleteCreatedFile(path);
     }
     DestroyOleState(m_pOle);
     if (m_pSite) m_pSite->Release();

@@ -60,9 +60,10 @@ public:
     std::wstring RenderSm3(const tarnwick::engine::Sm3Outcome& outcome);
     bool TempDirectory(std::wstring& directory);
     bool WriteTempFile(const std::wstring& path, const unsigned char* data, size_t size,
-                       const char* failureFormat);
+                       const wchar_t* failureFormat);
+    std::wstring ProbePath(const std::wstring& strFilePath);
     std::wstring ProbeBytes(const unsigned char* data, size_t size, const std::wstring& type);
-    std::wstring PackIntoArchive(const std::wstring& source, const char* failureBox);
+    std::wstring PackIntoArchive(const std::wstring& source, const wchar_t* failureBox);
     static std::wstring ArrayReadText(const tarnwick::memfile::ArrayRead& read);
     int FindCreatedFile(const std::wstring& path);
 

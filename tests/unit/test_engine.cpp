@@ -22,17 +22,9 @@ std::string ExeDirectory() {
     return s.substr(0, s.find_last_of("\\/") + 1);
 }
 
-const char* const kExports[] = {
-    "Initialize", "Uninitialize", "SignData_PKCS1", "SignData_PKCS7Detached",
-    "SignData_PKCS7Attached", "SignFile_PKCS7Detached", "VerifyDataSignature_PKCS1",
-    "VerifyDataSignature_PKCS7Detached", "VerifyDataSignature_PKCS7Attached",
-    "VerifyFileSignature_PKCS7Detached", "EncryptDataToCMSEnvelope", "SignAndEncryptData",
-    "DecryptDataFromCMSEnvelope", "DecryptAndVerifyDataSignature", "VerifyCertificate",
-    "GetCertificateInfo", "GetPublicCertFromPFX", "SM3HashData", "SM3HashFile", "SM2EncryptData",
-    "SM2DecryptData", "GenerateSM2KeyPair", "SM2EncryptDatabyKey", "SM2DecryptDatabyKey",
-    "SM2DecryptDatabySM2File", "SM2SignHash", "SM2SignHashbySM2File", "SM2VerifyHash",
-    "SM4EncryptData", "SM4DecryptData", "SM4EncryptFile", "SM4DecryptFile", "FreeMemory",
-};
+#define ENTRY_NAME(name, bytes, type, parameters) #name,
+const char* const kExports[] = {OVALON_ENTRY_POINTS(ENTRY_NAME)};
+#undef ENTRY_NAME
 
 // Test inputs: an SM2 certificate and one on prime256v1, both made by the openssl command.
 const char kSm2Cert[] =

@@ -6,9 +6,13 @@
 #include <objsafe.h>
 #include <olectl.h>
 #include <string>
+#include "CodePage.h"
 #include "DispatchTable.h"
 #include "Guids.h"
+#include "Messages.h"
 #include "Registration.h"
+#include "framework/Render.h"
+#include "resource.h"
 #include "unit_support.h"
 
 namespace {
@@ -291,6 +295,38 @@ TEST_F(ModuleTest, DispatchTableAgreesWithTheTypeLibrary) {
     info->ReleaseTypeAttr(attr);
     info->Release();
     library->Release();
+}
+
+// The texts reach the page as the same characters on any desktop: each is code page 936 text
+// (what the page's own code page can show), pinned here by its code page 936 bytes; the module's
+// string table holds the same; and rendering takes no code page, so an argument outside both 936
+// and 1252 keeps every character.
+TEST(MessageCatalogue, TextsAreTheSameCharactersOnA936And1252Desktop) {
+    for (const wchar_t* text : msg::kAllTexts) {
+        std::string narrow;
+        bool lossy = true;
+        ASSERT_TRUE(tarnwick::FromWide(936, text, narrow, &lossy)) << testing::PrintToString(std::wstring(text));
+        EXPECT_FALSE(lossy) << "not code page 936 text: " << testing::PrintToString(std::wstring(text));
+    }
+    // "文件[%s]读失败(%lld<>%lld)，%s" and "文件路径为空" as code page 936 bytes.
+    EXPECT_EQ(tarnwick::ToWide(936, "\xCE\xC4\xBC\xFE[%s]\xB6\xC1\xCA\xA7\xB0\xDC(%lld<>%lld)\xA3\xAC%s"),
+              msg::kReadFailed);
+    EXPECT_EQ(tarnwick::ToWide(936, "\xCE\xC4\xBC\xFE\xC2\xB7\xBE\xB6\xCE\xAA\xBF\xD5"), msg::kPathEmpty);
+
+    Module module;
+    ASSERT_NE(nullptr, module.handle);
+    for (const auto& [id, text] : {std::pair{IDS_PATH_EMPTY, msg::kPathEmpty}, {IDS_FILE_NOT_FOUND, msg::kFileNotFound}}) {
+        wchar_t loaded[256] = {};
+        ASSERT_GT(LoadStringW(module.handle, id, loaded, 255), 0) << id;
+        EXPECT_EQ(std::wstring(text), loaded) << id;
+    }
+
+    const std::wstring path = L"C:\\\u0e01\u00e9\U0001F600\u4e2d.txt";  // Thai, Latin, an emoji, Chinese
+    EXPECT_EQ(L"[" + path + L"]\u4e0d\u662f\u78c1\u76d8\u6587\u4ef6(\u8bbe\u5907\u3001\u7ba1\u9053\u6216"
+                            L"\u63a7\u5236\u53f0),\u62d2\u7edd\u8bfb\u53d6!",
+              tarnwick::Render(msg::kNotADiskFile, {path}));
+    EXPECT_EQ(L"\u6587\u4ef6[" + path + L"]\u8bfb\u5931\u8d25(5<>6)\uff0cwhy",
+              tarnwick::Render(msg::kReadFailed, {path, L"5", L"6", L"why"}));
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 #include "fileservices/TempArea.h"
 #include "framework/NarrowString.h"
 #include "typeprobe.h"
-#include "framework/Owners.h"
+#include "Owners.h"
+#include "Paths.h"
 #include <cwchar>
 
 namespace tarnwick::archive {

@@ -1,25 +1,11 @@
 #include "digest/CryptoEngine.h"
 #include "framework/Companion.h"
-#include "framework/NarrowString.h"
+#include "CodePage.h"
 #include "hex.h"
 #include "ovalon/ovalon.h"
 
 namespace tarnwick::engine {
 namespace {
-
-const char* const kEntryNames[] = {
-    "Initialize", "Uninitialize", "SignData_PKCS1", "SignData_PKCS7Detached",
-    "SignData_PKCS7Attached", "SignFile_PKCS7Detached", "VerifyDataSignature_PKCS1",
-    "VerifyDataSignature_PKCS7Detached", "VerifyDataSignature_PKCS7Attached",
-    "VerifyFileSignature_PKCS7Detached", "EncryptDataToCMSEnvelope", "SignAndEncryptData",
-    "DecryptDataFromCMSEnvelope", "DecryptAndVerifyDataSignature", "VerifyCertificate",
-    "GetCertificateInfo", "GetPublicCertFromPFX", "SM3HashData", "SM3HashFile", "SM2EncryptData",
-    "SM2DecryptData", "GenerateSM2KeyPair", "SM2EncryptDatabyKey", "SM2DecryptDatabyKey",
-    "SM2DecryptDatabySM2File", "SM2SignHash", "SM2SignHashbySM2File", "SM2VerifyHash",
-    "SM4EncryptData", "SM4DecryptData", "SM4EncryptFile", "SM4DecryptFile", "FreeMemory",
-};
-constexpr size_t kEntryCount = sizeof(kEntryNames) / sizeof(kEntryNames[0]);
-static_assert(kEntryCount == 33, "the engine has 33 entry points");
 
 // The engine of the control's own architecture, beside it.
 #ifdef _WIN64
@@ -28,10 +14,16 @@ constexpr wchar_t kEngineFile[] = L"OVALON.x64.dll";
 constexpr wchar_t kEngineFile[] = L"OVALON.x86.dll";
 #endif
 
-enum Entry { kInitialize = 0, kUninitialize = 1, kSM3HashData = 17, kSM3HashFile = 18, kFreeMemory = 32 };
+static_assert(OVALON_ENTRY_POINT_COUNT == 33, "the engine has 33 entry points");
 
 Companion g_engine(kEngineFile);
-FARPROC g_entries[kEntryCount];
+OvalonEntryPoints g_entries;  // filled once, under the companion's lock, before it is published
+
+// An entry point as the pointer type the list gives it.
+template <typename Fn>
+Fn Bind(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
 
 // Run under the companion's lock after a fresh load: every entry point present, Initialize
 // succeeded.
@@ -42,15 +34,17 @@ struct Preparation {
 
 bool Prepare(HMODULE module, void* context) {
     Preparation& preparation = *static_cast<Preparation*>(context);
-    for (size_t i = 0; i < kEntryCount; ++i) {
-        g_entries[i] = GetProcAddress(module, kEntryNames[i]);
-        if (!g_entries[i]) {
-            preparation.status = LoadStatus::EntryMissing;
-            preparation.code = -1;
-            return false;
-        }
+    bool complete = true;
+#define TARNWICK_BIND_ENTRY(name, bytes, type, parameters) \
+    complete = (g_entries.name = Bind<Ovalon##name##Fn>(module, #name)) != nullptr && complete;
+    OVALON_ENTRY_POINTS(TARNWICK_BIND_ENTRY)
+#undef TARNWICK_BIND_ENTRY
+    if (!complete) {
+        preparation.status = LoadStatus::EntryMissing;
+        preparation.code = -1;
+        return false;
     }
-    int status = reinterpret_cast<OvalonInitializeFn>(g_entries[kInitialize])();
+    int status = g_entries.Initialize();
     if (status != 0) {
         preparation.status = LoadStatus::InitFailed;
         preparation.code = status;
@@ -59,9 +53,23 @@ bool Prepare(HMODULE module, void* context) {
     return true;
 }
 
-template <typename Fn>
-Fn EntryAs(Entry entry) {
-    return reinterpret_cast<Fn>(g_entries[entry]);
+Sm3Status StatusOf(int code) {
+    switch (code) {
+    case OVALON_E_INVALID_ARG: return Sm3Status::InvalidArgument;
+    case OVALON_E_NOT_INITIALIZED: return Sm3Status::NotInitialized;
+    case OVALON_E_INIT_FAILED: return Sm3Status::InitFailed;
+    case OVALON_E_OUT_OF_MEMORY: return Sm3Status::OutOfMemory;
+    case OVALON_E_CRYPTO: return Sm3Status::CryptoFailed;
+    case OVALON_E_NO_CERTIFICATE: return Sm3Status::NoCertificate;
+    case OVALON_E_BAD_BASE64: return Sm3Status::BadBase64;
+    case OVALON_E_BAD_CERTIFICATE: return Sm3Status::BadCertificate;
+    case OVALON_E_NOT_SM2_KEY: return Sm3Status::NotSm2Key;
+    case OVALON_E_BAD_PUBLIC_KEY: return Sm3Status::BadPublicKey;
+    case OVALON_E_FILE_OPEN: return Sm3Status::FileOpen;
+    case OVALON_E_FILE_READ: return Sm3Status::FileRead;
+    case OVALON_E_NOT_SUPPORTED: return Sm3Status::NotSupported;
+    default: return Sm3Status::Unknown;  // OVALON_OK without a digest among them
+    }
 }
 
 // Runs one SM3 request on the loaded engine; its output (if any) is rendered as hex and released.
@@ -69,15 +77,20 @@ template <typename Request>
 Sm3Outcome Run(Request request) {
     Sm3Outcome outcome;
     if (!g_engine.IsLoaded()) {
-        outcome.loaded = false;
+        outcome.status = Sm3Status::NotLoaded;
         return outcome;
     }
     unsigned char* out = nullptr;
     int outLength = 0;
-    outcome.status = request(&out, &outLength);
-    if (!out) return outcome;
-    outcome.hex = hex::Upper(out, outLength > 0 ? static_cast<size_t>(outLength) : 0);
-    EntryAs<OvalonFreeMemoryFn>(kFreeMemory)(out);
+    outcome.code = request(&out, &outLength);
+    if (out) {
+        outcome.hex = hex::Upper(out, outLength > 0 ? static_cast<size_t>(outLength) : 0);
+        g_entries.FreeMemory(out);
+    }
+    if (outcome.code != OVALON_OK || outcome.hex.empty()) {
+        outcome.status = StatusOf(outcome.code);
+        outcome.hex.clear();
+    }
     return outcome;
 }
 
@@ -103,24 +116,24 @@ LoadOutcome EnsureLoaded() {
 
 // A path in UTF-16 goes to the engine's wide entry; an engine without one gets the path in the
 // ANSI code page.
-using SM3HashFileWFn = int(OVALON_CALL*)(const wchar_t*, int, const char*, unsigned char**, int*);
 
 Sm3Outcome HashFile(const std::wstring& path, long withZ, const std::string& cert) {
-    auto wide = reinterpret_cast<SM3HashFileWFn>(g_engine.Find("SM3HashFileW"));
+    const auto wide = reinterpret_cast<OvalonSM3HashFileWFn>(
+        reinterpret_cast<void (*)()>(g_engine.Find("SM3HashFileW")));
     const char* certificate = cert.empty() ? nullptr : cert.c_str();
     if (wide)
         return Run([&](unsigned char** out, int* outLength) {
             return wide(path.c_str(), withZ ? 1 : 0, certificate, out, outLength);
         });
-    const std::string narrow = WideToAnsi(path.c_str());
+    const std::string narrow = FromWide(CP_ACP, path.c_str());
     return Run([&](unsigned char** out, int* outLength) {
-        return EntryAs<OvalonSM3HashFileFn>(kSM3HashFile)(narrow.c_str(), withZ ? 1 : 0, certificate, out, outLength);
+        return g_entries.SM3HashFile(narrow.c_str(), withZ ? 1 : 0, certificate, out, outLength);
     });
 }
 
 Sm3Outcome HashData(const unsigned char* data, DWORD count, long withZ, const std::string& cert) {
     return Run([&](unsigned char** out, int* outLength) {
-        return EntryAs<OvalonSM3HashDataFn>(kSM3HashData)(
+        return g_entries.SM3HashData(
             data, static_cast<int>(count), withZ ? 1 : 0, cert.empty() ? nullptr : cert.c_str(),
             out, outLength);
     });

@@ -23,10 +23,30 @@ bool IsLoaded();
 // Loads the engine unless it is loaded already.
 LoadOutcome EnsureLoaded();
 
+// What became of an SM3 request, in the binding's own terms.
+enum class Sm3Status {
+    Done,             // hex holds the digest
+    NotLoaded,        // no engine to ask
+    InvalidArgument,
+    NotInitialized,
+    InitFailed,
+    OutOfMemory,
+    CryptoFailed,
+    NoCertificate,    // a Z value asked for without a certificate
+    BadBase64,
+    BadCertificate,
+    NotSm2Key,
+    BadPublicKey,     // the key is not a point on the SM2 curve
+    FileOpen,
+    FileRead,
+    NotSupported,
+    Unknown,          // a status this binding does not know, or success without a digest
+};
+
 struct Sm3Outcome {
-    bool loaded = true;  // false: no engine to ask
-    int status = 0;      // the engine's status
-    std::string hex;     // the digest in upper-case hex, when the engine produced one
+    Sm3Status status = Sm3Status::Done;
+    int code = 0;      // the engine's own status value
+    std::string hex;   // the digest in upper-case hex, when done
 };
 
 // SM3 of a file or of bytes, of Z || M when withZ is non-zero (cert: base64, may be empty).

@@ -1,8 +1,9 @@
 #include "digest/FileDigest.h"
 #include "CSHA256.h"
 #include "framework/NarrowString.h"
-#include "framework/Owners.h"
+#include "Owners.h"
 #include "readahead.h"
+#include "Paths.h"
 
 namespace tarnwick::hashing {
 FileDigest Sha256OfFile(const std::wstring& path) {
@@ -66,6 +67,12 @@ FileDigest Sha256OfFile(const std::wstring& path) {
     CSHA256::ToHex(text, digestBytes);
     outcome.hex = text;
     return outcome;
+}
+
+std::string Sha256OfBytes(const unsigned char* data, size_t size) {
+    char text[CSHA256::kHexLength + 1] = {};
+    CSHA256().HashToHex(text, data, static_cast<unsigned int>(size));
+    return std::string(text, CSHA256::kHexLength);
 }
 
 }  // namespace tarnwick::hashing

@@ -25,4 +25,7 @@ struct FileDigest {
 
 FileDigest Sha256OfFile(const std::wstring& path);
 
+// SHA-256 of bytes in memory, as 64 upper-case digits.
+std::string Sha256OfBytes(const unsigned char* data, size_t size);
+
 }  // namespace tarnwick::hashing

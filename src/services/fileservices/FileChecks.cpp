@@ -1,7 +1,8 @@
 #include "fileservices/FileChecks.h"
-#include "framework/Owners.h"
+#include "Owners.h"
 #include "names.h"
 #include "framework/NarrowString.h"
+#include "Paths.h"
 
 namespace tarnwick::files {
 

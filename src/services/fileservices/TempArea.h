@@ -31,4 +31,7 @@ void ResetUniqueNames();
 // prefix). False when the directory is not below the temporary directory or could not be removed.
 bool RemoveDirectoryTree(const std::wstring& directory);
 
+// Deletes a file the control made, at any length of path: ERROR_SUCCESS or the system's reason.
+DWORD DeleteCreatedFile(const std::wstring& path);
+
 }  // namespace tarnwick::files

@@ -1,12 +1,13 @@
 #include "framework/Companion.h"
 #include "framework/ModuleState.h"
+#include "Owners.h"
 
 namespace tarnwick {
 
 bool Companion::Load(DWORD& code, Prepare prepare, void* context) {
     code = 0;
     if (IsLoaded()) return true;
-    AcquireSRWLockExclusive(&lock_);
+    const ExclusiveLock held = LockExclusive(lock_);
     if (!module_) {
         HMODULE module = refused_ ? refused_ : LoadLibraryW(Path().c_str());
         if (!module) {
@@ -18,9 +19,7 @@ bool Companion::Load(DWORD& code, Prepare prepare, void* context) {
             InterlockedExchangePointer(reinterpret_cast<void**>(&module_), module);
         }
     }
-    const bool loaded = module_ != nullptr;
-    ReleaseSRWLockExclusive(&lock_);
-    return loaded;
+    return module_ != nullptr;
 }
 
 bool Companion::IsLoaded() const {

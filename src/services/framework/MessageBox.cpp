@@ -1,12 +1,10 @@
 #include "MessageBox.h"
-#include "Render.h"
 #include <windows.h>
 
 namespace tarnwick {
 
-int ShowMessageBox(const char* text) {
-    return MessageBoxW(GetActiveWindow(), FromCodePage936(text).c_str(), FromCodePage936(kApplicationTitle).c_str(),
-                       MB_OK);
+int ShowMessageBox(const wchar_t* text) {
+    return MessageBoxW(GetActiveWindow(), text, kApplicationTitle, MB_OK);
 }
 
 }  // namespace tarnwick

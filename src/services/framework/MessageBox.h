@@ -4,10 +4,10 @@
 namespace tarnwick {
 
 // Caption of the control's message boxes: the module's application title.
-constexpr char kApplicationTitle[] = "tarnwick";
+constexpr wchar_t kApplicationTitle[] = L"tarnwick";
 
-// Shows text (a code page 936 literal, shown as the same characters on any desktop) with an OK button, owned by the active window; returns the
-// button pressed (or 0 when no box could be shown).
-int ShowMessageBox(const char* text);
+// Shows text with an OK button, owned by the active window; returns the button pressed (or 0 when
+// no box could be shown).
+int ShowMessageBox(const wchar_t* text);
 
 }  // namespace tarnwick

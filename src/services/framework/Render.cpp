@@ -1,20 +1,10 @@
 #include "Render.h"
-#include <windows.h>
-#include <cstring>
+#include <cwchar>
 
 namespace tarnwick {
 
-std::wstring FromCodePage936(const char* text) {
-    const int length = static_cast<int>(strlen(text));
-    if (length == 0) return std::wstring();
-    int chars = MultiByteToWideChar(936, 0, text, length, nullptr, 0);
-    std::wstring out(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(936, 0, text, length, &out[0], chars);
-    return out;
-}
-
-std::wstring Render(const char* message, std::initializer_list<std::wstring> args) {
-    const std::wstring format = FromCodePage936(message);
+std::wstring Render(const wchar_t* message, std::initializer_list<std::wstring> args) {
+    const std::wstring format = message;
     std::wstring out;
     auto next = args.begin();
     for (size_t i = 0; i < format.size(); ++i) {

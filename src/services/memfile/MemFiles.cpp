@@ -1,8 +1,9 @@
 #include "memfile/MemFiles.h"
 #include "framework/NarrowString.h"
-#include "framework/Owners.h"
+#include "Owners.h"
 #include "names.h"
 #include "base64.h"
+#include "Paths.h"
 #include <algorithm>
 #include <new>
 

@@ -1,5 +1,5 @@
 #include "memfile/ScriptArray.h"
-#include "framework/Owners.h"
+#include "Owners.h"
 #include <climits>
 #include <cstdlib>
 #include <cwchar>
@@ -212,17 +212,15 @@ ArrayRead ReadElement(IDispatch* object, long index, VARIANT* value) {
         read.fault = ArrayFault::ElementName;
         return read;
     }
-    VARIANT element;
-    VariantInit(&element);
+    UniqueVariant element;  // cleared on failure: a misbehaving object may have filled it anyway
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     read.hr = object->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                             &element, nullptr, nullptr);
+                             element.get(), nullptr, nullptr);
     if (FAILED(read.hr)) {
-        VariantClear(&element);  // a misbehaving object may have filled it anyway
         read.fault = ArrayFault::ElementGet;
         return read;
     }
-    *value = element;
+    element.release(value);
     return read;
 }
 
@@ -254,29 +252,25 @@ ArrayRead ReadLength(const MemorySource& source, long& length) {
         length = static_cast<long>(count);
         return read;
     }
-    VARIANT value;
-    VariantInit(&value);
-    ArrayRead read = ReadProperty(source.object, L"length", &value);
+    UniqueVariant value;
+    ArrayRead read = ReadProperty(source.object, L"length", value.get());
     if (!read.ok()) return read;
-    bool numeric = ToLength(&value, length);
-    VariantClear(&value);
-    if (!numeric) {
+    if (!ToLength(value.get(), length)) {
         length = -1;
         read.fault = ArrayFault::PropertyGet;
     }
     return read;
 }
 
-void MemoryBytes::Borrow(SAFEARRAY* array, const unsigned char* data, size_t size) {
+void MemoryBytes::Borrow(ArrayDataLock lock, const unsigned char* data, size_t size) {
     Clear();
-    locked_ = array;
+    locked_ = std::move(lock);
     borrowed_ = data;
     borrowedSize_ = size;
 }
 
 void MemoryBytes::Clear() {
-    if (locked_) SafeArrayUnaccessData(locked_);
-    locked_ = nullptr;
+    locked_.reset();
     borrowed_ = nullptr;
     borrowedSize_ = 0;
     std::vector<unsigned char>().swap(owned_);
@@ -288,16 +282,15 @@ namespace {
 ArrayRead ReadArray(const MemorySource& source, long count, MemoryBytes& bytes) {
     ArrayRead read;
     void* data = nullptr;
-    read.hr = SafeArrayAccessData(source.array, &data);
-    if (FAILED(read.hr)) {
+    ArrayDataLock lock = AccessArrayData(source.array, &data, read.hr);
+    if (!lock) {
         read.fault = ArrayFault::ElementGet;
         return read;
     }
     if (source.elementType == VT_UI1) {
-        bytes.Borrow(source.array, static_cast<const unsigned char*>(data), static_cast<size_t>(count));
+        bytes.Borrow(std::move(lock), static_cast<const unsigned char*>(data), static_cast<size_t>(count));
         return read;
     }
-    ScopeExit unlock([&] { SafeArrayUnaccessData(source.array); });
     const VARIANT* elements = static_cast<const VARIANT*>(data);
     std::vector<unsigned char>& out = bytes.Owned();
     out.resize(static_cast<size_t>(count));  // std::bad_alloc ends the script call
@@ -320,14 +313,11 @@ ArrayRead ReadElements(IDispatch* object, std::vector<unsigned char>& buffer, lo
     if (count <= 0) return read;
     const size_t announced = static_cast<size_t>(count);
     for (long i = 0; i < count; ++i) {
-        VARIANT element;
-        VariantInit(&element);
-        read = ReadElement(object, i, &element);
+        UniqueVariant element;
+        read = ReadElement(object, i, element.get());
         if (!read.ok()) return read;
         unsigned char byte = 0;
-        bool numeric = ToByte(&element, byte);
-        VariantClear(&element);
-        if (!numeric) {
+        if (!ToByte(element.get(), byte)) {
             read.fault = ArrayFault::ElementGet;
             read.hr = DISP_E_TYPEMISMATCH;
             return read;

@@ -24,6 +24,7 @@
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
+#include "Owners.h"
 #include <string>
 #include <vector>
 
@@ -51,12 +52,12 @@ public:
     bool empty() const { return size() == 0; }
     std::vector<unsigned char>& Owned() { return owned_; }
     // Takes the data of a locked (SafeArrayAccessData) array; it is unlocked by Clear.
-    void Borrow(SAFEARRAY* array, const unsigned char* data, size_t size);
+    void Borrow(ArrayDataLock lock, const unsigned char* data, size_t size);
     // Releases the storage or unlocks the borrowed array.
     void Clear();
 private:
     std::vector<unsigned char> owned_;
-    SAFEARRAY* locked_ = nullptr;
+    ArrayDataLock locked_;
     const unsigned char* borrowed_ = nullptr;
     size_t borrowedSize_ = 0;
 };

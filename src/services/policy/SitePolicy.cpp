@@ -1,5 +1,6 @@
 #include "policy/SitePolicy.h"
-#include "framework/Owners.h"
+#include "CodePage.h"
+#include "Owners.h"
 #include "sitelist.h"
 #include <urlmon.h>
 
@@ -8,14 +9,7 @@ namespace {
 
 constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\Tarnwick";
 
-std::string Utf8(const std::wstring& wide) {
-    if (wide.empty()) return std::string();
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0)
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &out[0], bytes, nullptr, nullptr);
-    return out;
-}
+std::string Utf8(const std::wstring& wide) { return FromWide(CP_UTF8, wide); }
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "SystemError.h"
+#include "Owners.h"
 
 namespace tarnwick {
 namespace {
@@ -6,15 +7,12 @@ constexpr DWORD kFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_
                          FORMAT_MESSAGE_FROM_SYSTEM;
 
 bool LookUp(DWORD code, std::wstring& text) {
-    wchar_t* buffer = nullptr;
+    UniqueLocal buffer;
     DWORD length = FormatMessageW(kFlags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    if (length == 0 || !buffer) {
-        if (buffer) LocalFree(buffer);
-        return false;
-    }
-    text.assign(buffer, wcsnlen(buffer, length));  // as a C string would end
-    LocalFree(buffer);
+                                  reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
+    if (length == 0 || !buffer) return false;
+    const wchar_t* chars = static_cast<const wchar_t*>(buffer.get());
+    text.assign(chars, wcsnlen(chars, length));  // as a C string would end
     return true;
 }
 }  // namespace

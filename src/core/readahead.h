@@ -18,8 +18,8 @@ enum class Result { Done, ReadFailed, NoMemory };
 constexpr std::size_t kDefaultBlock = 2u << 20;
 constexpr std::size_t kDefaultBuffers = 3;
 
-// Reads the whole stream through consume. When no second thread can be had, it reads and
-// consumes in turn on the caller's thread.
+// Reads the whole stream through consume. With fewer than two buffers, or when no second thread
+// can be had, it reads and consumes in turn on the caller's thread.
 Result ReadAhead(const ReadFn& read, const ConsumeFn& consume, std::size_t blockSize = kDefaultBlock,
                  std::size_t buffers = kDefaultBuffers);
 

@@ -44,11 +44,7 @@ FileDigest Sha256OfFile(const std::wstring& path) {
         return true;
     };
     auto consume = [&](const unsigned char* data, size_t length) { hash.Update(data, length); };
-    // Read and hashed in turn, a block at a time that stays in this core's cache: the SHA
-    // extensions hash faster than a block handed over from another core arrives, and on a busy
-    // machine the second thread only takes turns with this one.
-    constexpr size_t kBlock = 256u << 10;
-    switch (pipeline::ReadAhead(read, consume, kBlock, 1)) {
+    switch (pipeline::ReadAhead(read, consume)) {
     case pipeline::Result::Done: break;
     case pipeline::Result::NoMemory:
         outcome.status = FileDigestStatus::NoMemory;

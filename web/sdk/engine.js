@@ -18,7 +18,7 @@ const BREATHE_EVERY = 4;                // chunks between turns given to the eve
 export const ZIP_STATUS = [
   'ok', 'read failed', 'write failed', 'out of memory', 'not an archive', 'corrupt entry data',
   'CRC mismatch', 'size mismatch', 'unsafe name', 'unsupported', 'too many entries', 'too large',
-  'source changed',
+  'source changed', 'compression failed',
 ];
 
 function abortError() {

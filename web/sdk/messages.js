@@ -67,7 +67,7 @@ export const systemText = {
 export const zipStatusCode = {
   'out of memory': 8, 'not an archive': 1392, 'corrupt entry data': 1392, 'size mismatch': 1392,
   'CRC mismatch': 23, 'unsafe name': 123, unsupported: 50, 'too many entries': 223, 'too large': 223,
-  'read failed': 31, 'write failed': 31, 'source changed': 1392,
+  'read failed': 31, 'write failed': 31, 'source changed': 1392, 'compression failed': 1359,
 };
 
 export function format(template, ...values) {

@@ -17,7 +17,6 @@ enum class Status {
     ReadFailed,      // the byte source reported an error
     WriteFailed,     // the sink or the extraction target reported an error
     OutOfMemory,     // zlib could not get its state
-    CompressFailed,  // zlib refused a call for another reason than memory
     NotAnArchive,    // no end record, or directory records that do not hold together
     Corrupt,         // entry data that does not inflate or ends early
     CrcMismatch,
@@ -27,6 +26,8 @@ enum class Status {
     TooManyEntries,
     TooLarge,        // more inflated bytes than one extraction may produce
     SourceChanged,   // the file being packed did not have the size it announced
+    CompressFailed,  // zlib refused a call for another reason than memory
+    // New statuses go last: the page SDK reads a status by its number.
 };
 
 const char* describe(Status status);

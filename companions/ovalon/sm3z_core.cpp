@@ -151,6 +151,11 @@ int Sm2KeyFromCertificate(const unsigned char* der, std::size_t length, Sm2Point
     const size_t oidLen = sizeof kSm2CurveOid - 1;
     if (!name || nameLen != oidLen || std::memcmp(name, kSm2CurveOid, oidLen) != 0)
         return OVALON_E_NOT_SM2_KEY;
+    // libksba spells a malformed curve identifier (a last arc byte still marked as continued, say)
+    // as the SM2 curve's; only the exact encoding is SM2, as the portable reader has it.
+    sm2cert::Point exact;
+    if (sm2cert::KeyFromCertificate(der, length, exact) == sm2cert::Status::NotSm2Key)
+        return OVALON_E_NOT_SM2_KEY;
 
     Sexp q;
     q.s = gcry_sexp_find_token(ecc.s, "q", 0);

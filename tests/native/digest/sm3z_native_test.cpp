@@ -366,6 +366,16 @@ TEST(Sm2Z, PointOffTheCurveRefused) {
     EXPECT_EQ(OVALON_OK, ovalon::Sm2KeyFromCertificate(negated.data(), negated.size(), key));
     EXPECT_EQ(OVALON_OK, CoreStatus(ToBase64(negated)));
 
+    // A curve identifier whose last byte still says "continued" is not the SM2 curve, though
+    // libksba reads it as one.
+    const unsigned char sm2Curve[] = {0x06, 0x08, 0x2A, 0x81, 0x1C, 0xCF, 0x55, 0x01, 0x82, 0x2D};
+    auto oid = std::search(der.begin(), der.end(), std::begin(sm2Curve), std::end(sm2Curve));
+    ASSERT_NE(der.end(), oid) << "SM2 curve identifier not found in the DER";
+    Bytes continued = der;
+    continued[static_cast<size_t>(oid - der.begin()) + 9] |= 0x80;
+    EXPECT_EQ(OVALON_E_NOT_SM2_KEY, ovalon::Sm2KeyFromCertificate(continued.data(), continued.size(), key));
+    EXPECT_EQ(OVALON_E_NOT_SM2_KEY, CoreStatus(ToBase64(continued)));
+
     // A compressed-point marker is refused.
     Bytes compressed = der;
     compressed[static_cast<size_t>(at - der.begin())] = 0x02;

@@ -1,23 +1,59 @@
 #!/usr/bin/env bash
-# The control's methods under Wine beside the reference tools on the same files, best of three
-# runs each, with the ratio (ours / reference, above 1 is faster):
-#   GetLocalFileSHA256 vs openssl dgst -sha256, GetLocalFileSM3 without and with the Z value vs
-#   openssl dgst -sm3 (1 GiB of random bytes), CreateZipFromLocalFile vs zip -6 (256 MiB, half
-#   random, half text; archive sizes compared), and the peak extra memory of a process hashing
-#   and packing beside an idle one.
+# The control's methods under Wine, 32-bit and 64-bit, beside the reference tools on the same
+# files in the same run, with the ratio (ours / reference, above 1 is faster):
+#   GetLocalFileSHA256 vs `openssl speed -evp sha256` (16 KiB blocks in memory: the CPU's limit)
+#     and `openssl dgst -sha256`; GetLocalFileSM3 without and with the Z value vs `openssl speed
+#     -evp sm3` and `openssl dgst -sm3` (1 GiB of random bytes);
+#   CreateZipFromLocalFile vs `pigz -6 -p <cores>` and `zip -6` on 256 MiB of text and on 256 MiB
+#     half random, half text (archive sizes against zip -6's);
+#   the peak extra memory of a process hashing and packing beside an idle one.
+# Every figure is the best of three rounds; each round runs ours and every reference once, in
+# turn, so that load from elsewhere on the machine falls on all of them alike. `openssl speed`
+# runs with -elapsed: wall-clock time, as every other figure here (its default divides by CPU
+# time, which on a busy machine is not what the others get).
 # Usage: bench/control/run.sh [DIST_DIR] [DIGEST_MIB] [ZIP_MIB]   (after make dist)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-dist="${1:-$root/dist/win32}"
+dist="${1:-$root/dist}"
 digest_mib="${2:-1024}"; zip_mib="${3:-256}"
-source "$root/tools/wine-env.sh" 2>/dev/null
+rounds=3
+cores="$(nproc)"
 work="$(mktemp -d /tmp/tarnwick-bench.XXXXXX)"
-trap 'rm -rf "$work"; wineserver -k 2>/dev/null || true' EXIT
+archs=(win32 win64)
+inwine() {  # ARCH COMMAND...: runs a Windows program in that architecture's prefix
+  local arch="$1"; shift
+  TARNWICK_ARCH="$arch" bash -c 'source "$1/tools/wine-env.sh" 2>/dev/null; shift; exec "$@"' _ "$root" "$@"
+}
+wine_of() { [ "$1" = win64 ] && echo /usr/lib/wine/wine64 || echo wine; }
+cleanup() {
+  rm -rf "$work"
+  for arch in "${archs[@]}"; do inwine "$arch" wineserver -k 2>/dev/null || true; done
+}
+trap cleanup EXIT
 
 head -c $((digest_mib << 20)) /dev/urandom > "$work/data.bin"
 python3 - "$work" "$zip_mib" <<'PY'
-import os, sys
+import os, random, sys
 d, mib = sys.argv[1], int(sys.argv[2])
+# Text: sentences of words drawn from a 6,000-word vocabulary with a Zipf-like spread, numbers and
+# punctuation; deflate at level 6 leaves about 29 %. 8 MiB of it repeated (deflate sees 32 KiB back).
+r = random.Random(7)
+syllables = ["ka", "ro", "mi", "den", "tor", "al", "ves", "qui", "ne", "par", "lo", "stra", "ion", "ent",
+             "ble", "ther", "sh", "ou", "an", "el"]
+vocabulary = ["".join(r.choice(syllables) for _ in range(r.randint(1, 4))) for _ in range(6000)]
+weights = [1.0 / (i + 1) for i in range(len(vocabulary))]
+text = []
+size = 0
+while size < 8 << 20:
+    for word in r.choices(vocabulary, weights, k=4096):
+        if r.random() < 0.03: word = str(r.randint(0, 99999))
+        text.append(word)
+        text.append(". " if r.random() < 0.07 else (", " if r.random() < 0.05 else " "))
+        if r.random() < 0.01: text.append("\r\n")
+        size += len(word) + 2
+chunk = "".join(text).encode()[:8 << 20]
+with open(os.path.join(d, "text.bin"), "wb") as f:
+    for _ in range(mib // 8): f.write(chunk)
 line = b"The quick brown fox jumps over the lazy dog; 0123456789 tab\there.\r\n"
 with open(os.path.join(d, "mixed.bin"), "wb") as f:
     for _ in range(mib // 2):
@@ -27,44 +63,84 @@ openssl req -x509 -new -newkey ec -pkeyopt ec_paramgen_curve:SM2 -nodes -keyout 
     -subj /CN=bench -days 1 -outform DER -out "$work/cert.der" 2>/dev/null
 base64 -w0 "$work/cert.der" > "$work/cert.b64"
 
-wine regsvr32 /s "$(winepath -w "$dist/tarnwick.OCX")"
-wineserver -p 2>/dev/null || true
-wine cmd /c exit >/dev/null 2>&1 || true
-winwork="$(winepath -w "$work")"
+for arch in "${archs[@]}"; do
+  inwine "$arch" wineserver -p 2>/dev/null || true
+  inwine "$arch" "$(wine_of "$arch")" regsvr32 /s "$(inwine "$arch" winepath -w "$dist/$arch/tarnwick.OCX")"
+  inwine "$arch" "$(wine_of "$arch")" cmd /c exit >/dev/null 2>&1 || true
+done
+winwork="$(inwine win32 winepath -w "$work")"
+methods="$(inwine win32 winepath -w "$root/bench/control/methods.js")"
 cat "$work"/*.bin > /dev/null   # both sides read from the page cache
 
-best_ms() {  # best of three runs of a command, in ms
-  local best=0 s e ms
-  for _ in 1 2 3; do
-    s=$(date +%s%N); "$@" >/dev/null 2>&1; e=$(date +%s%N); ms=$(( (e - s) / 1000000 ))
-    if [ "$best" -eq 0 ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-  done
-  echo "$best"
+declare -A best size
+keep() {  # KEY MS [SIZE]: keeps the smallest time of a key
+  if [ -z "${best[$1]:-}" ] || [ "$2" -lt "${best[$1]}" ]; then best[$1]=$2; fi
+  [ -z "${3:-}" ] || size[$1]=$3
 }
-mbps() { python3 -c "import sys; print('%8.0f' % (float(sys.argv[1]) / 1e6 / (float(sys.argv[2]) / 1e3)))" "$1" "$2"; }
-ratio() { python3 -c "import sys; print('%5.2f' % (float(sys.argv[2]) / float(sys.argv[1])))" "$1" "$2"; }
+timed() {  # KEY COMMAND...: runs it once, keeps its time
+  local key="$1" s e; shift
+  s=$(date +%s%N); "$@" >/dev/null 2>&1; e=$(date +%s%N)
+  keep "$key" $(( (e - s) / 1000000 ))
+}
+speed() {  # KEY ALGORITHM: openssl speed's 16 KiB figure, kept as the ms for DIGEST_MIB
+  local kbps; kbps=$(openssl speed -elapsed -evp "$2" -bytes 16384 -seconds 3 2>/dev/null | awk 'END { print $2 }')
+  kbps=${kbps%k}
+  keep "$1" "$(python3 -c "import sys; print(int(round(float(sys.argv[1]) * 1048576 / (float(sys.argv[2]) * 1000) * 1000)))" "$digest_mib" "$kbps")"
+}
+ours() {  # ARCH WHAT: the control's methods, one run each
+  local name bytes ms extra
+  while read -r name bytes ms extra; do
+    case "$extra" in FAILED*) echo "$1 $name failed: $extra" >&2; continue;; esac
+    keep "$1:$name" "$ms" "$extra"
+  done < <(inwine "$1" "$(wine_of "$1")" cscript //nologo "$methods" "$winwork" "$2" 1 | tr -d '\r')
+}
+zip6() { rm -f "$work/ref.zip"; (cd "$work" && zip -6 -q ref.zip "$1"); size[zip6:$1]=$(stat -c %s "$work/ref.zip"); }
 
-ours="$(wine cscript //nologo "$(winepath -w "$root/bench/control/methods.js")" "$winwork" | tr -d '\r')"
-sha_ref=$(best_ms openssl dgst -sha256 "$work/data.bin")
-sm3_ref=$(best_ms openssl dgst -sm3 "$work/data.bin")
-zip_ref=$(best_ms sh -c "rm -f '$work/ref.zip'; zip -6 -q '$work/ref.zip' '$work/mixed.bin'")
-ref_size=$(stat -c %s "$work/ref.zip")
+for _ in $(seq $rounds); do
+  for arch in "${archs[@]}"; do ours "$arch" sha256; done
+  speed speed:sha256 sha256
+  timed dgst:sha256 openssl dgst -sha256 "$work/data.bin"
+  for arch in "${archs[@]}"; do ours "$arch" sm3; done
+  speed speed:sm3 sm3
+  timed dgst:sm3 openssl dgst -sm3 "$work/data.bin"
+  for file in text mixed; do
+    for arch in "${archs[@]}"; do ours "$arch" "$([ $file = text ] && echo ziptext || echo zip)"; done
+    timed "pigz:$file" sh -c "pigz -6 -p $cores -c '$work/$file.bin' > '$work/ref.gz'"
+    s=$(date +%s%N); zip6 "$file.bin"; e=$(date +%s%N); keep "zip6:$file" $(( (e - s) / 1000000 ))
+  done
+done
 
-printf '%-36s %10s %10s %8s\n' "what (best of 3)" "ours MB/s" "ref MB/s" "ratio"
-while read -r name bytes ms extra; do
-  case "$name" in
-    GetLocalFileSHA256) ref=$sha_ref; label="openssl dgst -sha256";;
-    GetLocalFileSM3|GetLocalFileSM3+Z) ref=$sm3_ref; label="openssl dgst -sm3";;
-    CreateZipFromLocalFile) ref=$zip_ref; label="zip -6; size ours $extra, zip -6 $ref_size ($(python3 -c "print('%+.2f%%' % (100.0 * ($extra - $ref_size) / $ref_size))"))";;
-    *) continue;;
-  esac
-  printf '%-36s %10s %10s %8s  %s\n' "$name" "$(mbps "$bytes" "$ms")" "$(mbps "$bytes" "$ref")" "$(ratio "$ms" "$ref")" "$label"
-done <<< "$ours"
+mbps() { python3 -c "import sys; print('%.0f' % (float(sys.argv[1]) / 1e6 / (float(sys.argv[2]) / 1e3)))" "$1" "$2"; }
+ratio() { python3 -c "import sys; print('%.2f' % (float(sys.argv[2]) / float(sys.argv[1])))" "$1" "$2"; }
+digest_bytes=$((digest_mib << 20)); zip_bytes=$(stat -c %s "$work/text.bin")
+echo "control under Wine, best of $rounds rounds (load average at the end: $(cut -d' ' -f1-3 /proc/loadavg), $cores cores)"
+printf '%-30s %-6s %9s  %-28s %9s %7s\n' "what" "arch" "ours MB/s" "reference" "ref MB/s" "ratio"
+row() {  # NAME BYTES OURS_KEY REF_KEY|LABEL...: a line for each architecture and reference
+  local name="$1" bytes="$2" key="$3" arch ref; shift 3
+  for arch in "${archs[@]}"; do
+    [ -n "${best[$arch:$key]:-}" ] || { printf '%-30s %-6s %9s\n' "$name" "$arch" "failed"; continue; }
+    for ref in "$@"; do
+      printf '%-30s %-6s %9s  %-28s %9s %7s\n' "$name" "$arch" "$(mbps "$bytes" "${best[$arch:$key]}")" "${ref#*|}" \
+        "$(mbps "$bytes" "${best[${ref%%|*}]}")" "$(ratio "${best[$arch:$key]}" "${best[${ref%%|*}]}")"
+    done
+  done
+}
+row "GetLocalFileSHA256 ${digest_mib} MiB" "$digest_bytes" GetLocalFileSHA256 "speed:sha256|openssl speed -evp sha256" "dgst:sha256|openssl dgst -sha256"
+row "GetLocalFileSM3" "$digest_bytes" GetLocalFileSM3 "speed:sm3|openssl speed -evp sm3" "dgst:sm3|openssl dgst -sm3"
+row "GetLocalFileSM3 with Z" "$digest_bytes" GetLocalFileSM3+Z "speed:sm3|openssl speed -evp sm3" "dgst:sm3|openssl dgst -sm3"
+row "CreateZip ${zip_mib} MiB text" "$zip_bytes" CreateZipFromLocalFile:text "pigz:text|pigz -6 -p $cores" "zip6:text|zip -6"
+row "CreateZip ${zip_mib} MiB mixed" "$zip_bytes" CreateZipFromLocalFile:mixed "pigz:mixed|pigz -6 -p $cores" "zip6:mixed|zip -6"
+for file in text mixed; do
+  for arch in "${archs[@]}"; do
+    s="${size[$arch:CreateZipFromLocalFile:$file]:-}"; [ -n "$s" ] || continue
+    echo "archive of the $file, $arch: $s bytes, zip -6 ${size[zip6:$file.bin]} ($(python3 -c "import sys; print('%+.2f%%' % (100.0 * (int(sys.argv[1]) - int(sys.argv[2])) / int(sys.argv[2])))" "$s" "${size[zip6:$file.bin]}"))"
+  done
+done
 
 # Peak resident memory (VmHWM) of the Windows process that runs the script, polled from /proc.
-peak() {
+peak() {  # ARCH WHAT
   local before; before="$(pgrep -f 'cscript.exe' | sort || true)"
-  wine cscript //nologo "$(winepath -w "$root/bench/control/methods.js")" "$winwork" "$1" 1 >/dev/null 2>&1 &
+  inwine "$1" "$(wine_of "$1")" cscript //nologo "$methods" "$winwork" "$2" 1 >/dev/null 2>&1 &
   local launcher=$! pid="" hwm=0 v
   while kill -0 "$launcher" 2>/dev/null; do
     [ -n "$pid" ] || pid="$(comm -13 <(echo "$before") <(pgrep -f 'cscript.exe' | sort) | tail -n 1)"
@@ -76,5 +152,8 @@ peak() {
   done
   echo "$hwm"
 }
-idle=$(peak idle); hashing=$(peak sha256); sm3=$(peak sm3); zipping=$(peak zip)
-echo "peak extra resident memory, KiB (beside an idle script of $idle): SHA-256 of ${digest_mib} MiB $((hashing - idle)), SM3 $((sm3 - idle)), zip of ${zip_mib} MiB $((zipping - idle))"
+for arch in "${archs[@]}"; do
+  idle=$(peak "$arch" idle); hashing=$(peak "$arch" sha256); sm3=$(peak "$arch" sm3)
+  text=$(peak "$arch" ziptext); mixed=$(peak "$arch" zip)
+  echo "peak extra resident memory, $arch, KiB (beside an idle script of $idle): SHA-256 $((hashing - idle)), SM3 $((sm3 - idle)), zip of the text $((text - idle)), of the mixed file $((mixed - idle))"
+done

@@ -130,6 +130,7 @@ DWORD errorFor(zipcore::Status status) {
     switch (status) {
     case zipcore::Status::Ok: return ERROR_SUCCESS;
     case zipcore::Status::OutOfMemory: return ERROR_NOT_ENOUGH_MEMORY;
+    case zipcore::Status::CompressFailed: return ERROR_INTERNAL_ERROR;
     case zipcore::Status::NotAnArchive:
     case zipcore::Status::Corrupt:
     case zipcore::Status::SizeMismatch: return ERROR_FILE_CORRUPT;

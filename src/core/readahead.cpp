@@ -1,6 +1,7 @@
 #include "readahead.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -29,7 +30,14 @@ Result InTurn(const ReadFn& read, const ConsumeFn& consume, unsigned char* buffe
 }  // namespace
 
 Result ReadAhead(const ReadFn& read, const ConsumeFn& consume, std::size_t blockSize, std::size_t buffers) {
-    if (buffers < 2) buffers = 2;
+    if (buffers < 2) {
+        // One page-aligned block: the system copies whole pages into it.
+        constexpr std::size_t kPage = 4096;
+        std::unique_ptr<unsigned char[]> storage(new (std::nothrow) unsigned char[blockSize + kPage]);
+        if (!storage) return Result::NoMemory;
+        const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(storage.get());
+        return InTurn(read, consume, storage.get() + (kPage - address % kPage) % kPage, blockSize);
+    }
     std::vector<Block> blocks(buffers);
     for (Block& block : blocks) {
         block.data.reset(new (std::nothrow) unsigned char[blockSize]);

@@ -1,6 +1,6 @@
-// Reading overlapped with work: a second thread reads block n+1 while the caller's thread works
-// on block n, so the disk (or page cache) and the hash run at once. Memory stays constant: at
-// most `buffers` blocks of `blockSize` bytes, whatever the length of the stream.
+// Reading a stream into a hash in blocks of constant memory: at most `buffers` blocks of
+// `blockSize` bytes, whatever the length of the stream. With two buffers or more, a second thread
+// reads block n+1 while the caller's thread works on block n.
 #pragma once
 
 #include <cstddef>
@@ -15,11 +15,15 @@ using ConsumeFn = std::function<void(const unsigned char* data, std::size_t size
 
 enum class Result { Done, ReadFailed, NoMemory };
 
-constexpr std::size_t kDefaultBlock = 2u << 20;
-constexpr std::size_t kDefaultBuffers = 3;
+// By default the caller's thread reads and hashes in turn, 256 KiB at a time: the block is still
+// in the core's cache when it is hashed, and the system reads ahead for a sequential file on its
+// own. Measured under Wine on two cores, SHA-256 and SM3 from a cached file both ran faster so
+// than with blocks handed over from a reading thread, and far faster when the machine was busy.
+constexpr std::size_t kDefaultBlock = 256u << 10;
+constexpr std::size_t kDefaultBuffers = 1;
 
-// Reads the whole stream through consume. When no second thread can be had, it reads and
-// consumes in turn on the caller's thread.
+// Reads the whole stream through consume. With fewer than two buffers, or when no second thread
+// can be had, it reads and consumes in turn on the caller's thread.
 Result ReadAhead(const ReadFn& read, const ConsumeFn& consume, std::size_t blockSize = kDefaultBlock,
                  std::size_t buffers = kDefaultBuffers);
 

@@ -17,6 +17,7 @@ enum class Status {
     ReadFailed,      // the byte source reported an error
     WriteFailed,     // the sink or the extraction target reported an error
     OutOfMemory,     // zlib could not get its state
+    CompressFailed,  // zlib refused a call for another reason than memory
     NotAnArchive,    // no end record, or directory records that do not hold together
     Corrupt,         // entry data that does not inflate or ends early
     CrcMismatch,

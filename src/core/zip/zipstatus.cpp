@@ -8,6 +8,7 @@ const char* describe(Status status) {
     case Status::ReadFailed: return "read failed";
     case Status::WriteFailed: return "write failed";
     case Status::OutOfMemory: return "out of memory";
+    case Status::CompressFailed: return "compression failed";
     case Status::NotAnArchive: return "not an archive";
     case Status::Corrupt: return "corrupt entry data";
     case Status::CrcMismatch: return "CRC mismatch";

@@ -43,6 +43,9 @@ Status copyStored(RewindableSource& source, ArchiveSink& sink, EntryData& data) 
     return Status::Ok;
 }
 
+// What a zlib call that did not succeed means for the caller.
+Status statusOfZlib(int code) { return code == Z_MEM_ERROR ? Status::OutOfMemory : Status::CompressFailed; }
+
 class Deflater {
 public:
     Deflater() {
@@ -171,7 +174,7 @@ DeflateOutcome deflateData(RewindableSource& source, ArchiveSink& sink, std::uin
             if (switched == Z_OK) {
                 level = wanted;
             } else if (switched != Z_BUF_ERROR) {
-                failure = Status::OutOfMemory;
+                failure = statusOfZlib(switched);
                 return DeflateOutcome::Failed;
             }
         }
@@ -192,10 +195,16 @@ DeflateOutcome deflateData(RewindableSource& source, ArchiveSink& sink, std::uin
 // the last 32 KiB of the input before it (so matches reach back as in one stream), ends with a
 // sync flush (byte-aligned, not final) and the last one is finished: the pieces, written in order,
 // are one deflate stream. The CRC-32 of the blocks is joined with crc32_combine.
+//
+// Everything is set up before the first read: one deflate stream per worker, reset for each block,
+// and a fixed set of slots (input with room for the dictionary in front, output) that go round
+// from reading to deflating to writing. The calling thread reads and writes, the workers deflate,
+// so the three overlap; nothing is allocated per block.
 
-constexpr std::size_t kParallelBlock = 1u << 20;
+constexpr std::size_t kParallelBlock = 256u << 10;
 constexpr std::uint64_t kParallelThreshold = 4u << 20;  // smaller inputs stay on the calling thread
-constexpr unsigned kMaxThreads = 4;  // bounds memory: at most 7 input blocks and 4 outputs at once
+constexpr unsigned kMaxThreads = 4;
+constexpr unsigned kSlotsPerThread = 3;  // blocks queued for a worker, so that it never waits for one
 
 // Appends data as stored deflate blocks (the stream is byte-aligned before and after them).
 bool appendStoredBlocks(ArchiveSink& sink, const std::uint8_t* data, std::size_t size, bool last,
@@ -214,67 +223,90 @@ bool appendStoredBlocks(ArchiveSink& sink, const std::uint8_t* data, std::size_t
     return true;
 }
 
-struct Job {
-    std::vector<std::uint8_t> input;       // the dictionary first, then the block itself
-    std::size_t dictionary = 0;
-    bool last = false;
-    bool stored = false;                   // goes out as stored blocks, straight from input
+// One block on its way through: read into `input` behind its dictionary, deflated into `output`.
+struct Slot {
+    std::unique_ptr<std::uint8_t[]> input;   // kDictionarySize bytes of room, then the block
     std::unique_ptr<std::uint8_t[]> output;  // left uninitialised: only what deflate writes is touched
+    std::size_t dictionary = 0;              // how much of the room before the block is filled
+    std::size_t length = 0;
+    bool last = false;
+    // Set by the worker.
+    bool stored = false;  // goes out as stored blocks, straight from input
     std::size_t outputSize = 0;
     std::uint32_t crc = 0;
-    bool ok = false;
+    Status status = Status::Ok;
     bool done = false;
+
+    std::uint8_t* block() { return input.get() + kDictionarySize; }
 };
 
-void deflateJob(Job& job) {
-    const std::size_t length = job.input.size() - job.dictionary;
-    const std::uint8_t* data = job.input.data() + job.dictionary;
-    job.crc = static_cast<std::uint32_t>(crc32(0, data, static_cast<uInt>(length)));
-    if (looksIncompressible(data, length)) {
-        job.stored = job.ok = true;
+void deflateSlot(Slot& slot, z_stream& z) {
+    const std::uint8_t* data = slot.block();
+    slot.crc = static_cast<std::uint32_t>(crc32(0, data, static_cast<uInt>(slot.length)));
+    if (looksIncompressible(data, slot.length)) {
+        slot.stored = true;
         return;
     }
-    Deflater deflater;
-    if (!deflater.ready()) return;
-    z_stream& z = deflater.stream();
-    if (job.dictionary > 0 &&
-        deflateSetDictionary(&z, job.input.data(), static_cast<uInt>(job.dictionary)) != Z_OK)
+    int result = deflateReset(&z);
+    if (result == Z_OK && slot.dictionary > 0)
+        result = deflateSetDictionary(&z, data - slot.dictionary, static_cast<uInt>(slot.dictionary));
+    if (result != Z_OK) {
+        slot.status = statusOfZlib(result);
         return;
-    const std::size_t capacity = deflateBound(&z, static_cast<uLong>(length)) + 16;
-    job.output.reset(new (std::nothrow) std::uint8_t[capacity]);
-    if (!job.output) return;
+    }
     z.next_in = const_cast<std::uint8_t*>(data);
-    z.avail_in = static_cast<uInt>(length);
-    z.next_out = job.output.get();
-    z.avail_out = static_cast<uInt>(capacity);
-    const int result = deflate(&z, job.last ? Z_FINISH : Z_SYNC_FLUSH);
-    if (job.last ? result != Z_STREAM_END : (result != Z_OK || z.avail_in != 0)) return;
-    job.outputSize = capacity - z.avail_out;
-    job.ok = true;
+    z.avail_in = static_cast<uInt>(slot.length);
+    z.next_out = slot.output.get();
+    z.avail_out = static_cast<uInt>(kParallelBlock);
+    result = deflate(&z, slot.last ? Z_FINISH : Z_SYNC_FLUSH);
+    const bool complete = slot.last ? result == Z_STREAM_END : result == Z_OK && z.avail_out > 0;
+    if (complete) {
+        slot.outputSize = kParallelBlock - z.avail_out;
+    } else if (result == Z_OK || result == Z_BUF_ERROR) {
+        slot.stored = true;  // deflated, the block would not be smaller than the block itself
+    } else {
+        slot.status = statusOfZlib(result);
+    }
 }
 
-// Worker threads taking jobs in order of submission.
+// The worker threads, each with its own deflate stream, taking slots in order of submission.
 class DeflatePool {
 public:
-    explicit DeflatePool(unsigned threads) {
+    // Leaves threads() == 0 when a stream could not be set up (`failure` says why).
+    DeflatePool(unsigned threads, Status& failure) : streams_(threads) {
+        for (z_stream& z : streams_) {
+            const int result = deflateInit2(&z, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+            if (result != Z_OK) {
+                failure = statusOfZlib(result);
+                return;
+            }
+            ++initialised_;
+        }
         try {
-            for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { run(); });
+            for (z_stream& z : streams_) workers_.emplace_back([this, &z] { run(z); });
         } catch (...) {
             stopAndJoin();
             throw;
         }
     }
     ~DeflatePool() { stopAndJoin(); }
-    void submit(Job* job) {
+    DeflatePool(const DeflatePool&) = delete;
+    DeflatePool& operator=(const DeflatePool&) = delete;
+    bool ready() const { return initialised_ == streams_.size(); }
+    void submit(Slot* slot) {
         {
             std::lock_guard<std::mutex> hold(lock_);
-            queue_.push_back(job);
+            queue_.push_back(slot);
         }
-        changed_.notify_all();
+        work_.notify_one();
     }
-    void wait(Job* job) {
+    void wait(Slot* slot) {
         std::unique_lock<std::mutex> hold(lock_);
-        changed_.wait(hold, [&] { return job->done; });
+        finished_.wait(hold, [&] { return slot->done; });
+    }
+    bool isDone(Slot* slot) {
+        std::lock_guard<std::mutex> hold(lock_);
+        return slot->done;
     }
 
 private:
@@ -283,31 +315,36 @@ private:
             std::lock_guard<std::mutex> hold(lock_);
             stop_ = true;
         }
-        changed_.notify_all();
+        work_.notify_all();
         for (std::thread& worker : workers_) worker.join();
+        workers_.clear();
+        for (std::size_t i = 0; i < initialised_; ++i) deflateEnd(&streams_[i]);
+        initialised_ = 0;
     }
-    void run() {
+    void run(z_stream& z) {
         for (;;) {
-            Job* job;
+            Slot* slot;
             {
                 std::unique_lock<std::mutex> hold(lock_);
-                changed_.wait(hold, [&] { return stop_ || !queue_.empty(); });
+                work_.wait(hold, [&] { return stop_ || !queue_.empty(); });
                 if (queue_.empty()) return;
-                job = queue_.front();
+                slot = queue_.front();
                 queue_.pop_front();
             }
-            deflateJob(*job);
+            deflateSlot(*slot, z);
             {
                 std::lock_guard<std::mutex> hold(lock_);
-                job->done = true;
+                slot->done = true;
             }
-            changed_.notify_all();
+            finished_.notify_all();
         }
     }
+    std::vector<z_stream> streams_;
+    std::size_t initialised_ = 0;
     std::vector<std::thread> workers_;
-    std::deque<Job*> queue_;
+    std::deque<Slot*> queue_;
     std::mutex lock_;
-    std::condition_variable changed_;
+    std::condition_variable work_, finished_;
     bool stop_ = false;
 };
 
@@ -316,94 +353,114 @@ unsigned deflateThreads() {
     return std::min(cores == 0 ? 1u : cores, kMaxThreads);
 }
 
-// As deflateData, with the blocks deflated on worker threads.
+// Reads up to `wanted` bytes, fewer only at the end of the source.
+bool readFully(RewindableSource& source, std::uint8_t* buffer, std::size_t wanted, std::size_t& filled) {
+    filled = 0;
+    while (filled < wanted) {
+        std::size_t got = 0;
+        if (!source.read(buffer + filled, wanted - filled, got)) return false;
+        if (got == 0) break;
+        filled += got;
+    }
+    return true;
+}
+
+// As deflateData, with the blocks deflated on worker threads. The block that completes the
+// announced size ends the stream; a source that holds more than announced is caught by one read
+// past it (the caller then refuses the entry), one that holds less ends the stream early.
 DeflateOutcome deflateDataInParallel(RewindableSource& source, ArchiveSink& sink, std::uint64_t announcedSize,
                                      unsigned threads, EntryData& data, Status& failure) {
     data = EntryData{};
     data.method = kMethodDeflated;
-    // The jobs outlive the pool: its workers are joined before any job goes.
-    std::deque<std::unique_ptr<Job>> jobs;  // submitted, oldest first
-    std::unique_ptr<Job> pending;
-    DeflatePool pool(threads);
-    const std::size_t inFlight = threads + 1;  // one waiting beside each worker's
-    std::vector<std::uint8_t> previousTail;  // the last 32 KiB of input read so far
-
-    // Writes the oldest job once it is done.
-    auto retire = [&]() -> DeflateOutcome {
-        Job* job = jobs.front().get();
-        pool.wait(job);
-        if (!job->ok) {
+    // The slots outlive the pool: its workers are joined before any slot goes.
+    std::vector<Slot> slots(kSlotsPerThread * threads + 2);
+    for (Slot& slot : slots) {
+        slot.input.reset(new (std::nothrow) std::uint8_t[kDictionarySize + kParallelBlock]);
+        slot.output.reset(new (std::nothrow) std::uint8_t[kParallelBlock]);
+        if (!slot.input || !slot.output) {
             failure = Status::OutOfMemory;
             return DeflateOutcome::Failed;
         }
-        const std::size_t length = job->input.size() - job->dictionary;
-        data.crc = static_cast<std::uint32_t>(crc32_combine(data.crc, job->crc, static_cast<z_off_t>(length)));
-        const bool written =
-            job->stored ? appendStoredBlocks(sink, job->input.data() + job->dictionary, length, job->last,
-                                             data.compressedSize)
-                        : sink.append(job->output.get(), job->outputSize);
+    }
+    std::vector<Slot*> free;
+    for (Slot& slot : slots) free.push_back(&slot);
+    std::deque<Slot*> order;  // submitted, oldest first
+    std::vector<std::uint8_t> tail;  // the last 32 KiB of input read so far
+    tail.reserve(kDictionarySize);
+    std::uint64_t remaining = announcedSize;
+    bool reading = true;
+
+    DeflatePool pool(threads, failure);
+    if (!pool.ready()) return DeflateOutcome::Failed;
+    // Finishes what is in flight before leaving early (the pool must not outlive the slots).
+    auto leave = [&](DeflateOutcome outcome) {
+        for (Slot* slot : order) pool.wait(slot);
+        return outcome;
+    };
+    // Writes the oldest slot, which is done.
+    auto retire = [&]() -> DeflateOutcome {
+        Slot* slot = order.front();
+        if (slot->status != Status::Ok) {
+            failure = slot->status;
+            return DeflateOutcome::Failed;
+        }
+        data.crc = static_cast<std::uint32_t>(crc32_combine(data.crc, slot->crc, static_cast<z_off_t>(slot->length)));
+        bool written;
+        if (slot->stored) {
+            written = appendStoredBlocks(sink, slot->block(), slot->length, slot->last, data.compressedSize);
+        } else {
+            written = sink.append(slot->output.get(), slot->outputSize);
+            data.compressedSize += slot->outputSize;
+        }
         if (!written) {
             failure = Status::WriteFailed;
             return DeflateOutcome::Failed;
         }
-        if (!job->stored) data.compressedSize += job->outputSize;
-        jobs.pop_front();
+        order.pop_front();
+        free.push_back(slot);
         return data.compressedSize >= announcedSize ? DeflateOutcome::DidNotShrink : DeflateOutcome::Shrunk;
     };
-    // Finishes what is in flight before leaving early (the pool must not outlive the jobs).
-    auto drain = [&] {
-        for (auto& job : jobs) pool.wait(job.get());
-    };
 
-    for (;;) {
-        auto next = std::make_unique<Job>();
-        next->dictionary = previousTail.size();
-        next->input.resize(next->dictionary + kParallelBlock);
-        std::copy(previousTail.begin(), previousTail.end(), next->input.begin());
-        std::size_t filled = 0;
-        while (filled < kParallelBlock) {
-            std::size_t got = 0;
-            if (!source.read(next->input.data() + next->dictionary + filled, kParallelBlock - filled, got)) {
-                failure = Status::ReadFailed;
-                drain();
-                return DeflateOutcome::Failed;
-            }
-            if (got == 0) break;
-            filled += got;
-        }
-        next->input.resize(next->dictionary + filled);
-        data.size += filled;
-        if (filled > 0) {
-            const std::size_t keep = std::min(kDictionarySize, next->input.size());
-            previousTail.assign(next->input.end() - keep, next->input.end());
-        }
-        const bool end = filled == 0;
-        if (pending) {
-            pending->last = end;
-            pool.submit(pending.get());
-            jobs.push_back(std::move(pending));
-        }
-        if (end) break;
-        pending = std::move(next);
-        while (jobs.size() >= inFlight) {
+    while (reading || !order.empty()) {
+        while (!order.empty() && pool.isDone(order.front())) {
             const DeflateOutcome outcome = retire();
-            if (outcome != DeflateOutcome::Shrunk) {
-                drain();
-                return outcome;
-            }
+            if (outcome != DeflateOutcome::Shrunk) return leave(outcome);
         }
-    }
-    if (jobs.empty()) {  // no data at all: one empty final block
-        auto empty = std::make_unique<Job>();
-        empty->last = true;
-        pool.submit(empty.get());
-        jobs.push_back(std::move(empty));
-    }
-    while (!jobs.empty()) {
-        const DeflateOutcome outcome = retire();
-        if (outcome != DeflateOutcome::Shrunk) {
-            drain();
-            return outcome;
+        if (reading && !free.empty()) {
+            Slot* slot = free.back();
+            free.pop_back();
+            const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kParallelBlock));
+            std::size_t filled = 0;
+            if (!readFully(source, slot->block(), wanted, filled)) {
+                failure = Status::ReadFailed;
+                return leave(DeflateOutcome::Failed);
+            }
+            data.size += filled;
+            remaining -= filled;
+            if (filled < wanted || remaining == 0) {
+                reading = false;
+                std::uint8_t probe = 0;
+                std::size_t extra = 0;
+                if (filled == wanted && !readFully(source, &probe, 1, extra)) {
+                    failure = Status::ReadFailed;
+                    return leave(DeflateOutcome::Failed);
+                }
+                data.size += extra;
+                if (data.size != announcedSize) return leave(DeflateOutcome::Shrunk);  // refused by the caller
+            }
+            slot->dictionary = tail.size();
+            std::copy(tail.begin(), tail.end(), slot->block() - tail.size());
+            const std::size_t keep = std::min(kDictionarySize, filled);
+            if (tail.size() + keep > kDictionarySize) tail.erase(tail.begin(), tail.begin() + (tail.size() + keep - kDictionarySize));
+            tail.insert(tail.end(), slot->block() + filled - keep, slot->block() + filled);
+            slot->length = filled;
+            slot->last = !reading;
+            slot->stored = slot->done = false;
+            slot->status = Status::Ok;
+            pool.submit(slot);
+            order.push_back(slot);
+        } else if (!order.empty()) {
+            pool.wait(order.front());
         }
     }
     return DeflateOutcome::Shrunk;

@@ -201,26 +201,33 @@ TEST(Crc32, EqualsZlibForEveryLengthAndSplit) {
 }
 
 TEST(WriterFailures, SourceThatGrowsOrShrinksIsRefused) {
-    const std::string text = textBytes(100000);
-    for (std::uint64_t announced : {text.size() - 1, text.size() + 1, std::uint64_t{10}}) {
-        MemorySource source(text);
-        MemorySink sink;
-        EXPECT_EQ(zipcore::writeSingleEntryArchive(source, entryFor(announced), sink), Status::SourceChanged)
-            << "announced " << announced;
+    for (const std::size_t size : {std::size_t{100000}, std::size_t{9} << 20}) {  // one thread, all cores
+        const std::string text = textBytes(size);
+        for (std::uint64_t announced : {text.size() - 1, text.size() + 1, std::uint64_t{10}}) {
+            MemorySource source(text);
+            MemorySink sink;
+            EXPECT_EQ(zipcore::writeSingleEntryArchive(source, entryFor(announced), sink), Status::SourceChanged)
+                << "announced " << announced;
+        }
     }
 }
 
+// On one thread and on all cores (where the blocks in flight are finished before the call returns).
 TEST(WriterFailures, ReadAndWriteErrorsAreReported) {
-    const std::string text = textBytes(2 * 1024 * 1024);
-    MemorySource failingSource(text);
-    failingSource.failAfterReads(3);
-    MemorySink sink;
-    EXPECT_EQ(zipcore::writeSingleEntryArchive(failingSource, entryFor(text.size()), sink), Status::ReadFailed);
+    for (const std::size_t size : {std::size_t{2} << 20, std::size_t{9} << 20}) {
+        const std::string text = textBytes(size);
+        MemorySource failingSource(text);
+        failingSource.failAfterReads(5);
+        MemorySink sink;
+        EXPECT_EQ(zipcore::writeSingleEntryArchive(failingSource, entryFor(text.size()), sink), Status::ReadFailed)
+            << size;
 
-    MemorySource source(text);
-    MemorySink fullSink;
-    fullSink.capacity = 1000;
-    EXPECT_EQ(zipcore::writeSingleEntryArchive(source, entryFor(text.size()), fullSink), Status::WriteFailed);
+        MemorySource source(text);
+        MemorySink fullSink;
+        fullSink.capacity = 200000;
+        EXPECT_EQ(zipcore::writeSingleEntryArchive(source, entryFor(text.size()), fullSink), Status::WriteFailed)
+            << size;
+    }
 }
 
 TEST(WriterFailures, EmptyNameIsRefused) {

@@ -14,25 +14,6 @@
 namespace digest {
 namespace {
 
-// ---- big-endian helpers ----------------------------------------------------------------------
-
-inline std::uint32_t LoadBe32(const unsigned char* p) {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-inline void StoreBe32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
-
-inline void StoreBe64(unsigned char* p, std::uint64_t v) {
-    StoreBe32(p, static_cast<std::uint32_t>(v >> 32));
-    StoreBe32(p + 4, static_cast<std::uint32_t>(v));
-}
-
 // ---- the logical functions of FIPS 180-4 ------------------------------------------------------
 
 inline std::uint32_t ROTR(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
@@ -291,12 +272,10 @@ bool DetectShaNi() {
 bool DetectShaNi() { return false; }
 #endif
 
-// Written once per process by the first caller; every caller computes the same answer, so a race
-// between two first callers is benign. 0 = not yet known, 1 = absent, 2 = present.
-volatile int g_shani_state = 0;
-volatile bool g_shani_disabled = false;
+CpuLevel g_shani{[] { return DetectShaNi() ? 2 : 1; }};  // 2: the SHA extensions are there
+EngineSwitch g_shani_switch;
 
-Sha256::CompressFn CompressFor(Sha256Engine engine) {
+BlockFraming::CompressFn CompressFor(Sha256Engine engine) {
 #if SHA256_HAVE_X86
     if (engine == Sha256Engine::ShaNi) return CompressShaNi;
 #endif
@@ -309,41 +288,17 @@ Sha256::CompressFn CompressFor(Sha256Engine engine) {
 
 }  // namespace
 
-bool Sha256ShaNiAvailable() {
-    int s = g_shani_state;
-    if (s == 0) {
-        s = DetectShaNi() ? 2 : 1;
-        g_shani_state = s;
-    }
-    return s == 2;
-}
+bool Sha256ShaNiAvailable() { return g_shani.get() == 2; }
 
-void Sha256DisableShaNi(bool disable) { g_shani_disabled = disable; }
+void Sha256DisableShaNi(bool disable) { g_shani_switch.set(disable); }
 
 Sha256Engine Sha256AutoEngine() {
-    return (!g_shani_disabled && Sha256ShaNiAvailable()) ? Sha256Engine::ShaNi
-                                                         : Sha256Engine::Portable;
+    return SettleEngine(Sha256Engine::Auto, Sha256Engine::ShaNi, Sha256ShaNiAvailable(), g_shani_switch.off());
 }
 
-Sha256::Sha256(Sha256Engine engine) {
-    if (engine == Sha256Engine::Auto) engine = Sha256AutoEngine();
-    if (engine == Sha256Engine::ShaNi && !Sha256ShaNiAvailable()) engine = Sha256Engine::Portable;
-    engine_ = engine;
-    compress_ = CompressFor(engine);
-    Reset();
-}
-
-void Sha256::Reset() {
-    std::memcpy(h_, H0, sizeof h_);
-    framing_.Reset();
-}
-
-void Sha256::Update(const void* data, std::size_t length) { framing_.Update(h_, compress_, data, length); }
-
-void Sha256::Final(unsigned char digest[kDigestSize]) {
-    framing_.Finish(h_, compress_, digest);
-    Reset();
-}
+Sha256::Sha256(Sha256Engine engine)
+    : BlockHash(H0, SettleEngine(engine, Sha256Engine::ShaNi, Sha256ShaNiAvailable(), g_shani_switch.off()),
+                CompressFor) {}
 
 void Sha256::Hash(const void* data, std::size_t length, unsigned char digest[kDigestSize],
                   Sha256Engine engine) {

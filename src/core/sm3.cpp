@@ -15,25 +15,6 @@
 namespace digest {
 namespace {
 
-// ---- big-endian helpers ----------------------------------------------------------------------
-
-inline std::uint32_t LoadBe32(const unsigned char* p) {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-inline void StoreBe32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
-
-inline void StoreBe64(unsigned char* p, std::uint64_t v) {
-    StoreBe32(p, static_cast<std::uint32_t>(v >> 32));
-    StoreBe32(p + 4, static_cast<std::uint32_t>(v));
-}
-
 // ---- the functions of the standard -----------------------------------------------------------
 
 // Left rotation by a constant, in the shape gcc and clang turn into a single rol (or rorx).
@@ -527,22 +508,11 @@ int DetectFast() {
 int DetectFast() { return 1; }
 #endif
 
-// Written once per process by the first caller; every caller computes the same answer, so a race
-// between two first callers is benign. 0 = not yet known, else what DetectFast() says.
-volatile int g_fast_level = 0;
-volatile bool g_fast_disabled = false;
-volatile bool g_avx2_disabled = false;
+CpuLevel g_fast{DetectFast};
+EngineSwitch g_fast_switch;  // Auto takes the portable rounds
+EngineSwitch g_avx2_switch;  // Fast takes the SSE2 form
 
-int FastLevel() {
-    int level = g_fast_level;
-    if (level == 0) {
-        level = DetectFast();
-        g_fast_level = level;
-    }
-    return level;
-}
-
-Sm3::CompressFn CompressFor(Sm3Engine engine) {
+BlockFraming::CompressFn CompressFor(Sm3Engine engine) {
 #if SM3_HAVE_X86
     if (engine == Sm3Engine::Fast) return Sm3FastUsesAvx2() ? CompressFastAvx2 : CompressFastSse2;
 #else
@@ -557,37 +527,20 @@ Sm3::CompressFn CompressFor(Sm3Engine engine) {
 
 }  // namespace
 
-bool Sm3FastAvailable() { return FastLevel() >= 2; }
+bool Sm3FastAvailable() { return g_fast.get() >= 2; }
 
-bool Sm3FastUsesAvx2() { return !g_avx2_disabled && FastLevel() >= 3; }
+bool Sm3FastUsesAvx2() { return !g_avx2_switch.off() && g_fast.get() >= 3; }
 
-void Sm3DisableFast(bool disable) { g_fast_disabled = disable; }
+void Sm3DisableFast(bool disable) { g_fast_switch.set(disable); }
 
-void Sm3DisableAvx2(bool disable) { g_avx2_disabled = disable; }
+void Sm3DisableAvx2(bool disable) { g_avx2_switch.set(disable); }
 
 Sm3Engine Sm3AutoEngine() {
-    return (!g_fast_disabled && Sm3FastAvailable()) ? Sm3Engine::Fast : Sm3Engine::Portable;
+    return SettleEngine(Sm3Engine::Auto, Sm3Engine::Fast, Sm3FastAvailable(), g_fast_switch.off());
 }
 
-Sm3::Sm3(Sm3Engine engine) {
-    if (engine == Sm3Engine::Auto) engine = Sm3AutoEngine();
-    if (engine == Sm3Engine::Fast && !Sm3FastAvailable()) engine = Sm3Engine::Portable;
-    engine_ = engine;
-    compress_ = CompressFor(engine);
-    Reset();
-}
-
-void Sm3::Reset() {
-    std::memcpy(v_, IV, sizeof v_);
-    framing_.Reset();
-}
-
-void Sm3::Update(const void* data, std::size_t length) { framing_.Update(v_, compress_, data, length); }
-
-void Sm3::Final(unsigned char digest[kDigestSize]) {
-    framing_.Finish(v_, compress_, digest);
-    Reset();
-}
+Sm3::Sm3(Sm3Engine engine)
+    : BlockHash(IV, SettleEngine(engine, Sm3Engine::Fast, Sm3FastAvailable(), g_fast_switch.off()), CompressFor) {}
 
 void Sm3::Hash(const void* data, std::size_t length, unsigned char digest[kDigestSize],
                Sm3Engine engine) {

@@ -13,6 +13,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
+
 namespace digest {
 
 // ---- byte order ---------------------------------------------------------------------------------
@@ -33,6 +37,44 @@ inline void StoreBe64(unsigned char* p, std::uint64_t v) {
     StoreBe32(p, static_cast<std::uint32_t>(v >> 32));
     StoreBe32(p + 4, static_cast<std::uint32_t>(v));
 }
+
+// The sixteen message words of a block.
+inline void LoadBlockBe(std::uint32_t W[16], const unsigned char* block) {
+#if defined(__wasm_simd128__)
+    // WebAssembly engines make a dozen instructions of a byte-by-byte load: one byte shuffle a
+    // quarter of the block instead.
+    for (int i = 0; i < 4; ++i) {
+        const v128_t v = wasm_i8x16_swizzle(wasm_v128_load(block + 16 * i),
+                                            wasm_i8x16_make(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+        W[4 * i] = wasm_i32x4_extract_lane(v, 0);
+        W[4 * i + 1] = wasm_i32x4_extract_lane(v, 1);
+        W[4 * i + 2] = wasm_i32x4_extract_lane(v, 2);
+        W[4 * i + 3] = wasm_i32x4_extract_lane(v, 3);
+    }
+#else
+    for (int t = 0; t < 16; ++t) W[t] = LoadBe32(block + 4 * t);
+#endif
+}
+
+#if defined(__wasm_simd128__)
+// The message words of four consecutive blocks, transposed for schedules computed side by side:
+// T[t] holds word t of each block, block k in lane k.
+inline void LoadFourBlocksBe(v128_t T[16], const unsigned char* blocks) {
+    const v128_t swap = wasm_i8x16_make(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    for (int q = 0; q < 4; ++q) {
+        v128_t r[4];
+        for (int k = 0; k < 4; ++k) r[k] = wasm_i8x16_swizzle(wasm_v128_load(blocks + 64 * k + 16 * q), swap);
+        const v128_t t0 = wasm_i32x4_shuffle(r[0], r[1], 0, 4, 1, 5);
+        const v128_t t1 = wasm_i32x4_shuffle(r[2], r[3], 0, 4, 1, 5);
+        const v128_t t2 = wasm_i32x4_shuffle(r[0], r[1], 2, 6, 3, 7);
+        const v128_t t3 = wasm_i32x4_shuffle(r[2], r[3], 2, 6, 3, 7);
+        T[4 * q] = wasm_i64x2_shuffle(t0, t1, 0, 2);
+        T[4 * q + 1] = wasm_i64x2_shuffle(t0, t1, 1, 3);
+        T[4 * q + 2] = wasm_i64x2_shuffle(t2, t3, 0, 2);
+        T[4 * q + 3] = wasm_i64x2_shuffle(t2, t3, 1, 3);
+    }
+}
+#endif
 
 // ---- the framing ------------------------------------------------------------------------------
 
@@ -56,6 +98,15 @@ private:
     unsigned char buf_[kBlockSize];
     std::size_t used_ = 0;
 };
+
+// Blocks four at a time through `four` (schedules side by side, where the target has the vectors
+// for it), the rest one at a time through `one`.
+template <void (*four)(std::uint32_t[8], const unsigned char*),
+          void (*one)(std::uint32_t[8], const unsigned char*, std::size_t)>
+void CompressByFours(std::uint32_t state[8], const unsigned char* blocks, std::size_t count) {
+    for (; count >= 4; count -= 4, blocks += 4 * BlockFraming::kBlockSize) four(state, blocks);
+    one(state, blocks, count);
+}
 
 // ---- the choice of compression function ----------------------------------------------------------
 

@@ -137,7 +137,7 @@ constexpr std::uint32_t TJ(int j) {
 void CompressUnrolled(std::uint32_t V[8], const unsigned char* blocks, std::size_t count) {
     std::uint32_t W[68];
     while (count-- > 0) {
-        for (int j = 0; j < 16; ++j) W[j] = LoadBe32(blocks + 4 * j);
+        LoadBlockBe(W, blocks);
         std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
         std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
         SM3_EIGHT(0, SM3_FF0, SM3_FF0, SM3_EXPAND_FROM_16);
@@ -164,20 +164,7 @@ inline v128_t RolV(v128_t x, int n) { return wasm_v128_or(wasm_i32x4_shl(x, n), 
 void CompressUnrolled4(std::uint32_t V[8], const unsigned char* blocks) {
     alignas(16) std::uint32_t table[68 * 4];
     v128_t* T = reinterpret_cast<v128_t*>(table);
-    const v128_t swap = wasm_i8x16_make(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
-    for (int q = 0; q < 4; ++q) {
-        // Words 4q..4q+3 of the four blocks, transposed so that a vector holds one word index.
-        v128_t r[4];
-        for (int b = 0; b < 4; ++b) r[b] = wasm_i8x16_swizzle(wasm_v128_load(blocks + 64 * b + 16 * q), swap);
-        const v128_t t0 = wasm_i32x4_shuffle(r[0], r[1], 0, 4, 1, 5);
-        const v128_t t1 = wasm_i32x4_shuffle(r[2], r[3], 0, 4, 1, 5);
-        const v128_t t2 = wasm_i32x4_shuffle(r[0], r[1], 2, 6, 3, 7);
-        const v128_t t3 = wasm_i32x4_shuffle(r[2], r[3], 2, 6, 3, 7);
-        T[4 * q] = wasm_i64x2_shuffle(t0, t1, 0, 2);
-        T[4 * q + 1] = wasm_i64x2_shuffle(t0, t1, 1, 3);
-        T[4 * q + 2] = wasm_i64x2_shuffle(t2, t3, 0, 2);
-        T[4 * q + 3] = wasm_i64x2_shuffle(t2, t3, 1, 3);
-    }
+    LoadFourBlocksBe(T, blocks);
     for (int j = 16; j < 68; ++j) {
         const v128_t x = wasm_v128_xor(wasm_v128_xor(T[j - 16], T[j - 9]), RolV(T[j - 3], 15));
         const v128_t p1 = wasm_v128_xor(wasm_v128_xor(x, RolV(x, 15)), RolV(x, 23));
@@ -205,12 +192,11 @@ void CompressUnrolled4(std::uint32_t V[8], const unsigned char* blocks) {
 }
 #endif
 
-void CompressWasm(std::uint32_t V[8], const unsigned char* blocks, std::size_t count) {
 #if defined(__wasm_simd128__)
-    for (; count >= 4; count -= 4, blocks += 256) CompressUnrolled4(V, blocks);
+constexpr BlockFraming::CompressFn CompressWasm = CompressByFours<CompressUnrolled4, CompressUnrolled>;
+#else
+constexpr BlockFraming::CompressFn CompressWasm = CompressUnrolled;
 #endif
-    CompressUnrolled(V, blocks, count);
-}
 
 #endif
 

@@ -18,7 +18,7 @@ WIN64   := $(BUILD)/win64
 NATIVE  := $(BUILD)/native
 JOBS    ?= $(shell nproc)
 WEB_WASM := web/sdk/tarnwick.wasm
-WEB_INPUTS := $(wildcard src/core/*.cpp src/core/*.h src/core/zip/*.cpp src/core/zip/*.h) \
+WEB_INPUTS := $(wildcard src/core/*.cpp src/core/*.h src/core/zip/*.cpp src/core/zip/*.h companions/ovalon/ovalon.h) \
               web/module/module.cpp web/module/build.sh
 WEB_PORT ?= 8736
 

@@ -2,6 +2,7 @@
 // here; the digest work is in sm3z_core.cpp. Nothing throws out of an entry point.
 #include <windows.h>
 
+#include <atomic>
 #include <new>
 
 #include "Owners.h"
@@ -13,9 +14,9 @@
 namespace {
 
 [[maybe_unused]] SRWLOCK g_lock = SRWLOCK_INIT;
-volatile LONG g_initialized = 0;
+std::atomic<bool> g_initialized{false};  // read by every call, from any thread
 
-bool IsInitialized() { return InterlockedCompareExchange(&g_initialized, 0, 0) != 0; }
+bool IsInitialized() { return g_initialized.load(); }
 
 // Outputs the caller passed are cleared before any work, so every failure leaves them empty.
 template <typename T>
@@ -104,7 +105,7 @@ int OVALON_CALL Initialize(void) {
 #else
     const tarnwick::ExclusiveLock held = tarnwick::LockExclusive(g_lock);
     const int rc = ovalon::InitializeCrypto();
-    if (rc == OVALON_OK) InterlockedExchange(&g_initialized, 1);
+    if (rc == OVALON_OK) g_initialized.store(true);
     return rc;
 #endif
 }
@@ -112,7 +113,7 @@ int OVALON_CALL Initialize(void) {
 int OVALON_CALL Uninitialize(void) {
     // libgcrypt has nothing to tear down that matters to us; no locks, so this is safe from
     // process exit.
-    InterlockedExchange(&g_initialized, 0);
+    g_initialized.store(false);
     return OVALON_OK;
 }
 

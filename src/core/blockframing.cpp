@@ -3,21 +3,6 @@
 #include <cstring>
 
 namespace digest {
-namespace {
-
-void StoreBe32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
-
-void StoreBe64(unsigned char* p, std::uint64_t v) {
-    StoreBe32(p, static_cast<std::uint32_t>(v >> 32));
-    StoreBe32(p + 4, static_cast<std::uint32_t>(v));
-}
-
-}  // namespace
 
 void BlockFraming::Update(std::uint32_t state[8], CompressFn compress, const void* data, std::size_t length) {
     if (length == 0) return;

@@ -20,4 +20,16 @@ bool IsReservedDeviceName(const std::u16string& component) {
     return false;
 }
 
+bool IsPlainName(const std::u16string& name) {
+    if (name.empty()) return false;
+    for (char16_t ch : name) {
+        if (ch < 32) return false;
+        for (const char* bad = "<>:\"/\\|?*"; *bad; ++bad)
+            if (ch == static_cast<char16_t>(*bad)) return false;
+    }
+    if (name.find(u"..") != std::u16string::npos) return false;
+    if (name.back() == u'.' || name.back() == u' ') return false;
+    return !IsReservedDeviceName(name);
+}
+
 }  // namespace names

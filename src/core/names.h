@@ -11,4 +11,8 @@ namespace names {
 // digits). The part before the first dot decides, trailing blanks ignored; case does not matter.
 bool IsReservedDeviceName(const std::u16string& component);
 
+// A name that stays one component of a directory: not empty, no control character and none of
+// <>:"/\|?*, no "..", no dot or blank at the end, and not a device.
+bool IsPlainName(const std::u16string& name);
+
 }  // namespace names

@@ -14,25 +14,6 @@
 namespace digest {
 namespace {
 
-// ---- big-endian helpers ----------------------------------------------------------------------
-
-inline std::uint32_t LoadBe32(const unsigned char* p) {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-inline void StoreBe32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
-
-inline void StoreBe64(unsigned char* p, std::uint64_t v) {
-    StoreBe32(p, static_cast<std::uint32_t>(v >> 32));
-    StoreBe32(p + 4, static_cast<std::uint32_t>(v));
-}
-
 // ---- the logical functions of FIPS 180-4 ------------------------------------------------------
 
 inline std::uint32_t ROTR(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
@@ -100,25 +81,6 @@ void CompressPortable(std::uint32_t state[8], const unsigned char* blocks, std::
 // a..h renamed round by round instead of the words being moved, the schedule kept as a ring of 16
 // words updated in place, and the block's words loaded four at a time with one byte shuffle.
 #if defined(__wasm__)
-#if defined(__wasm_simd128__)
-#include <wasm_simd128.h>
-#endif
-
-inline void LoadBlock(std::uint32_t W[16], const unsigned char* block) {
-#if defined(__wasm_simd128__)
-    for (int i = 0; i < 4; ++i) {
-        const v128_t v = wasm_i8x16_swizzle(wasm_v128_load(block + 16 * i),
-                                            wasm_i8x16_make(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
-        W[4 * i] = wasm_i32x4_extract_lane(v, 0);
-        W[4 * i + 1] = wasm_i32x4_extract_lane(v, 1);
-        W[4 * i + 2] = wasm_i32x4_extract_lane(v, 2);
-        W[4 * i + 3] = wasm_i32x4_extract_lane(v, 3);
-    }
-#else
-    for (int t = 0; t < 16; ++t) W[t] = LoadBe32(block + 4 * t);
-#endif
-}
-
 // One round t with the names as given; d and h receive the new e and a. SHA256_W(t) is the
 // schedule word: a ring of 16 updated in place, or a precomputed table.
 #define SHA256_W(t) W[(t) & 15]
@@ -150,7 +112,7 @@ inline void LoadBlock(std::uint32_t W[16], const unsigned char* block) {
 void CompressUnrolled(std::uint32_t state[8], const unsigned char* blocks, std::size_t count) {
     std::uint32_t W[16];
     while (count-- > 0) {
-        LoadBlock(W, blocks);
+        LoadBlockBe(W, blocks);
         std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
         SHA256_EIGHT(0);
@@ -173,19 +135,7 @@ inline v128_t RotrV(v128_t x, int n) { return wasm_v128_or(wasm_u32x4_shr(x, n),
 void CompressUnrolled4(std::uint32_t state[8], const unsigned char* blocks) {
     alignas(16) std::uint32_t table[64 * 4];
     v128_t* T = reinterpret_cast<v128_t*>(table);
-    const v128_t swap = wasm_i8x16_make(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
-    for (int q = 0; q < 4; ++q) {
-        v128_t r[4];
-        for (int k = 0; k < 4; ++k) r[k] = wasm_i8x16_swizzle(wasm_v128_load(blocks + 64 * k + 16 * q), swap);
-        const v128_t t0 = wasm_i32x4_shuffle(r[0], r[1], 0, 4, 1, 5);
-        const v128_t t1 = wasm_i32x4_shuffle(r[2], r[3], 0, 4, 1, 5);
-        const v128_t t2 = wasm_i32x4_shuffle(r[0], r[1], 2, 6, 3, 7);
-        const v128_t t3 = wasm_i32x4_shuffle(r[2], r[3], 2, 6, 3, 7);
-        T[4 * q] = wasm_i64x2_shuffle(t0, t1, 0, 2);
-        T[4 * q + 1] = wasm_i64x2_shuffle(t0, t1, 1, 3);
-        T[4 * q + 2] = wasm_i64x2_shuffle(t2, t3, 0, 2);
-        T[4 * q + 3] = wasm_i64x2_shuffle(t2, t3, 1, 3);
-    }
+    LoadFourBlocksBe(T, blocks);
     for (int t = 16; t < 64; ++t) {
         const v128_t w2 = T[t - 2], w15 = T[t - 15];
         const v128_t s1 = wasm_v128_xor(wasm_v128_xor(RotrV(w2, 17), RotrV(w2, 19)), wasm_u32x4_shr(w2, 10));
@@ -208,12 +158,11 @@ void CompressUnrolled4(std::uint32_t state[8], const unsigned char* blocks) {
 }
 #endif
 
-void CompressWasm(std::uint32_t state[8], const unsigned char* blocks, std::size_t count) {
 #if defined(__wasm_simd128__)
-    for (; count >= 4; count -= 4, blocks += 256) CompressUnrolled4(state, blocks);
+constexpr BlockFraming::CompressFn CompressWasm = CompressByFours<CompressUnrolled4, CompressUnrolled>;
+#else
+constexpr BlockFraming::CompressFn CompressWasm = CompressUnrolled;
 #endif
-    CompressUnrolled(state, blocks, count);
-}
 #endif
 
 // ---- SHA-NI compression ------------------------------------------------------------------------
@@ -291,12 +240,10 @@ bool DetectShaNi() {
 bool DetectShaNi() { return false; }
 #endif
 
-// Written once per process by the first caller; every caller computes the same answer, so a race
-// between two first callers is benign. 0 = not yet known, 1 = absent, 2 = present.
-volatile int g_shani_state = 0;
-volatile bool g_shani_disabled = false;
+CpuLevel g_shani{[] { return DetectShaNi() ? 2 : 1; }};  // 2: the SHA extensions are there
+EngineSwitch g_shani_switch;
 
-Sha256::CompressFn CompressFor(Sha256Engine engine) {
+BlockFraming::CompressFn CompressFor(Sha256Engine engine) {
 #if SHA256_HAVE_X86
     if (engine == Sha256Engine::ShaNi) return CompressShaNi;
 #endif
@@ -309,41 +256,17 @@ Sha256::CompressFn CompressFor(Sha256Engine engine) {
 
 }  // namespace
 
-bool Sha256ShaNiAvailable() {
-    int s = g_shani_state;
-    if (s == 0) {
-        s = DetectShaNi() ? 2 : 1;
-        g_shani_state = s;
-    }
-    return s == 2;
-}
+bool Sha256ShaNiAvailable() { return g_shani.get() == 2; }
 
-void Sha256DisableShaNi(bool disable) { g_shani_disabled = disable; }
+void Sha256DisableShaNi(bool disable) { g_shani_switch.set(disable); }
 
 Sha256Engine Sha256AutoEngine() {
-    return (!g_shani_disabled && Sha256ShaNiAvailable()) ? Sha256Engine::ShaNi
-                                                         : Sha256Engine::Portable;
+    return SettleEngine(Sha256Engine::Auto, Sha256Engine::ShaNi, Sha256ShaNiAvailable(), g_shani_switch.off());
 }
 
-Sha256::Sha256(Sha256Engine engine) {
-    if (engine == Sha256Engine::Auto) engine = Sha256AutoEngine();
-    if (engine == Sha256Engine::ShaNi && !Sha256ShaNiAvailable()) engine = Sha256Engine::Portable;
-    engine_ = engine;
-    compress_ = CompressFor(engine);
-    Reset();
-}
-
-void Sha256::Reset() {
-    std::memcpy(h_, H0, sizeof h_);
-    framing_.Reset();
-}
-
-void Sha256::Update(const void* data, std::size_t length) { framing_.Update(h_, compress_, data, length); }
-
-void Sha256::Final(unsigned char digest[kDigestSize]) {
-    framing_.Finish(h_, compress_, digest);
-    Reset();
-}
+Sha256::Sha256(Sha256Engine engine)
+    : BlockHash(H0, SettleEngine(engine, Sha256Engine::ShaNi, Sha256ShaNiAvailable(), g_shani_switch.off()),
+                CompressFor) {}
 
 void Sha256::Hash(const void* data, std::size_t length, unsigned char digest[kDigestSize],
                   Sha256Engine engine) {

@@ -34,37 +34,15 @@ void Sha256DisableShaNi(bool disable);
 // The engine Engine::Auto resolves to right now.
 Sha256Engine Sha256AutoEngine();
 
-class Sha256 {
+class Sha256 : public BlockHash<Sha256Engine> {
 public:
-    static constexpr std::size_t kDigestSize = 32;
-    static constexpr std::size_t kBlockSize = 64;
-
     // Starts a fresh message. Asking for ShaNi on a CPU without it falls back to Portable;
     // engine() tells which one is in use.
     explicit Sha256(Sha256Engine engine = Sha256Engine::Auto);
 
-    void Reset();
-    void Update(const void* data, std::size_t length);
-    // Writes the 32-byte digest (H0..H7, each big-endian) and resets the context for a new message.
-    void Final(unsigned char digest[kDigestSize]);
-
-    Sha256Engine engine() const { return engine_; }
-    // Bytes fed since the last Reset/Final.
-    std::uint64_t length() const { return framing_.total(); }
-
     // One-shot convenience.
     static void Hash(const void* data, std::size_t length, unsigned char digest[kDigestSize],
                      Sha256Engine engine = Sha256Engine::Auto);
-
-    // Compresses `blocks` consecutive 64-byte blocks into state.
-    using CompressFn = void (*)(std::uint32_t state[8], const unsigned char* blocks,
-                                std::size_t blocks_count);
-
-private:
-    std::uint32_t h_[8];
-    BlockFraming framing_;  // the pending partial block and the length
-    Sha256Engine engine_;
-    CompressFn compress_;
 };
 
 }  // namespace digest

@@ -15,25 +15,6 @@
 namespace digest {
 namespace {
 
-// ---- big-endian helpers ----------------------------------------------------------------------
-
-inline std::uint32_t LoadBe32(const unsigned char* p) {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-inline void StoreBe32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
-
-inline void StoreBe64(unsigned char* p, std::uint64_t v) {
-    StoreBe32(p, static_cast<std::uint32_t>(v >> 32));
-    StoreBe32(p + 4, static_cast<std::uint32_t>(v));
-}
-
 // ---- the functions of the standard -----------------------------------------------------------
 
 // Left rotation by a constant, in the shape gcc and clang turn into a single rol (or rorx).
@@ -156,7 +137,7 @@ constexpr std::uint32_t TJ(int j) {
 void CompressUnrolled(std::uint32_t V[8], const unsigned char* blocks, std::size_t count) {
     std::uint32_t W[68];
     while (count-- > 0) {
-        for (int j = 0; j < 16; ++j) W[j] = LoadBe32(blocks + 4 * j);
+        LoadBlockBe(W, blocks);
         std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
         std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
         SM3_EIGHT(0, SM3_FF0, SM3_FF0, SM3_EXPAND_FROM_16);
@@ -183,20 +164,7 @@ inline v128_t RolV(v128_t x, int n) { return wasm_v128_or(wasm_i32x4_shl(x, n), 
 void CompressUnrolled4(std::uint32_t V[8], const unsigned char* blocks) {
     alignas(16) std::uint32_t table[68 * 4];
     v128_t* T = reinterpret_cast<v128_t*>(table);
-    const v128_t swap = wasm_i8x16_make(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
-    for (int q = 0; q < 4; ++q) {
-        // Words 4q..4q+3 of the four blocks, transposed so that a vector holds one word index.
-        v128_t r[4];
-        for (int b = 0; b < 4; ++b) r[b] = wasm_i8x16_swizzle(wasm_v128_load(blocks + 64 * b + 16 * q), swap);
-        const v128_t t0 = wasm_i32x4_shuffle(r[0], r[1], 0, 4, 1, 5);
-        const v128_t t1 = wasm_i32x4_shuffle(r[2], r[3], 0, 4, 1, 5);
-        const v128_t t2 = wasm_i32x4_shuffle(r[0], r[1], 2, 6, 3, 7);
-        const v128_t t3 = wasm_i32x4_shuffle(r[2], r[3], 2, 6, 3, 7);
-        T[4 * q] = wasm_i64x2_shuffle(t0, t1, 0, 2);
-        T[4 * q + 1] = wasm_i64x2_shuffle(t0, t1, 1, 3);
-        T[4 * q + 2] = wasm_i64x2_shuffle(t2, t3, 0, 2);
-        T[4 * q + 3] = wasm_i64x2_shuffle(t2, t3, 1, 3);
-    }
+    LoadFourBlocksBe(T, blocks);
     for (int j = 16; j < 68; ++j) {
         const v128_t x = wasm_v128_xor(wasm_v128_xor(T[j - 16], T[j - 9]), RolV(T[j - 3], 15));
         const v128_t p1 = wasm_v128_xor(wasm_v128_xor(x, RolV(x, 15)), RolV(x, 23));
@@ -224,12 +192,11 @@ void CompressUnrolled4(std::uint32_t V[8], const unsigned char* blocks) {
 }
 #endif
 
-void CompressWasm(std::uint32_t V[8], const unsigned char* blocks, std::size_t count) {
 #if defined(__wasm_simd128__)
-    for (; count >= 4; count -= 4, blocks += 256) CompressUnrolled4(V, blocks);
+constexpr BlockFraming::CompressFn CompressWasm = CompressByFours<CompressUnrolled4, CompressUnrolled>;
+#else
+constexpr BlockFraming::CompressFn CompressWasm = CompressUnrolled;
 #endif
-    CompressUnrolled(V, blocks, count);
-}
 
 #endif
 
@@ -527,22 +494,11 @@ int DetectFast() {
 int DetectFast() { return 1; }
 #endif
 
-// Written once per process by the first caller; every caller computes the same answer, so a race
-// between two first callers is benign. 0 = not yet known, else what DetectFast() says.
-volatile int g_fast_level = 0;
-volatile bool g_fast_disabled = false;
-volatile bool g_avx2_disabled = false;
+CpuLevel g_fast{DetectFast};
+EngineSwitch g_fast_switch;  // Auto takes the portable rounds
+EngineSwitch g_avx2_switch;  // Fast takes the SSE2 form
 
-int FastLevel() {
-    int level = g_fast_level;
-    if (level == 0) {
-        level = DetectFast();
-        g_fast_level = level;
-    }
-    return level;
-}
-
-Sm3::CompressFn CompressFor(Sm3Engine engine) {
+BlockFraming::CompressFn CompressFor(Sm3Engine engine) {
 #if SM3_HAVE_X86
     if (engine == Sm3Engine::Fast) return Sm3FastUsesAvx2() ? CompressFastAvx2 : CompressFastSse2;
 #else
@@ -557,37 +513,20 @@ Sm3::CompressFn CompressFor(Sm3Engine engine) {
 
 }  // namespace
 
-bool Sm3FastAvailable() { return FastLevel() >= 2; }
+bool Sm3FastAvailable() { return g_fast.get() >= 2; }
 
-bool Sm3FastUsesAvx2() { return !g_avx2_disabled && FastLevel() >= 3; }
+bool Sm3FastUsesAvx2() { return !g_avx2_switch.off() && g_fast.get() >= 3; }
 
-void Sm3DisableFast(bool disable) { g_fast_disabled = disable; }
+void Sm3DisableFast(bool disable) { g_fast_switch.set(disable); }
 
-void Sm3DisableAvx2(bool disable) { g_avx2_disabled = disable; }
+void Sm3DisableAvx2(bool disable) { g_avx2_switch.set(disable); }
 
 Sm3Engine Sm3AutoEngine() {
-    return (!g_fast_disabled && Sm3FastAvailable()) ? Sm3Engine::Fast : Sm3Engine::Portable;
+    return SettleEngine(Sm3Engine::Auto, Sm3Engine::Fast, Sm3FastAvailable(), g_fast_switch.off());
 }
 
-Sm3::Sm3(Sm3Engine engine) {
-    if (engine == Sm3Engine::Auto) engine = Sm3AutoEngine();
-    if (engine == Sm3Engine::Fast && !Sm3FastAvailable()) engine = Sm3Engine::Portable;
-    engine_ = engine;
-    compress_ = CompressFor(engine);
-    Reset();
-}
-
-void Sm3::Reset() {
-    std::memcpy(v_, IV, sizeof v_);
-    framing_.Reset();
-}
-
-void Sm3::Update(const void* data, std::size_t length) { framing_.Update(v_, compress_, data, length); }
-
-void Sm3::Final(unsigned char digest[kDigestSize]) {
-    framing_.Finish(v_, compress_, digest);
-    Reset();
-}
+Sm3::Sm3(Sm3Engine engine)
+    : BlockHash(IV, SettleEngine(engine, Sm3Engine::Fast, Sm3FastAvailable(), g_fast_switch.off()), CompressFor) {}
 
 void Sm3::Hash(const void* data, std::size_t length, unsigned char digest[kDigestSize],
                Sm3Engine engine) {

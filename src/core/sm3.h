@@ -46,37 +46,15 @@ void Sm3DisableFast(bool disable);
 // The engine Sm3Engine::Auto resolves to right now.
 Sm3Engine Sm3AutoEngine();
 
-class Sm3 {
+class Sm3 : public BlockHash<Sm3Engine> {
 public:
-    static constexpr std::size_t kDigestSize = 32;
-    static constexpr std::size_t kBlockSize = 64;
-
     // Starts a fresh message. Asking for Fast where it is not available falls back to Portable;
     // engine() tells which one is in use.
     explicit Sm3(Sm3Engine engine = Sm3Engine::Auto);
 
-    void Reset();
-    void Update(const void* data, std::size_t length);
-    // Writes the 32-byte digest (V0..V7, each big-endian) and resets the context for a new message.
-    void Final(unsigned char digest[kDigestSize]);
-
-    Sm3Engine engine() const { return engine_; }
-    // Bytes fed since the last Reset/Final.
-    std::uint64_t length() const { return framing_.total(); }
-
     // One-shot convenience.
     static void Hash(const void* data, std::size_t length, unsigned char digest[kDigestSize],
                      Sm3Engine engine = Sm3Engine::Auto);
-
-    // Compresses `blocks_count` consecutive 64-byte blocks into state.
-    using CompressFn = void (*)(std::uint32_t state[8], const unsigned char* blocks,
-                                std::size_t blocks_count);
-
-private:
-    std::uint32_t v_[8];
-    BlockFraming framing_;  // the pending partial block and the length
-    Sm3Engine engine_;
-    CompressFn compress_;
 };
 
 }  // namespace digest

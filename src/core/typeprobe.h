@@ -12,6 +12,11 @@ constexpr std::size_t kHeadLength = 15;
 constexpr char kText[] = "STRING";
 constexpr char kWorkbook[] = "MSEXCEL";
 
+// Bounds of the unpacking that tells a workbook from other zip archives: a workbook has a few
+// hundred parts at most, and the probe must answer within seconds whatever a page hands it.
+constexpr unsigned int kMaxArchiveEntries = 1000;
+constexpr unsigned int kMaxArchiveMiB = 256;
+
 // Sequential bytes of a file.
 class ByteSource {
 public:

@@ -9,9 +9,9 @@ here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 core="$root/src/core"
 out="${1:-$root/web/sdk/tarnwick.wasm}"
-exports=(tw_alloc tw_free tw_sha256_new tw_sha256_update tw_sha256_final tw_sha256_delete
-         tw_sm3_new tw_sm3_update tw_sm3_final tw_sm3_delete tw_sm3_begin_z tw_crc32
-         tw_plain_text tw_head_hex tw_zip_inspect tw_zip_local_header tw_zip_trailer)
+# The exports are the functions module.cpp marks EXPORT, each at the start of its line.
+mapfile -t exports < <(sed -n 's/^EXPORT [^(]*[^A-Za-z0-9_]\(tw_[A-Za-z0-9_]*\)(.*/\1/p' "$here/module.cpp")
+[ "${#exports[@]}" -gt 0 ] || { echo "build.sh: module.cpp marks no exports" >&2; exit 1; }
 list="$(printf '_%s,' "${exports[@]}")"
 export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"
 rm -f "$out"
@@ -22,9 +22,9 @@ trap 'rm -f "$tmp" "$log"' EXIT
 if ! em++ -std=c++17 -O3 -msimd128 -fno-exceptions -fno-rtti \
   -sSTANDALONE_WASM --no-entry -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=8MB \
   -sERROR_ON_UNDEFINED_SYMBOLS=0 -sEXPORTED_FUNCTIONS="[${list%,}]" \
-  -I"$core" \
+  -I"$core" -I"$root/companions/ovalon" \
   "$here/module.cpp" "$core/sha256.cpp" "$core/sm3.cpp" "$core/sm2_z.cpp" "$core/sm2cert.cpp" \
-  "$core/blockframing.cpp" "$core/crc32.cpp" "$core/hex.cpp" "$core/names.cpp" "$core/typeprobe.cpp" \
+  "$core/base64.cpp" "$core/blockframing.cpp" "$core/crc32.cpp" "$core/hex.cpp" "$core/names.cpp" "$core/typeprobe.cpp" \
   "$core/zip/ziprecords.cpp" "$core/zip/zipdirectory.cpp" "$core/zip/entryname.cpp" \
   "$core/zip/zipstatus.cpp" \
   -o "$tmp" > "$log" 2>&1; then

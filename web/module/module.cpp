@@ -2,10 +2,14 @@
 // SDK's engine (web/sdk/engine.js). No zlib and no crypto library: deflate is the browser's own,
 // the certificate is read by sm2cert, the digests are the core's.
 //
-// Conventions: pointers are offsets into the module's memory, lengths are bytes; 64-bit sizes
-// travel as doubles (exact below 2^53). The one import, env.tw_read_at, lets the inspection of an
-// archive read the picked file at any offset (synchronously, from the worker).
+// Conventions: pointers are offsets into the module's memory, lengths are bytes (UTF-16 units for
+// names); 64-bit sizes travel as doubles (exact below 2^53). The one import, env.tw_read_at, lets
+// the inspection of an archive read the picked file at any offset (synchronously, from the worker).
+// The module exports exactly the functions marked EXPORT below: build.sh reads its list from here.
+#include "base64.h"
 #include "crc32.h"
+#include "names.h"
+#include "ovalon.h"
 #include "sha256.h"
 #include "sm2_z.h"
 #include "sm2cert.h"
@@ -30,15 +34,21 @@ namespace {
 // The crypto engine's status values for a certificate (see companions/ovalon/ovalon.h).
 int EngineStatus(sm2cert::Status status) {
     switch (status) {
-    case sm2cert::Status::Ok: return 0;
-    case sm2cert::Status::NoCertificate: return 0x2001;
-    case sm2cert::Status::BadBase64: return 0x2002;
-    case sm2cert::Status::BadCertificate: return 0x2003;
-    case sm2cert::Status::NotSm2Key: return 0x2004;
-    case sm2cert::Status::BadPublicKey: return 0x2005;
+    case sm2cert::Status::Ok: return OVALON_OK;
+    case sm2cert::Status::NoCertificate: return OVALON_E_NO_CERTIFICATE;
+    case sm2cert::Status::BadBase64: return OVALON_E_BAD_BASE64;
+    case sm2cert::Status::BadCertificate: return OVALON_E_BAD_CERTIFICATE;
+    case sm2cert::Status::NotSm2Key: return OVALON_E_NOT_SM2_KEY;
+    case sm2cert::Status::BadPublicKey: return OVALON_E_BAD_PUBLIC_KEY;
     }
-    return 0x1005;
+    return OVALON_E_CRYPTO;
 }
+
+// A base64 text decoded a piece at a time, and what it gave so far.
+struct Base64Text {
+    base64::Decoder decoder;
+    std::vector<unsigned char> bytes;
+};
 
 class MemorySource : public probe::ByteSource {
 public:
@@ -186,6 +196,36 @@ EXPORT unsigned tw_crc32(unsigned crc, const unsigned char* data, int length) {
     return crc::Crc32(crc, data, static_cast<std::size_t>(length));
 }
 
+// The crypto engine's statuses for a file that did not open, and for one that did not read to its
+// end: the SDK reports them where the engine would.
+EXPORT int tw_engine_status_file_open() { return OVALON_E_FILE_OPEN; }
+EXPORT int tw_engine_status_file_read() { return OVALON_E_FILE_READ; }
+
+// ---- names and base64, by the control's rules --------------------------------------------------
+
+// 1 when the name (UTF-16) stays one component of a directory.
+EXPORT int tw_plain_name(const char16_t* name, int length) {
+    return names::IsPlainName(std::u16string(name, static_cast<std::size_t>(length))) ? 1 : 0;
+}
+
+// 1 when the path component (UTF-16) names a device.
+EXPORT int tw_device_name(const char16_t* name, int length) {
+    return names::IsReservedDeviceName(std::u16string(name, static_cast<std::size_t>(length))) ? 1 : 0;
+}
+
+EXPORT Base64Text* tw_base64_new() { return new (std::nothrow) Base64Text(); }
+// Feeds a piece of the text (one byte a character; any character beyond ASCII is foreign and may
+// stand as any byte from 0x80 up). 0 once the text is known to be invalid.
+EXPORT int tw_base64_feed(Base64Text* b, const char* text, int length) {
+    return b->decoder.Feed(text, static_cast<std::size_t>(length), b->bytes) ? 1 : 0;
+}
+// The length of the bytes of the whole text (tw_base64_bytes), -1 when it was not valid.
+EXPORT int tw_base64_finish(Base64Text* b) {
+    return b->decoder.Finish(b->bytes) ? static_cast<int>(b->bytes.size()) : -1;
+}
+EXPORT const unsigned char* tw_base64_bytes(Base64Text* b) { return b->bytes.data(); }
+EXPORT void tw_base64_delete(Base64Text* b) { delete b; }
+
 // ---- the type probe ---------------------------------------------------------------------------
 
 // 1 when data holds no byte from 1 to 8.
@@ -202,6 +242,15 @@ EXPORT int tw_head_hex(const unsigned char* data, int length, char* out, int* zi
     std::memcpy(out, head.data(), head.size());
     *zip = probe::IsZipHead(head) ? 1 : 0;
     return static_cast<int>(head.size());
+}
+
+// The probe's bounds of the unpacking: entries, and bytes unpacked.
+EXPORT double tw_probe_max_entries() { return probe::kMaxArchiveEntries; }
+EXPORT double tw_probe_max_bytes() { return static_cast<double>(probe::kMaxArchiveMiB) * 1024 * 1024; }
+
+// The name of a zip status (NUL-terminated, in the module's memory).
+EXPORT const char* tw_zip_status_name(int status) {
+    return zipcore::describe(static_cast<zipcore::Status>(status));
 }
 
 // Inspects the picked file (read through env.tw_read_at) as the control's unpacking would judge

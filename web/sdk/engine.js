@@ -15,11 +15,7 @@ const BLOB_GROUP = 32 * 1024 * 1024;    // deflated output is gathered into a Bl
 const PROGRESS_STEP = 8 * 1024 * 1024;
 const BREATHE_EVERY = 4;                // chunks between turns given to the event loop
 
-export const ZIP_STATUS = [
-  'ok', 'read failed', 'write failed', 'out of memory', 'not an archive', 'corrupt entry data',
-  'CRC mismatch', 'size mismatch', 'unsafe name', 'unsupported', 'too many entries', 'too large',
-  'source changed', 'compression failed',
-];
+const BASE64_PIECE = 1 << 20;           // characters of a base64 text handed to the module at a time
 
 function abortError() {
   return typeof DOMException === 'function'
@@ -290,9 +286,10 @@ export class Engine {
   }
 
   // Judges an archive as the control's unpacking would, short of inflating it, within the given
-  // bounds (entries, bytes): { status (name from ZIP_STATUS), files, workbook }. `readSync(offset, length)` gives bytes of a Blob source
-  // synchronously (FileReaderSync in a worker); a bytes source needs none.
-  inspectArchive(source, readSync, limits = { entries: 65536, bytes: 2 ** 30 }) {
+  // bounds (entries, bytes; the type probe's when absent): { status (the core's name for it),
+  // files, workbook }. `readSync(offset, length)` gives bytes of a Blob source synchronously
+  // (FileReaderSync in a worker); a bytes source needs none.
+  inspectArchive(source, readSync, limits = this.probeLimits()) {
     this._syncRead = source.bytes
       ? (offset, length) => source.bytes.subarray(offset, offset + length)
       : (offset, length) => readSync(source.blob, offset, length);
@@ -300,9 +297,71 @@ export class Engine {
       const files = this._out + 64, workbook = this._out + 68;
       const status = this._x.tw_zip_inspect(sizeOf(source), limits.entries, limits.bytes, files, workbook);
       const ints = new Int32Array(this._x.memory.buffer, this._out + 64, 2);
-      return { status: ZIP_STATUS[status] || 'unknown', files: ints[0], workbook: ints[1] === 1 };
+      return { status: this._cString(this._x.tw_zip_status_name(status)), files: ints[0], workbook: ints[1] === 1 };
     } finally {
       this._syncRead = null;
+    }
+  }
+
+  _cString(pointer) {
+    const heap = this._heap();
+    let end = pointer;
+    while (heap[end]) end++;
+    return new TextDecoder().decode(heap.slice(pointer, end));
+  }
+
+  // ---- the core's rules, for the checks a page's arguments get before any job ----
+
+  // The type probe's bounds of the unpacking: { entries, bytes }.
+  probeLimits() {
+    return { entries: this._x.tw_probe_max_entries(), bytes: this._x.tw_probe_max_bytes() };
+  }
+
+  // The crypto engine's statuses for a file that did not open, and for one that did not read.
+  engineStatus() {
+    return { fileOpen: this._x.tw_engine_status_file_open(), fileRead: this._x.tw_engine_status_file_read() };
+  }
+
+  _nameRule(fn, name) {
+    const pointer = this._x.tw_alloc(name.length * 2 + 2);
+    try {
+      const units = new Uint16Array(this._x.memory.buffer, pointer, name.length);
+      for (let i = 0; i < name.length; i++) units[i] = name.charCodeAt(i);
+      return fn(pointer, name.length) === 1;
+    } finally {
+      this._x.tw_free(pointer);
+    }
+  }
+
+  // Whether a name stays one component of a directory; whether a path component names a device.
+  isPlainName(name) { return this._nameRule(this._x.tw_plain_name, name); }
+  isDeviceName(component) { return this._nameRule(this._x.tw_device_name, component); }
+
+  // The bytes of a base64 text by the core's strict rules, or null when it is not wholly valid. A
+  // long text goes to the module a piece at a time, with `between()` awaited after each piece.
+  async decodeBase64(input, between) {
+    const x = this._x;
+    const decoder = x.tw_base64_new();
+    const piece = x.tw_alloc(Math.min(input.length, BASE64_PIECE) + 1);
+    try {
+      for (let at = 0; at < input.length; at += BASE64_PIECE) {
+        if (at > 0 && between) await between();
+        const length = Math.min(BASE64_PIECE, input.length - at);
+        const bytes = new Uint8Array(x.memory.buffer, piece, length);
+        // Any character beyond ASCII is foreign to the alphabet: it goes as 0x80, foreign too.
+        for (let i = 0; i < length; i++) {
+          const c = input.charCodeAt(at + i);
+          bytes[i] = c < 0x80 ? c : 0x80;
+        }
+        if (!x.tw_base64_feed(decoder, piece, length)) return null;
+      }
+      const length = x.tw_base64_finish(decoder);
+      if (length < 0) return null;
+      const start = x.tw_base64_bytes(decoder);
+      return this._heap().slice(start, start + length);
+    } finally {
+      x.tw_free(piece);
+      x.tw_base64_delete(decoder);
     }
   }
 

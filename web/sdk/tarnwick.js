@@ -21,35 +21,19 @@ import { text, format, systemMessage, zipStatusCode, engineStatusText, engineUnk
 import { archiveBlob, firstByte } from './engine.js';
 
 const ARCHIVE_MIN = 41;           // the control packs and unpacks files of more than 40 bytes
-const PROBE_LIMITS = { entries: 1000, bytes: 256 * 1024 * 1024 };  // the type probe's unpacking bounds
 const PULL_CHUNK = 2 << 20;       // memory files up to this size go to the worker in one piece
 const YIELD_EVERY = 1 << 20;      // array elements or base64 characters between turns given away
 const ERROR_HANDLE_EOF = 38;      // the control's reason when a file did not read as its size said
 const ERROR_ACCESS_DENIED = 5;
-const ENGINE_FILE_OPEN = 0x3001, ENGINE_FILE_READ = 0x3002;
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 // Node's own modules, asked of Node when they are needed: a bundler building a page sees no import
 // of them (webpack refuses a node: import, Vite stubs it with a warning).
 const nodeModule = (name) => process.getBuiltinModule(name);
 
-// ---- names and arrays, by the control's rules --------------------------------------------------
-
-function isReservedDeviceName(component) {
-  let stem = component.split('.')[0].replace(/ +$/, '').toUpperCase();
-  if (['CON', 'PRN', 'AUX', 'NUL', 'CONIN$', 'CONOUT$', 'CLOCK$'].includes(stem)) return true;
-  return stem.length === 4 && (stem.startsWith('COM') || stem.startsWith('LPT')) &&
-    /[0-9\u00b9\u00b2\u00b3]/.test(stem[3]);
-}
-
-// A name that stays one component of the temporary directory.
-function isPlainName(name) {
-  if (!name) return false;
-  for (const ch of name) if (ch.charCodeAt(0) < 32 || '<>:"/\\|?*'.includes(ch)) return false;
-  if (name.includes('..')) return false;
-  if (/[. ]$/.test(name)) return false;
-  return !isReservedDeviceName(name);
-}
+// ---- arrays, as the control's script bridge reads them ------------------------------------------
+// (The rules about names, base64 and statuses are the core's, asked of the module: `rules` below
+// is an Engine.)
 
 // A text as the page's script turns it into a number (the control's ScriptTextToNumber): blanks
 // around, then a decimal number (sign, digits with one optional point, optional exponent) or "0x"
@@ -174,10 +158,10 @@ function sizeOf(source) {
 // Node: a path is a local file, checked as the control checks paths: a device's name is refused
 // wherever it stands, a name that does not exist is not found, anything but a file or directory on
 // a disk (a device, pipe or socket) is not a disk file; a directory passes, and fails to open.
-async function localPath(path) {
+async function localPath(path, rules) {
   const fs = nodeModule('node:fs');
   const last = path.replace(/[\\/]+$/, '').split(/[\\/:]/).pop();
-  if (isReservedDeviceName(last)) return new Refusal(format(text.notADiskFile, path));
+  if ((await rules()).isDeviceName(last)) return new Refusal(format(text.notADiskFile, path));
   let stat;
   try {
     stat = await fs.promises.stat(path);
@@ -200,11 +184,11 @@ async function localPath(path) {
 
 // What stands where the control takes a path: { source, path, lastModified } ({ openFailed, path }
 // for a path that exists but cannot be opened), or a Refusal.
-async function localFile(value, signal) {
+async function localFile(value, signal, rules) {
   if (value === undefined || value === null || value === '') return new Refusal(text.pathEmpty);
   if (typeof Blob === 'function' && value instanceof Blob) {
     const path = typeof value.name === 'string' ? value.name : '';
-    if (path && isReservedDeviceName(path)) return new Refusal(format(text.notADiskFile, path));
+    if (path && (await rules()).isDeviceName(path)) return new Refusal(format(text.notADiskFile, path));
     if (value.size === 0) {
       // Empty, or gone before its size was first asked for.
       try {
@@ -220,7 +204,7 @@ async function localFile(value, signal) {
     // Anything else is text to the control: a path.
     const path = textOf(value);
     if (path === '') return new Refusal(text.pathEmpty);
-    if (isNode) return localPath(path);
+    if (isNode) return localPath(path, rules);
     return new Refusal(format(text.fileNotFound, path));
   }
   const bytes = await bytesOf(value, signal);
@@ -389,12 +373,18 @@ class WorkerBackend {
     this.worker.postMessage({ type: 'chunk', id, at, bytes }, [bytes.buffer]);
   }
 
-  async _inspectHere(args) {
+  // An engine on the page, loaded when first needed: for the core's rules, and for the inspection
+  // of bytes the page holds.
+  rules() {
     if (!this.local) {
       this.local = import('./engine.js').then(async ({ Engine }) => Engine.load(await fetch(this.wasmUrl)));
       this.local.catch(() => { this.local = null; });  // tried again by the next call
     }
-    return (await this.local).run('inspect', args);
+    return this.local;
+  }
+
+  async _inspectHere(args) {
+    return (await this.rules()).run('inspect', args);
   }
 
   run(op, args, { onProgress, signal } = {}) {
@@ -427,6 +417,8 @@ class WorkerBackend {
 // The engine on the calling thread (Node, or a page that asked for no worker).
 class LocalBackend {
   constructor(engine) { this.engine = engine; }
+
+  async rules() { return this.engine; }
 
   async run(op, args, { onProgress, signal } = {}) {
     const cancel = { get aborted() { return !!(signal && signal.aborted); }, breathe: yieldTurn };
@@ -510,6 +502,7 @@ export class Tarnwick {
     this._deletedNames = new Set();    // names of archives deleted (the control's list only grows)
     this._deleted = new WeakSet();     // deleted archives, held no longer than the page holds them
     this.lastEngineStatus = undefined;
+    this._rules = () => backend.rules();  // an Engine: the core's rules
     const checked = {};
     for (const name of Object.keys(METHODS)) {
       checked[name] = (...args) => this._call(name, args, true);
@@ -591,7 +584,7 @@ export class Tarnwick {
         outcome.text = '';
         return head.hex;
       }
-      const judged = await this._job('inspect', { source, limits: PROBE_LIMITS }, hooks);
+      const judged = await this._job('inspect', { source }, hooks);
       if (judged.status !== 'ok') {
         outcome.text = format(text.unzipFailed, systemMessage(zipStatusCode[judged.status] || 31, false));
         outcome.zipStatus = judged.status;
@@ -627,7 +620,8 @@ export class Tarnwick {
     try {
       result = await this._job('digest', { kind: 'sm3', source, withZ: flag, cert: textOf(cert) }, hooks);
     } catch (e) {
-      this._readFailed(outcome, e, path, () => fail(ENGINE_FILE_READ));
+      const { fileRead } = (await this._rules()).engineStatus();
+      this._readFailed(outcome, e, path, () => fail(fileRead));
       return '';
     }
     outcome.engineStatus = result.status;
@@ -664,7 +658,7 @@ export class Tarnwick {
   }
 
   // A path that exists but does not open (a directory): each method says so as the control does.
-  _openFailed(outcome, local, method) {
+  async _openFailed(outcome, local, method) {
     const reason = (withCode) => systemMessage(local.openFailed, withCode);
     switch (method) {
       case 'size': outcome.fail(reason(true)); return -1;
@@ -673,10 +667,11 @@ export class Tarnwick {
         return local.path.toLowerCase().endsWith('.txt') ? 'STRING' : '';
       case 'zip': outcome.fail(reason(true)); this._box(text.zipBox); return '';
       case 'sha256': outcome.fail(format(text.openFailed, local.path, reason(true))); return '';
-      default:
-        outcome.fail(format(text.sm3Failed, engineStatusText[ENGINE_FILE_OPEN], ENGINE_FILE_OPEN),
-                     { engineStatus: ENGINE_FILE_OPEN });
+      default: {
+        const { fileOpen } = (await this._rules()).engineStatus();
+        outcome.fail(format(text.sm3Failed, engineStatusText[fileOpen], fileOpen), { engineStatus: fileOpen });
         return '';
+      }
     }
   }
 
@@ -696,7 +691,7 @@ export class Tarnwick {
 
   // 1
   async _GetLocalFileSize(outcome, hooks, file) {
-    const local = await localFile(file, hooks.signal);
+    const local = await localFile(file, hooks.signal, this._rules);
     if (local instanceof Refusal) { outcome.fail(local.message); return -1; }
     if (local.openFailed) return this._openFailed(outcome, local, 'size');
     if (!(await this._stillThere(outcome, local))) return -1;
@@ -706,7 +701,7 @@ export class Tarnwick {
 
   // 2
   async _GetLocalFileHeadSigned(outcome, hooks, file) {
-    const local = await localFile(file, hooks.signal);
+    const local = await localFile(file, hooks.signal, this._rules);
     if (local instanceof Refusal) { outcome.fail(local.message); return ''; }
     if (local.openFailed) return this._openFailed(outcome, local, 'probe');
     return this._probe(outcome, local.source, local.path, local.path.toLowerCase(), hooks);
@@ -714,7 +709,7 @@ export class Tarnwick {
 
   // 3
   async _CreateZipFromLocalFile(outcome, hooks, file) {
-    const local = await localFile(file, hooks.signal);
+    const local = await localFile(file, hooks.signal, this._rules);
     if (local instanceof Refusal) { outcome.fail(local.message); return ''; }
     if (local.openFailed) return this._openFailed(outcome, local, 'zip');
     return this._pack(outcome, local.source, local.path, local.lastModified || Date.now(), text.zipBox, hooks);
@@ -742,7 +737,7 @@ export class Tarnwick {
 
   // 5
   async _GetLocalFileSHA256(outcome, hooks, file) {
-    const local = await localFile(file, hooks.signal);
+    const local = await localFile(file, hooks.signal, this._rules);
     if (local instanceof Refusal) { outcome.fail(local.message); return ''; }
     if (local.openFailed) return this._openFailed(outcome, local, 'sha256');
     return this._sha256(outcome, local.source, local.path, hooks);
@@ -750,7 +745,7 @@ export class Tarnwick {
 
   // 6
   async _GetLocalFileSM3(outcome, hooks, file, nWithZValue, strBase64Cert) {
-    const local = await localFile(file, hooks.signal);
+    const local = await localFile(file, hooks.signal, this._rules);
     if (local instanceof Refusal) { outcome.fail(local.message); return ''; }
     if (local.openFailed) return this._openFailed(outcome, local, 'sm3');
     return this._sm3(outcome, local.source, local.path, nWithZValue, strBase64Cert, hooks);
@@ -767,15 +762,15 @@ export class Tarnwick {
     return bytes.length > 0 ? bytes : null;  // an empty memory file leaves the text alone
   }
 
-  _fileType(outcome, type) {
+  async _fileType(outcome, type) {
     const plain = textOf(type).replace(/,/g, '');
-    if (plain && !isPlainName(plain)) { outcome.fail(format(text.badFileType, plain)); return null; }
+    if (plain && !(await this._rules()).isPlainName(plain)) { outcome.fail(format(text.badFileType, plain)); return null; }
     return plain;
   }
 
   // 8
   async _GetMemFileHeadSigned(outcome, hooks, array, fileType) {
-    const type = this._fileType(outcome, fileType);
+    const type = await this._fileType(outcome, fileType);
     if (type === null) return '';
     const bytes = await this._memory(outcome, array, hooks.signal);
     if (!bytes) return '';
@@ -798,9 +793,9 @@ export class Tarnwick {
 
   // 11
   async _GetMemMD5FileHeadSigned(outcome, hooks, base64, fileType) {
-    const type = this._fileType(outcome, fileType);
+    const type = await this._fileType(outcome, fileType);
     if (type === null) return '';
-    const bytes = await decodeBase64(textOf(base64), hooks.signal);
+    const bytes = await (await this._rules()).decodeBase64(textOf(base64), () => pause(hooks.signal));
     if (!bytes) { outcome.fail(text.badBase64); return ''; }
     if (bytes.length === 0) return '';
     return this._probe(outcome, { bytes }, '', ('0.' + type).toLowerCase(), hooks);
@@ -816,7 +811,7 @@ export class Tarnwick {
   // 13
   async _CreateZipFromMemFile(outcome, hooks, array, fileName) {
     const name = textOf(fileName);
-    if (name && !isPlainName(name)) { outcome.fail(format(text.badFileName, name)); return ''; }
+    if (name && !(await this._rules()).isPlainName(name)) { outcome.fail(format(text.badFileName, name)); return ''; }
     const bytes = await this._memory(outcome, array, hooks.signal);
     if (!bytes) return '';
     if (!name) {
@@ -834,34 +829,6 @@ for (const name of Object.keys(METHODS)) {
     value: function (...args) { return this._call(name, args, false); },
     writable: true, configurable: true,
   });
-}
-
-// Base64 as the control reads a memory file's text (the core's base64::Decode): blanks and line
-// breaks are skipped, padding is optional but must complete the last group, and a text that is
-// not wholly valid gives null rather than a part of itself. A long text is read with turns given
-// away, so that a cancel is heard.
-async function decodeBase64(input, signal) {
-  const out = new Uint8Array(Math.ceil(input.length / 4) * 3);
-  let length = 0, accumulator = 0, digits = 0, padding = 0, seen = 0;
-  for (const c of input) {
-    if (++seen % YIELD_EVERY === 0) await pause(signal);
-    if (c === ' ' || c === '\t' || c === '\r' || c === '\n') continue;
-    if (c === '=') { padding++; continue; }
-    const value = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/'.indexOf(c);
-    if (value < 0 || padding !== 0) return null;
-    accumulator = ((accumulator << 6) | value) & 0xFFFFFF;
-    if (++digits % 4 === 0) {
-      out[length++] = accumulator >> 16;
-      out[length++] = (accumulator >> 8) & 255;
-      out[length++] = accumulator & 255;
-      accumulator = 0;
-    }
-  }
-  const rest = digits % 4;
-  if (rest === 1 || padding > 2 || (padding !== 0 && rest + padding !== 4)) return null;
-  if (rest === 2) out[length++] = (accumulator >> 4) & 255;
-  if (rest === 3) { out[length++] = (accumulator >> 10) & 255; out[length++] = (accumulator >> 2) & 255; }
-  return out.subarray(0, length);
 }
 
 export default Tarnwick;

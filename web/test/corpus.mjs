@@ -71,6 +71,8 @@ export function calls(x) {
     ['GetMemFileHeadSigned', [[], 'bin'], both(is(''), textIs(BAD_TYPE('a/b')))],
     ['GetMemMD5FileHeadSigned', ['QUJDREVGR0hJSktMTU5PUFFSUw==', 'bin'], is('4142434445464748494A4B4C4D4E4F')],
     ['GetMemMD5FileHeadSigned', ['!!!!', 'bin'], both(is(''), textIs(BAD_BASE64))],
+    ['GetMemMD5FileHeadSigned', ['QUJDR', 'bin'], both(is(''), textIs(BAD_BASE64))],
+    ['GetMemMD5FileHeadSigned', ['QUJDRA=', 'bin'], both(is(''), textIs(BAD_BASE64))],
     ['GetMemMD5FileHeadSigned', ['QUJD\r\nRA', 'bin'], is('41424344')],
     ['GetMemFileHeadSigned', [[' 0x41 ', '1e1', '+5', '\t7.9'], 'bin'], is('410A0507')],
     ['GetMemFileHeadSigned', [[1, '1,0'], 'bin'], both(is(''), textIs("JSArrayGetAt's Invoke 1 err!"))],
@@ -80,6 +82,7 @@ export function calls(x) {
     ['CreateZipFromMemFile', [range(41, (i) => (i * 13) & 255), 'memfile_source.bin'], both(archive, textIs(''))],
     ['CreateZipFromMemFile', [range(41, (i) => i), '\u0e01\u8868.bin'], archive],  // no place in code page 936: UTF-8
     ['CreateZipFromMemFile', [range(41, (i) => i), '..\\x.bin'], both(is(''), textIs(BAD_NAME('..\\x.bin')))],
+    ['CreateZipFromMemFile', [range(41, (i) => i), 'a..b.bin'], both(is(''), textIs(BAD_NAME('a..b.bin')))],
     ['CreateZipFromMemFile', [range(40, (i) => i), 'memfile_forty.bin'], both(is(''), textIs(TOO_SMALL('memfile_forty.bin', 40)))],
   ];
 }

@@ -27,7 +27,6 @@ enum class Status {
     TooLarge,        // more inflated bytes than one extraction may produce
     SourceChanged,   // the file being packed did not have the size it announced
     CompressFailed,  // zlib refused a call for another reason than memory
-    // New statuses go last: the page SDK reads a status by its number.
 };
 
 const char* describe(Status status);

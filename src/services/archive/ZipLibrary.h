@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <string>
 #include "fileservices/FileChecks.h"
+#include "typeprobe.h"
 
 namespace tarnwick::archive {
 
@@ -25,10 +26,9 @@ struct ZipOutcome {
 
 constexpr long kMinimumArchivableSize = 40;
 
-// Bounds of the unpacking the file type probe does: a workbook has a few hundred parts at most,
-// and the probe must answer within seconds whatever a page hands it.
-constexpr unsigned int kProbeMaxEntries = 1000;
-constexpr unsigned int kProbeMaxMiB = 256;
+// Bounds of the unpacking the file type probe does.
+constexpr unsigned int kProbeMaxEntries = probe::kMaxArchiveEntries;
+constexpr unsigned int kProbeMaxMiB = probe::kMaxArchiveMiB;
 
 // Packs source into the new archive directory + name.
 ZipOutcome PackFile(const std::wstring& source, const std::wstring& name, const std::wstring& directory);

@@ -9,15 +9,7 @@
 
 namespace tarnwick::memfile {
 
-bool IsPlainName(const std::wstring& name) {
-    if (name.empty()) return false;
-    for (wchar_t ch : name) {
-        if (ch < 32 || wcschr(L"<>:\"/\\|?*", ch)) return false;
-    }
-    if (name.find(L"..") != std::wstring::npos) return false;
-    if (name.back() == L'.' || name.back() == L' ') return false;
-    return !names::IsReservedDeviceName(std::u16string(name.begin(), name.end()));
-}
+bool IsPlainName(const std::wstring& name) { return names::IsPlainName(std::u16string(name.begin(), name.end())); }
 
 std::wstring FileTypeWithoutCommas(const std::wstring& text) {
     std::wstring type = text;

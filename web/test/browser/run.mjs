@@ -218,9 +218,9 @@ try {
 
   // ---- the options a page passes to open() ----
   r = await page.evaluate(() => window.options());
-  const sha256abc = 'BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD';
-  ok(r.local === sha256abc && r.localWorkers === 0, 'worker: false computes on the page, no worker started: ' + JSON.stringify(r));
-  ok(r.worker === sha256abc && r.workers.length === 1 && r.workers[0].endsWith('tarnwick-worker.js?chosen'),
+  const abcDigest = 'BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD';
+  ok(r.local === abcDigest && r.localWorkers === 0, 'worker: false computes on the page, no worker started: ' + JSON.stringify(r));
+  ok(r.worker === abcDigest && r.workers.length === 1 && r.workers[0].endsWith('tarnwick-worker.js?chosen'),
      'workerUrl names the worker started: ' + JSON.stringify(r));
   ok(JSON.stringify(r.missing) === '["refused","refused"]', 'a wasmUrl that is not there fails open(), with and without a worker: ' + JSON.stringify(r));
 

@@ -231,12 +231,16 @@ console.log(JSON.stringify(out));
   // that is not VERSION's (on a copy of what it looks at) ----
   const copy = join(work, 'repo');
   for (const p of ['Makefile', 'VERSION', 'LICENSE', 'THIRD-PARTY-NOTICES', 'tools/version.sh', 'src/core',
-                   'web/package.json', 'web/tools/pack.mjs', 'web/module', 'web/sdk/tarnwick.wasm'])
+                   'web/package.json', 'web/tools/pack.mjs', 'web/module', 'web/sdk/tarnwick.wasm',
+                   'web/node_modules/fflate/esm/browser.js', 'web/sdk/fflate.js'])
     cpSync(join(root, p), join(copy, p), { recursive: true, preserveTimestamps: true });
   const prepack = () => spawnSync(process.execPath, [join(copy, 'web/tools/pack.mjs'), 'prepack'], { encoding: 'utf8' });
   let r = prepack();
   ok(r.status === 0, 'the copy packs: ' + r.stderr);
   const later = new Date(Date.now() + 60000);
+  utimesSync(join(copy, 'web/node_modules/fflate/esm/browser.js'), later, later);
+  r = prepack();
+  ok(r.status === 1 && /sdk\/fflate\.js is older than its sources/.test(r.stderr), 'a deflater copy older than the installed package is refused: ' + r.stderr);
   utimesSync(join(copy, 'src/core/sha256.cpp'), later, later);
   r = prepack();
   ok(r.status === 1 && /older than its sources: run `make web`/.test(r.stderr), 'a stale module is refused: ' + r.stderr);

@@ -401,7 +401,7 @@ export class Engine {
     const report = progressReporter(size, onProgress);
     const limit = pool.length * BLOCKS_PER_WORKER;
     const load = pool.map(() => 0);
-    const finished = new Map();       // index -> { deflated, length } waiting for the blocks before it
+    const finished = new Map();       // index -> deflated block waiting for the blocks before it
     const spare = [];                 // block buffers back from the workers
     const groups = [];
     let pending = [], pendingBytes = 0, compressed = 0, done = 0;

@@ -18,6 +18,9 @@ WIN64   := $(BUILD)/win64
 NATIVE  := $(BUILD)/native
 JOBS    ?= $(shell nproc)
 WEB_WASM := web/sdk/tarnwick.wasm
+# The deflater the SDK's zip workers import, as the npm package (pinned in web/package-lock.json)
+# ships it: copied beside the SDK, so that a page serving sdk/ as it is needs nothing else.
+WEB_DEFLATE := web/sdk/fflate.js
 WEB_INPUTS := $(wildcard src/core/*.cpp src/core/*.h src/core/zip/*.cpp src/core/zip/*.h companions/ovalon/ovalon.h) \
               web/module/module.cpp web/module/build.sh
 WEB_PORT ?= 8736
@@ -49,7 +52,10 @@ demo: dist
 	@tools/demo.sh
 
 web: setup
-	@$(MAKE) --no-print-directory $(WEB_WASM)
+	@$(MAKE) --no-print-directory $(WEB_WASM) $(WEB_DEFLATE)
+
+$(WEB_DEFLATE): web/node_modules/fflate/esm/browser.js
+	@cp $< $@
 
 $(WEB_WASM): $(WEB_INPUTS)
 	@web/module/build.sh $@

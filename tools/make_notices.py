@@ -5,6 +5,7 @@ taken from the Debian packages the modules are built with (/usr/share/doc/*/copy
 /usr/share/common-licenses). Run it again when a tool chain or library package changes:
     tools/make_notices.py > THIRD-PARTY-NOTICES
 """
+import json
 import pathlib
 import re
 import subprocess
@@ -31,6 +32,11 @@ COMPONENTS = {
         ("emscripten", "https://emscripten.org/",
          "MIT (Emscripten, musl), CC0 (dlmalloc), Apache-2.0 WITH LLVM-exception (libc++, libc++abi, compiler-rt)"),
 }
+# name, npm package (installed under web/node_modules by `make setup`, pinned by the lock), upstream,
+# license
+NPM_COMPONENTS = {
+    "fflate": ("fflate", "https://github.com/101arrowz/fflate", "MIT"),
+}
 RUNTIME = ["MinGW-w64 runtime (CRT, winpthreads)", "GCC runtime (libgcc, libstdc++)"]
 ARTIFACTS = [
     ("win32/tarnwick.OCX, win64/tarnwick.OCX", RUNTIME),
@@ -42,8 +48,8 @@ ARTIFACTS = [
     ("tarnwick-<version>-x86.msi (the three 32-bit modules), tarnwick-<version>-x64.msi "
      "(the six modules of both architectures)",
      ["zlib", "libgcrypt", "libgpg-error", "libksba"] + RUNTIME),
-    ("npm package tarnwick (sdk/tarnwick.wasm; the JavaScript is the project's own)",
-     ["Emscripten system libraries (musl libc, dlmalloc, libc++, libc++abi, compiler-rt)"]),
+    ("npm package tarnwick (sdk/tarnwick.wasm; sdk/fflate.js, the deflater of the zip workers)",
+     ["Emscripten system libraries (musl libc, dlmalloc, libc++, libc++abi, compiler-rt)", "fflate"]),
 ]
 
 LLVM_EXCEPTION = """---- LLVM Exceptions to the Apache 2.0 License ----
@@ -81,6 +87,19 @@ def version_of(binary):
     return upstream_version(version if src == "gcc-mingw-w64" else src_version)
 
 
+NODE_MODULES = pathlib.Path(__file__).resolve().parent.parent / "web" / "node_modules"
+
+
+def npm_version(name):
+    return json.loads((NODE_MODULES / NPM_COMPONENTS[name][0] / "package.json").read_text())["version"]
+
+
+def describe(part):
+    if part in NPM_COMPONENTS:
+        return "%s %s (%s)" % (part, npm_version(part), NPM_COMPONENTS[part][2])
+    return "%s %s (%s)" % (part, version_of(COMPONENTS[part][0]), COMPONENTS[part][2])
+
+
 def rule(title):
     return "\n" + "=" * 78 + "\n" + title + "\n" + "=" * 78 + "\n\n"
 
@@ -96,9 +115,9 @@ def main():
     for artifact, parts in ARTIFACTS:
         w(artifact + "\n")
         for p in parts:
-            w("  - %s %s (%s)\n" % (p, version_of(COMPONENTS[p][0]), COMPONENTS[p][2]))
+            w("  - %s\n" % describe(p))
         w("\n")
-    w("The npm package's JavaScript, types and documents are the project's own (MIT).\n")
+    w("The npm package's other JavaScript, types and documents are the project's own (MIT).\n")
     w(rule("Where the source is obtained"))
     w("Every part is built from Debian 12 (bookworm) packages. The exact source of each version\n"
       "is kept by Debian: `apt-get source <source>=<version>` on Debian 12, or\n"
@@ -109,6 +128,10 @@ def main():
         w("%s\n  Debian source package %s, version %s\n  %s\n  upstream: %s\n\n" % (
             name, src, src_version,
             "https://snapshot.debian.org/package/%s/%s/" % (src, src_version), upstream))
+    for name, (package_name, upstream, _) in NPM_COMPONENTS.items():
+        w("%s\n  npm package %s, version %s (the file the package ships, unchanged)\n"
+          "  https://registry.npmjs.org/%s/-/%s-%s.tgz\n  upstream: %s\n\n" % (
+              name, package_name, npm_version(name), package_name, package_name, npm_version(name), upstream))
     for name, (binary, _, _) in COMPONENTS.items():
         if binary == "emscripten":
             continue
@@ -131,6 +154,9 @@ def main():
     w("\nlibc++, libc++abi and compiler-rt (the LLVM Project): Apache License 2.0 with LLVM\n"
       "Exceptions; the license text follows under \"Apache-2.0\", then the exceptions.\n\n")
     w(LLVM_EXCEPTION)
+    for name, (package_name, _, _) in NPM_COMPONENTS.items():
+        w(rule("%s: copyright and license (the npm package's LICENSE)" % name))
+        w((NODE_MODULES / package_name / "LICENSE").read_text(encoding="utf-8", errors="replace"))
     for name in ("LGPL-2.1", "LGPL-3", "GPL-3", "GPL-2", "Apache-2.0"):
         w(rule("License text: %s" % name))
         w((COMMON / name).read_text(encoding="utf-8", errors="replace"))

@@ -14,6 +14,12 @@ const CHUNK = 2 * 1024 * 1024;          // Chromium hands at most 2 MiB per read
 const BLOB_GROUP = 32 * 1024 * 1024;    // deflated output is gathered into a Blob this often
 const PROGRESS_STEP = 8 * 1024 * 1024;
 const BREATHE_EVERY = 4;                // chunks between turns given to the event loop
+// Files from this size on are deflated in blocks on several deflate workers where the platform
+// has workers (a browser's worker); smaller ones, and Node, take the platform's CompressionStream.
+const PARALLEL_MIN = 16 * 1024 * 1024;
+const BLOCK = 2 * 1024 * 1024;          // a deflate worker's unit of work
+const WINDOW = 32 * 1024;               // the deflate window: what primes the next block
+const BLOCKS_PER_WORKER = 2;            // blocks in flight (sent, deflating or not yet joined)
 
 const BASE64_PIECE = 1 << 20;           // characters of a base64 text handed to the module at a time
 
@@ -392,6 +398,10 @@ export class Engine {
   // entry, whose data is the source itself (archiveBlob puts the parts together).
   async zip(source, entry, { onProgress, cancel } = {}) {
     const size = sizeOf(source);
+    if (size >= PARALLEL_MIN) {
+      const pool = await deflatePool();
+      if (pool) return this._zipInBlocks(source, entry, pool, { onProgress, cancel });
+    }
     const target = { ...entry, size };
     const deflater = new CompressionStream('deflate-raw');
     const writer = deflater.writable.getWriter();
@@ -443,6 +453,102 @@ export class Engine {
     return { header, data: stored ? null : groups, trailer, crc: crc >>> 0, method };
   }
 
+  // zip() for a large file: the blocks deflated on the pool's workers, at most a few per worker in
+  // flight, joined in order into groups of Blobs; the CRC-32 here, as the blocks are read.
+  async _zipInBlocks(source, entry, pool, { onProgress, cancel }) {
+    const size = sizeOf(source);
+    const report = progressReporter(size, onProgress);
+    const limit = pool.length * BLOCKS_PER_WORKER;
+    const load = pool.map(() => 0);
+    const finished = new Map();       // index -> deflated block waiting for the blocks before it
+    const spare = [];                 // block buffers back from the workers
+    const groups = [];
+    let pending = [], pendingBytes = 0, compressed = 0, done = 0;
+    let sent = 0, joined = 0, failure = null, wake = null;
+    const lengths = [];
+    const rouse = () => { if (wake) { const w = wake; wake = null; w(); } };
+    pool.forEach((worker, n) => {
+      worker.onmessage = ({ data: m }) => {
+        load[n]--;
+        if (m.error !== undefined) failure = failure || new Error('deflate: ' + m.error);
+        else {
+          finished.set(m.index, m.deflated);
+          if (m.data && m.data.buffer.byteLength === BLOCK) spare.push(m.data.buffer);
+          for (let d; (d = finished.get(joined)) !== undefined; joined++) {
+            finished.delete(joined);
+            pending.push(d);
+            pendingBytes += d.length;
+            compressed += d.length;
+            done += lengths[joined];
+            lengths[joined] = 0;
+            if (pendingBytes >= BLOB_GROUP) {
+              groups.push(new Blob(pending));
+              pending = [];
+              pendingBytes = 0;
+            }
+          }
+          report(done);
+        }
+        rouse();
+      };
+      worker.onerror = (event) => {
+        event.preventDefault();
+        failure = failure || new Error('deflate: ' + (event.message || 'the worker failed'));
+        rouse();
+      };
+    });
+    // Waits until fewer than `most` blocks are in flight, or a worker failed, or the job was cancelled.
+    const settle = async (most) => {
+      while (sent - joined > most && !failure && !(cancel && cancel.aborted)) {
+        await new Promise((resolve) => { wake = resolve; });
+      }
+      if (cancel && cancel.aborted) throw abortError();
+      if (failure) throw failure;
+    };
+    let dictionary = null;
+    const send = async (data, last) => {
+      await settle(limit - 1);
+      const n = load.indexOf(Math.min(...load));
+      load[n]++;
+      lengths[sent] = data.length;
+      const next = data.length >= WINDOW ? data.slice(data.length - WINDOW) : null;
+      pool[n].postMessage({ index: sent++, data, dictionary, last }, [data.buffer]);
+      dictionary = next;
+    };
+    let crc = 0, read = 0;
+    let block = new Uint8Array(BLOCK), fill = 0;
+    try {
+      for await (const chunk of chunksOf(source, cancel)) {
+        this._put(chunk);
+        crc = this._x.tw_crc32(crc, this._in, chunk.length);
+        read += chunk.length;
+        for (let at = 0; at < chunk.length;) {
+          const n = Math.min(BLOCK - fill, chunk.length - at);
+          block.set(chunk.subarray(at, at + n), fill);
+          fill += n;
+          at += n;
+          if (fill === BLOCK) {
+            await send(block, read === size && at === chunk.length);
+            block = spare.length ? new Uint8Array(spare.pop()) : new Uint8Array(BLOCK);
+            fill = 0;
+          }
+        }
+      }
+      if (fill > 0) await send(block.slice(0, fill), true);
+      await settle(0);
+    } finally {
+      for (const worker of pool) worker.terminate();
+    }
+    groups.push(new Blob(pending));
+    const stored = compressed >= size;
+    const method = stored ? 0 : 8;
+    const dataSize = stored ? size : compressed;
+    const target = { ...entry, size };
+    const header = this._record(this._x.tw_zip_local_header, target, method, crc, dataSize);
+    const trailer = this._record(this._x.tw_zip_trailer, target, method, crc, dataSize);
+    return { header, data: stored ? null : groups, trailer, crc: crc >>> 0, method };
+  }
+
   // One job by name, as the worker and the in-process front hand them over; one at a time.
   run(op, args, hooks = {}) {
     const turn = this._turn.then(() => {
@@ -462,6 +568,29 @@ export class Engine {
       case 'zip': return this.zip(args.source, args.entry, hooks);
       default: throw new Error('unknown job ' + op);
     }
+  }
+}
+
+// Deflate workers for one large file, one per core (at most 8), each ready to take blocks; null
+// where there are no workers to start (Node, a single core) or they do not start, and the file
+// then goes through the platform's CompressionStream as a small one does. The address is written
+// out in full, as bundlers look for it to build and emit the worker.
+async function deflatePool() {
+  const cores = typeof navigator === 'object' && navigator ? navigator.hardwareConcurrency || 0 : 0;
+  if (typeof Worker !== 'function' || typeof process === 'object' && process.versions && process.versions.node || cores < 2) return null;
+  const pool = [];
+  try {
+    for (let i = 0; i < Math.min(cores, 8); i++) {
+      pool.push(new Worker(new URL('./tarnwick-deflate.js', import.meta.url), { type: 'module' }));
+    }
+    await Promise.all(pool.map((worker) => new Promise((resolve, reject) => {
+      worker.onmessage = ({ data }) => (data && data.ready ? resolve() : reject(new Error('unexpected')));
+      worker.onerror = (event) => { event.preventDefault(); reject(new Error('did not start')); };
+    })));
+    return pool;
+  } catch (e) {
+    for (const worker of pool) worker.terminate();
+    return null;
   }
 }
 

@@ -334,7 +334,7 @@ class WorkerBackend {
       if (event && event.preventDefault) event.preventDefault();
       for (const [id, job] of this.jobs) {
         this._end(id, job);
-        job.reject(new Error('the worker stopped'));
+        job.reject(new Error('the worker stopped or did not load'));
       }
     };
   }
@@ -346,10 +346,18 @@ class WorkerBackend {
       ? new Worker(workerUrl, { type: 'module' })
       : new Worker(new URL('./tarnwick-worker.js', import.meta.url), { type: 'module' });
     const backend = new WorkerBackend(worker, wasmUrl);
-    await new Promise((resolve, reject) => {
-      backend.jobs.set(0, { resolve, reject });
-      backend.worker.postMessage({ type: 'init', wasmUrl: String(wasmUrl) });
-    });
+    try {
+      // A worker that does not load (missing, not a module, failing an import) ends in the error
+      // event, which rejects this as it rejects every job; a module that does not load, in the
+      // worker's own answer.
+      await new Promise((resolve, reject) => {
+        backend.jobs.set(0, { resolve, reject });
+        backend.worker.postMessage({ type: 'init', wasmUrl: String(wasmUrl) });
+      });
+    } catch (e) {
+      worker.terminate();
+      throw new Error(`the SDK did not start: ${e.message || e} (worker ${workerUrl || 'tarnwick-worker.js'}, module ${wasmUrl})`);
+    }
     return backend;
   }
 

@@ -1,7 +1,8 @@
 // npm pack's hooks for the package made from web/ (run by npm from web/):
 //   node tools/pack.mjs prepack    refuses a package whose version is not the one VERSION gives,
-//                                  or whose module is missing or older than its sources (make web
-//                                  makes it); copies LICENSE and THIRD-PARTY-NOTICES in from the root
+//                                  or whose module or deflater copy is missing or older than its
+//                                  sources (make web makes them); copies LICENSE and
+//                                  THIRD-PARTY-NOTICES in from the root
 //   node tools/pack.mjs postpack   removes those copies again
 // The package is packed from the repository: VERSION, the root's license files and the Makefile's
 // rule for the module are where this looks.
@@ -33,9 +34,12 @@ if (declared !== version) {
   refuse(`package.json says ${declared}, VERSION gives ${version}: run \`npm pkg set version=${version}\` in web/`);
 }
 
-if (!existsSync(join(root, wasm))) refuse(`${wasm} is missing: run \`make web\` first`);
-// The Makefile's own rule decides whether the module is older than its sources.
-const question = spawnSync('make', ['-q', '-C', root, wasm], { stdio: 'ignore' });
-if (question.status !== 0) refuse(`${wasm} is older than its sources: run \`make web\` first`);
+// The module and the deflater's copy: the Makefile's own rules decide whether either is older than
+// what it is made from.
+for (const made of [wasm, 'web/sdk/fflate.js']) {
+  if (!existsSync(join(root, made))) refuse(`${made} is missing: run \`make web\` first`);
+  const question = spawnSync('make', ['-q', '-C', root, made], { stdio: 'ignore' });
+  if (question.status !== 0) refuse(`${made} is older than its sources: run \`make web\` first`);
+}
 
 for (const name of fromRoot) copyFileSync(join(root, name), join(web, name));

@@ -7,6 +7,7 @@
 import { execFileSync, spawnSync } from 'node:child_process';
 import { mkdtempSync, mkdirSync, readFileSync, rmSync, writeFileSync, readdirSync, unlinkSync, utimesSync } from 'node:fs';
 import { createHash } from 'node:crypto';
+import { crc32 } from 'node:zlib';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -30,6 +31,8 @@ function ok(cond, message) {
 
 // What Python's zipfile and unzip say about an archive: its one entry, tested, and its bytes (a
 // name without the UTF-8 flag is read in code page 936, as the control writes it).
+const SYNC = Buffer.from([0, 0, 255, 255]);
+
 function zipFacts(path) {
   const unzip = spawnSync('unzip', ['-tq', path]);
   const facts = JSON.parse(execFileSync('python3', ['-c', `
@@ -179,17 +182,29 @@ try {
 
   // ---- memory files of several chunks packed, deflated and stored ----
   r = await page.evaluate(() => window.memoryZips());
+  ok(r.length === 3, 'three memory files packed');
   r.forEach((zip, i) => {
-    const bytes = Buffer.alloc((3 << 20) + (i === 0 ? 2 << 20 : 0));
+    const bytes = Buffer.alloc((3 << 20) + [2 << 20, 0, (21 << 20) + 12345][i]);
+    const words = ['line ', 'of ', 'text ', 'in ', 'blocks ', 'joined ', 'again\n'];
     let x = 2463534242;
     for (let j = 0; j < 3 << 20; j++) { x ^= x << 13; x ^= x >>> 17; x ^= x << 5; x >>>= 0; bytes[j] = x & 255; }
-    for (let j = 3 << 20; j < bytes.length; j++) bytes[j] = 'line of text\n'.charCodeAt(j % 13);
+    for (let j = 3 << 20, word = '', at = 0; j < bytes.length; j++, at++) {
+      if (at === word.length) { x ^= x << 13; x ^= x >>> 17; x ^= x << 5; x >>>= 0; word = words[x % 7]; at = 0; }
+      bytes[j] = word.charCodeAt(at);
+    }
     const path = join(work, `memory-${i}.zip`);
-    writeFileSync(path, Buffer.from(zip, 'base64'));
+    const archive = Buffer.from(zip, 'base64');
+    writeFileSync(path, archive);
     const facts = zipFacts(path);
-    ok(facts.unzipOk && facts.bad === null && facts.method[0] === (i === 0 ? 8 : 0) &&
+    ok(facts.unzipOk && facts.bad === null && facts.method[0] === (i === 1 ? 0 : 8) && facts.crc[0] === crc32(bytes) &&
        facts.sha256[0] === createHash('sha256').update(bytes).digest('hex').toUpperCase(),
-       `a memory file of ${bytes.length} bytes packed (${i === 0 ? 'deflated' : 'stored'}) holds its bytes: ` + JSON.stringify(facts));
+       `a memory file of ${bytes.length} bytes packed (${i === 1 ? 'stored' : 'deflated'}) holds its bytes: ` + JSON.stringify(facts));
+    if (i === 2) {
+      // Joined from blocks deflated apart: each block but the last ends in an empty stored block.
+      let marks = 0;
+      for (let at = archive.indexOf(SYNC); at >= 0; at = archive.indexOf(SYNC, at + 1)) marks++;
+      ok(marks >= 12, `a ${bytes.length >> 20} MiB file is deflated in blocks and joined: ${marks} block ends`);
+    }
   });
 
   // ---- a deleted archive is let go ----
@@ -222,7 +237,8 @@ try {
   ok(r.local === abcDigest && r.localWorkers === 0, 'worker: false computes on the page, no worker started: ' + JSON.stringify(r));
   ok(r.worker === abcDigest && r.workers.length === 1 && r.workers[0].endsWith('tarnwick-worker.js?chosen'),
      'workerUrl names the worker started: ' + JSON.stringify(r));
-  ok(JSON.stringify(r.missing) === '["refused","refused"]', 'a wasmUrl that is not there fails open(), with and without a worker: ' + JSON.stringify(r));
+  ok(JSON.stringify(r.missing) === '["refused","refused","refused"]',
+     'a wasmUrl or workerUrl that is not there fails open(), with and without a worker: ' + JSON.stringify(r));
 
   // ---- the demo page, as a person uses it ----
   const demo = await browser.newPage();

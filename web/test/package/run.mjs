@@ -9,6 +9,7 @@
 //   - the package's contents (npm pack --dry-run) and its pack step's refusals.
 //   node test/package/run.mjs
 import { execFileSync, spawnSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
 import { cpSync, mkdirSync, mkdtempSync, readFileSync, rmSync, utimesSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -62,8 +63,8 @@ try {
   const version = execFileSync(join(root, 'tools', 'version.sh'), ['SEMVER']).toString().trim();
   const [dry] = JSON.parse(run('npm', ['pack', '--dry-run', '--json'], web));
   const want = ['LICENSE', 'MIGRATING.md', 'README.md', 'THIRD-PARTY-NOTICES', 'bin/tarnwick.js', 'package.json',
-    'sdk/engine.js', 'sdk/messages.js', 'sdk/tarnwick-ie.js', 'sdk/tarnwick-worker.js', 'sdk/tarnwick.d.ts',
-    'sdk/tarnwick.js', 'sdk/tarnwick.wasm'];
+    'sdk/engine.js', 'sdk/fflate.js', 'sdk/messages.js', 'sdk/tarnwick-deflate.js', 'sdk/tarnwick-ie.js',
+    'sdk/tarnwick-worker.js', 'sdk/tarnwick.d.ts', 'sdk/tarnwick.js', 'sdk/tarnwick.wasm'];
   const got = dry.files.map((f) => f.path).sort();
   ok(JSON.stringify(got) === JSON.stringify(want), 'the package holds what a page or Node loads and nothing else: ' + got.join(' '));
   ok(dry.name === 'tarnwick' && dry.version === version, `tarnwick@${version}, got ${dry.name}@${dry.version}`);
@@ -116,9 +117,17 @@ window.check = async (cert) => {
   out.zipName = zip.name;
   out.zip = await base64(zip);
   out.text = await t.GetLastErrorInfo();
+  // A large file goes to the deflate workers, which the bundle must have emitted.
+  out.bigZip = await base64(await t.CreateZipFromMemFile(bigText(), 'big.txt'));
   t.close();
   return out;
 };
+function bigText() {
+  const lines = [];
+  for (let i = 0, n = 0; n < BIG; i++) { lines.push('line ' + i + ' of a file packed in blocks\\n'); n += lines[i].length; }
+  return new TextEncoder().encode(lines.join('')).subarray(0, BIG);
+}
+const BIG = (18 << 20) + 777;
 window.ready = true;
 `;
   const html = (head, script) => `<!doctype html><html><head><meta charset="utf-8">${head}</head><body>
@@ -134,6 +143,10 @@ window.ready = true;
   writeFileSync(join(app, 'dist-webpack', 'index.html'), html('', '<script src="./main.js"></script>'));
 
   const picked = join(corpus, 'sample.bin');
+  const SYNC = Buffer.from([0, 0, 255, 255]);
+  const bigLines = [];
+  for (let i = 0, n = 0; n < (18 << 20) + 777; i++) { bigLines.push('line ' + i + ' of a file packed in blocks\n'); n += bigLines[i].length; }
+  const bigSha = createHash('sha256').update(Buffer.from(bigLines.join('')).subarray(0, (18 << 20) + 777)).digest('hex').toUpperCase();
   const pages = [['served as it is', app, 'static.html'], ['Vite', join(app, 'dist-vite'), 'index.html'],
                  ['webpack', join(app, 'dist-webpack'), 'index.html']];
   const browser = await launch();
@@ -161,6 +174,14 @@ window.ready = true;
            JSON.stringify(facts.names) === '["sample.bin"]' && facts.sha256[0] === expected.sha256['sample.bin'],
            `${how}: the archive passes unzip -t and holds the file: ${JSON.stringify(facts)}`);
         ok(r.text === '', `${how}: no text left: ${JSON.stringify(r.text)}`);
+        const bigPath = join(work, `${how.replace(/ /g, '-')}-big.zip`);
+        const big = Buffer.from(r.bigZip, 'base64');
+        writeFileSync(bigPath, big);
+        const bigFacts = zipFacts(bigPath);
+        let marks = 0;
+        for (let at = big.indexOf(SYNC); at >= 0; at = big.indexOf(SYNC, at + 1)) marks++;
+        ok(bigFacts.unzipOk && bigFacts.bad === null && bigFacts.sha256[0] === bigSha && marks >= 9,
+           `${how}: an 18 MiB file packed in blocks on the deflate workers passes unzip -t and holds the file (${marks} block ends)`);
         await tab.close();
       } catch (e) {
         ok(false, `${how}: ${e.message}`);
@@ -210,12 +231,16 @@ console.log(JSON.stringify(out));
   // that is not VERSION's (on a copy of what it looks at) ----
   const copy = join(work, 'repo');
   for (const p of ['Makefile', 'VERSION', 'LICENSE', 'THIRD-PARTY-NOTICES', 'tools/version.sh', 'src/core',
-                   'web/package.json', 'web/tools/pack.mjs', 'web/module', 'web/sdk/tarnwick.wasm'])
+                   'web/package.json', 'web/tools/pack.mjs', 'web/module', 'web/sdk/tarnwick.wasm',
+                   'web/node_modules/fflate/esm/browser.js', 'web/sdk/fflate.js'])
     cpSync(join(root, p), join(copy, p), { recursive: true, preserveTimestamps: true });
   const prepack = () => spawnSync(process.execPath, [join(copy, 'web/tools/pack.mjs'), 'prepack'], { encoding: 'utf8' });
   let r = prepack();
   ok(r.status === 0, 'the copy packs: ' + r.stderr);
   const later = new Date(Date.now() + 60000);
+  utimesSync(join(copy, 'web/node_modules/fflate/esm/browser.js'), later, later);
+  r = prepack();
+  ok(r.status === 1 && /sdk\/fflate\.js is older than its sources/.test(r.stderr), 'a deflater copy older than the installed package is refused: ' + r.stderr);
   utimesSync(join(copy, 'src/core/sha256.cpp'), later, later);
   r = prepack();
   ok(r.status === 1 && /older than its sources: run `make web`/.test(r.stderr), 'a stale module is refused: ' + r.stderr);

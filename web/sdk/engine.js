@@ -487,7 +487,7 @@ export class Engine {
               pendingBytes = 0;
             }
           }
-          report(done);
+          if (done > 0) report(done);  // a block that finished ahead of its turn moves nothing yet
         }
         rouse();
       };

@@ -3,12 +3,13 @@
 // SDK and hash-wasm hash the 1 GiB file (both in the one renderer: the page and the SDK's worker),
 // and the whole browser's while they hash 256 MiB held in memory.
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import os, { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { serve } from '../../web/tools/serve.mjs';
-import { launch } from '../../web/tools/chromium.mjs';
+import { browserMiB, launch } from '../../web/tools/chromium.mjs';
+const rendererMiB = () => browserMiB({ renderersOnly: true });
 
 const root = fileURLToPath(new URL('../..', import.meta.url));
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-bench-'));
@@ -32,30 +33,7 @@ execFileSync('bash', ['-c', `openssl enc -aes-128-ctr -pass pass:x -pbkdf2 -nosa
 { head -c 52428800 '${big}'; yes 'The quick brown fox jumps over the lazy dog, line after line of plain text.' | head -c 52428800; } > '${mixed}'
 python3 -c '${TEXT_MAKER}' > '${text}'`]);
 
-// Resident memory of the renderer processes (the page and its worker), in MiB.
-function rendererMiB() {
-  let kib = 0;
-  for (const pid of readdirSync('/proc').filter((d) => /^\d+$/.test(d))) {
-    try {
-      const cmd = readFileSync(`/proc/${pid}/cmdline`, 'utf8');
-      if (!cmd.includes('chromium') || !cmd.includes('--type=renderer')) continue;
-      kib += Number(/VmRSS:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1]);
-    } catch { /* gone */ }
-  }
-  return kib / 1024;
-}
 
-// Resident memory of all the browser's processes, in MiB.
-function browserMiB() {
-  let kib = 0;
-  for (const pid of readdirSync('/proc').filter((d) => /^\d+$/.test(d))) {
-    try {
-      if (!readFileSync(`/proc/${pid}/cmdline`, 'utf8').includes('chromium')) continue;
-      kib += Number(/VmRSS:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1]);
-    } catch { /* gone */ }
-  }
-  return kib / 1024;
-}
 
 const server = await serve(0, root);
 const browser = await launch();

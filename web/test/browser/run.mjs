@@ -5,14 +5,14 @@
 // With --cross, the same calls go to the control under Wine (registered in the project's prefix)
 // and results and texts must be identical.
 import { execFileSync, spawnSync } from 'node:child_process';
-import { mkdtempSync, mkdirSync, readFileSync, rmSync, writeFileSync, readdirSync, unlinkSync, utimesSync } from 'node:fs';
+import { mkdtempSync, mkdirSync, readFileSync, rmSync, writeFileSync, unlinkSync, utimesSync } from 'node:fs';
 import { createHash } from 'node:crypto';
 import { crc32 } from 'node:zlib';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { serve } from '../../tools/serve.mjs';
-import { launch } from '../../tools/chromium.mjs';
+import { browserMiB, launch } from '../../tools/chromium.mjs';
 import { calls } from '../corpus.mjs';
 import { runOnControl } from './control.mjs';
 import { commandCalls, printed, runCommand } from '../command.mjs';
@@ -47,17 +47,6 @@ print(json.dumps({"names": [name(e) for e in i], "bad": z.testzip(), "crc": [e.C
   return facts;
 }
 
-// Resident memory of all the browser's processes, in MiB.
-function browserMiB() {
-  let kib = 0;
-  for (const pid of readdirSync('/proc').filter((d) => /^\d+$/.test(d))) {
-    try {
-      if (!readFileSync(`/proc/${pid}/cmdline`, 'utf8').includes('chromium')) continue;
-      kib += Number(/VmRSS:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1]);
-    } catch { /* gone, or a kernel thread */ }
-  }
-  return kib / 1024;
-}
 
 execFileSync('python3', [join(here, '..', 'fixtures.py'), corpus]);
 const expected = JSON.parse(readFileSync(join(corpus, 'expected.json'), 'utf8'));

@@ -11,11 +11,13 @@
 # turn, so that load from elsewhere on the machine falls on all of them alike. `openssl speed`
 # runs with -elapsed: wall-clock time, as every other figure here (its default divides by CPU
 # time, which on a busy machine is not what the others get).
-# Usage: bench/control/run.sh [DIST_DIR] [DIGEST_MIB] [ZIP_MIB]   (after make dist)
+# Usage: bench/control/run.sh [DIST_DIR] [DIGEST_MIB] [ZIP_MIB] [WHAT]   (after make dist)
+#   WHAT: the figures to take, from "sha256 sm3 text mixed memory" (all of them by default)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 dist="${1:-$root/dist}"
-digest_mib="${2:-1024}"; zip_mib="${3:-256}"
+digest_mib="${2:-1024}"; zip_mib="${3:-256}"; what=" ${4:-sha256 sm3 text mixed memory} "
+wanted() { [[ "$what" == *" $1 "* ]]; }
 rounds=3
 cores="$(nproc)"
 work="$(mktemp -d /tmp/tarnwick-bench.XXXXXX)"
@@ -97,13 +99,18 @@ ours() {  # ARCH WHAT: the control's methods, one run each
 zip6() { rm -f "$work/ref.zip"; (cd "$work" && zip -6 -q ref.zip "$1"); size[zip6:$1]=$(stat -c %s "$work/ref.zip"); }
 
 for _ in $(seq $rounds); do
-  for arch in "${archs[@]}"; do ours "$arch" sha256; done
-  speed speed:sha256 sha256
-  timed dgst:sha256 openssl dgst -sha256 "$work/data.bin"
-  for arch in "${archs[@]}"; do ours "$arch" sm3; done
-  speed speed:sm3 sm3
-  timed dgst:sm3 openssl dgst -sm3 "$work/data.bin"
+  if wanted sha256; then
+    for arch in "${archs[@]}"; do ours "$arch" sha256; done
+    speed speed:sha256 sha256
+    timed dgst:sha256 openssl dgst -sha256 "$work/data.bin"
+  fi
+  if wanted sm3; then
+    for arch in "${archs[@]}"; do ours "$arch" sm3; done
+    speed speed:sm3 sm3
+    timed dgst:sm3 openssl dgst -sm3 "$work/data.bin"
+  fi
   for file in text mixed; do
+    wanted $file || continue
     for arch in "${archs[@]}"; do ours "$arch" "$([ $file = text ] && echo ziptext || echo zip)"; done
     timed "pigz:$file" sh -c "pigz -6 -p $cores -c '$work/$file.bin' > '$work/ref.gz'"
     s=$(date +%s%N); zip6 "$file.bin"; e=$(date +%s%N); keep "zip6:$file" $(( (e - s) / 1000000 ))
@@ -125,12 +132,13 @@ row() {  # NAME BYTES OURS_KEY REF_KEY|LABEL...: a line for each architecture an
     done
   done
 }
-row "GetLocalFileSHA256 ${digest_mib} MiB" "$digest_bytes" GetLocalFileSHA256 "speed:sha256|openssl speed -evp sha256" "dgst:sha256|openssl dgst -sha256"
-row "GetLocalFileSM3" "$digest_bytes" GetLocalFileSM3 "speed:sm3|openssl speed -evp sm3" "dgst:sm3|openssl dgst -sm3"
-row "GetLocalFileSM3 with Z" "$digest_bytes" GetLocalFileSM3+Z "speed:sm3|openssl speed -evp sm3" "dgst:sm3|openssl dgst -sm3"
-row "CreateZip ${zip_mib} MiB text" "$zip_bytes" CreateZipFromLocalFile:text "pigz:text|pigz -6 -p $cores" "zip6:text|zip -6"
-row "CreateZip ${zip_mib} MiB mixed" "$zip_bytes" CreateZipFromLocalFile:mixed "pigz:mixed|pigz -6 -p $cores" "zip6:mixed|zip -6"
+! wanted sha256 || row "GetLocalFileSHA256 ${digest_mib} MiB" "$digest_bytes" GetLocalFileSHA256 "speed:sha256|openssl speed -evp sha256" "dgst:sha256|openssl dgst -sha256"
+! wanted sm3 || row "GetLocalFileSM3" "$digest_bytes" GetLocalFileSM3 "speed:sm3|openssl speed -evp sm3" "dgst:sm3|openssl dgst -sm3"
+! wanted sm3 || row "GetLocalFileSM3 with Z" "$digest_bytes" GetLocalFileSM3+Z "speed:sm3|openssl speed -evp sm3" "dgst:sm3|openssl dgst -sm3"
+! wanted text || row "CreateZip ${zip_mib} MiB text" "$zip_bytes" CreateZipFromLocalFile:text "pigz:text|pigz -6 -p $cores" "zip6:text|zip -6"
+! wanted mixed || row "CreateZip ${zip_mib} MiB mixed" "$zip_bytes" CreateZipFromLocalFile:mixed "pigz:mixed|pigz -6 -p $cores" "zip6:mixed|zip -6"
 for file in text mixed; do
+  wanted $file || continue
   for arch in "${archs[@]}"; do
     s="${size[$arch:CreateZipFromLocalFile:$file]:-}"; [ -n "$s" ] || continue
     echo "archive of the $file, $arch: $s bytes, zip -6 ${size[zip6:$file.bin]} ($(python3 -c "import sys; print('%+.2f%%' % (100.0 * (int(sys.argv[1]) - int(sys.argv[2])) / int(sys.argv[2])))" "$s" "${size[zip6:$file.bin]}"))"
@@ -152,6 +160,7 @@ peak() {  # ARCH WHAT
   done
   echo "$hwm"
 }
+wanted memory || exit 0
 for arch in "${archs[@]}"; do
   idle=$(peak "$arch" idle); hashing=$(peak "$arch" sha256); sm3=$(peak "$arch" sm3)
   text=$(peak "$arch" ziptext); mixed=$(peak "$arch" zip)

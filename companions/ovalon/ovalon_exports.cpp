@@ -37,8 +37,8 @@ int HandOver(const unsigned char digest[ovalon::kSm3Size], unsigned char** out, 
     return OVALON_OK;
 }
 
-// SM3 of a file of any size: one thread reads block n+1 while block n is hashed, in constant
-// memory (the core's read-ahead pipeline).
+// SM3 of a file of any size, in constant memory: for a large file one thread reads block n+1 while
+// block n is hashed (the core's read-ahead pipeline).
 int HashOpenFile(HANDLE handle, int withZ, const char* base64Cert, unsigned char digest[32]) {
     tarnwick::UniqueFile file(handle);  // closed on every path, a refused certificate included
     ovalon::Sm3Stream stream;
@@ -52,7 +52,9 @@ int HashOpenFile(HANDLE handle, int withZ, const char* base64Cert, unsigned char
         return ok;
     };
     auto consume = [&](const unsigned char* data, std::size_t length) { stream.Update(data, length); };
-    switch (pipeline::ReadAhead(read, consume)) {
+    LARGE_INTEGER size = {};
+    const unsigned long long expected = GetFileSizeEx(file.get(), &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
+    switch (pipeline::ReadAhead(read, consume, pipeline::PlanFor(expected))) {
     case pipeline::Result::Done: return stream.Finish(digest);
     case pipeline::Result::NoMemory: return OVALON_E_OUT_OF_MEMORY;
     case pipeline::Result::ReadFailed: break;

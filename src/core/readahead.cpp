@@ -29,6 +29,11 @@ Result InTurn(const ReadFn& read, const ConsumeFn& consume, unsigned char* buffe
 
 }  // namespace
 
+Plan PlanFor(unsigned long long size) {
+    if (size <= 2 * static_cast<unsigned long long>(kAhead.blockSize)) return kInTurn;
+    return std::thread::hardware_concurrency() >= 2 ? kAhead : kInTurn;
+}
+
 Result ReadAhead(const ReadFn& read, const ConsumeFn& consume, std::size_t blockSize, std::size_t buffers) {
     if (buffers < 2) {
         // One page-aligned block: the system copies whole pages into it.

@@ -13,7 +13,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev libksba-mingw-w64-dev
   osslsigncode wixl msitools
-  cmake make python3 xvfb xauth x11-utils gcab cabextract zip unzip pigz openssl
+  cmake make python3 curl dpkg-dev bzip2 xz-utils xvfb xauth x11-utils gcab cabextract zip unzip pigz openssl
   googletest libgtest-dev libssl-dev libgcrypt20-dev libksba-dev zlib1g-dev clang libclang-rt-14-dev locales time
   emscripten chromium fonts-wqy-microhei
 )
@@ -34,6 +34,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The fuzz targets need clang's libFuzzer: without it they would not be built, so setup fails.
+"$(dirname "$0")/fetch-zlib.sh"
+
 fuzz_probe="$(mktemp -d)"
 printf 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }\n' > "$fuzz_probe/f.cpp"
 if ! clang++ -fsanitize=fuzzer "$fuzz_probe/f.cpp" -o "$fuzz_probe/f" 2>"$fuzz_probe/log"; then

@@ -55,12 +55,21 @@ Result ReadAhead(const ReadFn& read, const ConsumeFn& consume, std::size_t block
     for (std::size_t i = 0; i < buffers; ++i) empty.push_back(i);
     bool finished = false, failed = false, stop = false;
 
+    // The reader refills once half the blocks (at least one) are free, and the consumer wakes it only
+    // then: every wake-up is a system call, so they come one per half-turn of the ring, not one
+    // per block.
+    const std::size_t refillAt = buffers / 2;
+    bool readerWaiting = false;
     auto reader = [&] {
         for (;;) {
             std::size_t index;
             {
                 std::unique_lock<std::mutex> hold(lock);
-                changed.wait(hold, [&] { return stop || !empty.empty(); });
+                if (!stop && empty.empty()) {
+                    readerWaiting = true;
+                    changed.wait(hold, [&] { return stop || empty.size() >= refillAt; });
+                    readerWaiting = false;
+                }
                 if (stop) return;
                 index = empty.front();
                 empty.pop_front();
@@ -114,7 +123,7 @@ Result ReadAhead(const ReadFn& read, const ConsumeFn& consume, std::size_t block
         consume(blocks[index].data.get(), blocks[index].size);
         std::lock_guard<std::mutex> hold(lock);
         empty.push_back(index);
-        changed.notify_all();
+        if (readerWaiting && empty.size() >= refillAt) changed.notify_all();
     }
 }
 

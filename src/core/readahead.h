@@ -26,13 +26,14 @@ struct Plan {
 // thread, 256 KiB at a time: the block is still in the core's cache when it is hashed, and the
 // system reads ahead for a sequential file on its own.
 constexpr Plan kInTurn{256u << 10, 1};
-// Larger streams on two cores or more: a second thread copies block n+1 out of the system's cache
-// while block n is hashed, which hides the copy (about a fifth of SHA-256's time). The blocks are
-// large because every hand-over between the threads costs a wake-up: under Wine each one is a
-// round trip to the server. Measured under Wine on two cores, SHA-256 of a cached 1 GiB file ran
-// at 0.80x the in-memory speed read in turn, 0.73x with 512 KiB blocks handed over, 0.83x with
-// 1 MiB, 0.88x with 2 MiB and 0.90x with 4 MiB; the two buffers are 8 MiB in all.
-constexpr Plan kAhead{4u << 20, 2};
+// Larger streams on two cores or more: a second thread copies blocks out of the system's cache
+// while the caller's thread hashes those before them, which hides the copy (about a fifth of
+// SHA-256's time). Every wake-up of the reader costs a system call (under Wine, a round trip to
+// the server), so it refills half the ring at a time. Measured under Wine on two cores, SHA-256
+// of a cached 1 GiB file ran at 0.80x the in-memory speed read in turn; handed over a block at a
+// time, 0.73x with 512 KiB blocks, 0.83x with 1 MiB and 0.90x with 4 MiB (8 MiB of buffers); by
+// half-rings of four 1 MiB blocks, 0.90x in 4 MiB.
+constexpr Plan kAhead{1u << 20, 4};
 
 // The plan for a stream of `size` bytes on this machine: ahead only when the stream spans several
 // blocks and a second core is there to read it.

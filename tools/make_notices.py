@@ -17,7 +17,7 @@ EMSDK = pathlib.Path("/usr/share/emscripten/system/lib")
 
 # name, Debian binary package built with, upstream, license
 COMPONENTS = {
-    "zlib": ("libz-mingw-w64-dev", "https://zlib.net/", "Zlib"),
+    "zlib": ("zlib1g-dev", "https://zlib.net/", "Zlib"),
     "libgcrypt": ("libgcrypt-mingw-w64-dev", "https://gnupg.org/software/libgcrypt/",
                   "LGPL-2.1-or-later"),
     "libgpg-error": ("libgpg-error-mingw-w64-dev", "https://gnupg.org/software/libgpg-error/",
@@ -78,13 +78,35 @@ def package(binary):
 
 def upstream_version(src_version):
     v = re.sub(r"^\d+:", "", src_version)
-    return re.split(r"[-+~]", v)[0]
+    return re.split(r"[-+~]|\.dfsg", v)[0]
 
 
 def version_of(binary):
+    for name, (b, _, _) in COMPONENTS.items():
+        if b == binary and name in PINNED:
+            return upstream_version(PINNED[name][1])
     src, src_version, version = package(binary)
     # The cross compilers' source package has its own numbering; the binary's carries GCC's.
     return upstream_version(version if src == "gcc-mingw-w64" else src_version)
+
+
+TOOLS = pathlib.Path(__file__).resolve().parent
+# Parts compiled from a pinned Debian source package rather than linked from a library package:
+# name -> (source package, version), read from the pin file the setup fetches by.
+PINNED = {}
+for line in (TOOLS / "zlib-source.txt").read_text().splitlines():
+    fields = line.split()
+    if fields and fields[0] in ("package", "version"):
+        PINNED.setdefault("zlib", {})[fields[0]] = fields[1]
+PINNED = {k: (v["package"], v["version"]) for k, v in PINNED.items()}
+
+
+def source_of(name):
+    """The Debian source package and version a part is built from."""
+    if name in PINNED:
+        return PINNED[name]
+    src, src_version, _ = package(COMPONENTS[name][0])
+    return src, src_version
 
 
 NODE_MODULES = pathlib.Path(__file__).resolve().parent.parent / "web" / "node_modules"
@@ -124,9 +146,12 @@ def main():
       "https://snapshot.debian.org/package/<source>/<version>/ (for as long as Debian keeps it),\n"
       "and upstream at the address given.\n\n")
     for name, (binary, upstream, _) in COMPONENTS.items():
-        src, src_version, _ = package(binary)
-        w("%s\n  Debian source package %s, version %s\n  %s\n  upstream: %s\n\n" % (
-            name, src, src_version,
+        src, src_version = source_of(name)
+        how = ("  (compiled by the project's build from this source, with Debian's own flags for x86;\n"
+               "  a build without it links Debian's prebuilt libz-mingw-w64 of the same release)\n"
+               if name in PINNED else "")
+        w("%s\n  Debian source package %s, version %s\n%s  %s\n  upstream: %s\n\n" % (
+            name, src, src_version, how,
             "https://snapshot.debian.org/package/%s/%s/" % (src, src_version), upstream))
     for name, (package_name, upstream, _) in NPM_COMPONENTS.items():
         w("%s\n  npm package %s, version %s (the file the package ships, unchanged)\n"

@@ -188,9 +188,21 @@ __attribute__((target("sha,sse4.1"))) SHA256_ALIGN_STACK void CompressShaNi(
     __m128i st0 = _mm_alignr_epi8(tmp, st1, 8);                                  // ABEF
     st1 = _mm_blend_epi16(st1, tmp, 0xF0);                                       // CDGH
 
+#if defined(__i386__)
+    // i686 has eight vector registers: left to itself the compiler keeps the state in memory
+    // between blocks, which puts a store and a reload on every block's critical path. Spilling
+    // the saved copy instead keeps the state itself in registers.
+    volatile __m128i saved[2];
+#endif
     while (count-- > 0) {
+#if defined(__i386__)
+        saved[0] = st0;
+        saved[1] = st1;
+#else
         const __m128i abef = st0, cdgh = st1;
+#endif
         __m128i m[4];
+#pragma GCC unroll 4
         for (int i = 0; i < 4; ++i)
             m[i] = _mm_shuffle_epi8(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * i)), byteswap);
@@ -213,6 +225,9 @@ __attribute__((target("sha,sse4.1"))) SHA256_ALIGN_STACK void CompressShaNi(
             st0 = _mm_sha256rnds2_epu32(st0, st1, wk);
         }
 
+#if defined(__i386__)
+        const __m128i abef = saved[0], cdgh = saved[1];
+#endif
         st0 = _mm_add_epi32(st0, abef);
         st1 = _mm_add_epi32(st1, cdgh);
         blocks += 64;

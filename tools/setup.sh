@@ -33,9 +33,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The fuzz targets need clang's libFuzzer: without it they would not be built, so setup fails.
+# The zlib source the Windows modules compile (a warning and the prebuilt zlib without network).
 "$(dirname "$0")/fetch-zlib.sh"
 
+# The fuzz targets need clang's libFuzzer: without it they would not be built, so setup fails.
 fuzz_probe="$(mktemp -d)"
 printf 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }\n' > "$fuzz_probe/f.cpp"
 if ! clang++ -fsanitize=fuzzer "$fuzz_probe/f.cpp" -o "$fuzz_probe/f" 2>"$fuzz_probe/log"; then

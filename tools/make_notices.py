@@ -81,24 +81,15 @@ def upstream_version(src_version):
     return re.split(r"[-+~]|\.dfsg", v)[0]
 
 
-def version_of(binary):
-    for name, (b, _, _) in COMPONENTS.items():
-        if b == binary and name in PINNED:
-            return upstream_version(PINNED[name][1])
-    src, src_version, version = package(binary)
-    # The cross compilers' source package has its own numbering; the binary's carries GCC's.
-    return upstream_version(version if src == "gcc-mingw-w64" else src_version)
+def read_pin(path):
+    """(source package, version) from a pin file the setup fetches a source package by."""
+    fields = dict(line.split()[:2] for line in path.read_text().splitlines()
+                  if line.split() and not line.startswith("#"))
+    return fields["package"], fields["version"]
 
 
-TOOLS = pathlib.Path(__file__).resolve().parent
-# Parts compiled from a pinned Debian source package rather than linked from a library package:
-# name -> (source package, version), read from the pin file the setup fetches by.
-PINNED = {}
-for line in (TOOLS / "zlib-source.txt").read_text().splitlines():
-    fields = line.split()
-    if fields and fields[0] in ("package", "version"):
-        PINNED.setdefault("zlib", {})[fields[0]] = fields[1]
-PINNED = {k: (v["package"], v["version"]) for k, v in PINNED.items()}
+# Parts compiled from a pinned Debian source package rather than linked from a library package.
+PINNED = {"zlib": read_pin(pathlib.Path(__file__).resolve().parent / "zlib-source.txt")}
 
 
 def source_of(name):
@@ -107,6 +98,14 @@ def source_of(name):
         return PINNED[name]
     src, src_version, _ = package(COMPONENTS[name][0])
     return src, src_version
+
+
+def version_of(name):
+    if name in PINNED:
+        return upstream_version(PINNED[name][1])
+    src, src_version, version = package(COMPONENTS[name][0])
+    # The cross compilers' source package has its own numbering; the binary's carries GCC's.
+    return upstream_version(version if src == "gcc-mingw-w64" else src_version)
 
 
 NODE_MODULES = pathlib.Path(__file__).resolve().parent.parent / "web" / "node_modules"
@@ -119,7 +118,7 @@ def npm_version(name):
 def describe(part):
     if part in NPM_COMPONENTS:
         return "%s %s (%s)" % (part, npm_version(part), NPM_COMPONENTS[part][2])
-    return "%s %s (%s)" % (part, version_of(COMPONENTS[part][0]), COMPONENTS[part][2])
+    return "%s %s (%s)" % (part, version_of(part), COMPONENTS[part][2])
 
 
 def rule(title):

@@ -239,7 +239,9 @@ SM3_INLINE void Round(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std::u
                       std::uint32_t e, std::uint32_t& f, std::uint32_t g, std::uint32_t& h,
                       const std::uint32_t* w) {
     const std::uint32_t a12 = Rol<12>(a);
-    const std::uint32_t ss1 = Rol<7>(a12 + e + TRol(j));
+    std::uint32_t a12k = a12 + TRol(j);
+    __asm__("" : "+r"(a12k));
+    const std::uint32_t ss1 = Rol<7>(a12k + e);
     const std::uint32_t ss2 = ss1 ^ a12;
     std::uint32_t ff, gg;
     if (j < 16) {

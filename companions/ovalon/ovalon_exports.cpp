@@ -37,8 +37,9 @@ int HandOver(const unsigned char digest[ovalon::kSm3Size], unsigned char** out, 
     return OVALON_OK;
 }
 
-// SM3 of a file of any size, in constant memory: for a large file one thread reads block n+1 while
-// block n is hashed (the core's read-ahead pipeline).
+// SM3 of a file of any size, in constant memory, read and hashed in turn (the core's read-ahead
+// pipeline): at SM3's pace the copy out of the system's cache is a few per cent of the time, less
+// than a second reading thread costs.
 int HashOpenFile(HANDLE handle, int withZ, const char* base64Cert, unsigned char digest[32]) {
     tarnwick::UniqueFile file(handle);  // closed on every path, a refused certificate included
     ovalon::Sm3Stream stream;
@@ -54,7 +55,7 @@ int HashOpenFile(HANDLE handle, int withZ, const char* base64Cert, unsigned char
     auto consume = [&](const unsigned char* data, std::size_t length) { stream.Update(data, length); };
     LARGE_INTEGER size = {};
     const unsigned long long expected = GetFileSizeEx(file.get(), &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
-    switch (pipeline::ReadAhead(read, consume, pipeline::PlanFor(expected))) {
+    switch (pipeline::ReadAhead(read, consume, pipeline::PlanFor(expected, false))) {
     case pipeline::Result::Done: return stream.Finish(digest);
     case pipeline::Result::NoMemory: return OVALON_E_OUT_OF_MEMORY;
     case pipeline::Result::ReadFailed: break;

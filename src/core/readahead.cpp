@@ -29,8 +29,8 @@ Result InTurn(const ReadFn& read, const ConsumeFn& consume, unsigned char* buffe
 
 }  // namespace
 
-Plan PlanFor(unsigned long long size) {
-    if (size <= 2 * static_cast<unsigned long long>(kAhead.blockSize)) return kInTurn;
+Plan PlanFor(unsigned long long size, bool quickConsumer) {
+    if (!quickConsumer || size <= 2 * static_cast<unsigned long long>(kAhead.blockSize)) return kInTurn;
     return std::thread::hardware_concurrency() >= 2 ? kAhead : kInTurn;
 }
 

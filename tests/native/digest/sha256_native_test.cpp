@@ -202,7 +202,7 @@ TEST(ReadAhead, HashesASparseFilePast4GiBLikeOpenssl) {
         return n >= 0;
     };
     auto consume = [&](const unsigned char* data, std::size_t size) { hash.Update(data, size); };
-    ASSERT_EQ(pipeline::Result::Done, pipeline::ReadAhead(read, consume, pipeline::PlanFor((4ULL << 30) + 3)));
+    ASSERT_EQ(pipeline::Result::Done, pipeline::ReadAhead(read, consume, pipeline::PlanFor((4ULL << 30) + 3, true)));
     close(fd);
     unsigned char ours[32];
     hash.Final(ours);

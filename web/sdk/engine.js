@@ -19,7 +19,10 @@ const BREATHE_EVERY = 4;                // chunks between turns given to the eve
 const PARALLEL_MIN = 16 * 1024 * 1024;
 const BLOCK = 2 * 1024 * 1024;          // a deflate worker's unit of work
 const WINDOW = 32 * 1024;               // the deflate window: what primes the next block
-const BLOCKS_PER_WORKER = 2;            // blocks in flight (sent, deflating or not yet joined)
+// Blocks in flight (sent, deflating or not yet joined): with two, a worker that finished early
+// often waited on a slower block's join; three per worker packed 100 MiB of text at 33-38 MB/s
+// against 32-33 with two in alternating runs, for 4 MiB more at most.
+const BLOCKS_PER_WORKER = 3;
 
 const BASE64_PIECE = 1 << 20;           // characters of a base64 text handed to the module at a time
 

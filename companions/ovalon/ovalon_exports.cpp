@@ -53,9 +53,7 @@ int HashOpenFile(HANDLE handle, int withZ, const char* base64Cert, unsigned char
         return ok;
     };
     auto consume = [&](const unsigned char* data, std::size_t length) { stream.Update(data, length); };
-    LARGE_INTEGER size = {};
-    const unsigned long long expected = GetFileSizeEx(file.get(), &size) ? static_cast<unsigned long long>(size.QuadPart) : 0;
-    switch (pipeline::ReadAhead(read, consume, pipeline::PlanFor(expected, false))) {
+    switch (pipeline::ReadAhead(read, consume, pipeline::kInTurn)) {
     case pipeline::Result::Done: return stream.Finish(digest);
     case pipeline::Result::NoMemory: return OVALON_E_OUT_OF_MEMORY;
     case pipeline::Result::ReadFailed: break;

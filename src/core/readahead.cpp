@@ -34,7 +34,8 @@ Plan PlanFor(unsigned long long size, bool quickConsumer) {
     return std::thread::hardware_concurrency() >= 2 ? kAhead : kInTurn;
 }
 
-Result ReadAhead(const ReadFn& read, const ConsumeFn& consume, std::size_t blockSize, std::size_t buffers) {
+Result ReadAhead(const ReadFn& read, const ConsumeFn& consume, Plan plan) {
+    const std::size_t blockSize = plan.blockSize, buffers = plan.buffers;
     if (buffers < 2) {
         // One page-aligned block: the system copies whole pages into it.
         constexpr std::size_t kPage = 4096;

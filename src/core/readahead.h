@@ -44,15 +44,8 @@ constexpr Plan kAhead{1u << 20, 4};
 // interleaved, while SHA-256 took 0.68 s ahead against 0.76 s in turn.
 Plan PlanFor(unsigned long long size, bool quickConsumer);
 
-constexpr std::size_t kDefaultBlock = kInTurn.blockSize;
-constexpr std::size_t kDefaultBuffers = kInTurn.buffers;
-
 // Reads the whole stream through consume. With fewer than two buffers, or when no second thread
 // can be had, it reads and consumes in turn on the caller's thread.
-Result ReadAhead(const ReadFn& read, const ConsumeFn& consume, std::size_t blockSize = kDefaultBlock,
-                 std::size_t buffers = kDefaultBuffers);
-inline Result ReadAhead(const ReadFn& read, const ConsumeFn& consume, Plan plan) {
-    return ReadAhead(read, consume, plan.blockSize, plan.buffers);
-}
+Result ReadAhead(const ReadFn& read, const ConsumeFn& consume, Plan plan = kInTurn);
 
 }  // namespace pipeline

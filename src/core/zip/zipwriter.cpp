@@ -203,7 +203,7 @@ DeflateOutcome deflateData(RewindableSource& source, ArchiveSink& sink, std::uin
 
 // Blocks of 1 MiB: every block re-hashes its 32 KiB dictionary and ends with a sync flush, and
 // under Wine the 32-bit module packs text 4-8 % faster than with 512 KiB (the 64-bit one 1-3 %).
-// The slots' output is only touched as deflate writes it, so text costs about 13-16 MiB at most.
+// The slots' output is only touched as deflate writes it, so text costs about 12-17 MiB at most.
 constexpr std::size_t kParallelBlock = 1024u << 10;
 constexpr std::uint64_t kParallelThreshold = 4u << 20;  // smaller inputs stay on the calling thread
 constexpr unsigned kMaxThreads = 4;

@@ -45,7 +45,8 @@ FileDigest Sha256OfFile(const std::wstring& path) {
         return true;
     };
     auto consume = [&](const unsigned char* data, size_t length) { hash.Update(data, length); };
-    switch (pipeline::ReadAhead(read, consume, pipeline::PlanFor(total, hash.engine() == ::digest::Sha256Engine::ShaNi))) {
+    const bool quick = hash.engine() == ::digest::Sha256Engine::ShaNi;
+    switch (pipeline::ReadAhead(read, consume, pipeline::PlanFor(total, quick))) {
     case pipeline::Result::Done: break;
     case pipeline::Result::NoMemory:
         outcome.status = FileDigestStatus::NoMemory;

@@ -187,8 +187,8 @@ TEST(CSHA256Text, EmptyInputDoesNotReadData) {
 
 }  // namespace
 
-// A sparse file past 4 GiB read as the product reads it (on a second thread, with two cores), against openssl; and a
-// read error part-way ends the pipeline with the error.
+// A sparse file past 4 GiB read as SHA-256 on the SHA extensions reads it (on a second thread,
+// with two cores), against openssl; and a read error part-way ends the pipeline with the error.
 TEST(ReadAhead, HashesASparseFilePast4GiBLikeOpenssl) {
     char path[] = "/tmp/readahead-XXXXXX";
     const int fd = mkstemp(path);
@@ -202,7 +202,8 @@ TEST(ReadAhead, HashesASparseFilePast4GiBLikeOpenssl) {
         return n >= 0;
     };
     auto consume = [&](const unsigned char* data, std::size_t size) { hash.Update(data, size); };
-    ASSERT_EQ(pipeline::Result::Done, pipeline::ReadAhead(read, consume, pipeline::PlanFor((4ULL << 30) + 3, true)));
+    ASSERT_EQ(pipeline::Result::Done, pipeline::ReadAhead(read, consume,
+                                                          pipeline::PlanFor((4ULL << 30) + 3, true)));
     close(fd);
     unsigned char ours[32];
     hash.Final(ours);
@@ -223,6 +224,7 @@ TEST(ReadAhead, HashesASparseFilePast4GiBLikeOpenssl) {
     };
     std::size_t consumed = 0;
     EXPECT_EQ(pipeline::Result::ReadFailed,
-              pipeline::ReadAhead(failing, [&](const unsigned char*, std::size_t n) { consumed += n; }, 16, 2));
+              pipeline::ReadAhead(failing, [&](const unsigned char*, std::size_t n) { consumed += n; },
+                                  pipeline::Plan{16, 2}));
     EXPECT_EQ(4u, consumed) << "blocks read before the error are consumed, in order";
 }

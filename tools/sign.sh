@@ -75,22 +75,27 @@ else
 fi
 product="$("$root/tools/version.sh" PRODUCT)"
 
+# osslsigncode never writes over an existing file, so each file gets a scratch folder of its own
+# that starts empty: nothing one file leaves behind can stop the next.
 for f in "${files[@]}"; do
-  unsigned="$work/unsigned"
-  if osslsigncode extract-signature -in "$f" -out "$work/old.sig" >/dev/null 2>&1; then
-    osslsigncode remove-signature -in "$f" -out "$unsigned" >/dev/null
+  scratch="$(mktemp -d "$work/file.XXXXXX")"
+  if osslsigncode extract-signature -in "$f" -out "$scratch/old.sig" >/dev/null 2>&1; then
+    if ! osslsigncode remove-signature -in "$f" -out "$scratch/unsigned" > "$scratch/log" 2>&1; then
+      cat "$scratch/log" >&2
+      echo "sign: removing the old signature of $f failed" >&2
+      exit 1
+    fi
   else
-    cp "$f" "$unsigned"
+    cp "$f" "$scratch/unsigned"
   fi
-  rm -f "$work/signed"
   if ! osslsigncode sign -pkcs12 "$pfx" -readpass "$work/pass" -h sha256 -n "$product" \
-         "${timestamp[@]}" -in "$unsigned" -out "$work/signed" > "$work/log" 2>&1; then
-    cat "$work/log" >&2
+         "${timestamp[@]}" -in "$scratch/unsigned" -out "$scratch/signed" > "$scratch/log" 2>&1; then
+    cat "$scratch/log" >&2
     echo "sign: signing $f failed" >&2
     exit 1
   fi
   # Keep the file's own mode; replace its contents.
-  cat "$work/signed" > "$f"
-  rm -f "$work/old.sig"
+  cat "$scratch/signed" > "$f"
+  rm -rf "$scratch"
   echo "sign: $f"
 done

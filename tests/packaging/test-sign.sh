@@ -106,6 +106,25 @@ grep -q "THROW-AWAY TEST certificate" "$work/own.log" && pass "without SIGN_PFX 
 osslsigncode verify -CAfile "$root/build/sign/test-codesign.pem" -in "$work/own.dll" >/dev/null 2>&1 &&
   pass "and that signature verifies against build/sign/test-codesign.pem" || fail "the test-certificate signature does not verify"
 
+# The publisher's sequence: modules test-signed by `make test` or `make cab`, then the release
+# signing run twice in a row. Every module must end up with the release signature alone.
+mkdir -p "$work/publish"
+cp -r "$dist/win32" "$dist/win64" "$work/publish/"
+(unset SIGN_PFX SIGN_PASSWORD; "$root/tools/sign.sh" --dist "$work/publish") > "$work/publish.log" 2>&1 ||
+  { cat "$work/publish.log"; fail "test-signing the six modules"; }
+for round in 1 2; do
+  "$root/tools/sign.sh" --dist "$work/publish" > "$work/publish.log" 2>&1 ||
+    { cat "$work/publish.log"; fail "release signing over signed modules, round $round"; }
+done
+before=$failures
+for m in win32/tarnwick.OCX win32/ziptool.dll win32/OVALON.x86.dll win64/tarnwick.OCX win64/ziptool.dll win64/OVALON.x64.dll; do
+  osslsigncode verify -CAfile "$work/signer.pem" -in "$work/publish/$m" >/dev/null 2>&1 ||
+    fail "$m does not verify against the release certificate after signing test-signed modules twice"
+  osslsigncode verify -CAfile "$root/build/sign/test-codesign.pem" -in "$work/publish/$m" >/dev/null 2>&1 &&
+    fail "$m still verifies against the test certificate"
+done
+[ $failures -eq $before ] && pass "test-signed modules signed for release twice: all six carry the release signature only"
+
 # The modules themselves.
 check_module() {  # file machine exports...
   local f="$1" machine="$2"; shift 2

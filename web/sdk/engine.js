@@ -233,18 +233,31 @@ export class Engine {
     return { pointer, length: bytes.length };
   }
 
-  // SHA-256 or SM3 of a source as 64 upper-case hex digits. For SM3 with withZ set, the Z value
-  // of the certificate goes first; { status } is the crypto engine's status for the certificate.
-  async digest(kind, source, { withZ = 0, cert = '', onProgress, cancel } = {}) {
+  // The kind number of the digest the module names `name` ('sha256', 'sm3', ...), or -1.
+  digestKind(name) {
+    if (!this._kinds) {
+      this._kinds = new Map();
+      for (let kind = 0; kind < this._x.tw_digest_count(); kind++) {
+        this._kinds.set(this._cString(this._x.tw_digest_name(kind)), kind);
+      }
+    }
+    const kind = this._kinds.get(name);
+    return kind === undefined ? -1 : kind;
+  }
+
+  // The digest of a source by the kind named `name`, as upper-case hex. With withZ set, the Z
+  // value of the certificate goes first (the SDK asks for it with SM3); { status } is the crypto
+  // engine's status for the certificate.
+  async digest(name, source, { withZ = 0, cert = '', onProgress, cancel } = {}) {
     const x = this._x;
-    const [create, update, final, remove] = kind === 'sm3'
-      ? [x.tw_sm3_new, x.tw_sm3_update, x.tw_sm3_final, x.tw_sm3_delete]
-      : [x.tw_sha256_new, x.tw_sha256_update, x.tw_sha256_final, x.tw_sha256_delete];
-    const context = create();
+    const kind = this.digestKind(name);
+    if (kind < 0) throw new Error('unknown digest ' + name);
+    const context = x.tw_digest_new(kind);
+    if (!context) throw new Error('the module is out of memory');
     try {
-      if (kind === 'sm3' && withZ) {
+      if (withZ) {
         const text = this._text(String(cert || ''));
-        const status = x.tw_sm3_begin_z(context, text.pointer, text.length, 0);
+        const status = x.tw_digest_begin_z(context, text.pointer, text.length, 0);
         x.tw_free(text.pointer);
         if (status !== 0) return { status, hex: '' };
       }
@@ -253,14 +266,14 @@ export class Engine {
       let done = 0;
       for await (const chunk of chunksOf(source, cancel)) {
         this._put(chunk);
-        update(context, this._in, chunk.length);
+        x.tw_digest_update(context, this._in, chunk.length);
         done += chunk.length;
         report(done);
       }
-      final(context, this._out);
-      return { status: 0, hex: this._hex(this._out, 32) };
+      x.tw_digest_final(context, this._out);
+      return { status: 0, hex: this._hex(this._out, x.tw_digest_size(kind)) };
     } finally {
-      remove(context);
+      x.tw_digest_delete(context);
     }
   }
 

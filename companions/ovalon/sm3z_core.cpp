@@ -99,7 +99,8 @@ int Sm2KeyFromCertificate(const unsigned char* der, std::size_t length, Sm2Point
     // where a certificate has it and whose key is an SM2 point (on other input it loses memory,
     // or writes warnings to standard error, call after call).
     sm2cert::Point exact;
-    switch (sm2cert::KeyFromCertificate(der, length, exact)) {
+    std::size_t size = 0;  // of the certificate alone: libksba sees nothing after it
+    switch (sm2cert::KeyFromCertificate(der, length, exact, &size)) {
     case sm2cert::Status::Ok: break;
     case sm2cert::Status::NotSm2Key: return OVALON_E_NOT_SM2_KEY;
     case sm2cert::Status::BadPublicKey: return OVALON_E_BAD_PUBLIC_KEY;
@@ -107,7 +108,7 @@ int Sm2KeyFromCertificate(const unsigned char* der, std::size_t length, Sm2Point
     }
     KsbaCert cert;
     if (ksba_cert_new(&cert.h) != 0) return OVALON_E_OUT_OF_MEMORY;
-    if (ksba_cert_init_from_mem(cert.h, der, length) != 0) return OVALON_E_BAD_CERTIFICATE;
+    if (ksba_cert_init_from_mem(cert.h, der, size) != 0) return OVALON_E_BAD_CERTIFICATE;
 
     KsbaSexp spki;  // freed on every path below
     spki.p = ksba_cert_get_public_key(cert.h);

@@ -147,12 +147,16 @@ bool IsExtensions(const Element& e) {
 //   tbsCertificate ::= SEQUENCE { [0] version OPTIONAL, serialNumber, signature, issuer, validity,
 //       subject, subjectPublicKeyInfo, [1] issuerUniqueID OPTIONAL, [2] subjectUniqueID OPTIONAL,
 //       [3] extensions OPTIONAL }
-// in whole DER with nothing before, between or after: libksba reads only what passed here.
-bool FindPublicKeyInfo(const unsigned char* der, std::size_t length, Element& spki) {
+// in whole DER with nothing before or between; what follows it must be whole elements (the next
+// certificate of a chain, say), not looked into. `certificate` is the certificate's size.
+bool FindPublicKeyInfo(const unsigned char* der, std::size_t length, Element& spki, std::size_t& certificate) {
     const unsigned char* p = der;
     const unsigned char* end = der + length;
     Element cert, tbs, e, algorithm, issuer, validity, subject, signature;
-    if (!Expect(p, end, kSequence, cert) || p != end || !IsPlainDer(cert)) return false;
+    if (!Expect(p, end, kSequence, cert) || !IsPlainDer(cert)) return false;
+    certificate = static_cast<std::size_t>(p - der);
+    while (p < end)
+        if (!Next(p, end, e)) return false;
     p = cert.body;
     end = cert.body + cert.length;
     if (!Expect(p, end, kSequence, tbs) || !Next(p, end, algorithm) || !IsAlgorithmIdentifier(algorithm) ||
@@ -311,9 +315,11 @@ bool IsOnCurve(const Point& key) {
     return Compare(left, right) == 0;
 }
 
-Status KeyFromCertificate(const unsigned char* der, std::size_t length, Point& key) {
+Status KeyFromCertificate(const unsigned char* der, std::size_t length, Point& key, std::size_t* certificate) {
     Element spki;
-    if (!der || length == 0 || !FindPublicKeyInfo(der, length, spki)) return Status::BadCertificate;
+    std::size_t size = 0;
+    if (!der || length == 0 || !FindPublicKeyInfo(der, length, spki, size)) return Status::BadCertificate;
+    if (certificate) *certificate = size;
 
     // SubjectPublicKeyInfo ::= SEQUENCE { AlgorithmIdentifier { OID, parameters }, BIT STRING }
     const unsigned char* p = spki.body;

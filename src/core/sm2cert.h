@@ -32,7 +32,10 @@ struct Point {
 // PEM armour line ("-----BEGIN ...-----"); padding is optional but, when present, ends the data.
 bool DecodeBase64(const char* text, std::size_t length, std::vector<unsigned char>& out);
 
-Status KeyFromCertificate(const unsigned char* der, std::size_t length, Point& key);
+// A certificate may be followed by further whole DER elements (a chain's next certificate), which
+// are not read; *certificate (when given) receives the first certificate's size in bytes.
+Status KeyFromCertificate(const unsigned char* der, std::size_t length, Point& key,
+                          std::size_t* certificate = nullptr);
 Status KeyFromBase64Certificate(const char* text, std::size_t length, Point& key);
 
 // True when (x, y), big-endian, are both below p and y^2 = x^3 + ax + b (mod p) on sm2p256v1.

@@ -53,25 +53,6 @@ bool Prepare(HMODULE module, void* context) {
     return true;
 }
 
-Sm3Status StatusOf(int code) {
-    switch (code) {
-    case OVALON_E_INVALID_ARG: return Sm3Status::InvalidArgument;
-    case OVALON_E_NOT_INITIALIZED: return Sm3Status::NotInitialized;
-    case OVALON_E_INIT_FAILED: return Sm3Status::InitFailed;
-    case OVALON_E_OUT_OF_MEMORY: return Sm3Status::OutOfMemory;
-    case OVALON_E_CRYPTO: return Sm3Status::CryptoFailed;
-    case OVALON_E_NO_CERTIFICATE: return Sm3Status::NoCertificate;
-    case OVALON_E_BAD_BASE64: return Sm3Status::BadBase64;
-    case OVALON_E_BAD_CERTIFICATE: return Sm3Status::BadCertificate;
-    case OVALON_E_NOT_SM2_KEY: return Sm3Status::NotSm2Key;
-    case OVALON_E_BAD_PUBLIC_KEY: return Sm3Status::BadPublicKey;
-    case OVALON_E_FILE_OPEN: return Sm3Status::FileOpen;
-    case OVALON_E_FILE_READ: return Sm3Status::FileRead;
-    case OVALON_E_NOT_SUPPORTED: return Sm3Status::NotSupported;
-    default: return Sm3Status::Unknown;  // OVALON_OK without a digest among them
-    }
-}
-
 // Runs one SM3 request on the loaded engine; its output (if any) is rendered as hex and released.
 template <typename Request>
 Sm3Outcome Run(Request request) {
@@ -88,7 +69,7 @@ Sm3Outcome Run(Request request) {
         g_entries.FreeMemory(out);
     }
     if (outcome.code != OVALON_OK || outcome.hex.empty()) {
-        outcome.status = StatusOf(outcome.code);
+        outcome.status = Sm3Status::Failed;
         outcome.hex.clear();
     }
     return outcome;

@@ -8,7 +8,7 @@
 #include "fileservices/FileChecks.h"
 #include "fileservices/TempArea.h"
 #include "framework/MessageBox.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "CodePage.h"
 #include "Owners.h"
 #include "framework/Render.h"

@@ -1,6 +1,6 @@
 #include "archive/FileProbe.h"
 #include "fileservices/TempArea.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "typeprobe.h"
 #include "Owners.h"
 #include "Paths.h"

@@ -18,6 +18,8 @@ static_assert(OVALON_ENTRY_POINT_COUNT == 33, "the engine has 33 entry points");
 
 Companion g_engine(kEngineFile);
 OvalonEntryPoints g_entries;  // filled once, under the companion's lock, before it is published
+// The engine's UTF-16 file entry, beside the list; bound with it, null when the engine has none.
+OvalonSM3HashFileWFn g_hashFileW = nullptr;
 
 // An entry point as the pointer type the list gives it.
 template <typename Fn>
@@ -39,6 +41,7 @@ bool Prepare(HMODULE module, void* context) {
     complete = (g_entries.name = Bind<Ovalon##name##Fn>(module, #name)) != nullptr && complete;
     OVALON_ENTRY_POINTS(TARNWICK_BIND_ENTRY)
 #undef TARNWICK_BIND_ENTRY
+    g_hashFileW = Bind<OvalonSM3HashFileWFn>(module, "SM3HashFileW");
     if (!complete) {
         preparation.status = LoadStatus::EntryMissing;
         preparation.code = -1;
@@ -99,15 +102,10 @@ LoadOutcome EnsureLoaded() {
 // ANSI code page.
 
 Sm3Outcome HashFile(const std::wstring& path, long withZ, const std::string& cert) {
-    const auto wide = reinterpret_cast<OvalonSM3HashFileWFn>(
-        reinterpret_cast<void (*)()>(g_engine.Find("SM3HashFileW")));
     const char* certificate = cert.empty() ? nullptr : cert.c_str();
-    if (wide)
-        return Run([&](unsigned char** out, int* outLength) {
-            return wide(path.c_str(), withZ ? 1 : 0, certificate, out, outLength);
-        });
-    const std::string narrow = FromWide(CP_ACP, path.c_str());
     return Run([&](unsigned char** out, int* outLength) {
+        if (g_hashFileW) return g_hashFileW(path.c_str(), withZ ? 1 : 0, certificate, out, outLength);
+        const std::string narrow = FromWide(CP_ACP, path.c_str());
         return g_entries.SM3HashFile(narrow.c_str(), withZ ? 1 : 0, certificate, out, outLength);
     });
 }

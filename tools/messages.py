@@ -78,6 +78,8 @@ def read_catalogue(path=CATALOGUE):
     untexted = sorted(set(statuses) - texted)
     if untexted:
         sys.exit(f'{path}: no text for the crypto engine statuses {untexted}')
+    if 'unknown' not in texted:
+        sys.exit(f'{path}: no text for an unknown engine status (engine=unknown)')
     names = [e.name for e in entries]
     duplicates = {n for n in names if names.count(n) > 1}
     if duplicates:
@@ -176,8 +178,6 @@ def sdk(entries):
             unknown = js_literal(e.text)
         elif e.engine is not None:
             engine.append(f'  0x{e.engine:04X}: {js_literal(e.text)},  // {e.attributes["engine"]}')
-    if unknown is None:
-        sys.exit('no text for an unknown engine status (engine=unknown)')
     statuses = zip_statuses()
     zip_names = [f'  {name}: {js_literal(text)},' for name, text, _ in statuses]
     zip_codes = [f'  {js_literal(text)}: {code},' for name, text, code in statuses if name != 'Ok']

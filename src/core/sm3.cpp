@@ -158,43 +158,72 @@ void CompressUnrolled(std::uint32_t V[8], const unsigned char* blocks, std::size
 // Four blocks at a time: their message schedules expanded together, one block per lane of a
 // 128-bit vector (word j of each block side by side, so W[j] <- W[j-3] needs no shuffling), into a
 // lane-interleaved table; then the rounds of each block in turn, unrolled as above, reading their
-// lane of the table.
+// lane of the table. As in the x86 forms, the tables are double-buffered and the next group's rows
+// are expanded between the rounds of the current group's blocks (thirteen rows a block, one after
+// every fifth round), where they run beside the rounds' dependency chain instead of after it.
 inline v128_t RolV(v128_t x, int n) { return wasm_v128_or(wasm_i32x4_shl(x, n), wasm_u32x4_shr(x, 32 - n)); }
 
-void CompressUnrolled4(std::uint32_t V[8], const unsigned char* blocks) {
-    alignas(16) std::uint32_t table[68 * 4];
-    v128_t* T = reinterpret_cast<v128_t*>(table);
-    LoadFourBlocksBe(T, blocks);
-    for (int j = 16; j < 68; ++j) {
-        const v128_t x = wasm_v128_xor(wasm_v128_xor(T[j - 16], T[j - 9]), RolV(T[j - 3], 15));
-        const v128_t p1 = wasm_v128_xor(wasm_v128_xor(x, RolV(x, 15)), RolV(x, 23));
-        T[j] = wasm_v128_xor(wasm_v128_xor(p1, RolV(T[j - 13], 7)), T[j - 6]);
-    }
+// W[j] of the four blocks at row r of a table, from the rows before it.
+inline void ExpandRow4(v128_t* r) {
+    const v128_t x = wasm_v128_xor(wasm_v128_xor(r[-16], r[-9]), RolV(r[-3], 15));
+    const v128_t p1 = wasm_v128_xor(wasm_v128_xor(x, RolV(x, 15)), RolV(x, 23));
+    r[0] = wasm_v128_xor(wasm_v128_xor(p1, RolV(r[-13], 7)), r[-6]);
+}
+
 #undef SM3_W
 #define SM3_W(j) lane[4 * (j)]
-    for (int b = 0; b < 4; ++b) {
-        const std::uint32_t* lane = table + b;
-        std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
-        std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
-        SM3_EIGHT(0, SM3_FF0, SM3_FF0, SM3_SCHEDULED);
-        SM3_EIGHT(8, SM3_FF0, SM3_FF0, SM3_SCHEDULED);
-        SM3_EIGHT(16, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
-        SM3_EIGHT(24, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
-        SM3_EIGHT(32, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
-        SM3_EIGHT(40, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
-        SM3_EIGHT(48, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
-        SM3_EIGHT(56, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
-        V[0] ^= A; V[1] ^= B; V[2] ^= C; V[3] ^= D;
-        V[4] ^= E; V[5] ^= F; V[6] ^= G; V[7] ^= H;
-    }
+#define SM3_STEP(j)                                                            \
+    do {                                                                       \
+        if (expand && ((j) - 4) % 5 == 0) ExpandRow4(next + ((j) - 4) / 5);   \
+    } while (0)
+// The rounds of the block whose schedule is `lane` (a lane of a table); with `expand`, rows
+// next[0..12] of the next group's table along the way.
+template <bool expand>
+inline void RoundsOfLane(std::uint32_t V[8], const std::uint32_t* lane, v128_t* next) {
+    std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
+    std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
+    SM3_EIGHT(0, SM3_FF0, SM3_FF0, SM3_STEP);
+    SM3_EIGHT(8, SM3_FF0, SM3_FF0, SM3_STEP);
+    SM3_EIGHT(16, SM3_FF1, SM3_GG1, SM3_STEP);
+    SM3_EIGHT(24, SM3_FF1, SM3_GG1, SM3_STEP);
+    SM3_EIGHT(32, SM3_FF1, SM3_GG1, SM3_STEP);
+    SM3_EIGHT(40, SM3_FF1, SM3_GG1, SM3_STEP);
+    SM3_EIGHT(48, SM3_FF1, SM3_GG1, SM3_STEP);
+    SM3_EIGHT(56, SM3_FF1, SM3_GG1, SM3_STEP);
+    V[0] ^= A; V[1] ^= B; V[2] ^= C; V[3] ^= D;
+    V[4] ^= E; V[5] ^= F; V[6] ^= G; V[7] ^= H;
+}
+#undef SM3_STEP
 #undef SM3_W
 #define SM3_W(j) W[j]
+
+// Whole groups of four through the tables, the blocks left over one at a time.
+void CompressWasm(std::uint32_t V[8], const unsigned char* blocks, std::size_t count) {
+    if (count >= 4) {
+        alignas(16) std::uint32_t tables[2][68 * 4];
+        v128_t* cur = reinterpret_cast<v128_t*>(tables[0]);
+        v128_t* next = reinterpret_cast<v128_t*>(tables[1]);
+        LoadFourBlocksBe(cur, blocks);
+        for (int j = 16; j < 68; ++j) ExpandRow4(cur + j);
+        for (;;) {
+            blocks += 4 * 64;
+            count -= 4;
+            const bool more = count >= 4;
+            if (more) LoadFourBlocksBe(next, blocks);
+            const std::uint32_t* table = reinterpret_cast<const std::uint32_t*>(cur);
+            for (int b = 0; b < 4; ++b) {
+                if (more) RoundsOfLane<true>(V, table + b, next + 16 + 13 * b);
+                else RoundsOfLane<false>(V, table + b, nullptr);
+            }
+            if (!more) break;
+            std::swap(cur, next);
+        }
+    }
+    CompressUnrolled(V, blocks, count);
 }
 #endif
 
-#if defined(__wasm_simd128__)
-constexpr BlockFraming::CompressFn CompressWasm = CompressByFours<CompressUnrolled4, CompressUnrolled>;
-#else
+#if !defined(__wasm_simd128__)
 constexpr BlockFraming::CompressFn CompressWasm = CompressUnrolled;
 #endif
 

@@ -158,43 +158,72 @@ void CompressUnrolled(std::uint32_t V[8], const unsigned char* blocks, std::size
 // Four blocks at a time: their message schedules expanded together, one block per lane of a
 // 128-bit vector (word j of each block side by side, so W[j] <- W[j-3] needs no shuffling), into a
 // lane-interleaved table; then the rounds of each block in turn, unrolled as above, reading their
-// lane of the table.
+// lane of the table. As in the x86 forms, the tables are double-buffered and the next group's rows
+// are expanded between the rounds of the current group's blocks (thirteen rows a block, one after
+// every fifth round), where they run beside the rounds' dependency chain instead of after it.
 inline v128_t RolV(v128_t x, int n) { return wasm_v128_or(wasm_i32x4_shl(x, n), wasm_u32x4_shr(x, 32 - n)); }
 
-void CompressUnrolled4(std::uint32_t V[8], const unsigned char* blocks) {
-    alignas(16) std::uint32_t table[68 * 4];
-    v128_t* T = reinterpret_cast<v128_t*>(table);
-    LoadFourBlocksBe(T, blocks);
-    for (int j = 16; j < 68; ++j) {
-        const v128_t x = wasm_v128_xor(wasm_v128_xor(T[j - 16], T[j - 9]), RolV(T[j - 3], 15));
-        const v128_t p1 = wasm_v128_xor(wasm_v128_xor(x, RolV(x, 15)), RolV(x, 23));
-        T[j] = wasm_v128_xor(wasm_v128_xor(p1, RolV(T[j - 13], 7)), T[j - 6]);
-    }
+// W[j] of the four blocks at row r of a table, from the rows before it.
+inline void ExpandRow4(v128_t* r) {
+    const v128_t x = wasm_v128_xor(wasm_v128_xor(r[-16], r[-9]), RolV(r[-3], 15));
+    const v128_t p1 = wasm_v128_xor(wasm_v128_xor(x, RolV(x, 15)), RolV(x, 23));
+    r[0] = wasm_v128_xor(wasm_v128_xor(p1, RolV(r[-13], 7)), r[-6]);
+}
+
 #undef SM3_W
 #define SM3_W(j) lane[4 * (j)]
-    for (int b = 0; b < 4; ++b) {
-        const std::uint32_t* lane = table + b;
-        std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
-        std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
-        SM3_EIGHT(0, SM3_FF0, SM3_FF0, SM3_SCHEDULED);
-        SM3_EIGHT(8, SM3_FF0, SM3_FF0, SM3_SCHEDULED);
-        SM3_EIGHT(16, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
-        SM3_EIGHT(24, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
-        SM3_EIGHT(32, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
-        SM3_EIGHT(40, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
-        SM3_EIGHT(48, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
-        SM3_EIGHT(56, SM3_FF1, SM3_GG1, SM3_SCHEDULED);
-        V[0] ^= A; V[1] ^= B; V[2] ^= C; V[3] ^= D;
-        V[4] ^= E; V[5] ^= F; V[6] ^= G; V[7] ^= H;
-    }
+#define SM3_STEP(j)                                                            \
+    do {                                                                       \
+        if (expand && ((j) - 4) % 5 == 0) ExpandRow4(next + ((j) - 4) / 5);   \
+    } while (0)
+// The rounds of the block whose schedule is `lane` (a lane of a table); with `expand`, rows
+// next[0..12] of the next group's table along the way.
+template <bool expand>
+inline void RoundsOfLane(std::uint32_t V[8], const std::uint32_t* lane, v128_t* next) {
+    std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
+    std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
+    SM3_EIGHT(0, SM3_FF0, SM3_FF0, SM3_STEP);
+    SM3_EIGHT(8, SM3_FF0, SM3_FF0, SM3_STEP);
+    SM3_EIGHT(16, SM3_FF1, SM3_GG1, SM3_STEP);
+    SM3_EIGHT(24, SM3_FF1, SM3_GG1, SM3_STEP);
+    SM3_EIGHT(32, SM3_FF1, SM3_GG1, SM3_STEP);
+    SM3_EIGHT(40, SM3_FF1, SM3_GG1, SM3_STEP);
+    SM3_EIGHT(48, SM3_FF1, SM3_GG1, SM3_STEP);
+    SM3_EIGHT(56, SM3_FF1, SM3_GG1, SM3_STEP);
+    V[0] ^= A; V[1] ^= B; V[2] ^= C; V[3] ^= D;
+    V[4] ^= E; V[5] ^= F; V[6] ^= G; V[7] ^= H;
+}
+#undef SM3_STEP
 #undef SM3_W
 #define SM3_W(j) W[j]
+
+// Whole groups of four through the tables, the blocks left over one at a time.
+void CompressWasm(std::uint32_t V[8], const unsigned char* blocks, std::size_t count) {
+    if (count >= 4) {
+        alignas(16) std::uint32_t tables[2][68 * 4];
+        v128_t* cur = reinterpret_cast<v128_t*>(tables[0]);
+        v128_t* next = reinterpret_cast<v128_t*>(tables[1]);
+        LoadFourBlocksBe(cur, blocks);
+        for (int j = 16; j < 68; ++j) ExpandRow4(cur + j);
+        for (;;) {
+            blocks += 4 * 64;
+            count -= 4;
+            const bool more = count >= 4;
+            if (more) LoadFourBlocksBe(next, blocks);
+            const std::uint32_t* table = reinterpret_cast<const std::uint32_t*>(cur);
+            for (int b = 0; b < 4; ++b) {
+                if (more) RoundsOfLane<true>(V, table + b, next + 16 + 13 * b);
+                else RoundsOfLane<false>(V, table + b, nullptr);
+            }
+            if (!more) break;
+            std::swap(cur, next);
+        }
+    }
+    CompressUnrolled(V, blocks, count);
 }
 #endif
 
-#if defined(__wasm_simd128__)
-constexpr BlockFraming::CompressFn CompressWasm = CompressByFours<CompressUnrolled4, CompressUnrolled>;
-#else
+#if !defined(__wasm_simd128__)
 constexpr BlockFraming::CompressFn CompressWasm = CompressUnrolled;
 #endif
 
@@ -202,11 +231,16 @@ constexpr BlockFraming::CompressFn CompressWasm = CompressUnrolled;
 
 // ---- fast compression (x86) --------------------------------------------------------------------
 //
-// The message schedule of a group of blocks (4 with SSE2, 8 with AVX2) is expanded at once, one
-// block per SIMD lane, so the recurrence W[j] <- W[j-3] costs no shuffling: a vector holds word j
-// of every block of the group. W and W' go to one table, lane-interleaved, and the rounds read
+// The message schedule of a group of blocks (4 with SSE2, 8 with AVX2) is expanded side by side,
+// one block per SIMD lane, so the recurrence W[j] <- W[j-3] costs no shuffling: a vector holds word
+// j of every block of the group. W and W' go to one table, lane-interleaved, and the rounds read
 // them as memory operands off a single base register, so they take no other general register:
 // that matters on i686, where the eight state words alone outnumber the registers.
+//
+// The rounds are one long dependency chain, about seven cycles a round, with the vector unit idle;
+// an expansion run as a phase of its own between groups cannot hide behind them. So the tables
+// are double-buffered: while the rounds of one group run from one table, the next group's blocks
+// are expanded into the other a few rows at a time, spliced between the rounds of each block.
 //
 // The 64 rounds are unrolled with the roles of the eight state variables renamed round by round
 // instead of the words being moved, T_j <<< j folded into an immediate, and every rotation by a
@@ -220,11 +254,16 @@ constexpr BlockFraming::CompressFn CompressWasm = CompressUnrolled;
 #define SM3_ALIGN_STACK
 #endif
 #define SM3_INLINE inline __attribute__((always_inline))
+#define SM3_FLATTEN __attribute__((flatten))
 #define SM3_SSE2 __attribute__((target("sse2")))
 #define SM3_AVX2 __attribute__((target("avx2,bmi,bmi2")))
 
-// Where W' starts in a schedule table, after W[0..67].
-constexpr int kW1 = 68;
+// The expansion of a group's W[16..67] is shared out in equal parts among the blocks of the group
+// before it: each block's rounds compute Share(lanes) rows. With eight lanes that runs four rows
+// past W[67]; they are never read.
+constexpr int Share(int lanes) { return (52 + lanes - 1) / lanes; }
+// Where W' starts in a schedule table, after W[0..67] and those spare rows.
+constexpr int W1Row(int lanes) { return 16 + Share(lanes) * lanes; }
 
 constexpr std::uint32_t TRol(int j) {
     return j % 32 == 0 ? T(j) : (T(j) << (j % 32)) | (T(j) >> (32 - j % 32));
@@ -233,11 +272,12 @@ constexpr std::uint32_t TRol(int j) {
 // Round j. On return d holds the new A, h the new E, b the new C and f the new G; the other four
 // are the new B, D, F, H as they stand (old A, C, E, G). The next round is called with the
 // arguments rotated: (d, a, b, c, h, e, f, g). w points at this block's lane of a schedule table
-// (W[j] at w[j * lanes], W'[j] at w[(kW1 + j) * lanes]): one base register for both.
+// (W[j] at w[j * lanes], W'[j] at w[(W1Row(lanes) + j) * lanes]): one base register for both.
 template <int j, int lanes>
 SM3_INLINE void Round(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std::uint32_t& d,
                       std::uint32_t e, std::uint32_t& f, std::uint32_t g, std::uint32_t& h,
                       const std::uint32_t* w) {
+    constexpr int kW1 = W1Row(lanes);
     const std::uint32_t a12 = Rol<12>(a);
     std::uint32_t a12k = a12 + TRol(j);
     __asm__("" : "+r"(a12k));
@@ -282,59 +322,58 @@ SM3_INLINE void FourRounds(std::uint32_t& A, std::uint32_t& B, std::uint32_t& C,
     Round<j + 3, lanes>(B, C, D, A, F, G, H, E, w);
 }
 
-template <int lanes, int... q>
-SM3_INLINE void AllRounds(std::uint32_t V[8], const std::uint32_t* w,
-                          std::integer_sequence<int, q...>) {
+// The rounds of one block, with `step.After<q>()` run after rounds 4q..4q+3. The step may need a
+// target the caller has and this template has not, so it is inlined by the caller's flattening
+// (SM3_FLATTEN) rather than forced here.
+template <int lanes, class Step, int... q>
+inline void AllRounds(std::uint32_t V[8], const std::uint32_t* w, Step& step,
+                      std::integer_sequence<int, q...>) {
     std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
     std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
-    (FourRounds<4 * q, lanes>(A, B, C, D, E, F, G, H, w), ...);
+    ((FourRounds<4 * q, lanes>(A, B, C, D, E, F, G, H, w), step.template After<q>()), ...);
     V[0] ^= A; V[1] ^= B; V[2] ^= C; V[3] ^= D;
     V[4] ^= E; V[5] ^= F; V[6] ^= G; V[7] ^= H;
 }
 
 // The schedule of a group of blocks: W[j] of block i at w[j * lanes + i], W'[j] at
-// w[(kW1 + j) * lanes + i]. Kept as the 32-bit words the rounds read; the SIMD code loads and
-// stores whole rows (word j of every block) through the vector types, which may alias anything.
+// w[(W1Row(lanes) + j) * lanes + i]. Kept as the 32-bit words the rounds read; the SIMD code loads
+// and stores whole rows (word j of every block) through the vector types, which may alias
+// anything. (W' has room for the rows the spare W rows complete.)
 template <int lanes>
 struct Schedule {
-    alignas(4 * lanes) std::uint32_t w[(kW1 + 64) * lanes];
+    alignas(4 * lanes) std::uint32_t w[(2 * W1Row(lanes) - 4) * lanes];
 };
 
-// The 64 rounds of the block whose schedule starts at w (a lane of a Schedule<lanes>).
-template <int lanes>
-SM3_INLINE void CompressBlock(std::uint32_t V[8], const std::uint32_t* w) {
-    AllRounds<lanes>(V, w, std::make_integer_sequence<int, 16>());
+// How many of a block's Share(lanes) expansion rows follow rounds 4q..4q+3: spread evenly.
+constexpr int RowsAfter(int lanes, int q) {
+    return ((q + 1) * Share(lanes) + 15) / 16 - (q * Share(lanes) + 15) / 16;
 }
 
-// The rounds of each form of the fast path. On i686 they are functions of their own: the SIMD
-// drivers realign the stack and so keep %ebp as a frame pointer, while out here the rounds get all
-// seven registers (4-9% under Wine). On x86_64 inlining them into the drivers is the faster choice.
+// Ends a row of the SSE2 step: the compiler is not to carry vectors from one row across the rounds
+// to the next, where it would have to spill them. (The processor still runs each row beside the
+// rounds around it.)
+#define SM3_KEEP_APART() __asm__ volatile("" ::: "memory")
+
+// The step of a block with no next group to expand.
+struct NoStep {
+    template <int q>
+    SM3_INLINE void After() {}
+};
+
+// The rounds of each form of the fast path, alone (the last group) and with a share of the next
+// group's expansion (`row` is its first row; the form's step advances it). On i686 they are
+// functions of their own: the SIMD drivers realign the stack and so keep %ebp as a frame pointer,
+// while out here the rounds get all seven registers (4-9% under Wine). On x86_64 inlining them
+// into the drivers is the faster choice. (The functions a form's driver calls are inline without
+// being forced: always_inline would be checked against the generic driver's target, not the
+// form's, so the driver's flattening inlines them instead.)
 #if defined(__i386__)
 #define SM3_ROUNDS_FN __attribute__((noinline))
 #else
-#define SM3_ROUNDS_FN SM3_INLINE
+#define SM3_ROUNDS_FN inline
 #endif
 
-SM3_ROUNDS_FN void CompressBlockSse2Form(std::uint32_t V[8], const std::uint32_t* w) {
-    CompressBlock<4>(V, w);
-}
-
-SM3_ROUNDS_FN __attribute__((target("bmi,bmi2"))) void CompressBlockAvx2Form(
-    std::uint32_t V[8], const std::uint32_t* w) {
-    CompressBlock<8>(V, w);
-}
-
 // -- SSE2: four blocks per group --
-
-using Schedule4 = Schedule<4>;
-
-SM3_SSE2 SM3_INLINE __m128i Row(const Schedule4& s, int j) {
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(s.w + 4 * j));
-}
-
-SM3_SSE2 SM3_INLINE void SetRow(Schedule4& s, int j, __m128i v) {
-    _mm_store_si128(reinterpret_cast<__m128i*>(s.w + 4 * j), v);
-}
 
 template <int n>
 SM3_SSE2 SM3_INLINE __m128i RolV(__m128i x) {
@@ -350,9 +389,27 @@ SM3_SSE2 SM3_INLINE __m128i Bswap32(__m128i x) {
     return _mm_or_si128(_mm_slli_epi16(x, 8), _mm_srli_epi16(x, 8));  // then the bytes of each half
 }
 
+// Row k rows from r (a row of a four-lane table), and storing one.
+SM3_SSE2 SM3_INLINE __m128i Row4(const std::uint32_t* r, int k) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(r + 4 * k));
+}
+SM3_SSE2 SM3_INLINE void SetRow4(std::uint32_t* r, int k, __m128i v) {
+    _mm_store_si128(reinterpret_cast<__m128i*>(r + 4 * k), v);
+}
+
+// W[j] at r, and the W'[j-4] it completes.
+SM3_SSE2 void ExpandRowSse2(std::uint32_t* r) {
+    constexpr int kW1 = W1Row(4);
+    __m128i t = _mm_xor_si128(_mm_xor_si128(Row4(r, -16), Row4(r, -9)), RolV<15>(Row4(r, -3)));
+    t = _mm_xor_si128(_mm_xor_si128(t, RolV<15>(t)), RolV<23>(t));  // P1
+    t = _mm_xor_si128(_mm_xor_si128(t, RolV<7>(Row4(r, -13))), Row4(r, -6));
+    SetRow4(r, 0, t);
+    SetRow4(r, kW1 - 4, _mm_xor_si128(Row4(r, -4), t));
+}
+
 // W[0..15] and W'[0..11] of `n` (1..4) blocks. Lanes past the last block repeat block 0; their
 // result is never used.
-SM3_SSE2 SM3_INLINE void LoadSse2(Schedule4& s, const unsigned char* blocks, std::size_t n) {
+SM3_SSE2 void LoadSse2(std::uint32_t* w, const unsigned char* blocks, std::size_t n) {
     const unsigned char* p[4];
     for (std::size_t i = 0; i < 4; ++i) p[i] = blocks + 64 * (i < n ? i : 0);
     for (int k = 0; k < 4; ++k) {
@@ -361,58 +418,90 @@ SM3_SSE2 SM3_INLINE void LoadSse2(Schedule4& s, const unsigned char* blocks, std
         const __m128i r2 = Bswap32(LoadU(p[2] + 16 * k)), r3 = Bswap32(LoadU(p[3] + 16 * k));
         const __m128i t0 = _mm_unpacklo_epi32(r0, r1), t1 = _mm_unpacklo_epi32(r2, r3);
         const __m128i t2 = _mm_unpackhi_epi32(r0, r1), t3 = _mm_unpackhi_epi32(r2, r3);
-        SetRow(s, 4 * k + 0, _mm_unpacklo_epi64(t0, t1));
-        SetRow(s, 4 * k + 1, _mm_unpackhi_epi64(t0, t1));
-        SetRow(s, 4 * k + 2, _mm_unpacklo_epi64(t2, t3));
-        SetRow(s, 4 * k + 3, _mm_unpackhi_epi64(t2, t3));
+        SetRow4(w, 4 * k + 0, _mm_unpacklo_epi64(t0, t1));
+        SetRow4(w, 4 * k + 1, _mm_unpackhi_epi64(t0, t1));
+        SetRow4(w, 4 * k + 2, _mm_unpacklo_epi64(t2, t3));
+        SetRow4(w, 4 * k + 3, _mm_unpackhi_epi64(t2, t3));
     }
-    for (int j = 0; j < 12; ++j) SetRow(s, kW1 + j, _mm_xor_si128(Row(s, j), Row(s, j + 4)));
+    for (int j = 0; j < 12; ++j)
+        SetRow4(w, W1Row(4) + j, _mm_xor_si128(Row4(w, j), Row4(w, j + 4)));
 }
 
-// W[16..67], and with each W[j] the W'[j-4] it completes.
-SM3_SSE2 SM3_INLINE void ExpandSse2(Schedule4& s) {
-    for (int j = 16; j < 68; ++j) {
-        __m128i t = _mm_xor_si128(_mm_xor_si128(Row(s, j - 16), Row(s, j - 9)),
-                                  RolV<15>(Row(s, j - 3)));
-        t = _mm_xor_si128(_mm_xor_si128(t, RolV<15>(t)), RolV<23>(t));  // P1
-        t = _mm_xor_si128(_mm_xor_si128(t, RolV<7>(Row(s, j - 13))), Row(s, j - 6));
-        SetRow(s, j, t);
-        SetRow(s, kW1 + j - 4, _mm_xor_si128(Row(s, j - 4), t));
+struct Sse2Step {
+    std::uint32_t* row;
+    template <int q>
+    SM3_SSE2 void After() {
+        for (int i = 0; i < RowsAfter(4, q); ++i, row += 4) {
+            ExpandRowSse2(row);
+            SM3_KEEP_APART();
+        }
     }
+};
+
+SM3_ROUNDS_FN SM3_FLATTEN SM3_SSE2 void CompressBlockSse2Form(std::uint32_t V[8],
+                                                           const std::uint32_t* w) {
+    NoStep step;
+    AllRounds<4>(V, w, step, std::make_integer_sequence<int, 16>());
 }
 
-SM3_SSE2 SM3_ALIGN_STACK void CompressFastSse2(std::uint32_t V[8], const unsigned char* blocks,
-                                               std::size_t count) {
-    constexpr std::size_t kLanes = 4;
-    Schedule4 sched;
-    std::uint32_t v[8];  // the chaining value, local so that the schedule stores cannot alias it
-    std::memcpy(v, V, sizeof v);
-    while (count > 0) {
-        const std::size_t n = count < kLanes ? count : kLanes;
-        LoadSse2(sched, blocks, n);
-        ExpandSse2(sched);
-        for (std::size_t lane = 0; lane < n; ++lane) CompressBlockSse2Form(v, sched.w + lane);
-        blocks += 64 * n;
-        count -= n;
-    }
-    std::memcpy(V, v, sizeof v);
+SM3_ROUNDS_FN SM3_FLATTEN SM3_SSE2 void CompressBlockSse2Form(std::uint32_t V[8],
+                                                           const std::uint32_t* w,
+                                                           std::uint32_t* row) {
+    Sse2Step step{row};
+    AllRounds<4>(V, w, step, std::make_integer_sequence<int, 16>());
 }
 
 // -- AVX2, rounds with BMI2's rorx and BMI1's andn: eight blocks per group --
 
-using Schedule8 = Schedule<8>;
-
-SM3_AVX2 SM3_INLINE __m256i Row(const Schedule8& s, int j) {
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(s.w + 8 * j));
-}
-
-SM3_AVX2 SM3_INLINE void SetRow(Schedule8& s, int j, __m256i v) {
-    _mm256_store_si256(reinterpret_cast<__m256i*>(s.w + 8 * j), v);
-}
-
 template <int n>
 SM3_AVX2 SM3_INLINE __m256i RolV8(__m256i x) {
     return _mm256_or_si256(_mm256_slli_epi32(x, n), _mm256_srli_epi32(x, 32 - n));
+}
+
+SM3_AVX2 SM3_INLINE __m256i Row8(const std::uint32_t* r, int k) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(r + 8 * k));
+}
+SM3_AVX2 SM3_INLINE void SetRow8(std::uint32_t* r, int k, __m256i v) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(r + 8 * k), v);
+}
+
+// As ExpandRowSse2, eight lanes wide. P1(x) = x ^ (x <<< 15) ^ (x <<< 23) = x ^ ((x ^ (x <<< 8))
+// <<< 15), and the <<< 8 is a byte shuffle. Written out in assembly on ymm0-ymm2 so that nothing of
+// it stays live in the rounds it is spliced into: the compiler's own version kept vectors across
+// them, which on i686 costs a realigned stack and with it a general register.
+alignas(32) const unsigned char kRol8[32] = {3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14,
+                                             3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14};
+
+SM3_INLINE void ExpandRowAvx2(std::uint32_t* r) {
+    constexpr int kRow = 8 * 4;  // bytes
+    __asm__ volatile(
+        "vmovdqa %c[m16](%[r]), %%ymm0\n\t"
+        "vpxor %c[m9](%[r]), %%ymm0, %%ymm0\n\t"       // W[j-16] ^ W[j-9]
+        "vmovdqa %c[m3](%[r]), %%ymm1\n\t"
+        "vpslld $15, %%ymm1, %%ymm2\n\t"
+        "vpsrld $17, %%ymm1, %%ymm1\n\t"
+        "vpor %%ymm2, %%ymm1, %%ymm1\n\t"
+        "vpxor %%ymm1, %%ymm0, %%ymm0\n\t"             // x = ... ^ (W[j-3] <<< 15)
+        "vpshufb %[rol8], %%ymm0, %%ymm1\n\t"
+        "vpxor %%ymm0, %%ymm1, %%ymm1\n\t"
+        "vpslld $15, %%ymm1, %%ymm2\n\t"
+        "vpsrld $17, %%ymm1, %%ymm1\n\t"
+        "vpor %%ymm2, %%ymm1, %%ymm1\n\t"
+        "vpxor %%ymm1, %%ymm0, %%ymm0\n\t"             // P1(x)
+        "vmovdqa %c[m13](%[r]), %%ymm1\n\t"
+        "vpslld $7, %%ymm1, %%ymm2\n\t"
+        "vpsrld $25, %%ymm1, %%ymm1\n\t"
+        "vpor %%ymm2, %%ymm1, %%ymm1\n\t"
+        "vpxor %%ymm1, %%ymm0, %%ymm0\n\t"             // ^ (W[j-13] <<< 7)
+        "vpxor %c[m6](%[r]), %%ymm0, %%ymm0\n\t"       // ^ W[j-6]: W[j]
+        "vmovdqa %%ymm0, (%[r])\n\t"
+        "vpxor %c[m4](%[r]), %%ymm0, %%ymm0\n\t"
+        "vmovdqa %%ymm0, %c[w1](%[r])"                 // W'[j-4] = W[j-4] ^ W[j]
+        :
+        : [r] "r"(r), [rol8] "m"(kRol8), [m16] "i"(-16 * kRow), [m13] "i"(-13 * kRow),
+          [m9] "i"(-9 * kRow), [m6] "i"(-6 * kRow), [m4] "i"(-4 * kRow), [m3] "i"(-3 * kRow),
+          [w1] "i"((W1Row(8) - 4) * kRow)
+        : "xmm0", "xmm1", "xmm2", "memory");
 }
 
 SM3_AVX2 SM3_INLINE __m256i LoadPair(const unsigned char* lo, const unsigned char* hi) {
@@ -421,7 +510,7 @@ SM3_AVX2 SM3_INLINE __m256i LoadPair(const unsigned char* lo, const unsigned cha
 }
 
 // W[0..15] and W'[0..11] of `n` (1..8) blocks, as LoadSse2.
-SM3_AVX2 SM3_INLINE void LoadAvx2(Schedule8& s, const unsigned char* blocks, std::size_t n) {
+SM3_AVX2 void LoadAvx2(std::uint32_t* w, const unsigned char* blocks, std::size_t n) {
     const unsigned char* p[8];
     for (std::size_t i = 0; i < 8; ++i) p[i] = blocks + 64 * (i < n ? i : 0);
     const __m256i bswap = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12,
@@ -435,45 +524,84 @@ SM3_AVX2 SM3_INLINE void LoadAvx2(Schedule8& s, const unsigned char* blocks, std
         const __m256i r3 = _mm256_shuffle_epi8(LoadPair(p[3] + 16 * k, p[7] + 16 * k), bswap);
         const __m256i t0 = _mm256_unpacklo_epi32(r0, r1), t1 = _mm256_unpacklo_epi32(r2, r3);
         const __m256i t2 = _mm256_unpackhi_epi32(r0, r1), t3 = _mm256_unpackhi_epi32(r2, r3);
-        SetRow(s, 4 * k + 0, _mm256_unpacklo_epi64(t0, t1));
-        SetRow(s, 4 * k + 1, _mm256_unpackhi_epi64(t0, t1));
-        SetRow(s, 4 * k + 2, _mm256_unpacklo_epi64(t2, t3));
-        SetRow(s, 4 * k + 3, _mm256_unpackhi_epi64(t2, t3));
+        SetRow8(w, 4 * k + 0, _mm256_unpacklo_epi64(t0, t1));
+        SetRow8(w, 4 * k + 1, _mm256_unpackhi_epi64(t0, t1));
+        SetRow8(w, 4 * k + 2, _mm256_unpacklo_epi64(t2, t3));
+        SetRow8(w, 4 * k + 3, _mm256_unpackhi_epi64(t2, t3));
     }
-    for (int j = 0; j < 12; ++j) SetRow(s, kW1 + j, _mm256_xor_si256(Row(s, j), Row(s, j + 4)));
+    for (int j = 0; j < 12; ++j)
+        SetRow8(w, W1Row(8) + j, _mm256_xor_si256(Row8(w, j), Row8(w, j + 4)));
 }
 
-// As ExpandSse2. P1(x) = x ^ (x <<< 15) ^ (x <<< 23) = x ^ ((x ^ (x <<< 8)) <<< 15), and the
-// <<< 8 is a byte shuffle.
-SM3_AVX2 SM3_INLINE void ExpandAvx2(Schedule8& s) {
-    const __m256i rol8 = _mm256_setr_epi8(3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14,
-                                          3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14);
-    for (int j = 16; j < 68; ++j) {
-        __m256i t = _mm256_xor_si256(Row(s, j - 16), Row(s, j - 9));
-        t = _mm256_xor_si256(t, RolV8<15>(Row(s, j - 3)));
-        t = _mm256_xor_si256(t, RolV8<15>(_mm256_xor_si256(t, _mm256_shuffle_epi8(t, rol8))));
-        t = _mm256_xor_si256(_mm256_xor_si256(t, RolV8<7>(Row(s, j - 13))), Row(s, j - 6));
-        SetRow(s, j, t);
-        SetRow(s, kW1 + j - 4, _mm256_xor_si256(Row(s, j - 4), t));
+struct Avx2Step {
+    std::uint32_t* row;
+    template <int q>
+    SM3_AVX2 void After() {
+        for (int i = 0; i < RowsAfter(8, q); ++i, row += 8) ExpandRowAvx2(row);
     }
+};
+
+SM3_ROUNDS_FN SM3_FLATTEN SM3_AVX2 void CompressBlockAvx2Form(std::uint32_t V[8],
+                                                           const std::uint32_t* w) {
+    NoStep step;
+    AllRounds<8>(V, w, step, std::make_integer_sequence<int, 16>());
 }
 
-// The same driver as CompressFastSse2, eight lanes wide.
-SM3_AVX2 SM3_ALIGN_STACK void CompressFastAvx2(std::uint32_t V[8], const unsigned char* blocks,
-                                               std::size_t count) {
-    constexpr std::size_t kLanes = 8;
-    Schedule8 sched;
+SM3_ROUNDS_FN SM3_FLATTEN SM3_AVX2 void CompressBlockAvx2Form(std::uint32_t V[8],
+                                                           const std::uint32_t* w,
+                                                           std::uint32_t* row) {
+    Avx2Step step{row};
+    AllRounds<8>(V, w, step, std::make_integer_sequence<int, 16>());
+}
+
+// -- the driver, either form --
+//
+// The first group is loaded and expanded on its own. Then, while a next group follows, its blocks
+// are loaded into the other table and each block of the current group expands its share of the
+// next group's rows between its rounds; the current group is then full, so the shares cover
+// W[16..67]. The last group's rounds run alone. The form's driver inlines all of it (SM3_FLATTEN),
+// with its own target.
+template <int lanes, void (*load)(std::uint32_t*, const unsigned char*, std::size_t),
+          void (*expandRow)(std::uint32_t*), void (*rounds)(std::uint32_t*, const std::uint32_t*),
+          void (*roundsExpanding)(std::uint32_t*, const std::uint32_t*, std::uint32_t*)>
+inline void CompressGroups(std::uint32_t V[8], const unsigned char* blocks, std::size_t count,
+                               Schedule<lanes> (&tables)[2]) {
     std::uint32_t v[8];  // the chaining value, local so that the schedule stores cannot alias it
     std::memcpy(v, V, sizeof v);
-    while (count > 0) {
-        const std::size_t n = count < kLanes ? count : kLanes;
-        LoadAvx2(sched, blocks, n);
-        ExpandAvx2(sched);
-        for (std::size_t lane = 0; lane < n; ++lane) CompressBlockAvx2Form(v, sched.w + lane);
+    std::uint32_t* cur = tables[0].w;
+    std::uint32_t* next = tables[1].w;
+    std::size_t n = count < lanes ? count : lanes;
+    load(cur, blocks, n);
+    for (int j = 16; j < 68; ++j) expandRow(cur + lanes * j);
+    for (;;) {
         blocks += 64 * n;
         count -= n;
+        if (count == 0) break;
+        const std::size_t nextN = count < lanes ? count : lanes;
+        load(next, blocks, nextN);
+        for (int lane = 0; lane < lanes; ++lane)
+            roundsExpanding(v, cur + lane, next + lanes * (16 + Share(lanes) * lane));
+        std::swap(cur, next);
+        n = nextN;
     }
+    for (std::size_t lane = 0; lane < n; ++lane) rounds(v, cur + lane);
     std::memcpy(V, v, sizeof v);
+}
+
+SM3_FLATTEN SM3_SSE2 SM3_ALIGN_STACK void CompressFastSse2(std::uint32_t V[8],
+                                                           const unsigned char* blocks,
+                                                           std::size_t count) {
+    Schedule<4> tables[2];
+    CompressGroups<4, LoadSse2, ExpandRowSse2, CompressBlockSse2Form, CompressBlockSse2Form>(
+        V, blocks, count, tables);
+}
+
+SM3_FLATTEN SM3_AVX2 SM3_ALIGN_STACK void CompressFastAvx2(std::uint32_t V[8],
+                                                           const unsigned char* blocks,
+                                                           std::size_t count) {
+    Schedule<8> tables[2];
+    CompressGroups<8, LoadAvx2, ExpandRowAvx2, CompressBlockAvx2Form, CompressBlockAvx2Form>(
+        V, blocks, count, tables);
     _mm256_zeroupper();
 }
 

@@ -7,6 +7,19 @@
 namespace digest {
 namespace {
 
+struct Words {
+    const unsigned char* p;
+    std::uint32_t operator[](int i) const {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::uint32_t v;
+        std::memcpy(&v, p + 4 * i, sizeof v);
+        return v;
+#else
+        return LoadLe32(p + 4 * i);
+#endif
+    }
+};
+
 inline std::uint32_t Rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 // F and G with one operation fewer than the standard's forms; I as written there.
@@ -21,11 +34,8 @@ inline std::uint32_t Rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 
 void Compress(std::uint32_t* h, const unsigned char* p, std::size_t count) {
     std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
     for (; count != 0; --count, p += 64) {
-        std::uint32_t X[16];
-        std::memcpy(X, p, sizeof X);  // every target this builds for is little-endian
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-        for (auto& x : X) x = LoadLe32(reinterpret_cast<unsigned char*>(&x));
-#endif
+        // The message words are read where they lie, each as the step needs it.
+        Words X{p};
         const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
         MD5_STEP(MD5_F, a, b, c, d, X[0], 0xd76aa478u, 7);
         MD5_STEP(MD5_F, d, a, b, c, X[1], 0xe8c7b756u, 12);

@@ -12,11 +12,13 @@ inline std::uint32_t Rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 
 
 #define SHA1_CH(b, c, d) ((((c) ^ (d)) & (b)) ^ (d))
 #define SHA1_PARITY(b, c, d) ((b) ^ (c) ^ (d))
-#define SHA1_MAJ(b, c, d) (((b) & (c)) | (((b) | (c)) & (d)))
+#define SHA1_MAJ(b, c, d) (((b) & (c)) + (((b) ^ (c)) & (d)))
 // Word t of the schedule, for t >= 16, computed in place in the sixteen-word window.
 #define SHA1_W(t) (W[(t) & 15] = Rotl(W[((t) + 13) & 15] ^ W[((t) + 8) & 15] ^ W[((t) + 2) & 15] ^ W[(t) & 15], 1))
 #define SHA1_ROUND(a, b, c, d, e, f, k, w) \
-    e += Rotl(a, 5) + f(b, c, d) + (k) + (w); \
+    e += (w) + (k);                           \
+    e += f(b, c, d);                          \
+    e += Rotl(a, 5);                          \
     b = Rotl(b, 30)
 // Five rounds rotate the roles of the five words back to where they started.
 #define SHA1_FIVE_FIRST(t)                                             \

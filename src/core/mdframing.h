@@ -12,28 +12,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "blockframing.h"  // the little-endian helpers saved states use
+
 namespace digest {
-
-inline std::uint32_t LoadLe32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-inline void StoreLe32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
-}
-
-inline std::uint64_t LoadLe64(const unsigned char* p) {
-    return static_cast<std::uint64_t>(LoadLe32(p)) | (static_cast<std::uint64_t>(LoadLe32(p + 4)) << 32);
-}
-
-inline void StoreLe64(unsigned char* p, std::uint64_t v) {
-    StoreLe32(p, static_cast<std::uint32_t>(v));
-    StoreLe32(p + 4, static_cast<std::uint32_t>(v >> 32));
-}
 
 // `Compress` hashes `count` consecutive 64-byte blocks into the chaining value.
 template <int Words, bool BigEndian, void (*Compress)(std::uint32_t*, const unsigned char*, std::size_t)>

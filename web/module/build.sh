@@ -24,7 +24,7 @@ if ! em++ -std=c++17 -O3 -msimd128 -fno-exceptions -fno-rtti \
   -sERROR_ON_UNDEFINED_SYMBOLS=0 -sEXPORTED_FUNCTIONS="[${list%,}]" \
   -I"$core" -I"$root/companions/ovalon" \
   "$here/module.cpp" "$core/sha256.cpp" "$core/sm3.cpp" "$core/sm2_z.cpp" "$core/sm2cert.cpp" \
-  "$core/base64.cpp" "$core/blockframing.cpp" "$core/crc32.cpp" "$core/hex.cpp" "$core/names.cpp" "$core/typeprobe.cpp" \
+  "$core/base64.cpp" "$core/blockframing.cpp" "$core/crc32.cpp" "$core/hashclass.cpp" "$core/md5.cpp" "$core/sha1.cpp" "$core/crcs.cpp" "$core/hex.cpp" "$core/names.cpp" "$core/typeprobe.cpp" \
   "$core/zip/ziprecords.cpp" "$core/zip/zipdirectory.cpp" "$core/zip/entryname.cpp" \
   "$core/zip/zipstatus.cpp" \
   -o "$tmp" > "$log" 2>&1; then

@@ -8,6 +8,7 @@
 // The module exports exactly the functions marked EXPORT below: build.sh reads its list from here.
 #include "base64.h"
 #include "crc32.h"
+#include "hashclass.h"
 #include "names.h"
 #include "ovalon.h"
 #include "sha256.h"
@@ -18,6 +19,7 @@
 #include "zip/zipcore.h"
 #include "zip/ziprecords.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -185,6 +187,81 @@ EXPORT int tw_sm3_begin_z(digest::Sm3* h, const char* text, int length, unsigned
     digest::ComputeSm2Z(key.x, key.y, reinterpret_cast<const unsigned char*>(digest::kSm2DefaultId),
                         digest::kSm2DefaultIdLength, z);
     h->Update(z, sizeof z);
+    if (publicKey) {
+        std::memcpy(publicKey, key.x, 32);
+        std::memcpy(publicKey + 32, key.y, 32);
+    }
+    return 0;
+}
+
+// Every digest through its class record: a kind is a row of the core's table (digest::HashAt),
+// which the SDK looks up by name.
+namespace {
+// A digest's context: its class and, after this header, the memory the class sized.
+struct DigestContext {
+    const digest::HashClass* kind;
+
+    static DigestContext* Make(int index) {
+        const digest::HashClass* c = digest::HashAt(index);
+        if (!c) return nullptr;
+        void* block = std::malloc(kHeader + c->contextSize);
+        if (!block) return nullptr;
+        DigestContext* h = new (block) DigestContext{c};
+        c->init(h->memory());
+        return h;
+    }
+    static void Free(DigestContext* h) {
+        if (!h) return;
+        h->kind->destroy(h->memory());
+        std::free(h);
+    }
+    void* memory() { return reinterpret_cast<unsigned char*>(this) + kHeader; }
+
+    static constexpr std::size_t kHeader = alignof(std::max_align_t) > sizeof(void*) ? alignof(std::max_align_t) : sizeof(void*);
+};
+}  // namespace
+
+EXPORT int tw_digest_count() { return digest::HashCount(); }
+// The kind's name (NUL-terminated, lower case), or null beyond the table.
+EXPORT const char* tw_digest_name(int kind) {
+    const digest::HashClass* c = digest::HashAt(kind);
+    return c ? c->name : nullptr;
+}
+// Bytes of the kind's result, and of its saved state (0 beyond the table).
+EXPORT int tw_digest_size(int kind) {
+    const digest::HashClass* c = digest::HashAt(kind);
+    return c ? static_cast<int>(c->digestSize) : 0;
+}
+EXPORT int tw_digest_state_size(int kind) {
+    const digest::HashClass* c = digest::HashAt(kind);
+    return c ? static_cast<int>(c->stateSize) : 0;
+}
+// A context for a new message of the kind, or null (no such kind, no memory).
+EXPORT DigestContext* tw_digest_new(int kind) { return DigestContext::Make(kind); }
+EXPORT void tw_digest_update(DigestContext* h, const unsigned char* data, int length) {
+    h->kind->update(h->memory(), data, static_cast<std::size_t>(length));
+}
+// Writes the digest (tw_digest_size bytes); the context starts a new message.
+EXPORT void tw_digest_final(DigestContext* h, unsigned char* out) { h->kind->final(h->memory(), out); }
+// Writes the state (tw_digest_state_size bytes) from which tw_digest_load continues the message.
+EXPORT void tw_digest_save(DigestContext* h, unsigned char* out) { h->kind->save(h->memory(), out); }
+// 1 when the context now continues the saved message; 0 (the context as new) when the bytes are
+// not a state of this kind.
+EXPORT int tw_digest_load(DigestContext* h, const unsigned char* state, int length) {
+    return h->kind->load(h->memory(), state, static_cast<std::size_t>(length)) ? 1 : 0;
+}
+EXPORT void tw_digest_delete(DigestContext* h) { DigestContext::Free(h); }
+
+// Feeds the Z value of the certificate (base64 text) into the context, as the crypto engine does
+// before the message of an SM3 digest; returns the engine's status for the certificate.
+EXPORT int tw_digest_begin_z(DigestContext* h, const char* text, int length, unsigned char* publicKey) {
+    sm2cert::Point key;
+    const sm2cert::Status status = sm2cert::KeyFromBase64Certificate(text, static_cast<std::size_t>(length), key);
+    if (status != sm2cert::Status::Ok) return EngineStatus(status);
+    unsigned char z[32];
+    digest::ComputeSm2Z(key.x, key.y, reinterpret_cast<const unsigned char*>(digest::kSm2DefaultId),
+                        digest::kSm2DefaultIdLength, z);
+    h->kind->update(h->memory(), z, sizeof z);
     if (publicKey) {
         std::memcpy(publicKey, key.x, 32);
         std::memcpy(publicKey + 32, key.y, 32);

@@ -3,6 +3,7 @@
 // bit-at-a-time CRC from the catalogue's parameters (no tables) for every length and split.
 #include "crc32.h"
 #include "crcs.h"
+#include "hashclass.h"
 #include "md5.h"
 #include "sha1.h"
 
@@ -119,6 +120,7 @@ protected:
 TEST_P(Checksum, CatalogueCheckValueAndName) {
     const Case& k = GetParam();
     EXPECT_STREQ(k.name, k.cls->name);
+    EXPECT_EQ(k.cls, digest::HashAt(digest::HashKind(k.name))) << "the table's row for " << k.name;
     ASSERT_EQ(k.size, k.cls->digestSize);
     const std::string nine = "123456789";
     EXPECT_EQ(k.check, Hex(Run(Bytes(nine.begin(), nine.end()), {}, false)));

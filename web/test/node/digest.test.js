@@ -3,7 +3,7 @@
 // checkpoints and resume, refusals, cancel, and a file of 2^31 + 1 bytes.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import { closeSync, mkdtempSync, openSync, readFileSync, rmSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -208,4 +208,49 @@ test('a sparse file of 2^31 + 1 bytes: sizes and offsets past 32 bits, progress 
   const started = Date.now();
   await assert.rejects(t.digest(path, { algorithms: ['sm3'], signal: controller.signal, onProgress: (done) => { if (done > 64 << 20) controller.abort(); } }), { name: 'AbortError' });
   assert.ok(Date.now() - started < 20000);
+});
+
+test('the command: md5sum\'s lines, JSON lines, failures and a sparse file past 4 GiB', async () => {
+  const bin = fileURLToPath(new URL('../../bin/tarnwick.js', import.meta.url));
+  const run = (...args) => {
+    const r = spawnSync(process.execPath, [bin, 'digest', ...args], { encoding: 'utf8' });
+    return [r.status, r.stdout, r.stderr];
+  };
+  const a = file('a.bin', pattern(70000, 1)), b = file('b b.bin', pattern(3, 2));
+  for (const tool of ['md5sum', 'sha1sum', 'sha256sum']) {
+    const algorithm = '--' + tool.slice(0, -3);
+    assert.deepEqual(run(algorithm, a, b), [0, execFileSync(tool, [a, b]).toString(), '']);
+  }
+  const missing = join(work, 'missing.bin');
+  const [status, out, err] = run('--md5', '--crc32c', '--chunk', '64K', '--json', a, missing, b);
+  assert.equal(status, 1);
+  assert.equal(err, `[${missing}]\u6587\u4ef6\u4e0d\u5b58\u5728\n`);
+  const want = reference(65536, [a, b]);
+  assert.deepEqual(out.trim().split('\n').map((line) => JSON.parse(line)), [a, b].map((path, i) => {
+    const pick = (d) => ({ md5: d.md5, crc32c: d.crc32c });
+    return { path, size: want[i].size, digests: pick(want[i].digests), chunks: want[i].chunks.map((c) => ({ ...c, digests: pick(c.digests) })), s3Etag: want[i].s3Etag };
+  }));
+  for (const wrong of [[], ['--md5'], ['--md4', a], ['--md5', '--chunk', '12', a], ['--md5', '--z', 'c.b64', a], ['--md5', '--chunk']]) {
+    assert.equal(run(...wrong)[0], 2, wrong.join(' '));
+  }
+  // 2^32 + 1 bytes, all but the last zero; zlib.crc32 over the same bytes is the reference.
+  const path = join(work, 'past4g.bin');
+  const fd = openSync(path, 'w');
+  writeSync(fd, Buffer.from('z'), 0, 1, 2 ** 32);
+  closeSync(fd);
+  const [code, json] = run('--crc32', '--chunk', '2G', '--json', path);
+  assert.equal(code, 0);
+  let zeros = 0;
+  for (let i = 0; i < 128; i++) zeros = crc32(Buffer.alloc(1 << 24), zeros);
+  let allZeros = zeros;
+  for (let i = 0; i < 128; i++) allZeros = crc32(Buffer.alloc(1 << 24), allZeros);
+  const hex = (n) => n.toString(16).padStart(8, '0');
+  assert.deepEqual(JSON.parse(json), {
+    path, size: 2 ** 32 + 1, digests: { crc32: hex(crc32(Buffer.from('z'), allZeros)) },
+    chunks: [
+      { index: 0, offset: 0, length: 2 ** 31, digests: { crc32: hex(zeros) } },
+      { index: 1, offset: 2 ** 31, length: 2 ** 31, digests: { crc32: hex(zeros) } },
+      { index: 2, offset: 2 ** 32, length: 1, digests: { crc32: hex(crc32(Buffer.from('z'))) } },
+    ],
+  });
 });

@@ -104,7 +104,7 @@ export class Lane {
   // engine: an Engine (engine.js) loaded for this lane alone. plan: { whole: [names], chunk:
   // [names] }. job: { start, chunkSize (0: none), chunkIndex, states ({ name: bytes } to continue
   // from at start), cert (SM3 of Z || data for the whole source), saves (checkpoints are kept),
-  // crypto (node:crypto, where it may stand in) }.
+  // nodeCrypto (node:crypto may stand in: Node, no checkpoints) }.
   constructor(engine, plan, job) {
     this.engine = engine;
     this.x = engine && engine._x;
@@ -126,7 +126,9 @@ export class Lane {
   heap() { return new Uint8Array(this.x.memory.buffer); }
 
   _context(name, saved) {
-    if (!saved && this.job.crypto && NODE_HASH[name]) return new NodeContext(this.job.crypto, NODE_HASH[name]);
+    if (!saved && this.job.nodeCrypto && NODE_HASH[name]) {
+      return new NodeContext(process.getBuiltinModule('node:crypto'), NODE_HASH[name]);
+    }
     return new ModuleContext(this, name);
   }
 
@@ -271,6 +273,31 @@ export async function* blobPieces(blob, start, cancel) {
   } finally {
     if (pending) pending.catch(() => {});
     if (reader) reader.cancel().catch(() => {});
+  }
+  if (done !== size) throw Object.assign(new Error('read short'), { read: { done, gone: false } });
+}
+
+// Reads a local file (Node) from `start` to `size` in pieces of 2 MiB through two buffers; the
+// same failures as blobPieces.
+export async function* filePieces(path, size, start, cancel) {
+  const fs = process.getBuiltinModule('node:fs');
+  let done = start;
+  let handle;
+  try {
+    handle = await fs.promises.open(path, 'r');
+    const buffers = [new Uint8Array(BUFFER), new Uint8Array(BUFFER)];
+    for (let turn = 0; ; turn++) {
+      const buffer = buffers[turn & 1];
+      const { bytesRead } = await handle.read(buffer, 0, BUFFER, done);
+      if (bytesRead === 0) break;
+      done += bytesRead;
+      yield buffer.subarray(0, bytesRead);
+      if (cancel.aborted) return;
+    }
+  } catch (e) {
+    throw Object.assign(new Error('read failed'), { read: { done, gone: !!e && e.code === 'ENOENT' } });
+  } finally {
+    if (handle) await handle.close();
   }
   if (done !== size) throw Object.assign(new Error('read short'), { read: { done, gone: false } });
 }

@@ -15,8 +15,10 @@
 // wrong digest.
 import { text, format, systemMessage, engineStatusText, engineUnknown } from './messages.js';
 import { Engine } from './engine.js';
-import { ALGORITHMS, COST, READ_COST, Lane, blobPieces } from './digest-lane.js';
+import { ALGORITHMS, COST, READ_COST, Lane, blobPieces, filePieces } from './digest-lane.js';
 
+ // node:crypto's costs where it stands in (chunk digests always; whole ones without checkpoints).
+const NODE_COST = { md5: 2, sha1: 0.6, sha256: 0.8 };
 const MAX_LANES = 4;                  // workers per job at most: each holds a module and two buffers
 const MIN_CHUNK = 1024;
 const PIECE = 2 * 1024 * 1024;        // what the page hands a worker at a time
@@ -300,25 +302,7 @@ async function* piecesOf(source, start, cancel) {
     return;
   }
   if (source.path) {
-    const fs = nodeModule('node:fs');
-    const handle = await fs.promises.open(source.path, 'r');
-    let done = start;
-    try {
-      const buffers = [new Uint8Array(PIECE), new Uint8Array(PIECE)];
-      for (let turn = 0; ; turn++) {
-        const buffer = buffers[turn & 1];
-        const { bytesRead } = await handle.read(buffer, 0, PIECE, done);
-        if (bytesRead === 0) break;
-        done += bytesRead;
-        yield buffer.subarray(0, bytesRead);
-        if (cancel.aborted) return;
-      }
-    } catch (e) {
-      throw Object.assign(new Error('read failed'), { read: { done, gone: e && e.code === 'ENOENT' } });
-    } finally {
-      await handle.close();
-    }
-    if (done !== source.size) throw Object.assign(new Error('read short'), { read: { done, gone: false } });
+    yield* filePieces(source.path, source.size, start, cancel);
     return;
   }
   // A stream: read from its start, the bytes before `start` passed over (a stream resumed is read
@@ -349,16 +333,17 @@ async function* piecesOf(source, start, cancel) {
 
 // The lanes: every (algorithm, whole or chunk) item given to the lane that finishes first (longest
 // first), for the number of lanes that ends soonest, each lane paying for its own read.
-export function planLanes(whole, chunk, maxLanes) {
+export function planLanes(whole, chunk, maxLanes, nodeCrypto) {
+  const cost = (name) => (nodeCrypto && NODE_COST[name]) || COST[name];
   const items = [...whole.map((name) => ({ name, role: 'whole' })), ...chunk.map((name) => ({ name, role: 'chunk' }))];
-  items.sort((a, b) => COST[b.name] - COST[a.name]);
+  items.sort((a, b) => cost(b.name) - cost(a.name));
   let best = null;
   for (let count = 1; count <= Math.max(1, Math.min(maxLanes, items.length)); count++) {
     const lanes = Array.from({ length: count }, () => ({ whole: [], chunk: [], cost: READ_COST }));
     for (const item of items) {
       const lane = lanes.reduce((a, b) => (b.cost < a.cost ? b : a));
       lane[item.role].push(item.name);
-      lane.cost += COST[item.name];
+      lane.cost += cost(item.name);
     }
     const span = Math.max(...lanes.map((l) => l.cost));
     if (!best || span < best.span * 0.95) best = { span, lanes };
@@ -418,8 +403,64 @@ class Merger {
   }
 }
 
-// Runs one lane per plan, in workers: each gets the module and reads a Blob itself or is handed
-// the pieces. Resolves with each lane's end; reports go to merger as they come.
+// Workers kept between jobs for a while: starting one costs about as much as hashing a few MiB.
+// A browser's Worker or a Node worker thread, behind one face.
+const idle = [];
+const IDLE_FOR = 10000;
+
+function makeWorker() {
+  const url = new URL('./tarnwick-digest-worker.js', import.meta.url);
+  if (isNode) {
+    const w = new (nodeModule('node:worker_threads').Worker)(url);
+    return {
+      post: (m, transfer) => w.postMessage(m, transfer || []),
+      listen(onMessage, onError) {
+        w.removeAllListeners('message');
+        w.removeAllListeners('error');
+        w.on('message', onMessage);
+        w.on('error', (e) => onError(e));
+      },
+      hold(busy) { if (busy) w.ref(); else w.unref(); },
+      terminate: () => w.terminate(),
+    };
+  }
+  const w = new Worker(new URL('./tarnwick-digest-worker.js', import.meta.url), { type: 'module' });
+  return {
+    post: (m, transfer) => w.postMessage(m, transfer || []),
+    listen(onMessage, onError) {
+      w.onmessage = (event) => onMessage(event.data);
+      w.onerror = (event) => {
+        if (event && event.preventDefault) event.preventDefault();
+        onError(new Error('the digest worker stopped or did not load'));
+      };
+    },
+    hold() {},
+    terminate: () => w.terminate(),
+  };
+}
+
+function takeWorker() {
+  const w = idle.pop() || makeWorker();
+  clearTimeout(w.timer);
+  w.hold(true);
+  return w;
+}
+
+function giveBack(w) {
+  w.listen(() => {}, () => {});
+  w.hold(false);
+  w.timer = setTimeout(() => {
+    const at = idle.indexOf(w);
+    if (at >= 0) idle.splice(at, 1);
+    w.terminate();
+  }, IDLE_FOR);
+  if (w.timer && w.timer.unref) w.timer.unref();
+  idle.push(w);
+}
+
+// Runs one lane per plan, in workers: each gets the module and reads a Blob or a path itself or
+// is handed the pieces. Resolves with each lane's end; reports go to merger as they come. Workers
+// that ended their lane go back to the idle ones; after a failure or a cancel they are ended.
 function runInWorkers(plans, job, source, module, merger, progress, cancel) {
   const workers = [];
   let settled = false;
@@ -436,9 +477,9 @@ function runInWorkers(plans, job, source, module, merger, progress, cancel) {
     const flow = plans.map(() => ({ sent: 0, taken: 0, wake: null }));
     const done = new Array(plans.length).fill(job.start);
     plans.forEach((plan, n) => {
-      const worker = new Worker(new URL('./tarnwick-digest-worker.js', import.meta.url), { type: 'module' });
+      const worker = takeWorker();
       workers.push(worker);
-      worker.onmessage = ({ data: m }) => {
+      worker.listen((m) => {
         if (settled) return;
         if (m.type === 'reports') {
           merger.add(n, m.list);
@@ -450,34 +491,30 @@ function runInWorkers(plans, job, source, module, merger, progress, cancel) {
           ends[n] = m.end;
           if (--left === 0) {
             settled = true;
-            for (const w of workers) w.terminate();
+            for (const w of workers) giveBack(w);
             resolve(ends);
           }
         } else if (m.type === 'failed') {
           fail(Object.assign(new Error(m.error.message), m.error));
         }
-      };
-      worker.onerror = (event) => {
-        if (event && event.preventDefault) event.preventDefault();
-        fail(new Error('the digest worker stopped or did not load'));
-      };
-      worker.postMessage({ type: 'start', module, plan, job, blob: source.blob });
+      }, fail);
+      worker.post({ type: 'start', module, plan, job, blob: source.blob, path: source.path, size: source.size });
     });
-    if (source.blob) return;
+    if (source.blob || source.path) return;
     // Bytes and streams: the page hands each worker a copy of each piece, a few ahead at most.
     (async () => {
       for await (const piece of piecesOf(source, job.start, cancel)) {
         for (let n = 0; n < workers.length; n++) {
           while (flow[n].sent - flow[n].taken >= IN_FLIGHT && !settled) {
-            await new Promise((resolve2) => { flow[n].wake = resolve2; });
+            await new Promise((wake) => { flow[n].wake = wake; });
           }
           if (settled) return;
           const copy = piece.slice();
-          workers[n].postMessage({ type: 'data', bytes: copy }, [copy.buffer]);
+          workers[n].post({ type: 'data', bytes: copy }, [copy.buffer]);
           flow[n].sent++;
         }
       }
-      for (const w of workers) w.postMessage({ type: 'end' });
+      if (!settled) for (const w of workers) w.post({ type: 'end' });
     })().catch(fail);
   });
 }
@@ -486,8 +523,7 @@ function runInWorkers(plans, job, source, module, merger, progress, cancel) {
 async function runHere(plans, job, source, module, merger, progress, cancel) {
   const plan = { whole: plans.flatMap((p) => p.whole), chunk: plans.flatMap((p) => p.chunk) };
   const engine = await Engine.load(module);
-  const crypto = isNode && !job.saves ? nodeModule('node:crypto') : undefined;
-  const lane = new Lane(engine, plan, { ...job, crypto });
+  const lane = new Lane(engine, plan, job);
   try {
     lane.open();
     let turns = 0;
@@ -546,11 +582,12 @@ export async function digestJob(value, options, env) {
       if (opts.resume) ({ offset: start, chunks, states } = decodeRecord(opts.resume, source, opts));
       const job = {
         start, chunkSize: opts.chunkSize, chunkIndex: chunks.length, states, cert: opts.cert,
-        saves: !!opts.checkpoint,
+        saves: !!opts.checkpoint, nodeCrypto: isNode && !opts.checkpoint,
       };
-      const useWorkers = env.useWorkers && !isNode && typeof Worker === 'function';
-      const cores = typeof navigator === 'object' && navigator && navigator.hardwareConcurrency || 1;
-      const plans = planLanes(opts.algorithms, opts.chunkAlgorithms, useWorkers ? Math.min(MAX_LANES, cores) : 1);
+      const useWorkers = isNode || (env.useWorkers && typeof Worker === 'function');
+      const cores = isNode ? nodeModule('node:os').availableParallelism()
+        : typeof navigator === 'object' && navigator && navigator.hardwareConcurrency || 1;
+      const plans = planLanes(opts.algorithms, opts.chunkAlgorithms, useWorkers ? Math.min(MAX_LANES, cores) : 1, job.nodeCrypto);
       const module = await moduleAt(env.wasmUrl);
       let next = 0, reported = -1;
       const progress = (done) => {
@@ -572,7 +609,8 @@ export async function digestJob(value, options, env) {
           opts.checkpoint(encodeRecord(source, opts, boundary.end, chunks, boundary.states));
         }
       });
-      const run = useWorkers && plans.length > 0 ? runInWorkers : runHere;
+      // In Node a single lane stays on this thread: a worker would only add its start.
+      const run = useWorkers && !(isNode && plans.length === 1) ? runInWorkers : runHere;
       const ends = await run(plans, job, source, module, merger, progress, cancel);
       if (cancel.aborted) throw abortError();
       const size = ends[0].end;

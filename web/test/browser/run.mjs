@@ -274,6 +274,12 @@ try {
   ok(shown.sha256 === expected.sha256['sample.bin'] && shown.sm3 === expected.sm3['sample.bin'] &&
      shown.sm3z === expected.sm3z['sample.bin'], 'the demo shows the digests: ' + JSON.stringify(shown));
   ok(/^\d+_\d{12}\.zip \(\d+ bytes\)$/.test(shown.zip), 'the demo offers the archive: ' + shown.zip);
+  await (await demo.$('#dpick')).uploadFile(join(corpus, 'sample.bin'));
+  await demo.waitForFunction(() => /^(done|cancelled|failed)/.test(document.getElementById('dstate').textContent), { timeout: 60000 });
+  const dshown = await demo.evaluate(() => [document.getElementById('dstate').textContent, document.getElementById('d-sha256').textContent,
+                                            document.getElementById('dchunks').children.length]);
+  ok(JSON.stringify(dshown) === JSON.stringify(['done', expected.sha256['sample.bin'].toLowerCase(), 1]),
+     'the demo\'s upload section shows the digests and the parts: ' + JSON.stringify(dshown));
   console.log('demo screenshot: ' + shot);
   ok(pageErrors === 0, 'no page error in the whole run');
   r = await page.evaluate(() => window.unhandled);

@@ -65,6 +65,10 @@ constexpr std::uint32_t Tag(char a, char b, char c, char d) {
 const HashClass kSha256Class = BlockHashRecord<Sha256, Tag('S', '2', '5', '6')>::record("sha256");
 const HashClass kSm3Class = BlockHashRecord<Sm3, Tag('S', 'M', '3', ' ')>::record("sm3");
 
+bool HashIsQuick(int kind) {
+    return kind == HashKind("sha256") && Sha256AutoEngine() == Sha256Engine::ShaNi;
+}
+
 int HashCount() { return kCount; }
 
 const HashClass* HashAt(int kind) { return kind >= 0 && kind < kCount ? kTable[kind] : nullptr; }

@@ -26,32 +26,14 @@ export const COST = { md5: 2, sha1: 2, sha256: 3.5, sm3: 4.5, crc32: 0.7, crc32c
 export const READ_COST = 0.4;             // reading the source once more, per lane
 const NODE_HASH = { md5: 'md5', sha1: 'sha1', sha256: 'sha256' };
 
-// The module's kinds by name, asked of the module once per engine.
-function kindsOf(engine) {
-  if (!engine._digestKinds) {
-    const x = engine._x;
-    const heap = () => new Uint8Array(x.memory.buffer);
-    const kinds = new Map();
-    for (let kind = 0; kind < x.tw_digest_count(); kind++) {
-      const at = x.tw_digest_name(kind);
-      const h = heap();
-      let end = at;
-      while (h[end]) end++;
-      kinds.set(new TextDecoder().decode(h.slice(at, end)), kind);
-    }
-    engine._digestKinds = kinds;
-  }
-  return engine._digestKinds;
-}
-
 // A context of the module's.
 class ModuleContext {
   constructor(lane, name) {
     const x = lane.x;
     this.x = x;
     this.lane = lane;
-    this.kind = kindsOf(lane.engine).get(name);
-    if (this.kind === undefined) throw new Error('the module has no digest ' + name);
+    this.kind = lane.engine.digestKind(name);
+    if (this.kind < 0) throw new Error('the module has no digest ' + name);
     this.size = x.tw_digest_size(this.kind);
     this.stateSize = x.tw_digest_state_size(this.kind);
     this.context = x.tw_digest_new(this.kind);

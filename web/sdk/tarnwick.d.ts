@@ -107,13 +107,17 @@ export interface DigestError extends Error {
   readonly engineStatus?: number;
 }
 
-export interface TarnwickObject {
+/** What the SDK object does beyond the control's methods. */
+export interface UploadDigests {
   /**
    * Every digest an upload asks for, whole and per part, from one read. Rejects with a
    * DigestError, a TypeError or RangeError for bad options, or an AbortError; never touches
    * the text GetLastErrorInfo gives.
    */
   digest(source: DigestSource, options: DigestOptions): Promise<DigestResult>;
+}
+
+export interface TarnwickObject extends UploadDigests {
   /** 1: size in bytes (low 32 bits, signed), or -1. */
   GetLocalFileSize(file: LocalFile, options?: CallOptions): Promise<number>;
   /** 2: "STRING", "MSEXCEL", the first 15 bytes as hex, or "". */

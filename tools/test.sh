@@ -102,6 +102,10 @@ echo "== web: the SDK in Chromium, and the cross-check of the SDK and the comman
 t=$(date +%s)
 node "$root/web/test/browser/run.mjs" --cross "$win32/bin" || status=1
 stamp $t
+echo "== web: digest() in Firefox ESR and WebKitGTK"
+t=$(date +%s)
+node "$root/web/test/browser/others.mjs" || status=1
+stamp $t
 
 wait $native_pid || status=1
 cat "$native_log"; rm -f "$native_log"

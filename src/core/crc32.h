@@ -2,7 +2,7 @@
 // initial value and final XOR 0xFFFFFFFF), streaming: feed the running value back in.
 //
 // Pure C++ with no library behind it, for builds that carry no zlib (the WebAssembly module).
-// Eight bytes a step through eight tables ("slicing by 8").
+// Sixteen bytes a step through sixteen tables ("slicing by 16").
 #pragma once
 
 #include <cstddef>

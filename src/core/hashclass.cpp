@@ -3,6 +3,9 @@
 #include <cstring>
 #include <new>
 
+#include "crcs.h"
+#include "md5.h"
+#include "sha1.h"
 #include "sha256.h"
 #include "sm3.h"
 
@@ -18,6 +21,12 @@ namespace {
 const HashClass* const kTable[] = {
     &kSha256Class,
     &kSm3Class,
+    &kMd5Class,
+    &kSha1Class,
+    &kCrc32Class,
+    &kCrc32cClass,
+    &kCrc64EcmaClass,
+    &kCrc64NvmeClass,
 };
 
 constexpr int kCount = static_cast<int>(sizeof kTable / sizeof kTable[0]);

@@ -25,6 +25,9 @@ Commands:
                                 taken from the base64 SM2 certificate in CERT.b64 (GetLocalFileSM3)
   zip [--out DIR] PATH...       a one-entry zip archive of the file, written to DIR (default: the
                                 temporary directory) and its path printed (CreateZipFromLocalFile)
+  digest [--md5] [--sha256] ... PATH...
+                                MD5, SHA-1, SHA-256, SM3 and CRCs, whole and per chunk, from one
+                                read (see 'tarnwick digest --help')
 
 One path: its result alone on standard output. Several: one line each, the result, two spaces
 and the path. A failure prints the control's text on standard error and nothing on standard
@@ -170,7 +173,14 @@ async function main() {
   return status;
 }
 
-main().then((status) => { process.exitCode = status; }, (e) => {
+// digest has options of its own (bin/digest-command.js).
+const run = process.argv[2] === 'digest'
+  ? import('./digest-command.js').then(({ runDigest, digestUsage }) => {
+    if (process.argv.includes('-h') || process.argv.includes('--help')) { process.stdout.write(digestUsage); return 0; }
+    return runDigest(process.argv.slice(3));
+  })
+  : main();
+run.then((status) => { process.exitCode = status; }, (e) => {
   say(process.stderr, 'tarnwick: ' + (e && e.stack ? e.stack : e));
   process.exitCode = 1;
 });

@@ -79,6 +79,14 @@ var Tarnwick = (function () {
     p.CreateZipFromMemFile = function (a, name) { var c = this._control; a = scriptArray(a); return attempt(function () { return c.CreateZipFromMemFile(a, name); }); };
     // Lets the control go (its archives are deleted with it).
     p.close = function () { this._control = null; };
+    // The control has no such method: digest() is the WebAssembly build's only.
+    p.digest = function () {
+        var e = new Error("digest() is not available over the control: it needs the WebAssembly build of the SDK (tarnwick.js)");
+        e.name = "TarnwickError";
+        e.code = "unavailable";
+        e.method = "digest";
+        return new Settled(false, e);
+    };
 
     return {
         // A thenable for the object, or rejected when the control cannot be created here.

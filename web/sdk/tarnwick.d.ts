@@ -54,7 +54,70 @@ export declare class TarnwickError extends Error {
   readonly zipStatus?: string;
 }
 
-export interface TarnwickObject {
+/** The algorithms digest() computes; CRCs are given as their big-endian bytes. */
+export type DigestAlgorithm = 'md5' | 'sha1' | 'sha256' | 'sm3' | 'crc32' | 'crc32c' | 'crc64ecma' | 'crc64nvme';
+
+/** What digest() reads: a picked file or any Blob, bytes, a stream of bytes; in Node, a path. */
+export type DigestSource = Blob | ArrayBufferView | ArrayBuffer | ReadableStream<Uint8Array> | AsyncIterable<Uint8Array> | string;
+
+export type Digests = Partial<Record<DigestAlgorithm, string>>;
+
+export interface DigestChunk {
+  index: number;
+  offset: number;
+  length: number;
+  digests: Digests;
+}
+
+export interface DigestOptions {
+  algorithms: DigestAlgorithm[];
+  /** A base64 SM2 certificate: the whole source's sm3 is then SM3 of the signer's Z value and the data. */
+  sm3Cert?: string;
+  /** Digests of each part of this many bytes too (at least 1024). */
+  chunkSize?: number;
+  /** The algorithms of the parts (default: algorithms). */
+  chunkAlgorithms?: DigestAlgorithm[];
+  /** Called once per part, in order, as soon as it is done. */
+  onChunk?: (chunk: DigestChunk) => void;
+  /** 'hex' (lower case, the default) or 'base64'. */
+  encoding?: 'hex' | 'base64';
+  /** Called as the work goes on (each part's end, or every 8 MiB) with a record to keep. */
+  checkpoint?: (state: Uint8Array) => void;
+  /** A record checkpoint gave: the job goes on from there (refused when it is not this source's and these options'). */
+  resume?: Uint8Array | ArrayBuffer;
+  onProgress?: (done: number, total: number | undefined) => void;
+  signal?: AbortSignal;
+}
+
+export interface DigestResult {
+  /** Bytes read, exact (never cut to 32 bits). */
+  size: number;
+  digests: Digests;
+  chunks?: DigestChunk[];
+  /** The S3 multipart ETag (MD5 of the parts' MD5s, then -N) when md5 is a part algorithm. */
+  s3Etag?: string;
+}
+
+/** A failure of digest(): a text and a code a program can test. */
+export interface DigestError extends Error {
+  readonly name: 'TarnwickError';
+  readonly method: 'digest';
+  readonly code: 'not-found' | 'not-a-disk-file' | 'path-empty' | 'open-failed' | 'read-failed' | 'certificate-refused'
+    | 'checkpoint-damaged' | 'checkpoint-version' | 'checkpoint-mismatch' | 'failed' | 'unavailable';
+  readonly engineStatus?: number;
+}
+
+/** What the SDK object does beyond the control's methods. */
+export interface UploadDigests {
+  /**
+   * Every digest an upload asks for, whole and per part, from one read. Rejects with a
+   * DigestError, a TypeError or RangeError for bad options, or an AbortError; never touches
+   * the text GetLastErrorInfo gives.
+   */
+  digest(source: DigestSource, options: DigestOptions): Promise<DigestResult>;
+}
+
+export interface TarnwickObject extends UploadDigests {
   /** 1: size in bytes (low 32 bits, signed), or -1. */
   GetLocalFileSize(file: LocalFile, options?: CallOptions): Promise<number>;
   /** 2: "STRING", "MSEXCEL", the first 15 bytes as hex, or "". */

@@ -26,6 +26,7 @@ import { property, lengthOf, bytesOf, textOf } from './values.js';
 import { sizeOf, localFile } from './files.js';
 import { entryFor, archiveName } from './entries.js';
 import { WorkerBackend, LocalBackend } from './backends.js';
+import { digestJob, moduleMd5 } from './digest.js';
 
 export { TarnwickError };
 
@@ -57,6 +58,7 @@ export class Tarnwick {
         wasm = await fetch(wasmUrl);
       }
       backend = new LocalBackend(await Engine.load(wasm));
+      backend.wasmUrl = wasmUrl;
     }
     return new Tarnwick(backend, options);
   }
@@ -399,5 +401,17 @@ for (const name of Object.keys(METHODS)) {
     writable: true, configurable: true,
   });
 }
+
+// digest(source, options): the digests an upload asks for, whole and per chunk, from one read
+// (digest.js). It leaves the control's last-error text alone.
+Tarnwick.prototype.digest = function (source, options) {
+  return digestJob(source, options, {
+    wasmUrl: this._backend.wasmUrl,
+    useWorkers: this._backend instanceof WorkerBackend,
+    localFile: (path) => localFile(path, undefined, this._rules),
+    makeError: (message, code) => Object.assign(new TarnwickError({ text: message, method: 'digest' }), { code }),
+    md5: moduleMd5,
+  });
+};
 
 export default Tarnwick;

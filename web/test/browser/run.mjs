@@ -246,6 +246,32 @@ try {
   ok(JSON.stringify(r.missing) === '["refused","refused","refused"]',
      'a wasmUrl or workerUrl that is not there fails open(), with and without a worker: ' + JSON.stringify(r));
 
+  // ---- digest(): a picked file, every algorithm whole and per chunk, cancel, resume after a reload ----
+  const digestFile = join(work, 'upload.bin');
+  writeFileSync(digestFile, Buffer.from(Array.from({ length: (6 << 20) + 3 }, (_, i) => (i * 7919 + (i >> 11)) & 255)));
+  const [digestWant] = JSON.parse('[' + execFileSync('python3', [join(here, '..', 'digests.py'), String(1 << 20), digestFile]).toString().trim() + ']');
+  const dpage = await browser.newPage();
+  dpage.on('pageerror', (e) => { pageErrors++; ok(false, 'digest page error: ' + e.message); });
+  const pickDigestFile = async () => {
+    await dpage.waitForFunction('window.ready === true');
+    await (await dpage.$('#pick')).uploadFile(digestFile);
+  };
+  await dpage.goto(server.url + 'test/browser/digest.html');
+  await pickDigestFile();
+  r = await dpage.evaluate(() => window.whole(1 << 20));
+  ok(JSON.stringify(r.result) === JSON.stringify(digestWant), 'digest of a picked file equals the references: ' + JSON.stringify(r.result).slice(0, 300));
+  ok(JSON.stringify(r.seen) === JSON.stringify(digestWant.chunks), 'onChunk hands over every chunk in order');
+  ok(JSON.stringify(r.progress) === JSON.stringify([digestWant.size, digestWant.size]), 'digest progress reaches the size: ' + JSON.stringify(r.progress));
+  r = await dpage.evaluate(() => window.cancel());
+  ok(JSON.stringify(r) === '["AbortError","995dc9bbdf1939fa"]', 'a cancelled digest rejects with AbortError, the next one is right: ' + JSON.stringify(r));
+  await Promise.all([dpage.waitForNavigation(), dpage.evaluate(() => window.startAndReload(1 << 20))]);
+  await pickDigestFile();
+  r = await dpage.evaluate(() => window.resume(1 << 20));
+  ok(JSON.stringify(r.result) === JSON.stringify(digestWant), 'a digest resumed after a reload equals one uninterrupted run: ' + JSON.stringify(r.result).slice(0, 200));
+  ok(JSON.stringify(r.seen) === '[2,3,4,5,6]', 'after the reload only the chunks past the checkpoint are handed over: ' + JSON.stringify(r.seen));
+  ok((await dpage.evaluate(() => window.unhandled)).length === 0, 'no unhandled rejection on the digest page');
+  await dpage.close();
+
   // ---- the demo page, as a person uses it ----
   const demo = await browser.newPage();
   await demo.setViewport({ width: 1000, height: 800 });
@@ -265,6 +291,12 @@ try {
   ok(shown.sha256 === expected.sha256['sample.bin'] && shown.sm3 === expected.sm3['sample.bin'] &&
      shown.sm3z === expected.sm3z['sample.bin'], 'the demo shows the digests: ' + JSON.stringify(shown));
   ok(/^\d+_\d{12}\.zip \(\d+ bytes\)$/.test(shown.zip), 'the demo offers the archive: ' + shown.zip);
+  await (await demo.$('#dpick')).uploadFile(join(corpus, 'sample.bin'));
+  await demo.waitForFunction(() => /^(done|cancelled|failed)/.test(document.getElementById('dstate').textContent), { timeout: 60000 });
+  const dshown = await demo.evaluate(() => [document.getElementById('dstate').textContent, document.getElementById('d-sha256').textContent,
+                                            document.getElementById('dchunks').children.length]);
+  ok(JSON.stringify(dshown) === JSON.stringify(['done', expected.sha256['sample.bin'].toLowerCase(), 1]),
+     'the demo\'s upload section shows the digests and the parts: ' + JSON.stringify(dshown));
   console.log('demo screenshot: ' + shot);
   ok(pageErrors === 0, 'no page error in the whole run');
   r = await page.evaluate(() => window.unhandled);

@@ -26,6 +26,12 @@ export async function documented(file: File, bytes: Uint8Array, cert: string, si
     if (e instanceof TarnwickError) console.log(e.message, e.method, e.result, e.engineStatus, e.zipStatus);
   }
   console.log(hex, size, text, t.lastEngineStatus);
+  const kept: Uint8Array[] = [];
+  const job = await t.digest(file, {
+    algorithms: ['md5', 'crc64nvme'], chunkSize: 5 << 20, encoding: 'base64', signal,
+    onChunk: ({ index, digests }) => console.log(index, digests.md5), checkpoint: (state) => kept.push(state),
+  });
+  console.log(job.size, job.digests.md5, job.chunks?.length, job.s3Etag, (await t.digest(bytes, { algorithms: ['sm3'], resume: kept[0] })).digests.sm3);
   t.close();
 }
 
@@ -49,4 +55,6 @@ export async function misuse(file: File): Promise<void> {
   t.lastEngineStatus = 0;
   // @ts-expect-error no such option
   await Tarnwick.open({ workerURL: 'w.js' });
+  // @ts-expect-error algorithms are named in lower case
+  await t.digest(file, { algorithms: ['MD5'] });
 }

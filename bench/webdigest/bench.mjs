@@ -1,0 +1,119 @@
+// digest() beside the page-side libraries in headless Chromium (a picked 512 MiB file) and beside
+// node:crypto and hash-wasm in Node (the same file by path), each figure beside its reference from
+// the same run as a ratio (higher is better for us), best of three interleaved runs; then all eight
+// algorithms at once against what the cores allow: 1.1 x max(slowest alone, sum alone / cores).
+import { execFileSync } from 'node:child_process';
+import { createReadStream, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import os, { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { createHash } from 'node:crypto';
+import { serve } from '../../web/tools/serve.mjs';
+import { browserMiB, launch } from '../../web/tools/chromium.mjs';
+import { Tarnwick } from '../../web/sdk/tarnwick.js';
+import { createRequire } from 'node:module';
+
+const hw = createRequire(new URL('../../web/package.json', import.meta.url))('hash-wasm');
+const ALL = ['md5', 'sha1', 'sha256', 'sm3', 'crc32', 'crc32c', 'crc64ecma', 'crc64nvme'];
+const ROUNDS = 3;
+const root = fileURLToPath(new URL('../..', import.meta.url));
+const work = mkdtempSync(join(tmpdir(), 'tarnwick-digest-bench-'));
+const big = join(work, 'upload.bin');
+const SIZE = Number(process.env.DIGEST_BENCH_MIB || 512) << 20;
+execFileSync('bash', ['-c', `openssl enc -aes-128-ctr -pass pass:x -pbkdf2 -nosalt </dev/zero 2>/dev/null | head -c ${SIZE} > '${big}'`]);
+const rows = [];
+const mbps = (s) => SIZE / s / 1e6;
+const row = (what, ours, refName, ref, note = '') => rows.push([what, mbps(ours), refName, mbps(ref), note]);
+const allRow = (where, alone, together, cores) => {
+  const times = Object.values(alone);
+  const bound = 1.1 * Math.max(Math.max(...times), times.reduce((a, b) => a + b, 0) / cores);
+  rows.push([`all eight, ${where}`, mbps(together), 'bound', mbps(bound), `${together.toFixed(2)} s against ${bound.toFixed(2)} s allowed (${cores} cores)`]);
+};
+
+// ---- Chromium ----
+const server = await serve(0, root);
+const browser = await launch();
+try {
+  const page = await browser.newPage();
+  await page.goto(server.url + 'bench/webdigest/index.html');
+  await page.waitForFunction('window.ready === true');
+  await (await page.$('#pick')).uploadFile(big);
+  const cores = await page.evaluate(() => window.bench.cores());
+  await page.evaluate(() => window.bench.ours(['md5']));  // warm-up
+  const alone = {};
+  for (const name of ALL) {
+    let ours = Infinity, ref = Infinity, spark = Infinity, same = true;
+    for (let i = 0; i < ROUNDS; i++) {
+      const a = await page.evaluate((n) => window.bench.ours([n]), name);
+      const b = await page.evaluate((n) => window.bench.hashWasm(n), name);
+      ours = Math.min(ours, a.seconds);
+      ref = Math.min(ref, b.seconds);
+      same = same && a.digests[name] === b.hex;
+      if (name === 'md5') {
+        const c = await page.evaluate(() => window.bench.spark());
+        spark = Math.min(spark, c.seconds);
+        same = same && c.hex === a.digests.md5;
+      }
+    }
+    alone[name] = ours;
+    row(`${name}, Chromium`, ours, 'hash-wasm', ref, same ? '' : 'results differ!');
+    if (name === 'md5') row('md5, Chromium', ours, 'spark-md5', spark);
+  }
+  const before = browserMiB({ renderersOnly: true });
+  let peak = before;
+  const watch = setInterval(() => { peak = Math.max(peak, browserMiB({ renderersOnly: true })); }, 100);
+  let together = Infinity;
+  for (let i = 0; i < ROUNDS; i++) together = Math.min(together, (await page.evaluate((a) => window.bench.ours(a), ALL)).seconds);
+  clearInterval(watch);
+  allRow('Chromium', alone, together, cores);
+  rows.push([`  renderer memory while all eight run: +${(peak - before).toFixed(0)} MiB`]);
+} finally {
+  await browser.close();
+  await server.close();
+}
+
+// ---- Node ----
+const NODE_REF = { md5: 'md5', sha1: 'sha1', sha256: 'sha256', sm3: 'sm3' };
+const HW = {
+  md5: () => hw.createMD5(), sha1: () => hw.createSHA1(), sha256: () => hw.createSHA256(), sm3: () => hw.createSM3(),
+  crc32: () => hw.createCRC32(), crc32c: () => hw.createCRC32(0x82F63B78), crc64ecma: () => hw.createCRC64(),
+  crc64nvme: () => hw.createCRC64('9a6c9329ac4bc9b5'),
+};
+const time = async (f) => { const s = performance.now(); const r = await f(); return [(performance.now() - s) / 1000, r]; };
+const stream = async (update) => { for await (const chunk of createReadStream(big, { highWaterMark: 2 << 20 })) update(chunk); };
+const t = await Tarnwick.open();
+const nodeAlone = {};
+for (const name of ALL) {
+  let ours = Infinity, hashWasm = Infinity, crypto = Infinity, same = true;
+  for (let i = 0; i < ROUNDS; i++) {
+    const [a, r] = await time(() => t.digest(big, { algorithms: [name] }));
+    const h = await HW[name]();
+    const [b, hex] = await time(async () => { h.init(); await stream((c) => h.update(c)); return h.digest('hex'); });
+    ours = Math.min(ours, a);
+    hashWasm = Math.min(hashWasm, b);
+    same = same && r.digests[name] === hex;
+    if (NODE_REF[name]) {
+      const [c, hex2] = await time(async () => { const x = createHash(NODE_REF[name]); await stream((d) => x.update(d)); return x.digest('hex'); });
+      crypto = Math.min(crypto, c);
+      same = same && hex2 === hex;
+    }
+  }
+  nodeAlone[name] = ours;
+  const [refName, ref] = crypto < hashWasm ? ['node:crypto', crypto] : ['hash-wasm', hashWasm];
+  row(`${name}, Node`, ours, refName, ref, same ? '' : 'results differ!');
+}
+let nodeTogether = Infinity;
+for (let i = 0; i < ROUNDS; i++) nodeTogether = Math.min(nodeTogether, (await time(() => t.digest(big, { algorithms: ALL })))[0]);
+allRow('Node', nodeAlone, nodeTogether, os.cpus().length);
+t.close();
+rmSync(work, { recursive: true, force: true });
+
+const version = execFileSync('chromium', ['--version']).toString().trim();
+const load = readFileSync('/proc/loadavg', 'utf8').split(' ').slice(0, 3).join(' ');
+console.log(`digest() on ${SIZE >> 20} MiB; ${version}, Node ${process.version}; MB/s, best of ${ROUNDS} interleaved; ${os.cpus().length} cores, load ${load.trim()}`);
+console.log('what'.padEnd(24) + 'ours'.padStart(8) + '  reference'.padEnd(16) + 'ref'.padStart(8) + 'ratio'.padStart(8) + '  notes');
+for (const [what, ours, refName, ref, extra] of rows) {
+  if (ours === undefined) { console.log(what); continue; }
+  console.log(what.padEnd(24) + ours.toFixed(0).padStart(8) + ('  ' + refName).padEnd(16) + ref.toFixed(0).padStart(8) +
+              (ours / ref).toFixed(2).padStart(8) + '  ' + extra);
+}

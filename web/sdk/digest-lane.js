@@ -1,0 +1,285 @@
+// One lane of a digest job: some of the job's algorithms, over every byte of the source from the
+// job's start, in order. A job runs one lane per worker in a browser (each reading the file itself)
+// or one lane with every algorithm in-process (Node, or a page without workers); digest.js plans
+// the lanes and merges what they report.
+//
+// A lane reports boundaries as it passes them, in order: the end of each chunk (its digests by the
+// lane's chunk algorithms) and the points where a checkpoint may be taken (the saved states of the
+// lane's whole-source algorithms). The points follow from the job's options alone, so every lane
+// of a job passes the same ones:
+//   - with chunks: the end of a chunk, once CHUNK_POINT_MIN bytes or more have passed since the
+//     last point (or since the start): every chunk's end for chunks of 1 MiB or more;
+//   - without: every multiple of CHECKPOINT_STEP.
+//
+// The digests are the module's (the core's class table, one set of exports taking a kind), or in
+// Node, where the caller allows it, node:crypto's for MD5, SHA-1 and SHA-256: the same results,
+// faster there, but with no state to save, so never for a job that keeps checkpoints.
+
+export const CHECKPOINT_STEP = 8 * 1024 * 1024;
+const CHUNK_POINT_MIN = 1024 * 1024;
+const BUFFER = 2 * 1024 * 1024;          // the lane's input buffer in the module's memory
+
+// The algorithms a page may ask for, in the order results list them, with the module's name of
+// each and a rough cost (time per byte in WebAssembly, SHA-256 = 3.5) for spreading them.
+export const ALGORITHMS = ['md5', 'sha1', 'sha256', 'sm3', 'crc32', 'crc32c', 'crc64ecma', 'crc64nvme'];
+export const COST = { md5: 2, sha1: 2, sha256: 3.5, sm3: 4.5, crc32: 0.7, crc32c: 0.7, crc64ecma: 0.9, crc64nvme: 0.9 };
+export const READ_COST = 0.4;             // reading the source once more, per lane
+const NODE_HASH = { md5: 'md5', sha1: 'sha1', sha256: 'sha256' };
+
+// A context of the module's.
+class ModuleContext {
+  constructor(lane, name) {
+    const x = lane.x;
+    this.x = x;
+    this.lane = lane;
+    this.kind = lane.engine.digestKind(name);
+    if (this.kind < 0) throw new Error('the module has no digest ' + name);
+    this.size = x.tw_digest_size(this.kind);
+    this.stateSize = x.tw_digest_state_size(this.kind);
+    this.context = x.tw_digest_new(this.kind);
+    if (!this.context) throw new Error('the module is out of memory');
+  }
+  update(pointer, length) { this.x.tw_digest_update(this.context, pointer, length); }
+  final() {
+    this.x.tw_digest_final(this.context, this.lane.out);
+    return this.lane.heap().slice(this.lane.out, this.lane.out + this.size);
+  }
+  save() {
+    this.x.tw_digest_save(this.context, this.lane.out);
+    return this.lane.heap().slice(this.lane.out, this.lane.out + this.stateSize);
+  }
+  load(state) {
+    if (!(state instanceof Uint8Array) || state.length !== this.stateSize) return false;
+    this.lane.heap().set(state, this.lane.out);
+    return this.x.tw_digest_load(this.context, this.lane.out, state.length) === 1;
+  }
+  // The crypto engine's status for the certificate whose Z value now opens the message.
+  beginZ(cert) {
+    const bytes = new TextEncoder().encode(cert);
+    const at = this.x.tw_alloc(bytes.length + 1);
+    try {
+      this.lane.heap().set(bytes, at);
+      return this.x.tw_digest_begin_z(this.context, at, bytes.length, 0);
+    } finally {
+      this.x.tw_free(at);
+    }
+  }
+  close() { this.x.tw_digest_delete(this.context); }
+}
+
+// node:crypto's, for a digest that is never saved.
+class NodeContext {
+  constructor(crypto, name) {
+    this.crypto = crypto;
+    this.name = name;
+    this.hash = crypto.createHash(name);
+  }
+  final() {
+    const out = new Uint8Array(this.hash.digest());
+    this.hash = this.crypto.createHash(this.name);
+    return out;
+  }
+  close() {}
+}
+
+export class Lane {
+  // engine: an Engine (engine.js) loaded for this lane alone. plan: { whole: [names], chunk:
+  // [names] }. job: { start, chunkSize (0: none), chunkIndex, states ({ name: bytes } to continue
+  // from at start), cert (SM3 of Z || data for the whole source), saves (checkpoints are kept),
+  // nodeCrypto (node:crypto may stand in: Node, no checkpoints) }.
+  constructor(engine, plan, job) {
+    this.engine = engine;
+    this.x = engine && engine._x;
+    this.plan = plan;
+    this.job = job;
+    this.pos = job.start;
+    this.chunkStart = job.start;
+    this.chunkIndex = job.chunkIndex || 0;
+    this.lastPoint = job.start;
+    this.whole = [];
+    this.chunk = [];
+    this.reports = [];
+    if (this.x) {
+      this.in = this.x.tw_alloc(BUFFER);
+      this.out = this.x.tw_alloc(4096);
+    }
+  }
+
+  heap() { return new Uint8Array(this.x.memory.buffer); }
+
+  _context(name, saved) {
+    if (!saved && this.job.nodeCrypto && NODE_HASH[name]) {
+      return new NodeContext(process.getBuiltinModule('node:crypto'), NODE_HASH[name]);
+    }
+    return new ModuleContext(this, name);
+  }
+
+  // Makes the contexts; a refused state or certificate throws { state: name } or { engineStatus }.
+  open() {
+    for (const name of this.plan.whole) {
+      const c = this._context(name, this.job.saves || (name === 'sm3' && this.job.cert) || this.job.states);
+      c.name = name;
+      this.whole.push(c);
+      const state = this.job.states && this.job.states[name];
+      if (state) {
+        if (!c.load(state)) throw Object.assign(new Error('state refused'), { state: name });
+      } else if (this.job.states) {
+        throw Object.assign(new Error('state missing'), { state: name });
+      } else if (name === 'sm3' && this.job.cert) {
+        const status = c.beginZ(this.job.cert);
+        if (status !== 0) throw Object.assign(new Error('certificate refused'), { engineStatus: status });
+      }
+    }
+    for (const name of this.plan.chunk) {
+      const c = this._context(name, false);
+      c.name = name;
+      this.chunk.push(c);
+    }
+    this.moduleWhole = this.whole.filter((c) => c instanceof ModuleContext);
+    this.moduleChunk = this.chunk.filter((c) => c instanceof ModuleContext);
+    this.nodeAll = [...this.whole, ...this.chunk].filter((c) => c instanceof NodeContext);
+  }
+
+  // The next boundary after pos.
+  _nextBoundary() {
+    if (this.job.chunkSize) return this.chunkStart + this.job.chunkSize;
+    return (Math.floor(this.pos / CHECKPOINT_STEP) + 1) * CHECKPOINT_STEP;
+  }
+
+  _update(bytes) {
+    for (const c of this.nodeAll) c.hash.update(bytes);
+    if (!this.moduleWhole.length && !this.moduleChunk.length) return;
+    for (let at = 0; at < bytes.length; at += BUFFER) {
+      const n = Math.min(BUFFER, bytes.length - at);
+      this.heap().set(at === 0 && n === bytes.length ? bytes : bytes.subarray(at, at + n), this.in);
+      for (const c of this.moduleWhole) c.update(this.in, n);
+      for (const c of this.moduleChunk) c.update(this.in, n);
+    }
+  }
+
+  _states() {
+    const states = {};
+    for (const c of this.whole) states[c.name] = c.save();
+    return states;
+  }
+
+  // The bytes that follow, in order. Boundaries passed go to this.reports.
+  feed(bytes) {
+    let at = 0;
+    while (at < bytes.length) {
+      const boundary = this._nextBoundary();
+      const n = Math.min(bytes.length - at, boundary - this.pos);
+      this._update(at === 0 && n === bytes.length ? bytes : bytes.subarray(at, at + n));
+      at += n;
+      this.pos += n;
+      if (this.pos !== boundary) continue;
+      const report = { end: this.pos };
+      if (this.job.chunkSize) {
+        report.chunk = this._closeChunk();
+        if (this.pos - this.lastPoint >= CHUNK_POINT_MIN) this._point(report);
+      } else {
+        this._point(report);
+      }
+      this.reports.push(report);
+    }
+  }
+
+  _closeChunk() {
+    const digests = {};
+    for (const c of this.chunk) digests[c.name] = c.final();
+    const chunk = { index: this.chunkIndex++, offset: this.chunkStart, length: this.pos - this.chunkStart, digests };
+    this.chunkStart = this.pos;
+    return chunk;
+  }
+
+  _point(report) {
+    this.lastPoint = this.pos;
+    if (this.job.saves) report.states = this._states();
+  }
+
+  // Reports taken since the last call.
+  take() {
+    const r = this.reports;
+    this.reports = [];
+    return r;
+  }
+
+  // The end: { end, chunk? (the last, shorter chunk), digests (whole source) }.
+  finish() {
+    const result = { end: this.pos, digests: {} };
+    if (this.job.chunkSize && this.pos > this.chunkStart) result.chunk = this._closeChunk();
+    for (const c of this.whole) result.digests[c.name] = c.final();
+    return result;
+  }
+
+  close() {
+    for (const c of [...this.whole, ...this.chunk]) c.close();
+    this.whole = [];
+    this.chunk = [];
+    if (this.x) {
+      this.x.tw_free(this.in);
+      this.x.tw_free(this.out);
+      this.x = null;
+    }
+  }
+}
+
+// Reads a Blob from `start` to its end in pieces of at most 2 MiB (Chromium's largest), two
+// buffers reused where the platform reads into them; each piece is valid until the next is asked
+// for. Ends in a { read: { done, gone } } error when the Blob did not read to its size.
+export async function* blobPieces(blob, start, cancel) {
+  const size = blob.size;
+  const stream = blob.slice(start).stream();
+  let reader = null, byob = true, pending = null, done = start;
+  try {
+    try {
+      reader = stream.getReader({ mode: 'byob' });
+    } catch (e) {
+      reader = stream.getReader();
+      byob = false;
+    }
+    let spare = byob ? new ArrayBuffer(BUFFER) : null;
+    pending = byob ? reader.read(new Uint8Array(new ArrayBuffer(BUFFER))) : reader.read();
+    for (;;) {
+      if (cancel.aborted) return;
+      const { value, done: end } = await pending;
+      if (end) { pending = null; break; }
+      done += value.length;
+      pending = byob ? reader.read(new Uint8Array(spare)) : reader.read();
+      yield value;
+      if (byob) spare = value.buffer;
+    }
+  } catch (e) {
+    if (cancel.aborted) return;
+    throw Object.assign(new Error('read failed'), { read: { done, gone: e && e.name === 'NotFoundError' } });
+  } finally {
+    if (pending) pending.catch(() => {});
+    if (reader) reader.cancel().catch(() => {});
+  }
+  if (done !== size) throw Object.assign(new Error('read short'), { read: { done, gone: false } });
+}
+
+// Reads a local file (Node) from `start` to `size` in pieces of 2 MiB through two buffers; the
+// same failures as blobPieces.
+export async function* filePieces(path, size, start, cancel) {
+  const fs = process.getBuiltinModule('node:fs');
+  let done = start;
+  let handle;
+  try {
+    handle = await fs.promises.open(path, 'r');
+    const buffers = [new Uint8Array(BUFFER), new Uint8Array(BUFFER)];
+    for (let turn = 0; ; turn++) {
+      const buffer = buffers[turn & 1];
+      const { bytesRead } = await handle.read(buffer, 0, BUFFER, done);
+      if (bytesRead === 0) break;
+      done += bytesRead;
+      yield buffer.subarray(0, bytesRead);
+      if (cancel.aborted) return;
+    }
+  } catch (e) {
+    throw Object.assign(new Error('read failed'), { read: { done, gone: !!e && e.code === 'ENOENT' } });
+  } finally {
+    if (handle) await handle.close();
+  }
+  if (done !== size) throw Object.assign(new Error('read short'), { read: { done, gone: false } });
+}

@@ -26,7 +26,7 @@ if ! em++ -std=c++17 -O3 -msimd128 -fno-exceptions -fno-rtti \
   "$here/module.cpp" "$core/sha256.cpp" "$core/sm3.cpp" "$core/sm2_z.cpp" "$core/sm2cert.cpp" \
   "$core/base64.cpp" "$core/blockframing.cpp" "$core/crc32.cpp" "$core/hex.cpp" "$core/names.cpp" "$core/typeprobe.cpp" \
   "$core/zip/ziprecords.cpp" "$core/zip/zipdirectory.cpp" "$core/zip/entryname.cpp" \
-  "$core/zip/zipstatus.cpp" \
+  "$core/zip/zipstatus.cpp" "$core/zip/ziparchive.cpp" \
   -o "$tmp" > "$log" 2>&1; then
   cat "$log" >&2
   echo "build.sh: the WebAssembly module did not build" >&2

@@ -72,7 +72,7 @@ async function checkpoint(cancel, count) {
 // Chunks of a source, each valid until the next one is asked for (one buffer is reused when the
 // platform lets a stream read into it). A source that ends early, or whose reads fail, ends in a
 // ReadFailure; a cancel, in an AbortError.
-async function* chunksOf(source, cancel) {
+export async function* chunksOf(source, cancel) {
   const size = sizeOf(source);
   if (source.bytes) {
     for (let at = 0, count = 1; at < size; at += CHUNK, count++) {
@@ -578,7 +578,7 @@ export class Engine {
 // where there are no workers to start (Node, a single core) or they do not start, and the file
 // then goes through the platform's CompressionStream as a small one does. The address is written
 // out in full, as bundlers look for it to build and emit the worker.
-async function deflatePool() {
+export async function deflatePool() {
   const cores = typeof navigator === 'object' && navigator ? navigator.hardwareConcurrency || 0 : 0;
   if (typeof Worker !== 'function' || typeof process === 'object' && process.versions && process.versions.node || cores < 2) return null;
   const pool = [];

@@ -19,6 +19,7 @@
 // its own text.
 import { text, format, systemMessage, zipStatusCode, engineStatusText, engineUnknown } from './messages.js';
 import { archiveBlob, firstByte } from './engine.js';
+import { archiveMethods } from './archive-front.js';
 
 const ARCHIVE_MIN = 41;           // the control packs and unpacks files of more than 40 bytes
 const PULL_CHUNK = 2 << 20;       // memory files up to this size go to the worker in one piece
@@ -838,5 +839,8 @@ for (const name of Object.keys(METHODS)) {
     writable: true, configurable: true,
   });
 }
+
+// Archives of many files: zip(entries, options) and zipStream(entries, options).
+Object.assign(Tarnwick.prototype, archiveMethods(TarnwickError));
 
 export default Tarnwick;

@@ -63,7 +63,7 @@ try {
   const version = execFileSync(join(root, 'tools', 'version.sh'), ['SEMVER']).toString().trim();
   const [dry] = JSON.parse(run('npm', ['pack', '--dry-run', '--json'], web));
   const want = ['LICENSE', 'MIGRATING.md', 'README.md', 'THIRD-PARTY-NOTICES', 'bin/tarnwick.js', 'package.json',
-    'sdk/engine.js', 'sdk/fflate.js', 'sdk/messages.js', 'sdk/tarnwick-deflate.js', 'sdk/tarnwick-ie.js',
+    'sdk/archive-front.js', 'sdk/archive.js', 'sdk/codepage.js', 'sdk/engine.js', 'sdk/fflate.js', 'sdk/messages.js', 'sdk/tarnwick-deflate.js', 'sdk/tarnwick-ie.js',
     'sdk/tarnwick-worker.js', 'sdk/tarnwick.d.ts', 'sdk/tarnwick.js', 'sdk/tarnwick.wasm'];
   const got = dry.files.map((f) => f.path).sort();
   ok(JSON.stringify(got) === JSON.stringify(want), 'the package holds what a page or Node loads and nothing else: ' + got.join(' '));

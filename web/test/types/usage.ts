@@ -26,6 +26,11 @@ export async function documented(file: File, bytes: Uint8Array, cert: string, si
     if (e instanceof TarnwickError) console.log(e.message, e.method, e.result, e.engineStatus, e.zipStatus);
   }
   console.log(hex, size, text, t.lastEngineStatus);
+  const folder: File = await t.zip([file, { name: 'notes/a.txt', source: bytes }, { name: 'empty/' }], {
+    names: 'utf8', level: 9, onEntry: (entry: string, index: number) => console.log(entry, index), signal,
+  });
+  await t.zipStream(new Set([file]), { onProgress: options.onProgress }).pipeTo(new WritableStream<Uint8Array>());
+  console.log(folder.name);
   t.close();
 }
 
@@ -49,4 +54,6 @@ export async function misuse(file: File): Promise<void> {
   t.lastEngineStatus = 0;
   // @ts-expect-error no such option
   await Tarnwick.open({ workerURL: 'w.js' });
+  // @ts-expect-error names are stored by the control's rule or as UTF-8, nothing else
+  await t.zip([file], { names: 'gbk' });
 }

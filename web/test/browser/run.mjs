@@ -16,6 +16,7 @@ import { browserMiB, launch } from '../../tools/chromium.mjs';
 import { calls } from '../corpus.mjs';
 import { runOnControl } from './control.mjs';
 import { commandCalls, printed, runCommand } from '../command.mjs';
+import { judge } from '../judge.mjs';
 
 const here = fileURLToPath(new URL('.', import.meta.url));
 const root = fileURLToPath(new URL('../../..', import.meta.url));
@@ -228,6 +229,43 @@ try {
      'workerUrl names the worker started: ' + JSON.stringify(r));
   ok(JSON.stringify(r.missing) === '["refused","refused","refused"]',
      'a wasmUrl or workerUrl that is not there fails open(), with and without a worker: ' + JSON.stringify(r));
+
+  // ---- an archive of a picked folder, a picked file and a folder handle ----
+  const folder = join(work, '\u6848\u5377');
+  mkdirSync(join(folder, 'scans'), { recursive: true });
+  const folderFiles = {
+    'scans/large.txt': Buffer.from('a line of a scanned page, as text\n'.repeat(600000)),
+    'scans/\u9875\u4e00.txt': Buffer.from('\u7b2c\u4e00\u9875\n'.repeat(300)),
+    'list caf\u00e9 \u{1F4C4}.csv': Buffer.from('a,b\r\n'.repeat(40)),
+  };
+  for (const [name, data] of Object.entries(folderFiles)) writeFileSync(join(folder, name), data);
+  const cdp = await page.createCDPSession();
+  const { root: documentNode } = await cdp.send('DOM.getDocument');
+  const { nodeId } = await cdp.send('DOM.querySelector', { nodeId: documentNode.nodeId, selector: '#folder' });
+  await cdp.send('DOM.setFileInputFiles', { nodeId, files: [folder] });
+  r = await page.evaluate(() => window.packFolder());
+  const hex = (data) => createHash('sha256').update(data).digest('hex');
+  const wantEntries = [
+    ...Object.entries(folderFiles).map(([name, data]) => ['\u6848\u5377/' + name, name.includes('\u{1F4C4}'), hex(data)]),
+    ['hello.txt', false, hex(readFileSync(join(corpus, 'hello.txt')))],
+    ['\u53e6\u4e00\u5377/empty/', false, null],
+    ['\u53e6\u4e00\u5377/sub/note.txt', false, hex('from a folder handle\n'.repeat(100))],
+  ].sort((a, b) => (a[0] < b[0] ? -1 : 1));
+  for (const key of ['made', 'streamed']) {
+    const path = join(work, `folder-${key}.zip`);
+    writeFileSync(path, Buffer.from(r[key], 'base64'));
+    try {
+      const read = await judge(path);
+      const got = read.entries.sort((a, b) => (a[0] < b[0] ? -1 : 1));
+      ok(JSON.stringify(got) === JSON.stringify(wantEntries), `the ${key} archive of a folder, a file and a folder handle holds them: ` + JSON.stringify(got));
+    } catch (e) {
+      ok(false, `the ${key} archive of a folder, a file and a folder handle: ${e.message}`);
+    }
+  }
+  ok(r.name === 'archive.zip' && r.seen.length === wantEntries.length && r.seen.every(([, index], i) => index === i),
+     'zip names its File and reports each entry in turn: ' + JSON.stringify([r.name, r.seen]));
+  ok(JSON.stringify(r.refused) === JSON.stringify(['TarnwickError', 'duplicate-name', 'HELLO.TXT']),
+     'two entries with one name on Windows are refused: ' + JSON.stringify(r.refused));
 
   // ---- the demo page, as a person uses it ----
   const demo = await browser.newPage();

@@ -1,8 +1,8 @@
-// Archives of many files in Node: every archive judged by tools no one here wrote (unzip -t, 7z t,
-// bsdtar, and Python's zipfile for names by their flag and contents byte for byte).
+// Archives of many files in Node: every archive judged by tools no one here wrote (judge.mjs:
+// unzip -t, 7z t, bsdtar, and Python's zipfile for names by their flag and contents byte for byte).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn, spawnSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { closeSync, createWriteStream, existsSync, mkdirSync, mkdtempSync, openSync, readdirSync, rmSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -11,10 +11,10 @@ import { Readable } from 'node:stream';
 import { pipeline } from 'node:stream/promises';
 import { fileURLToPath } from 'node:url';
 import { Tarnwick } from '../../sdk/tarnwick.js';
+import { judge } from '../judge.mjs';
 
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-archive-'));
 process.on('exit', () => rmSync(work, { recursive: true, force: true }));
-const judgeScript = fileURLToPath(new URL('../judge.py', import.meta.url));
 const sha = (data) => createHash('sha256').update(data).digest('hex');
 
 async function save(archive, name) {
@@ -22,31 +22,6 @@ async function save(archive, name) {
   const stream = archive instanceof ReadableStream ? archive : archive.stream();
   await pipeline(Readable.fromWeb(stream), createWriteStream(path));
   return path;
-}
-
-// Every tool accepts the archive; Python's reading of it. The tools run at once (an archive of
-// 4 GiB takes each of them a while).
-function run(command, args, keep) {
-  return new Promise((resolve) => {
-    const child = spawn(command, args, { stdio: ['ignore', keep ? 'pipe' : 'ignore', 'pipe'] });
-    const out = [], err = [];
-    if (keep) child.stdout.on('data', (d) => out.push(d));
-    child.stderr.on('data', (d) => err.push(d));
-    child.on('close', (status) => resolve({ status, stdout: Buffer.concat(out).toString(), stderr: Buffer.concat(err).toString() }));
-  });
-}
-
-async function judge(path) {
-  const checks = [['unzip', ['-tq', path]], ['7z', ['t', path]], ['bsdtar', ['-xOf', path]]];
-  const [listed, python, ...tools] = await Promise.all([
-    run('bsdtar', ['-tf', path], true), run('python3', [judgeScript, path], true),
-    ...checks.map(([command, args]) => run(command, args, false)),
-  ]);
-  tools.forEach((r, i) => assert.equal(r.status, 0, `${checks[i][0]} ${checks[i][1].join(' ')}: ${r.stderr}`));
-  assert.equal(python.status, 0, python.stderr);
-  const read = JSON.parse(python.stdout);
-  assert.equal(listed.stdout.split('\n').filter(Boolean).length, read.entries.length, 'bsdtar lists every entry');
-  return read;
 }
 
 // A folder with files (one large, text and noise), a nested empty folder, and names in and out of

@@ -27,7 +27,9 @@ const BLOCK = 2 * 1024 * 1024;      // a deflate worker's unit of work, as for t
 const WINDOW = 32 * 1024;
 const BLOCKS_PER_WORKER = 3;
 const MAX_NAME_BYTES = 0xffff;
-const SYNC_MAX = 256 * 1024;        // Node: entries below this size are deflated on the calling thread
+const READ_AHEAD = 8;               // small files read ahead of the one being packed
+const READ_AHEAD_BYTES = 16 * 1024 * 1024;
+const SYNC_MAX = 256 * 1024;        // entries below this size are deflated on the calling thread
 
 // The core's name problems (zipcore::ArchiveNameProblem), in its order: a code and what it means.
 const NAME_PROBLEMS = [
@@ -401,7 +403,9 @@ async function deflateWhole(data, level) {
       zlib.deflateRaw(data, { level }, (e, r) => (e ? reject(e) : resolve(r))));
     return new Uint8Array(out.buffer, out.byteOffset, out.length);
   }
-  if (level === 6 && typeof CompressionStream === 'function') {
+  // The platform's stream costs about a millisecond to set up, more than fflate takes for a
+  // small file; above a few hundred KiB native deflate wins.
+  if (level === 6 && typeof CompressionStream === 'function' && data.length >= SYNC_MAX) {
     const stream = new Blob([data]).stream().pipeThrough(new CompressionStream('deflate-raw'));
     return new Uint8Array(await new Response(stream).arrayBuffer());
   }
@@ -561,8 +565,21 @@ async function openEntry(entry) {
   return source;
 }
 
+// A small entry's bytes: a Blob read in one go (a stream's two chunk buffers of 2 MiB for each of
+// thousands of small files only feed the collector), a local file by its handle.
 async function readWhole(source, entry, cancel) {
   if (source.bytes) return source.bytes;
+  if (source.blob) {
+    let data;
+    try {
+      data = new Uint8Array(await source.blob.arrayBuffer());
+    } catch (e) {
+      if (e && e.name === 'NotFoundError') throw new ArchiveFailure('gone', entry.name, `the file of the entry "${entry.name}" is gone`);
+      throw readFailed(entry, e);
+    }
+    if (data.length !== entry.size) throw readFailed(entry, { read: { done: data.length, size: entry.size, gone: false } });
+    return data;
+  }
   const data = new Uint8Array(entry.size);
   let at = 0;
   try {
@@ -596,6 +613,27 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
     }
   };
   let pool;  // the deflate workers, started at the first large entry (null where there are none)
+  // Small files are read a few ahead: a browser's read of a file is a round trip to another
+  // process, which several in flight hide.
+  const ahead = new Map();
+  let aheadBytes = 0, aheadNext = 0;
+  const readAhead = (from) => {
+    for (aheadNext = Math.max(aheadNext, from); aheadNext < list.length && aheadNext < from + READ_AHEAD; aheadNext++) {
+      const entry = list[aheadNext];
+      if (entry.directory || entry.size >= LARGE) continue;
+      if (aheadBytes + entry.size > READ_AHEAD_BYTES && ahead.size > 0) break;
+      aheadBytes += entry.size;
+      const read = openEntry(entry).then(async (source) => {
+        try {
+          return { source, data: await readWhole(source, entry, cancel) };
+        } finally {
+          if (source.close) await source.close();
+        }
+      });
+      read.catch(() => {});
+      ahead.set(aheadNext, read);
+    }
+  };
   try {
     for (let index = 0; index < list.length; index++) {
       if (cancel && cancel.breathe && index % 64 === 63) await cancel.breathe();
@@ -608,15 +646,19 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
       };
       let body = [];
       let source = null;
-      if (!entry.directory) source = await openEntry(entry);
+      readAhead(index);
+      if (!entry.directory && entry.size >= LARGE) source = await openEntry(entry);
       try {
-        if (!source) {
+        if (entry.directory) {
           // A folder: its name, nothing else.
         } else if (entry.size < LARGE) {
-          const data = await readWhole(source, entry, cancel);
+          const read = await ahead.get(index);
+          ahead.delete(index);
+          aheadBytes -= entry.size;
+          const data = read.data;
           e.crc = crcOf(engine, 0, data);
           // The page's own bytes go into a stream as a copy: a reader may keep or transfer them.
-          body = [source.bytes && !hold ? data.slice() : data];
+          body = [read.source.bytes && !hold ? data.slice() : data];
           if (level > 0 && data.length > 0) {
             const deflated = await deflateWhole(data, level);
             if (deflated.length < data.length) { e.method = 8; body = [deflated]; }

@@ -7,6 +7,7 @@ let gbkCodes = null;
 
 // The name's bytes in code page 936, or null when a character has no place there.
 export function gbkBytes(name) {
+  if (/^[\x00-\x7f]*$/.test(name)) return new TextEncoder().encode(name);  // no table needed
   if (typeof TextDecoder !== 'function') return null;
   if (!gbkCodes) {
     gbkCodes = new Map();

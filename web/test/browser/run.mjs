@@ -243,6 +243,8 @@ try {
   const { root: documentNode } = await cdp.send('DOM.getDocument');
   const { nodeId } = await cdp.send('DOM.querySelector', { nodeId: documentNode.nodeId, selector: '#folder' });
   await cdp.send('DOM.setFileInputFiles', { nodeId, files: [folder] });
+  // The browser lists a folder's files a moment after it is set.
+  await page.waitForFunction(() => document.getElementById('folder').files.length > 0);
   r = await page.evaluate(() => window.packFolder());
   const hex = (data) => createHash('sha256').update(data).digest('hex');
   const wantEntries = [

@@ -280,6 +280,15 @@ try {
                                    document.getElementById('state').textContent.startsWith('failed'), { timeout: 60000 });
   const shown = await demo.evaluate(() => Object.fromEntries(
     ['size', 'type', 'sha256', 'sm3', 'sm3z', 'zip', 'state'].map((id) => [id, document.getElementById(id).textContent])));
+  // The demo's folder archive, of the folder packed above.
+  const demoCdp = await demo.createCDPSession();
+  const { root: demoDocument } = await demoCdp.send('DOM.getDocument');
+  const { nodeId: demoFolder } = await demoCdp.send('DOM.querySelector', { nodeId: demoDocument.nodeId, selector: '#folder' });
+  await demoCdp.send('DOM.setFileInputFiles', { nodeId: demoFolder, files: [folder] });
+  await demo.waitForFunction(() => !['ready', 'packing'].includes(document.getElementById('packState').textContent), { timeout: 60000 });
+  const packed = await demo.evaluate(() => ['entry', 'archive', 'packState'].map((id) => document.getElementById(id).textContent));
+  ok(packed[2] === 'done' && Object.keys(folderFiles).some((name) => packed[0] === `${Object.keys(folderFiles).length}: \u6848\u5377/${name}`) &&
+     /^\u6848\u5377\.zip \(\d+ bytes\)$/.test(packed[1]), 'the demo packs a picked folder, shows its last entry and offers the archive: ' + JSON.stringify(packed));
   const shot = join(root, 'build', 'web', 'demo.png');
   mkdirSync(join(root, 'build', 'web'), { recursive: true });
   await demo.screenshot({ path: shot, fullPage: true });

@@ -93,45 +93,24 @@ bool DecodeBase64(const char* text, std::vector<unsigned char>& out) {
     return sm2cert::DecodeBase64(text, std::strlen(text), out);
 }
 
-namespace {
-
-// True when der[0..length) is a sequence of whole TLVs, definite lengths only, each constructed
-// element's content again whole TLVs. The certificate parser loses memory on input cut short, so
-// such input never reaches it.
-bool IsWholeDer(const unsigned char* der, std::size_t length, int depth) {
-    if (depth > 32) return false;
-    std::size_t at = 0;
-    while (at < length) {
-        const unsigned char tag = der[at++];
-        if ((tag & 0x1F) == 0x1F) {  // a tag number in further bytes
-            while (at < length && (der[at] & 0x80)) ++at;
-            if (at++ >= length) return false;
-        }
-        if (at >= length) return false;
-        std::size_t size = der[at++];
-        if (size & 0x80) {
-            const std::size_t bytes = size & 0x7F;
-            if (bytes == 0 || bytes > 4 || length - at < bytes) return false;  // indefinite or huge
-            size = 0;
-            for (std::size_t i = 0; i < bytes; ++i) size = (size << 8) | der[at++];
-        }
-        if (size > length - at) return false;
-        if ((tag & 0x20) && !IsWholeDer(der + at, size, depth + 1)) return false;
-        at += size;
-    }
-    return true;
-}
-
-}  // namespace
-
 int Sm2KeyFromCertificate(const unsigned char* der, std::size_t length, Sm2Point& key) {
     if (!der || length == 0) return OVALON_E_BAD_CERTIFICATE;
-    if (der[0] != 0x30 || !IsWholeDer(der, length, 0)) return OVALON_E_BAD_CERTIFICATE;
+    // The portable reader judges first: libksba reads only a certificate whose every element is
+    // where a certificate has it and whose key is an SM2 point (on other input it loses memory,
+    // or writes warnings to standard error, call after call).
+    sm2cert::Point exact;
+    std::size_t size = 0;  // of the certificate alone: libksba sees nothing after it
+    switch (sm2cert::KeyFromCertificate(der, length, exact, &size)) {
+    case sm2cert::Status::Ok: break;
+    case sm2cert::Status::NotSm2Key: return OVALON_E_NOT_SM2_KEY;
+    case sm2cert::Status::BadPublicKey: return OVALON_E_BAD_PUBLIC_KEY;
+    default: return OVALON_E_BAD_CERTIFICATE;
+    }
     KsbaCert cert;
     if (ksba_cert_new(&cert.h) != 0) return OVALON_E_OUT_OF_MEMORY;
-    if (ksba_cert_init_from_mem(cert.h, der, length) != 0) return OVALON_E_BAD_CERTIFICATE;
+    if (ksba_cert_init_from_mem(cert.h, der, size) != 0) return OVALON_E_BAD_CERTIFICATE;
 
-    KsbaSexp spki;
+    KsbaSexp spki;  // freed on every path below
     spki.p = ksba_cert_get_public_key(cert.h);
     if (!spki.p) return OVALON_E_BAD_CERTIFICATE;
     const size_t spkiLen = gcry_sexp_canon_len(spki.p, 0, nullptr, nullptr);
@@ -150,11 +129,6 @@ int Sm2KeyFromCertificate(const unsigned char* der, std::size_t length, Sm2Point
     const char* name = gcry_sexp_nth_data(curve.s, 1, &nameLen);
     const size_t oidLen = sizeof kSm2CurveOid - 1;
     if (!name || nameLen != oidLen || std::memcmp(name, kSm2CurveOid, oidLen) != 0)
-        return OVALON_E_NOT_SM2_KEY;
-    // libksba spells a malformed curve identifier (a last arc byte still marked as continued, say)
-    // as the SM2 curve's; only the exact encoding is SM2, as the portable reader has it.
-    sm2cert::Point exact;
-    if (sm2cert::KeyFromCertificate(der, length, exact) == sm2cert::Status::NotSm2Key)
         return OVALON_E_NOT_SM2_KEY;
 
     Sexp q;

@@ -1,9 +1,9 @@
 // The engine's SM3 and SM2 Z-value core: certificate -> public key -> Z -> SM3(Z || M).
 //
 // Portable C++, with no Windows headers, so the same file builds into the DLL (mingw) and into the
-// Linux-native tests and fuzz target. SM3 and the Z value are our own (src/core); libksba parses
-// the certificate and libgcrypt checks the point is on the curve. Results are the status values of
-// ovalon.h.
+// Linux-native tests and fuzz target. SM3 and the Z value are our own (src/core); the core's
+// certificate reader judges the certificate, libksba then reads the key from what it accepted and
+// libgcrypt checks the point is on the curve. Results are the status values of ovalon.h.
 #ifndef OVALON_SM3Z_CORE_H
 #define OVALON_SM3Z_CORE_H
 

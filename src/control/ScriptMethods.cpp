@@ -18,6 +18,7 @@
 #include "Messages.h"
 #include "resource.h"
 #include "Paths.h"
+#include "hashclass.h"
 
 using tarnwick::Decimal;
 using tarnwick::Render;
@@ -281,7 +282,7 @@ long CTarnwickCtrl::DeleteFileFromCreateZip(const std::wstring& path) {  // 4
 
 std::wstring CTarnwickCtrl::GetLocalFileSHA256(const std::wstring& path) {  // 5
     if (!CheckPath(path)) return std::wstring();
-    const hashing::FileDigest digest = hashing::Sha256OfFile(path);
+    const hashing::FileDigest digest = hashing::DigestOfFile(::digest::HashKind("sha256"), path);
     const std::wstring reason = SystemErrorTextWithCode(digest.code);
     switch (digest.status) {
     case hashing::FileDigestStatus::Done: return std::wstring(digest.hex.begin(), digest.hex.end());
@@ -357,7 +358,7 @@ std::wstring CTarnwickCtrl::GetMemMD5FileHeadSigned(const std::wstring& strFileI
 std::wstring CTarnwickCtrl::GetMemFileSHA256(const Memory& lpIDisp) {  // 12
     memfile::MemoryBytes bytes;
     if (!ReadMemoryFile(lpIDisp, bytes)) return std::wstring();
-    const std::string hex = hashing::Sha256OfBytes(bytes.data(), bytes.size());
+    const std::string hex = hashing::DigestOfBytes(::digest::HashKind("sha256"), bytes.data(), bytes.size());
     return std::wstring(hex.begin(), hex.end());
 }
 

@@ -45,4 +45,22 @@ void BlockFraming::Finish(std::uint32_t state[8], CompressFn compress, unsigned 
     for (int i = 0; i < 8; ++i) StoreBe32(digest + 4 * i, state[i]);
 }
 
+void BlockFraming::Save(unsigned char* out) const {
+    StoreLe64(out, total_);
+    std::memcpy(out + 8, buf_, used_);
+    std::memset(out + 8 + used_, 0, kBlockSize - used_);
+}
+
+bool BlockFraming::Load(const unsigned char* in) {
+    const std::uint64_t total = LoadLe64(in);
+    if (total >> 61 != 0) return false;
+    const std::size_t used = static_cast<std::size_t>(total % kBlockSize);
+    for (std::size_t i = used; i < kBlockSize; ++i)
+        if (in[8 + i] != 0) return false;
+    total_ = total;
+    used_ = used;
+    std::memcpy(buf_, in + 8, used);
+    return true;
+}
+
 }  // namespace digest

@@ -38,6 +38,28 @@ inline void StoreBe64(unsigned char* p, std::uint64_t v) {
     StoreBe32(p + 4, static_cast<std::uint32_t>(v));
 }
 
+// Saved states are little-endian, whatever the digest writes.
+inline std::uint32_t LoadLe32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+inline void StoreLe32(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+inline std::uint64_t LoadLe64(const unsigned char* p) {
+    return static_cast<std::uint64_t>(LoadLe32(p)) | (static_cast<std::uint64_t>(LoadLe32(p + 4)) << 32);
+}
+
+inline void StoreLe64(unsigned char* p, std::uint64_t v) {
+    StoreLe32(p, static_cast<std::uint32_t>(v));
+    StoreLe32(p + 4, static_cast<std::uint32_t>(v >> 32));
+}
+
 // The sixteen message words of a block.
 inline void LoadBlockBe(std::uint32_t W[16], const unsigned char* block) {
 #if defined(__wasm_simd128__)
@@ -92,6 +114,14 @@ public:
     void Finish(std::uint32_t state[8], CompressFn compress, unsigned char digest[32]);
     // Bytes fed since the last Reset.
     std::uint64_t total() const { return total_; }
+
+    // The saved framing: the total length (8 bytes), then the partial block (64 bytes, zeros past
+    // its end).
+    static constexpr std::size_t kSavedSize = 8 + kBlockSize;
+    void Save(unsigned char* out) const;
+    // False, and nothing changed, when the bytes are not a saved framing: a length whose count of
+    // bits does not fit 64 bits, or anything but zeros past the partial block.
+    bool Load(const unsigned char* in);
 
 private:
     std::uint64_t total_ = 0;
@@ -177,6 +207,28 @@ public:
     Engine engine() const { return engine_; }
     // Bytes fed since the last Reset/Final.
     std::uint64_t length() const { return framing_.total(); }
+
+    // A saved state: the digest's tag (4 bytes), the chaining value (eight words), then the
+    // framing; every field little-endian.
+    static constexpr std::size_t kStateSize = 4 + 32 + BlockFraming::kSavedSize;
+    void Save(std::uint32_t tag, unsigned char out[kStateSize]) const {
+        StoreLe32(out, tag);
+        for (int i = 0; i < 8; ++i) StoreLe32(out + 4 + 4 * i, state_[i]);
+        framing_.Save(out + 36);
+    }
+    // Continues the message a saved state describes; false (and the context as new) when the bytes
+    // are not one this digest saved: another length or tag, a bad framing, or a chaining value
+    // other than the initial one before any block was compressed.
+    bool Load(std::uint32_t tag, const unsigned char* in, std::size_t length) {
+        Reset();
+        if (length != kStateSize || LoadLe32(in) != tag) return false;
+        std::uint32_t words[8];
+        for (int i = 0; i < 8; ++i) words[i] = LoadLe32(in + 4 + 4 * i);
+        if (LoadLe64(in + 36) < kBlockSize && std::memcmp(words, initial_, sizeof words) != 0) return false;
+        if (!framing_.Load(in + 36)) return false;
+        std::memcpy(state_, words, sizeof state_);
+        return true;
+    }
 
 protected:
     // `engine` settled (never Auto); `compressFor` gives its compression function.

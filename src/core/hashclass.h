@@ -38,5 +38,8 @@ int HashCount();
 const HashClass* HashAt(int kind);
 // The kind named `name` (lower case), or -1.
 int HashKind(const char* name);
+// True when the kind, in the form Auto picks on this CPU, hashes faster than one thread reads
+// (SHA-256 on the SHA extensions): a file for it is worth reading ahead on a second thread.
+bool HashIsQuick(int kind);
 
 }  // namespace digest

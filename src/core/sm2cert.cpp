@@ -24,10 +24,9 @@ struct Element {
     std::size_t length = 0;
 };
 
-// Reads the element at the front of [p, end) with a definite length that fits; advances p. A
-// container may be let off with a length running past the end (`cut`): its body is then what is
-// there, as libksba reads a certificate cut off after the key.
-bool Next(const unsigned char*& p, const unsigned char* end, Element& e, bool cut = false) {
+// Reads the element at the front of [p, end), with a definite length in its shortest form that
+// fits; advances p.
+bool Next(const unsigned char*& p, const unsigned char* end, Element& e) {
     if (end - p < 2) return false;
     e.tag = *p++;
     if ((e.tag & 0x1F) == 0x1F) return false;  // high tag numbers do not occur here
@@ -39,19 +38,29 @@ bool Next(const unsigned char*& p, const unsigned char* end, Element& e, bool cu
         for (std::size_t i = 0; i < count; ++i) length = (length << 8) | *p++;
         if (length < 0x80) return false;  // DER uses the short form there
     }
-    if (length > static_cast<std::size_t>(end - p)) {
-        if (!cut) return false;
-        length = static_cast<std::size_t>(end - p);
-    }
+    if (length > static_cast<std::size_t>(end - p)) return false;
     e.body = p;
     e.length = length;
     p += length;
     return true;
 }
 
-bool Expect(const unsigned char*& p, const unsigned char* end, unsigned char tag, Element& e,
-            bool cut = false) {
-    return Next(p, end, e, cut) && e.tag == tag;
+bool Expect(const unsigned char*& p, const unsigned char* end, unsigned char tag, Element& e) {
+    return Next(p, end, e) && e.tag == tag;
+}
+
+// True when every element inside e, to any depth, is whole DER and none is an end-of-contents
+// marker ([UNIVERSAL 0], which DER never holds: libksba loses its parse tree on some of them).
+bool IsPlainDer(const Element& e, int depth = 0) {
+    if (!(e.tag & 0x20)) return true;  // primitive: its content is not read as elements
+    if (depth > 32) return false;
+    const unsigned char* p = e.body;
+    const unsigned char* end = e.body + e.length;
+    while (p < end) {
+        Element inner;
+        if (!Next(p, end, inner) || inner.tag == 0 || !IsPlainDer(inner, depth + 1)) return false;
+    }
+    return true;
 }
 
 bool Equals(const Element& e, const unsigned char* bytes, std::size_t length) {
@@ -106,19 +115,53 @@ bool IsValidity(const Element& e) {
     return p == end;
 }
 
-// Finds SubjectPublicKeyInfo in Certificate ::= SEQUENCE { tbsCertificate, ... }, where
-// tbsCertificate ::= SEQUENCE { [0] version OPTIONAL, serialNumber, signature, issuer, validity,
-// subject, subjectPublicKeyInfo, ... }, checking the shape of each field up to the key as libksba's
-// reading of the certificate does.
-bool FindPublicKeyInfo(const unsigned char* der, std::size_t length, Element& spki) {
+constexpr unsigned char kBoolean = 0x01;
+constexpr unsigned char kOctetString = 0x04;
+constexpr unsigned char kIssuerUniqueId = 0x81;   // [1] IMPLICIT BIT STRING
+constexpr unsigned char kSubjectUniqueId = 0x82;  // [2] IMPLICIT BIT STRING
+constexpr unsigned char kExtensionsTag = 0xA3;    // [3] EXPLICIT
+
+// [3] EXPLICIT Extensions ::= SEQUENCE OF SEQUENCE { extnID OID, critical BOOLEAN DEFAULT FALSE,
+// extnValue OCTET STRING }
+bool IsExtensions(const Element& e) {
+    const unsigned char* p = e.body;
+    const unsigned char* end = e.body + e.length;
+    Element list;
+    if (!Expect(p, end, kSequence, list) || p != end) return false;
+    p = list.body;
+    end = list.body + list.length;
+    while (p < end) {
+        Element extension, id, field;
+        if (!Expect(p, end, kSequence, extension)) return false;
+        const unsigned char* q = extension.body;
+        const unsigned char* extensionEnd = extension.body + extension.length;
+        if (!Expect(q, extensionEnd, kOid, id) || !Next(q, extensionEnd, field)) return false;
+        if (field.tag == kBoolean && !Next(q, extensionEnd, field)) return false;
+        if (field.tag != kOctetString || q != extensionEnd) return false;
+    }
+    return true;
+}
+
+// Finds SubjectPublicKeyInfo in a certificate, which must be exactly
+//   Certificate ::= SEQUENCE { tbsCertificate, signatureAlgorithm, signatureValue BIT STRING }
+//   tbsCertificate ::= SEQUENCE { [0] version OPTIONAL, serialNumber, signature, issuer, validity,
+//       subject, subjectPublicKeyInfo, [1] issuerUniqueID OPTIONAL, [2] subjectUniqueID OPTIONAL,
+//       [3] extensions OPTIONAL }
+// in whole DER with nothing before or between; what follows it must be whole elements (the next
+// certificate of a chain, say), not looked into. `certificate` is the certificate's size.
+bool FindPublicKeyInfo(const unsigned char* der, std::size_t length, Element& spki, std::size_t& certificate) {
     const unsigned char* p = der;
     const unsigned char* end = der + length;
-    Element cert, tbs, e, algorithm, issuer, validity, subject;
-    if (!Expect(p, end, kSequence, cert, true)) return false;
+    Element cert, tbs, e, algorithm, issuer, validity, subject, signature;
+    if (!Expect(p, end, kSequence, cert) || !IsPlainDer(cert)) return false;
+    certificate = static_cast<std::size_t>(p - der);
+    while (p < end)
+        if (!Next(p, end, e)) return false;
     p = cert.body;
     end = cert.body + cert.length;
-    // What follows tbsCertificate is not looked at here (nor by libksba when it reads the key).
-    if (!Expect(p, end, kSequence, tbs, true)) return false;
+    if (!Expect(p, end, kSequence, tbs) || !Next(p, end, algorithm) || !IsAlgorithmIdentifier(algorithm) ||
+        !Expect(p, end, kBitString, signature) || p != end)
+        return false;
 
     p = tbs.body;
     end = tbs.body + tbs.length;
@@ -134,7 +177,18 @@ bool FindPublicKeyInfo(const unsigned char* der, std::size_t length, Element& sp
     if (!Next(p, end, issuer) || !IsName(issuer)) return false;
     if (!Next(p, end, validity) || !IsValidity(validity)) return false;
     if (!Next(p, end, subject) || !IsName(subject)) return false;
-    return Expect(p, end, kSequence, spki);  // what follows is not looked at
+    if (!Expect(p, end, kSequence, spki)) return false;
+    // The optional fields, each at most once and in this order.
+    const unsigned char optional[] = {kIssuerUniqueId, kSubjectUniqueId, kExtensionsTag};
+    std::size_t next = 0;
+    while (p < end) {
+        if (!Next(p, end, e)) return false;
+        while (next < sizeof optional && optional[next] != e.tag) ++next;
+        if (next == sizeof optional) return false;
+        ++next;
+        if (e.tag == kExtensionsTag && !IsExtensions(e)) return false;
+    }
+    return true;
 }
 
 // ---- arithmetic modulo p of sm2p256v1 ---------------------------------------------------------
@@ -261,15 +315,18 @@ bool IsOnCurve(const Point& key) {
     return Compare(left, right) == 0;
 }
 
-Status KeyFromCertificate(const unsigned char* der, std::size_t length, Point& key) {
+Status KeyFromCertificate(const unsigned char* der, std::size_t length, Point& key, std::size_t* certificate) {
     Element spki;
-    if (!der || length == 0 || !FindPublicKeyInfo(der, length, spki)) return Status::BadCertificate;
+    std::size_t size = 0;
+    if (!der || length == 0 || !FindPublicKeyInfo(der, length, spki, size)) return Status::BadCertificate;
+    if (certificate) *certificate = size;
 
     // SubjectPublicKeyInfo ::= SEQUENCE { AlgorithmIdentifier { OID, parameters }, BIT STRING }
     const unsigned char* p = spki.body;
     const unsigned char* end = spki.body + spki.length;
     Element algorithm, bits, oid, curve;
-    if (!Expect(p, end, kSequence, algorithm) || !Expect(p, end, kBitString, bits) || p != end)
+    if (!Expect(p, end, kSequence, algorithm) || !IsAlgorithmIdentifier(algorithm) ||
+        !Expect(p, end, kBitString, bits) || p != end)
         return Status::BadCertificate;
     p = algorithm.body;
     end = algorithm.body + algorithm.length;
@@ -277,8 +334,8 @@ Status KeyFromCertificate(const unsigned char* der, std::size_t length, Point& k
     if (!Equals(oid, kEcPublicKey, sizeof kEcPublicKey)) return Status::NotSm2Key;
     if (!Expect(p, end, kOid, curve) || !Equals(curve, kSm2Curve, sizeof kSm2Curve)) return Status::NotSm2Key;
 
-    // The unused-bit count (libksba only warns when it is not 0), then 04 || x || y.
-    if (bits.length != 2 + 2 * kCoordSize || bits.body[1] != 0x04)
+    // No unused bits (a point is whole bytes), then 04 || x || y.
+    if (bits.length != 2 + 2 * kCoordSize || bits.body[0] != 0 || bits.body[1] != 0x04)
         return Status::BadPublicKey;
     std::memcpy(key.x, bits.body + 2, kCoordSize);
     std::memcpy(key.y, bits.body + 2 + kCoordSize, kCoordSize);

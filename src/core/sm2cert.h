@@ -1,7 +1,9 @@
 // The SM2 public key of a signer's certificate, read without a crypto library: base64 text ->
 // DER X.509 certificate -> SubjectPublicKeyInfo -> a point of sm2p256v1, checked to lie on the
-// curve. The crypto engine companion reads certificates through libksba and libgcrypt; this is the
-// same reading for builds that carry neither (the WebAssembly module), with the same outcomes.
+// curve. The reading is strict: whole DER with exactly the elements of an X.509 certificate, an
+// SM2 key with no unused bits. The crypto engine companion judges every certificate with it before
+// libksba and libgcrypt read it; builds that carry neither (the WebAssembly module) use it alone,
+// with the same outcomes.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +20,7 @@ enum class Status {
     BadBase64,       // not base64, or nothing in it
     BadCertificate,  // the bytes are not a DER X.509 certificate
     NotSm2Key,       // the key is not an EC key on curve 1.2.156.10197.1.301
-    BadPublicKey,    // the key is not an uncompressed point on that curve
+    BadPublicKey,    // the key is not an uncompressed point on that curve, in whole bytes
 };
 
 struct Point {
@@ -30,7 +32,10 @@ struct Point {
 // PEM armour line ("-----BEGIN ...-----"); padding is optional but, when present, ends the data.
 bool DecodeBase64(const char* text, std::size_t length, std::vector<unsigned char>& out);
 
-Status KeyFromCertificate(const unsigned char* der, std::size_t length, Point& key);
+// A certificate may be followed by further whole DER elements (a chain's next certificate), which
+// are not read; *certificate (when given) receives the first certificate's size in bytes.
+Status KeyFromCertificate(const unsigned char* der, std::size_t length, Point& key,
+                          std::size_t* certificate = nullptr);
 Status KeyFromBase64Certificate(const char* text, std::size_t length, Point& key);
 
 // True when (x, y), big-endian, are both below p and y^2 = x^3 + ax + b (mod p) on sm2p256v1.

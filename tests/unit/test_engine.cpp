@@ -1,9 +1,14 @@
 // The crypto engine companion as the control sees it: loaded with LoadLibraryA from the test's own
 // directory, bound with GetProcAddress by plain name, called through __stdcall pointers.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <psapi.h>
+#include <wincrypt.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -45,6 +50,15 @@ const char kP256Cert[] =
     "BBgwFoAUrkljnjMm7Ok6mLTDf3qWp2yWQ5gwDwYDVR0TAQH/BAUwAwEB/zAKBggq"
     "hkjOPQQDAgNIADBFAiBH4mUGqodUxGLfU9updh67G47B0h8RpDGPkCynvLjEuwIh"
     "APjLZHgtp+WqZIZLEGjKMLDUtz0yoe9GBA7rJS7teYYe";
+const char kRsaCert[] =  // a 512-bit RSA key
+    "MIIBbzCCARmgAwIBAgIUTr4tozZYdw9/GIN+xmtCvffjMvYwDQYJKoZIhvcNAQEL"
+    "BQAwDDEKMAgGA1UEAwwBdDAeFw0yNjEyMDgwNDMzMjZaFw0yNjEyMDkwNDMzMjZa"
+    "MAwxCjAIBgNVBAMMAXQwXDANBgkqhkiG9w0BAQEFAANLADBIAkEA1rGL7ud1fWpt"
+    "gD69P2dAPLRvaS7/33mBV7aZLVWPlW3STUEmIh2uC/57yInsJ0yivZ81YX6D1LjH"
+    "gJXEkbR78wIDAQABo1MwUTAdBgNVHQ4EFgQUXoq3QNfkmCU0ZeUU/WIO3Zbx5Cow"
+    "HwYDVR0jBBgwFoAUXoq3QNfkmCU0ZeUU/WIO3Zbx5CowDwYDVR0TAQH/BAUwAwEB"
+    "/zANBgkqhkiG9w0BAQsFAANBAKu4rluwludAIlq/yKIvtJH4V+9u/ayyytsQxXRO"
+    "zFUZZEPNX2pIiauSyhvFF/pX1BulZSrUDb68GrSRjIgvYvs=";
 
 using Bytes = std::vector<unsigned char>;
 unsigned char* const kPoisonPtr = reinterpret_cast<unsigned char*>(0xDEADBEEF);
@@ -259,6 +273,133 @@ TEST_F(EngineTest, WithZDependsOnTheCertificateOnly) {
     std::string ignored;
     ASSERT_EQ(OVALON_OK, e().Data(msg, 0, "%%% not a certificate %%%", &ignored));
     EXPECT_EQ(plain, ignored);
+}
+
+// ---- call after call --------------------------------------------------------------------------
+
+Bytes FromBase64(const std::string& text) {
+    DWORD n = 0;
+    CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64, nullptr, &n, nullptr, nullptr);
+    Bytes der(n);
+    EXPECT_TRUE(CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64, der.data(), &n, nullptr, nullptr));
+    return der;
+}
+
+std::string ToBase64(const Bytes& der) {
+    const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+    DWORD n = 0;
+    CryptBinaryToStringA(der.data(), static_cast<DWORD>(der.size()), flags, nullptr, &n);
+    std::string text(n, '\0');
+    EXPECT_TRUE(CryptBinaryToStringA(der.data(), static_cast<DWORD>(der.size()), flags, &text[0], &n));
+    text.resize(n);
+    return text;
+}
+
+// Where `bytes` first occurs in der.
+size_t Find(const Bytes& der, std::initializer_list<unsigned char> bytes) {
+    const auto at = std::search(der.begin(), der.end(), bytes.begin(), bytes.end());
+    EXPECT_NE(der.end(), at);
+    return static_cast<size_t>(at - der.begin());
+}
+
+// Committed private memory (PagefileUsage: Wine leaves PrivateUsage at zero).
+long long CommittedBytes() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+    return static_cast<long long>(counters.PagefileUsage);
+}
+
+// Standard error of the C runtime the engine and its libraries write through (msvcrt.dll, shared
+// with this program) sent to a temporary file for the object's life.
+class StandardErrorCaught {
+public:
+    StandardErrorCaught() {
+        char dir[MAX_PATH], file[MAX_PATH];
+        GetTempPathA(MAX_PATH, dir);
+        GetTempFileNameA(dir, "err", 0, file);
+        path_ = file;
+        fflush(stderr);
+        saved_ = _dup(2);
+        const int fd = _open(path_.c_str(), _O_WRONLY | _O_TRUNC | _O_BINARY);
+        EXPECT_LE(0, fd);
+        _dup2(fd, 2);
+        _close(fd);
+    }
+    ~StandardErrorCaught() {
+        Restore();
+        DeleteFileA(path_.c_str());
+    }
+    // What was written, standard error being given back.
+    std::string Text() {
+        Restore();
+        std::string text;
+        HANDLE h = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        char buffer[4096];
+        DWORD got = 0;
+        if (h != INVALID_HANDLE_VALUE && ReadFile(h, buffer, sizeof buffer, &got, nullptr)) text.assign(buffer, got);
+        CloseHandle(h);
+        return text;
+    }
+
+private:
+    void Restore() {
+        if (saved_ < 0) return;
+        fflush(stderr);
+        _dup2(saved_, 2);
+        _close(saved_);
+        saved_ = -1;
+    }
+    std::string path_;
+    int saved_ = -1;
+};
+
+// A page may loop over one certificate: no shape of certificate may cost memory call after call,
+// nor have anything written to the host's standard error (a pipe nobody reads stops the host).
+TEST_F(EngineTest, TenThousandCallsPerCertificateShapeCostNoMemoryAndWriteNothing) {
+    ASSERT_EQ(OVALON_OK, e().init());
+    const Bytes sm2 = FromBase64(kSm2Cert);
+    ASSERT_EQ(0x6D, sm2[3]);  // 30 82 01 6D
+    // Three more bytes, an element [UNIVERSAL 0] of length 1, after the signature.
+    Bytes trailing = sm2;
+    trailing[3] += 3;
+    trailing.insert(trailing.end(), {0x00, 0x01, 0x82});
+    // The key's BIT STRING claiming one unused bit.
+    Bytes unusedBit = sm2;
+    unusedBit[Find(sm2, {0x03, 0x42, 0x00, 0x04}) + 2] = 0x01;
+    // An RSA key whose modulus length runs past its BIT STRING.
+    Bytes rsa = FromBase64(kRsaCert);
+    rsa[Find(rsa, {0x03, 0x4B, 0x00, 0x30, 0x48, 0x02, 0x41}) + 6] = 0x84;
+    const struct {
+        const char* what;
+        std::string cert;
+        int status;
+    } shapes[] = {
+        {"valid", kSm2Cert, OVALON_OK},
+        {"30 00 00 01 82", "MAAAAYI=", OVALON_E_BAD_CERTIFICATE},
+        {"30 05 00 03 33 8A 22", "MAUAAzOKIg==", OVALON_E_BAD_CERTIFICATE},
+        {"30 00 00 01 7F", "MAAAAX8=", OVALON_E_BAD_CERTIFICATE},
+        {"00 01 82 after the signature", ToBase64(trailing), OVALON_E_BAD_CERTIFICATE},
+        {"an unused bit in the key", ToBase64(unusedBit), OVALON_E_BAD_PUBLIC_KEY},
+        {"RSA modulus past its end", ToBase64(rsa), OVALON_E_NOT_SM2_KEY},
+        {"30 03 30 01 00 00", "MAMwAQAA", OVALON_E_BAD_CERTIFICATE},
+        {"30 82 00 05 30 03 02 01 FF", "MIIABTADAgH/", OVALON_E_BAD_CERTIFICATE},
+        {"30 03 02 01 00 FF", "MAMCAQD/", OVALON_E_BAD_CERTIFICATE},
+    };
+    const Bytes msg = {1, 2, 3};
+    const int kCalls = 10000;
+    StandardErrorCaught caught;
+    for (const auto& shape : shapes) {
+        for (int i = 0; i < 20; ++i) e().Data(msg, 1, shape.cert.c_str());  // allocations settled
+        const long long before = CommittedBytes();
+        int wrong = 0;
+        for (int i = 0; i < kCalls; ++i) wrong += e().Data(msg, 1, shape.cert.c_str()) != shape.status;
+        const long long grown = CommittedBytes() - before;
+        EXPECT_EQ(0, wrong) << shape.what << ": not status " << std::hex << shape.status;
+        EXPECT_LT(grown, 1 << 20) << shape.what << ": " << grown / kCalls << " bytes a call";
+    }
+    EXPECT_EQ("", caught.Text()) << "written to standard error";
 }
 
 TEST_F(EngineTest, FailuresReturnTheirStatusAndClearOutputs) {

@@ -8,17 +8,17 @@
 // The module exports exactly the functions marked EXPORT below: build.sh reads its list from here.
 #include "base64.h"
 #include "crc32.h"
+#include "hashclass.h"
 #include "names.h"
 #include "ovalon.h"
-#include "sha256.h"
 #include "sm2_z.h"
 #include "sm2cert.h"
-#include "sm3.h"
 #include "typeprobe.h"
 #include "zip/ziparchive.h"
 #include "zip/zipcore.h"
 #include "zip/ziprecords.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -44,6 +44,29 @@ int EngineStatus(sm2cert::Status status) {
     }
     return OVALON_E_CRYPTO;
 }
+
+// A digest's context: its class and, after this header, the memory the class sized.
+struct DigestContext {
+    const digest::HashClass* kind;
+
+    static DigestContext* Make(int index) {
+        const digest::HashClass* c = digest::HashAt(index);
+        if (!c) return nullptr;
+        void* block = std::malloc(kHeader + c->contextSize);
+        if (!block) return nullptr;
+        DigestContext* h = new (block) DigestContext{c};
+        c->init(h->memory());
+        return h;
+    }
+    static void Free(DigestContext* h) {
+        if (!h) return;
+        h->kind->destroy(h->memory());
+        std::free(h);
+    }
+    void* memory() { return reinterpret_cast<unsigned char*>(this) + kHeader; }
+
+    static constexpr std::size_t kHeader = alignof(std::max_align_t) > sizeof(void*) ? alignof(std::max_align_t) : sizeof(void*);
+};
 
 // A base64 text decoded a piece at a time, and what it gave so far.
 struct Base64Text {
@@ -161,31 +184,50 @@ EXPORT void tw_free(void* p) { std::free(p); }
 
 // ---- digests ----------------------------------------------------------------------------------
 
-EXPORT digest::Sha256* tw_sha256_new() { return new (std::nothrow) digest::Sha256(); }
-EXPORT void tw_sha256_update(digest::Sha256* h, const unsigned char* data, int length) {
-    h->Update(data, static_cast<std::size_t>(length));
+// Every digest through its class record: a kind is a row of the core's table (digest::HashAt),
+// which the SDK looks up by name.
+EXPORT int tw_digest_count() { return digest::HashCount(); }
+// The kind's name (NUL-terminated, lower case), or null beyond the table.
+EXPORT const char* tw_digest_name(int kind) {
+    const digest::HashClass* c = digest::HashAt(kind);
+    return c ? c->name : nullptr;
 }
-EXPORT void tw_sha256_final(digest::Sha256* h, unsigned char* out) { h->Final(out); }
-EXPORT void tw_sha256_delete(digest::Sha256* h) { delete h; }
-
-EXPORT digest::Sm3* tw_sm3_new() { return new (std::nothrow) digest::Sm3(); }
-EXPORT void tw_sm3_update(digest::Sm3* h, const unsigned char* data, int length) {
-    h->Update(data, static_cast<std::size_t>(length));
+// Bytes of the kind's result, and of its saved state (0 beyond the table).
+EXPORT int tw_digest_size(int kind) {
+    const digest::HashClass* c = digest::HashAt(kind);
+    return c ? static_cast<int>(c->digestSize) : 0;
 }
-EXPORT void tw_sm3_final(digest::Sm3* h, unsigned char* out) { h->Final(out); }
-EXPORT void tw_sm3_delete(digest::Sm3* h) { delete h; }
+EXPORT int tw_digest_state_size(int kind) {
+    const digest::HashClass* c = digest::HashAt(kind);
+    return c ? static_cast<int>(c->stateSize) : 0;
+}
+// A context for a new message of the kind, or null (no such kind, no memory).
+EXPORT DigestContext* tw_digest_new(int kind) { return DigestContext::Make(kind); }
+EXPORT void tw_digest_update(DigestContext* h, const unsigned char* data, int length) {
+    h->kind->update(h->memory(), data, static_cast<std::size_t>(length));
+}
+// Writes the digest (tw_digest_size bytes); the context starts a new message.
+EXPORT void tw_digest_final(DigestContext* h, unsigned char* out) { h->kind->final(h->memory(), out); }
+// Writes the state (tw_digest_state_size bytes) from which tw_digest_load continues the message.
+EXPORT void tw_digest_save(DigestContext* h, unsigned char* out) { h->kind->save(h->memory(), out); }
+// 1 when the context now continues the saved message; 0 (the context as new) when the bytes are
+// not a state of this kind.
+EXPORT int tw_digest_load(DigestContext* h, const unsigned char* state, int length) {
+    return h->kind->load(h->memory(), state, static_cast<std::size_t>(length)) ? 1 : 0;
+}
+EXPORT void tw_digest_delete(DigestContext* h) { DigestContext::Free(h); }
 
-// Feeds the Z value of the certificate (base64 text) into a fresh SM3 context, as the crypto
-// engine does before the message; returns the engine's status for the certificate. With
+// Feeds the Z value of the certificate (base64 text) into the context, as the crypto engine does
+// before the message of an SM3 digest; returns the engine's status for the certificate. With
 // `publicKey` non-null the 64 bytes x || y are written there.
-EXPORT int tw_sm3_begin_z(digest::Sm3* h, const char* text, int length, unsigned char* publicKey) {
+EXPORT int tw_digest_begin_z(DigestContext* h, const char* text, int length, unsigned char* publicKey) {
     sm2cert::Point key;
     const sm2cert::Status status = sm2cert::KeyFromBase64Certificate(text, static_cast<std::size_t>(length), key);
     if (status != sm2cert::Status::Ok) return EngineStatus(status);
     unsigned char z[32];
     digest::ComputeSm2Z(key.x, key.y, reinterpret_cast<const unsigned char*>(digest::kSm2DefaultId),
                         digest::kSm2DefaultIdLength, z);
-    h->Update(z, sizeof z);
+    h->kind->update(h->memory(), z, sizeof z);
     if (publicKey) {
         std::memcpy(publicKey, key.x, 32);
         std::memcpy(publicKey + 32, key.y, 32);

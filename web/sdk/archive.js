@@ -12,8 +12,9 @@
 //     not shrink.
 // Memory stays bounded by LARGE and the blocks in flight, whatever the total; the central
 // directory (some 60 bytes an entry) is the one thing that grows with the entry count.
-import { chunksOf, deflatePool } from './engine.js';
-import { gbkBytes } from './codepage.js';
+import { chunksOf } from './reading.js';
+import { deflatePool } from './packing.js';
+import { gbkBytes } from './entries.js';
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 const nodeModule = (name) => process.getBuiltinModule(name);

@@ -1,11 +1,12 @@
 // The SDK's worker: loads the WebAssembly module once and runs the engine's jobs off the page's
 // main thread, one at a time in the order they came. Messages in: { type: 'init', wasmUrl },
-// { type: 'run', id, op, args }, { type: 'cancel', id }, { type: 'chunk', id, at, bytes } (an
+// { type: 'run', id, op, args }, { type: 'rule', id, rule, args } (one of the core's rules), { type: 'cancel', id }, { type: 'chunk', id, at, bytes } (an
 // answer to a pull). Messages out: { id, progress: [done, total] }, { id, pull: [offset, length],
 // spare } (bytes of a memory file the page holds, to be put in the spare buffer when there is
 // one), { id, result } or { id, error }.
 // A memory file arrives as { pull: size }: its bytes stay on the page and come a chunk at a time.
 import { Engine } from './engine.js';
+import { RULES } from './backends.js';
 
 let engine = null;
 const running = new Map();  // job id -> { aborted, pulls: Map offset -> resolve }
@@ -60,6 +61,16 @@ self.onmessage = async (event) => {
       self.postMessage({ id: 0, result: 'ready' });
     } catch (e) {
       self.postMessage({ id: 0, error: failure(e) });
+    }
+    return;
+  }
+  if (message.type === 'rule') {
+    // A rule answers at once, beside any job under way (it uses none of the jobs' buffers).
+    try {
+      if (!RULES.includes(message.rule)) throw new Error('unknown rule ' + message.rule);
+      self.postMessage({ id: message.id, result: await engine[message.rule](...message.args, breathe) });
+    } catch (e) {
+      self.postMessage({ id: message.id, error: failure(e) });
     }
     return;
   }

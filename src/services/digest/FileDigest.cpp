@@ -1,12 +1,44 @@
 #include "digest/FileDigest.h"
-#include "CSHA256.h"
 #include "framework/NarrowString.h"
+#include "hashclass.h"
+#include "hex.h"
 #include "Owners.h"
 #include "readahead.h"
 #include "Paths.h"
 
+#include <cstddef>
+#include <memory>
+
 namespace tarnwick::hashing {
-FileDigest Sha256OfFile(const std::wstring& path) {
+namespace {
+
+// A context of one kind, in memory of its own.
+class Digest {
+public:
+    explicit Digest(int kind)
+        : class_(::digest::HashAt(kind)),
+          memory_(new std::max_align_t[(class_->contextSize + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t)]) {
+        class_->init(memory_.get());
+    }
+    ~Digest() { class_->destroy(memory_.get()); }
+    Digest(const Digest&) = delete;
+    Digest& operator=(const Digest&) = delete;
+
+    void Update(const unsigned char* data, size_t length) { class_->update(memory_.get(), data, length); }
+    std::string FinalHex() {
+        std::unique_ptr<unsigned char[]> bytes(new unsigned char[class_->digestSize]);
+        class_->final(memory_.get(), bytes.get());
+        return hex::Upper(bytes.get(), class_->digestSize);
+    }
+
+private:
+    const ::digest::HashClass* class_;
+    std::unique_ptr<std::max_align_t[]> memory_;
+};
+
+}  // namespace
+
+FileDigest DigestOfFile(int kind, const std::wstring& path) {
     FileDigest outcome;
     UniqueFile file(CreateFileW(ForFileCalls(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -26,7 +58,7 @@ FileDigest Sha256OfFile(const std::wstring& path) {
         outcome.status = FileDigestStatus::Empty;
         return outcome;
     }
-    ::digest::Sha256 hash;
+    Digest hash(kind);
     DWORD readError = ERROR_SUCCESS;
     const unsigned long long total = outcome.size;
     unsigned long long& done = outcome.done;
@@ -45,8 +77,7 @@ FileDigest Sha256OfFile(const std::wstring& path) {
         return true;
     };
     auto consume = [&](const unsigned char* data, size_t length) { hash.Update(data, length); };
-    const bool quick = hash.engine() == ::digest::Sha256Engine::ShaNi;
-    switch (pipeline::ReadAhead(read, consume, pipeline::PlanFor(total, quick))) {
+    switch (pipeline::ReadAhead(read, consume, pipeline::PlanFor(total, ::digest::HashIsQuick(kind)))) {
     case pipeline::Result::Done: break;
     case pipeline::Result::NoMemory:
         outcome.status = FileDigestStatus::NoMemory;
@@ -62,18 +93,14 @@ FileDigest Sha256OfFile(const std::wstring& path) {
         outcome.code = ERROR_HANDLE_EOF;
         return outcome;
     }
-    unsigned char digestBytes[::digest::Sha256::kDigestSize];
-    hash.Final(digestBytes);
-    char text[CSHA256::kHexLength + 1] = {};
-    CSHA256::ToHex(text, digestBytes);
-    outcome.hex = text;
+    outcome.hex = hash.FinalHex();
     return outcome;
 }
 
-std::string Sha256OfBytes(const unsigned char* data, size_t size) {
-    char text[CSHA256::kHexLength + 1] = {};
-    CSHA256().HashToHex(text, data, static_cast<unsigned int>(size));
-    return std::string(text, CSHA256::kHexLength);
+std::string DigestOfBytes(int kind, const unsigned char* data, size_t size) {
+    Digest hash(kind);
+    if (size != 0) hash.Update(data, size);
+    return hash.FinalHex();
 }
 
 }  // namespace tarnwick::hashing

@@ -1,5 +1,6 @@
-// SHA-256 of a local file of any size, read on a second thread while the previous block is
-// hashed, in constant memory (three 2 MiB blocks).
+// The digest of a local file of any size, by any kind of the core's table of digests
+// (digest::HashKind), in constant memory: read on a second thread while the previous block is
+// hashed where the kind's fastest form keeps up with it, else in turn.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -20,12 +21,13 @@ struct FileDigest {
     DWORD code = 0;
     unsigned long long done = 0;
     unsigned long long size = 0;
-    std::string hex;  // 64 upper-case digits when done
+    std::string hex;  // upper-case digits, two a byte of the digest, when done
 };
 
-FileDigest Sha256OfFile(const std::wstring& path);
+// `kind` must be one of the table's (digest::HashAt gives a record for it).
+FileDigest DigestOfFile(int kind, const std::wstring& path);
 
-// SHA-256 of bytes in memory, as 64 upper-case digits.
-std::string Sha256OfBytes(const unsigned char* data, size_t size);
+// The digest of bytes in memory, as upper-case digits.
+std::string DigestOfBytes(int kind, const unsigned char* data, size_t size);
 
 }  // namespace tarnwick::hashing

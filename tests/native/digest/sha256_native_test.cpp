@@ -1,6 +1,7 @@
 // SHA-256 core against OpenSSL's EVP, with each compression path in turn.
 #include "sha256.h"
 #include "CSHA256.h"
+#include "hashclass.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -9,6 +10,7 @@
 #include "readahead.h"
 
 #include <cctype>
+#include <cstddef>
 #include <cstring>
 #include <random>
 #include <string>
@@ -183,6 +185,100 @@ TEST(CSHA256Text, EmptyInputDoesNotReadData) {
     char text[65];
     CSHA256().HashToHex(text, nullptr, 0);  // ASan would flag a read through null
     EXPECT_STREQ("E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855", text);
+}
+
+// ---- the table of digest classes -----------------------------------------------------------------
+
+// One context through a class record, in memory the caller owns (as the module's exports use it).
+class ByRecord {
+public:
+    explicit ByRecord(const digest::HashClass* c) : c_(c), memory_(c->contextSize + alignof(std::max_align_t)) {
+        context_ = memory_.data();
+        c_->init(context_);
+    }
+    ~ByRecord() { c_->destroy(context_); }
+    void update(const std::vector<unsigned char>& data, size_t from, size_t to) {
+        c_->update(context_, data.data() + from, to - from);
+    }
+    Digest final() {
+        Digest out(c_->digestSize);
+        c_->final(context_, out.data());
+        return out;
+    }
+    std::vector<unsigned char> save() const {
+        std::vector<unsigned char> state(c_->stateSize);
+        c_->save(context_, state.data());
+        return state;
+    }
+    bool load(const std::vector<unsigned char>& state) { return c_->load(context_, state.data(), state.size()); }
+
+private:
+    const digest::HashClass* c_;
+    std::vector<unsigned char> memory_;
+    void* context_;
+};
+
+// Every row: found by its name, its digest OpenSSL's of the same name (where OpenSSL has one), and a
+// message saved at any point and continued in a new context gives the same digest.
+TEST(HashTable, EveryKindDigestsAndResumesLikeOneRun) {
+    ASSERT_GE(digest::HashCount(), 2);
+    EXPECT_STREQ("sha256", digest::HashAt(0)->name);
+    EXPECT_STREQ("sm3", digest::HashAt(1)->name);
+    EXPECT_EQ(nullptr, digest::HashAt(digest::HashCount()));
+    EXPECT_EQ(-1, digest::HashKind("SHA256"));
+    const auto data = RandomBytes(1000, 29);
+    for (int kind = 0; kind < digest::HashCount(); ++kind) {
+        const digest::HashClass* c = digest::HashAt(kind);
+        SCOPED_TRACE(c->name);
+        EXPECT_EQ(kind, digest::HashKind(c->name));
+        ByRecord whole(c);
+        whole.update(data, 0, data.size());
+        const Digest expected = whole.final();
+        if (const EVP_MD* md = EVP_get_digestbyname(c->name)) {
+            Digest reference(EVP_MD_size(md));
+            unsigned n = 0;
+            ASSERT_EQ(1, EVP_Digest(data.data(), data.size(), reference.data(), &n, md, nullptr));
+            EXPECT_EQ(Hex(reference), Hex(expected));
+        }
+        for (size_t split : {size_t{0}, size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{200}, data.size()}) {
+            ByRecord first(c);
+            first.update(data, 0, split);
+            const auto state = first.save();
+            ByRecord second(c);
+            ASSERT_TRUE(second.load(state)) << split;
+            second.update(data, split, data.size());
+            EXPECT_EQ(Hex(expected), Hex(second.final())) << split;
+        }
+    }
+}
+
+// What save could not have written is refused, and the context is left as new.
+TEST(HashTable, LoadRefusesStatesSaveCannotWrite) {
+    const auto data = RandomBytes(100, 30);
+    for (int kind = 0; kind < 2; ++kind) {
+        const digest::HashClass* c = digest::HashAt(kind);
+        SCOPED_TRACE(c->name);
+        ByRecord fresh(c);
+        const Digest empty = fresh.final();
+        ByRecord some(c);
+        some.update(data, 0, 10);  // nothing compressed yet, ten bytes kept
+        const auto state = some.save();
+        ByRecord other(digest::HashAt(1 - kind));
+        other.update(data, 0, 10);
+        std::vector<std::vector<unsigned char>> bad;
+        bad.push_back(other.save());                                          // the other digest's
+        bad.emplace_back(state.begin(), state.end() - 1);                     // cut short
+        bad.push_back(state); bad.back().push_back(0);                        // one byte more
+        bad.push_back(state); bad.back()[4] ^= 1;                             // chaining value moved before any block
+        bad.push_back(state); bad.back()[36 + 8 + 10] = 1;                    // a byte past the kept ones
+        bad.push_back(state); bad.back()[36 + 7] = 0x20;                      // a length of 2^61 bytes
+        for (size_t i = 0; i < bad.size(); ++i) {
+            ByRecord target(c);
+            target.update(data, 0, 50);
+            EXPECT_FALSE(target.load(bad[i])) << i;
+            EXPECT_EQ(Hex(empty), Hex(target.final())) << i;
+        }
+    }
 }
 
 }  // namespace

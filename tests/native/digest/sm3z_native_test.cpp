@@ -290,11 +290,13 @@ TEST(Sm2Z, Base64LayoutsAccepted) {
         PemBody(pem, "\r\n\r\n"),   // blank lines between
         " \t" + PemBody(pem, " ") + "\r\n",  // blanks around and inside
         pem,                        // the full PEM armour
+        pem + ReadText(Path("p256.pem")),  // a chain: the first certificate is the signer's
     };
     for (const auto& text : layouts) {
         Result r = Ours(1, text.c_str(), msg);
         ASSERT_EQ(OVALON_OK, r.status) << text;
         EXPECT_EQ(want, r.digest);
+        EXPECT_EQ(OVALON_OK, CoreStatus(text)) << "portable reader: " << text;
     }
     // Splitting inside a group of four still decodes.
     std::string body = PemBody(pem, "");

@@ -150,3 +150,28 @@ test('a Buffer in memory is cancelled by a timeout, and the next call is right',
   assert.ok(seen > 0 && seen < big.length, `progress ${seen}`);
   assert.equal(await t.GetMemFileSHA256(Buffer.from('abc')), 'BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD');
 });
+
+test('the SDK\'s methods, its types and the IE-mode script list the type library\'s methods, with its arguments', async () => {
+  const read = (path) => readFileSync(fileURLToPath(new URL(path, import.meta.url)), 'utf8');
+  const block = (textOf, start) => textOf.slice(textOf.indexOf(start), textOf.indexOf('\n}', textOf.indexOf(start)));
+  const params = (list) => list.split(',').map((p) => p.trim()).filter((p) => p && !p.startsWith('options'));
+  const methods = (textOf, pattern) => Object.fromEntries([...textOf.matchAll(pattern)].map((m) => [m[1], params(m[2]).length]));
+  const typeLibrary = methods(read('../../../src/resources/tarnwick.idl'), /\[id\(\d+\)\] \w+ (\w+)\(([^)]*)\);/g);
+  assert.equal(Object.keys(typeLibrary).length, 13);
+  const { METHODS } = await import('../../sdk/contract.js');
+  const sdk = Object.fromEntries(Object.entries(METHODS).map(([name, [count]]) => [name, count]));
+  sdk.GetLastErrorInfo = 0;
+  for (const name of Object.keys(typeLibrary)) {
+    assert.equal(typeof Tarnwick.prototype[name], 'function', `the SDK object has ${name}`);
+  }
+  const dts = read('../../sdk/tarnwick.d.ts');
+  const signature = /^ {2}(\w+)\(([^)]*)\): Promise/gm;
+  const checked = methods(block(dts, 'export interface CheckedMethods'), signature);
+  checked.GetLastErrorInfo = 0;
+  const ie = methods(read('../../sdk/tarnwick-ie.js'), /^ {4}p\.([A-Z]\w+) = function \(([^)]*)\)/gm);
+  const sorted = (o) => JSON.stringify(Object.entries(o).sort());
+  for (const [what, list] of [['the SDK\'s method list', sdk], ['tarnwick.d.ts', methods(block(dts, 'export interface TarnwickObject'), signature)],
+    ['tarnwick.d.ts (checked)', checked], ['tarnwick-ie.js', ie]]) {
+    assert.equal(sorted(list), sorted(typeLibrary), `${what} against tarnwick.idl`);
+  }
+});

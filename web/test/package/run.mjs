@@ -63,8 +63,10 @@ try {
   const version = execFileSync(join(root, 'tools', 'version.sh'), ['SEMVER']).toString().trim();
   const [dry] = JSON.parse(run('npm', ['pack', '--dry-run', '--json'], web));
   const want = ['LICENSE', 'MIGRATING.md', 'README.md', 'THIRD-PARTY-NOTICES', 'bin/tarnwick.js', 'package.json',
-    'sdk/archive-front.js', 'sdk/archive.js', 'sdk/codepage.js', 'sdk/engine.js', 'sdk/fflate.js', 'sdk/messages.js', 'sdk/tarnwick-deflate.js', 'sdk/tarnwick-ie.js',
-    'sdk/tarnwick-worker.js', 'sdk/tarnwick.d.ts', 'sdk/tarnwick.js', 'sdk/tarnwick.wasm'];
+    'sdk/archive-front.js', 'sdk/archive.js', 'sdk/backends.js', 'sdk/contract.js', 'sdk/digesting.js', 'sdk/engine.js', 'sdk/entries.js',
+    'sdk/fflate.js', 'sdk/files.js', 'sdk/messages.js', 'sdk/packing.js', 'sdk/platform.js',
+    'sdk/reading.js', 'sdk/tarnwick-deflate.js', 'sdk/tarnwick-ie.js', 'sdk/tarnwick-worker.js',
+    'sdk/tarnwick.d.ts', 'sdk/tarnwick.js', 'sdk/tarnwick.wasm', 'sdk/values.js'];
   const got = dry.files.map((f) => f.path).sort();
   ok(JSON.stringify(got) === JSON.stringify(want), 'the package holds what a page or Node loads and nothing else: ' + got.join(' '));
   ok(dry.name === 'tarnwick' && dry.version === version, `tarnwick@${version}, got ${dry.name}@${dry.version}`);

@@ -1,0 +1,152 @@
+// Where the work runs: the SDK's worker (one per object), or the engine on the calling thread
+// (Node, or a page that asked for no worker). Both run the engine's jobs by name.
+import { abortError, nodeModule, yieldTurn } from './platform.js';
+
+// The engine's methods a page's arguments are checked by (answers awaited: the worker's come by message).
+export const RULES = ['isPlainName', 'isDeviceName', 'engineStatus', 'decodeBase64'];
+const PULL_CHUNK = 2 << 20;       // memory files up to this size go to the worker in one piece
+
+// The worker: one per object. A memory file stays on the page and is handed over a chunk at a
+// time as the worker asks for it (a copy of 2 MiB at a time, transferred); archive inspection of
+// bytes, which reads at will, gets a copy of them.
+export class WorkerBackend {
+  constructor(worker, wasmUrl) {
+    this.worker = worker;
+    this.wasmUrl = wasmUrl;
+    this.next = 1;
+    this.jobs = new Map();
+    this._rules = null;
+    worker.onmessage = (event) => {
+      const m = event.data;
+      const job = this.jobs.get(m.id);
+      if (!job) return;
+      if (m.progress) { if (job.onProgress) job.onProgress(m.progress[0], m.progress[1]); return; }
+      if (m.pull) { this._give(m.id, job, m.pull[0], m.pull[1], m.spare); return; }
+      this._end(m.id, job);
+      if (m.error) job.reject(Object.assign(new Error(m.error.message), m.error));
+      else job.resolve(m.result);
+    };
+    worker.onerror = (event) => {
+      if (event && event.preventDefault) event.preventDefault();
+      for (const [id, job] of this.jobs) {
+        this._end(id, job);
+        job.reject(new Error('the worker stopped or did not load'));
+      }
+    };
+  }
+
+  // The worker's default place is written out in full, as bundlers (Vite, webpack) look for it:
+  // they then build the worker with what it imports and point the page at their copy.
+  static async start(workerUrl, wasmUrl) {
+    const worker = workerUrl
+      ? new Worker(workerUrl, { type: 'module' })
+      : new Worker(new URL('./tarnwick-worker.js', import.meta.url), { type: 'module' });
+    const backend = new WorkerBackend(worker, wasmUrl);
+    try {
+      // A worker that does not load (missing, not a module, failing an import) ends in the error
+      // event, which rejects this as it rejects every job; a module that does not load, in the
+      // worker's own answer.
+      await new Promise((resolve, reject) => {
+        backend.jobs.set(0, { resolve, reject });
+        backend.worker.postMessage({ type: 'init', wasmUrl: String(wasmUrl) });
+      });
+    } catch (e) {
+      worker.terminate();
+      throw new Error(`the SDK did not start: ${e.message || e} (worker ${workerUrl || 'tarnwick-worker.js'}, module ${wasmUrl})`);
+    }
+    return backend;
+  }
+
+  _end(id, job) {
+    this.jobs.delete(id);
+    if (job.signal) job.signal.removeEventListener('abort', job.abort);
+  }
+
+  // A chunk of a memory file, copied out of the page's bytes into the buffer the worker sent back
+  // (or a new one); short when the page's buffer has gone in the meantime (detached), which the
+  // worker takes as a failed read.
+  _give(id, job, at, length, spare) {
+    let bytes;
+    try {
+      const part = job.bytes.subarray(at, at + length);
+      bytes = spare && spare.byteLength >= part.length ? new Uint8Array(spare, 0, part.length) : new Uint8Array(part.length);
+      bytes.set(part);
+    } catch (e) {
+      bytes = new Uint8Array(0);
+    }
+    this.worker.postMessage({ type: 'chunk', id, at, bytes }, [bytes.buffer]);
+  }
+
+  // The core's rules, asked of the worker's engine (the module lives there only): each answers
+  // at once, beside any job under way.
+  rules() {
+    const ask = (rule) => (...args) => new Promise((resolve, reject) => {
+      const id = this.next++;
+      this.jobs.set(id, { resolve, reject });
+      this.worker.postMessage({ type: 'rule', id, rule, args: args.filter((a) => typeof a !== 'function') });
+    });
+    if (!this._rules) {
+      this._rules = {};
+      for (const rule of RULES) this._rules[rule] = ask(rule);
+    }
+    return this._rules;
+  }
+
+  run(op, args, { onProgress, signal } = {}) {
+    const source = args.source;
+    if (source && source.bytes) {
+      // Inspection reads at will: the worker gets a copy of the bytes.
+      if (op === 'inspect') args = { ...args, source: { bytes: source.bytes.slice() } };
+      else if (op === 'head') args = { ...args, source: { bytes: source.bytes.slice(0, 15) } };
+      else if (source.bytes.length <= PULL_CHUNK) args = { ...args, source: { bytes: source.bytes.slice() } };  // one chunk's copy
+      else args = { ...args, source: { pull: source.bytes.length } };
+    }
+    const id = this.next++;
+    return new Promise((resolve, reject) => {
+      const job = { resolve, reject, onProgress, signal, bytes: source && source.bytes };
+      job.abort = () => this.worker.postMessage({ type: 'cancel', id });
+      if (signal) signal.addEventListener('abort', job.abort);
+      this.jobs.set(id, job);
+      this.worker.postMessage({ type: 'run', id, op, args: { ...args, progress: !!onProgress } });
+    });
+  }
+
+  close() {
+    this.worker.terminate();
+    for (const [id, job] of this.jobs) {
+      this._end(id, job);
+      job.reject(abortError());
+    }
+  }
+}
+
+// The engine on the calling thread (Node, or a page that asked for no worker).
+export class LocalBackend {
+  constructor(engine) { this.engine = engine; }
+
+  rules() { return this.engine; }
+
+  async run(op, args, { onProgress, signal } = {}) {
+    const cancel = { get aborted() { return !!(signal && signal.aborted); }, breathe: yieldTurn };
+    if (op === 'inspect' && args.source.path) {
+      // A local path in Node: read by slices with the file system's own calls.
+      const fs = nodeModule('node:fs');
+      const fd = fs.openSync(args.source.path, 'r');
+      try {
+        const readSync = (blob, offset, length) => {
+          const bytes = new Uint8Array(length);
+          return fs.readSync(fd, bytes, 0, length, offset) === length ? bytes : null;
+        };
+        return await this.engine.run(op, { ...args, readSync }, { cancel });
+      } finally {
+        fs.closeSync(fd);
+      }
+    }
+    if (op === 'inspect' && args.source.blob) {
+      args = { ...args, source: { bytes: new Uint8Array(await args.source.blob.arrayBuffer()) } };
+    }
+    return this.engine.run(op, args, { onProgress, cancel });
+  }
+
+  close() {}
+}

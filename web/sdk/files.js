@@ -1,0 +1,70 @@
+// What stands where the control takes a path: a picked File or Blob, bytes, or (in Node) a path
+// to a local file, checked as the control checks paths.
+import { text, format } from './messages.js';
+import { firstByte } from './reading.js';
+import { Refusal } from './contract.js';
+import { isNode, nodeModule } from './platform.js';
+import { viewOf, bytesOf, textOf } from './values.js';
+
+const ERROR_ACCESS_DENIED = 5;
+
+export function sizeOf(source) {
+  return source.bytes ? source.bytes.length : source.blob.size;
+}
+
+// Node: a path is a local file, checked as the control checks paths: a device's name is refused
+// wherever it stands, a name that does not exist is not found, anything but a file or directory on
+// a disk (a device, pipe or socket) is not a disk file; a directory passes, and fails to open.
+async function localPath(path, rules) {
+  const fs = nodeModule('node:fs');
+  const last = path.replace(/[\\/]+$/, '').split(/[\\/:]/).pop();
+  if (await rules().isDeviceName(last)) return new Refusal(format(text.notADiskFile, path));
+  let stat;
+  try {
+    stat = await fs.promises.stat(path);
+  } catch (e) {
+    return new Refusal(format(text.fileNotFound, path));
+  }
+  if (!stat.isFile() && !stat.isDirectory()) return new Refusal(format(text.notADiskFile, path));
+  let openFailed = stat.isDirectory() ? ERROR_ACCESS_DENIED : 0;
+  if (!openFailed) {
+    try {
+      await fs.promises.access(path, fs.constants.R_OK);
+    } catch (e) {
+      openFailed = ERROR_ACCESS_DENIED;
+    }
+  }
+  if (openFailed) return { openFailed, path, source: null };
+  const blob = await fs.openAsBlob(path);
+  return { source: { blob, path }, path, lastModified: stat.mtimeMs };
+}
+
+// What stands where the control takes a path: { source, path, lastModified } ({ openFailed, path }
+// for a path that exists but cannot be opened), or a Refusal.
+export async function localFile(value, signal, rules) {
+  if (value === undefined || value === null || value === '') return new Refusal(text.pathEmpty);
+  if (typeof Blob === 'function' && value instanceof Blob) {
+    const path = typeof value.name === 'string' ? value.name : '';
+    if (path && await rules().isDeviceName(path)) return new Refusal(format(text.notADiskFile, path));
+    if (value.size === 0) {
+      // Empty, or gone before its size was first asked for.
+      try {
+        await firstByte(value);
+      } catch (e) {
+        return new Refusal(format(text.fileNotFound, path));
+      }
+    }
+    return { source: { blob: value }, path, lastModified: value.lastModified };
+  }
+  const isBytes = viewOf(value) || (typeof value === 'object' && 'length' in value);
+  if (!isBytes) {
+    // Anything else is text to the control: a path.
+    const path = textOf(value);
+    if (path === '') return new Refusal(text.pathEmpty);
+    if (isNode) return localPath(path, rules);
+    return new Refusal(format(text.fileNotFound, path));
+  }
+  const bytes = await bytesOf(value, signal);
+  if (bytes instanceof Refusal) return bytes;
+  return { source: { bytes }, path: '' };
+}

@@ -1,0 +1,156 @@
+// The engine's reading: a source a chunk at a time, what a read that failed tells, and progress.
+//
+// A source is { blob } (a Blob or File, read as a stream and, for archive inspection, by slices),
+// { bytes } (a Uint8Array already in memory) or { pull, size } (bytes held elsewhere, fetched a
+// chunk at a time by pull(offset, length), which resolves to a Uint8Array).
+
+export const CHUNK = 2 * 1024 * 1024;          // Chromium hands at most 2 MiB per read
+const PROGRESS_STEP = 8 * 1024 * 1024;
+const BREATHE_EVERY = 4;                // chunks between turns given to the event loop
+
+export function abortError() {
+  return typeof DOMException === 'function'
+    ? new DOMException('The operation was aborted.', 'AbortError')
+    : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
+}
+
+// A source that could not be read to its end: { read: { done, size, gone } } rides on the error,
+// gone when the file is no longer there (deleted after it was picked) rather than changed.
+export class ReadFailure extends Error {
+  constructor(done, size, gone) {
+    super(gone ? 'the file is gone' : 'the file could not be read as it was picked');
+    this.name = 'ReadFailure';
+    this.read = { done, size, gone };
+  }
+}
+
+// Reads the first byte of a Blob, or the Blob whole when it says it is empty: a picked file that
+// went before its size was first asked for says 0 and fails only on a read of its own.
+export async function firstByte(blob) {
+  return (blob.size === 0 ? blob : blob.slice(0, 1)).arrayBuffer();
+}
+
+// Whether a Blob that failed to read is gone: a fresh read of its first byte says NotFoundError.
+async function isGone(blob) {
+  try {
+    await firstByte(blob);
+    return false;
+  } catch (e) {
+    return !!e && e.name === 'NotFoundError';
+  }
+}
+export async function readFailure(source, done, cause) {
+  if (cause && cause.name === 'AbortError') return cause;
+  if (cause instanceof ReadFailure) return cause;
+  return new ReadFailure(done, sizeOf(source), source.blob ? await isGone(source.blob) : false);
+}
+
+async function checkpoint(cancel, count) {
+  if (cancel && cancel.breathe && count % BREATHE_EVERY === 0) await cancel.breathe();
+  if (cancel && cancel.aborted) throw abortError();
+}
+
+// Chunks of a source, each valid until the next one is asked for (one buffer is reused when the
+// platform lets a stream read into it). A source that ends early, or whose reads fail, ends in a
+// ReadFailure; a cancel, in an AbortError.
+export async function* chunksOf(source, cancel) {
+  const size = sizeOf(source);
+  if (source.bytes) {
+    for (let at = 0, count = 1; at < size; at += CHUNK, count++) {
+      await checkpoint(cancel, count);
+      yield source.bytes.subarray(at, Math.min(at + CHUNK, size));
+    }
+    return;
+  }
+  let done = 0;
+  if (source.pull) {
+    // Two pulls ahead: the next chunks travel while the caller works on this one; the chunk before
+    // it, consumed by now, goes back to be filled again (spare), so three buffers serve the file.
+    const ahead = [];
+    let asked = 0, spare = null;
+    const ask = () => {
+      if (asked >= size) return;
+      const length = Math.min(CHUNK, size - asked);
+      ahead.push(source.pull(asked, length, spare && spare.buffer));
+      asked += length;
+      spare = null;
+    };
+    ask();
+    ask();
+    try {
+      for (let count = 1; ahead.length; count++) {
+        await checkpoint(cancel, count);
+        const chunk = await ahead.shift();
+        if (cancel && cancel.aborted) throw abortError();
+        if (!chunk || chunk.length !== Math.min(CHUNK, size - done)) throw new ReadFailure(done, size, false);
+        done += chunk.length;
+        ask();
+        yield chunk;
+        spare = chunk;
+      }
+    } catch (e) {
+      throw await readFailure(source, done, e);
+    } finally {
+      for (const pending of ahead) pending.catch(() => {});
+    }
+    return;
+  }
+  const stream = source.blob.stream();
+  let reader;
+  try {
+    reader = stream.getReader({ mode: 'byob' });
+  } catch (e) {
+    reader = null;
+  }
+  let pending = null;
+  try {
+    if (!reader) {
+      reader = stream.getReader();
+      for (let count = 1; ; count++) {
+        await checkpoint(cancel, count);
+        const { value, done: end } = await reader.read();
+        if (end) break;
+        done += value.length;
+        yield value;
+      }
+    } else {
+      // Two buffers: the next read is under way while the caller works on the chunk it was given.
+      let spare = new ArrayBuffer(CHUNK);
+      pending = reader.read(new Uint8Array(new ArrayBuffer(CHUNK), 0, CHUNK));
+      for (let count = 1; ; count++) {
+        // Reads of a Blob in memory settle without giving queued messages (a cancel) their turn.
+        await checkpoint(cancel, count);
+        const { value, done: end } = await pending;
+        if (end) { pending = null; break; }
+        done += value.length;
+        pending = reader.read(new Uint8Array(spare, 0, CHUNK));
+        yield value;
+        spare = value.buffer;
+      }
+    }
+  } catch (e) {
+    throw await readFailure(source, done, e);
+  } finally {
+    // Stopped early (a text scan that found its answer, a cancel, a failure): the read under way
+    // goes too, and nothing is left to reject unheard.
+    if (pending) pending.catch(() => {});
+    if (reader) reader.cancel().catch(() => {});
+  }
+  if (done !== size) throw await readFailure(source, done, null);
+}
+
+export function sizeOf(source) {
+  return source.bytes ? source.bytes.length : source.blob ? source.blob.size : source.size;
+}
+
+// Reports progress at most every few MiB and at the end.
+export function progressReporter(total, onProgress) {
+  let next = 0;
+  return (done) => {
+    if (!onProgress) return;
+    if (done >= next || done === total) {
+      next = done + PROGRESS_STEP;
+      onProgress(done, total);
+    }
+  };
+}

@@ -1,12 +1,13 @@
 // The page's half of archives of many files: zip(entries, options) gives a zip File,
 // zipStream(entries, options) a ReadableStream of its bytes, made as they are read. The work
-// (archive.js) runs where the object's rules engine is: in-process in Node, on the page in a
-// browser, with large entries deflated on the deflate workers.
+// (archive.js) runs where the object's engine is: in the SDK's worker in a browser (the entries
+// handed over as they are: Files and folder handles by reference, bytes copied), in-process in
+// Node; large entries are deflated on the deflate workers.
 //
 // Options: name (the File's name, 'archive.zip'), names ('control' or 'utf8'), level (0-9, 6),
 // onEntry(name, index), onProgress(done, total), signal. Failures reject (or error the stream)
 // with a TarnwickError whose code says what went wrong and whose entry names the entry.
-import { archiveParts, gatherEntries, planNames, ArchiveFailure } from './archive.js';
+import { itemsOf, ArchiveFailure } from './archive.js';
 
 const BLOB_GROUP = 32 * 1024 * 1024;
 
@@ -48,28 +49,26 @@ function optionsOf(options, TarnwickError) {
   };
 }
 
-function yieldTurn() {
-  return new Promise((resolve) => (typeof setImmediate === 'function' ? setImmediate(resolve) : setTimeout(resolve, 0)));
-}
-
-// What failed, as the SDK's error: a TarnwickError for an archive failure or anything unforeseen,
-// the abort as it is.
+// What failed, as the SDK's error: a TarnwickError for an archive failure (from the worker, its
+// fields on a plain error) or anything unforeseen, the abort as it is.
 function failureOf(e, signal, TarnwickError) {
   if ((e && e.name === 'AbortError') || (signal && signal.aborted)) return abortError();
   if (e instanceof TarnwickError) return e;
-  const failure = e instanceof ArchiveFailure ? e : new ArchiveFailure('failed', '', String((e && e.message) || e));
+  const failure = e instanceof ArchiveFailure || (e && e.name === 'ArchiveFailure')
+    ? e : new ArchiveFailure('failed', '', String((e && e.message) || e));
   const error = new TarnwickError({ method: 'zip', text: failure.message }, undefined);
   error.code = failure.code;
   error.entry = failure.entry;
   return error;
 }
 
-// The archive's parts, from the gathering to the end records.
+// The archive's parts, from the gathering to the end records. What the page passed is read here
+// (an async iterable cannot travel to a worker); the items go as they are.
 async function* partsOf(tarnwick, entries, o, hold) {
-  const engine = await tarnwick._backend.rules();
-  const list = planNames(engine, await gatherEntries(entries), o.names);
-  const cancel = { get aborted() { return !!(o.signal && o.signal.aborted); }, breathe: yieldTurn };
-  yield* archiveParts(engine, list, { level: o.level, hold, onEntry: o.onEntry, onProgress: o.onProgress, cancel });
+  const items = [];
+  for await (const item of itemsOf(entries)) items.push(item);
+  yield* tarnwick._backend.archive({ items, names: o.names, level: o.level, hold },
+                                   { onProgress: o.onProgress, onEntry: o.onEntry, signal: o.signal });
 }
 
 /** The methods the Tarnwick object gains: zip and zipStream. */

@@ -82,7 +82,7 @@ function folderEntry(name, lastModified) {
 }
 
 // Each item of what a page passed: an array, a FileList, any iterable or async iterable, or one item.
-async function* itemsOf(entries) {
+export async function* itemsOf(entries) {
   if (entries === null || entries === undefined) throw new ArchiveFailure('no-entries', '', 'no entries were given');
   if (typeof entries === 'string' || isBlob(entries)) { yield entries; return; }
   if (typeof entries[Symbol.asyncIterator] === 'function' || typeof entries[Symbol.iterator] === 'function') {
@@ -762,4 +762,10 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
     records.free();
     if (pool) for (const worker of pool) worker.terminate();
   }
+}
+
+/** An archive job: entries gathered and named, then the archive's parts (see archiveParts). */
+export async function* archiveJob(engine, { items, names, level, hold }, { cancel, onEntry, onProgress } = {}) {
+  const list = planNames(engine, await gatherEntries(items), names);
+  yield* archiveParts(engine, list, { level, hold, onEntry, onProgress, cancel });
 }

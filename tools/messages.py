@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """The control's texts, from their one catalogue (src/control/Messages.txt), in the forms the
-build and the page SDK take:
+build and the page SDK take, with the codes they go by read where they are defined: the crypto
+engine's statuses from companions/ovalon/ovalon.h, the zip core's statuses and their system error
+codes from src/core/zip/zipcore.h.
   --header OUT   C++ header of wide literals (msg::kName), for the control
   --rc OUT       string table entries of the module (STRINGTABLE lines, escaped)
   --sdk OUT      the page SDK's messages.js (from tools/messages.sdk.js.in)
@@ -14,6 +16,32 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CATALOGUE = os.path.join(ROOT, 'src', 'control', 'Messages.txt')
 SDK_TEMPLATE = os.path.join(ROOT, 'tools', 'messages.sdk.js.in')
+ENGINE_HEADER = os.path.join(ROOT, 'companions', 'ovalon', 'ovalon.h')
+ZIP_HEADER = os.path.join(ROOT, 'src', 'core', 'zip', 'zipcore.h')
+
+
+def engine_statuses(path=ENGINE_HEADER):
+    """The crypto engine's failure statuses, {OVALON_E_NAME: value}, as ovalon.h defines them."""
+    with open(path, encoding='utf-8') as f:
+        found = re.findall(r'^#define\s+(OVALON_E_\w+)\s+(0x[0-9A-Fa-f]+|\d+)\b', f.read(), re.M)
+    if not found:
+        sys.exit(f'{path}: no OVALON_E_ status defined')
+    return {name: int(value, 0) for name, value in found}
+
+
+def zip_statuses(path=ZIP_HEADER):
+    """The zip core's statuses in their order, [(Name, text, system error code)], from the
+    X(Name, "text", code) lines of ZIPCORE_STATUSES in zipcore.h."""
+    with open(path, encoding='utf-8') as f:
+        source = f.read()
+    block = re.search(r'#define ZIPCORE_STATUSES\(X\)(.*?)\n\s*\n', source, re.S)
+    if not block:
+        sys.exit(f'{path}: no ZIPCORE_STATUSES list')
+    rows = [(name, text, int(code)) for name, text, code in
+            re.findall(r'\bX\((\w+),\s*"([^"]*)",\s*(\d+)\)', block.group(1))]
+    if len(rows) != block.group(1).count('X('):
+        sys.exit(f'{path}: a ZIPCORE_STATUSES line is not X(Name, "text", code)')
+    return rows
 
 
 class Entry:
@@ -37,6 +65,21 @@ def read_catalogue(path=CATALOGUE):
             words = head.split()
             attributes = dict(w.split('=', 1) for w in words[1:])
             entries.append(Entry(words[0], section, attributes, text))
+    statuses = engine_statuses()
+    for e in entries:
+        status = e.attributes.get('engine')
+        if status and status != 'unknown':
+            if status not in statuses:
+                sys.exit(f'{path}: {e.name}: engine={status} is not a status of {ENGINE_HEADER}')
+            e.engine = statuses[status]
+        else:
+            e.engine = None
+    texted = {e.attributes.get('engine') for e in entries}
+    untexted = sorted(set(statuses) - texted)
+    if untexted:
+        sys.exit(f'{path}: no text for the crypto engine statuses {untexted}')
+    if 'unknown' not in texted:
+        sys.exit(f'{path}: no text for an unknown engine status (engine=unknown)')
     names = [e.name for e in entries]
     duplicates = {n for n in names if names.count(n) > 1}
     if duplicates:
@@ -72,6 +115,19 @@ def header(entries):
             out.append(f'}}  // namespace {section}')
     qualified = [(f'{e.section}::' if e.section else '') + 'k' + e.name
                  for e in entries if not e.name.startswith('sdk:')]
+    out.append('// The text of a crypto engine status (companions/ovalon/ovalon.h); the unknown text for any other.')
+    out.append('inline const wchar_t* EngineStatusText(int status) {')
+    out.append('    switch (status) {')
+    unknown = None
+    for e in entries:
+        qualified_name = (f'{e.section}::' if e.section else '') + 'k' + e.name
+        if e.engine is not None:
+            out.append(f'    case 0x{e.engine:04X}: return {qualified_name};  // {e.attributes["engine"]}')
+        elif e.attributes.get('engine') == 'unknown':
+            unknown = qualified_name
+    out.append('    }')
+    out.append(f'    return {unknown};')
+    out.append('}')
     out.append('// Every text of the catalogue, for checks that go over them all.')
     out.append('constexpr const wchar_t* kAllTexts[] = {' + ', '.join(qualified) + '};')
     out.append('}  // namespace msg')
@@ -118,17 +174,18 @@ def sdk(entries):
             texts.append(f'  {e.name[4:]}: {js_literal(expand(e.text))},')
         elif 'sdk' in e.attributes:
             texts.append(f'  {e.attributes["sdk"]}: {js_literal(e.text)},')
-        status = e.attributes.get('engine')
-        if status == 'unknown':
+        if e.attributes.get('engine') == 'unknown':
             unknown = js_literal(e.text)
-        elif status:
-            engine.append(f'  {status}: {js_literal(e.text)},')
-    if unknown is None:
-        sys.exit('no text for an unknown engine status (engine=unknown)')
+        elif e.engine is not None:
+            engine.append(f'  0x{e.engine:04X}: {js_literal(e.text)},  // {e.attributes["engine"]}')
+    statuses = zip_statuses()
+    zip_names = [f'  {name}: {js_literal(text)},' for name, text, _ in statuses]
+    zip_codes = [f'  {js_literal(text)}: {code},' for name, text, code in statuses if name != 'Ok']
     with open(SDK_TEMPLATE, encoding='utf-8') as f:
         template = f.read()
     return (template.replace('@TEXT@', '\n'.join(texts)).replace('@ENGINE@', '\n'.join(engine))
-            .replace('@ENGINE_UNKNOWN@', unknown))
+            .replace('@ENGINE_UNKNOWN@', unknown).replace('@ZIP_NAMES@', '\n'.join(zip_names))
+            .replace('@ZIP_CODES@', '\n'.join(zip_codes)))
 
 
 def write(path, text):
@@ -158,7 +215,7 @@ def main():
     if args.check_sdk:
         with open(args.check_sdk, encoding='utf-8', newline='') as f:
             if f.read() != sdk(entries):
-                print(f'{args.check_sdk} is not what src/control/Messages.txt gives: run '
+                print(f'{args.check_sdk} is not what src/control/Messages.txt, ovalon.h and zipcore.h give: run '
                       f'python3 tools/messages.py --sdk {args.check_sdk}', file=sys.stderr)
                 return 1
         print(f'{args.check_sdk} matches the catalogue')

@@ -126,26 +126,6 @@ private:
     bool kept_ = false;
 };
 
-DWORD errorFor(zipcore::Status status) {
-    switch (status) {
-    case zipcore::Status::Ok: return ERROR_SUCCESS;
-    case zipcore::Status::OutOfMemory: return ERROR_NOT_ENOUGH_MEMORY;
-    case zipcore::Status::CompressFailed: return ERROR_INTERNAL_ERROR;
-    case zipcore::Status::NotAnArchive:
-    case zipcore::Status::Corrupt:
-    case zipcore::Status::SizeMismatch: return ERROR_FILE_CORRUPT;
-    case zipcore::Status::CrcMismatch: return ERROR_CRC;
-    case zipcore::Status::UnsafeName: return ERROR_INVALID_NAME;
-    case zipcore::Status::Unsupported: return ERROR_NOT_SUPPORTED;
-    case zipcore::Status::TooManyEntries:
-    case zipcore::Status::TooLarge: return ERROR_FILE_TOO_LARGE;
-    case zipcore::Status::SourceChanged: return ERROR_FILE_INVALID;
-    case zipcore::Status::ReadFailed:
-    case zipcore::Status::WriteFailed: break;  // the I/O side knows the system error
-    }
-    return ERROR_GEN_FAILURE;
-}
-
 DWORD packFile(const std::wstring& source, const std::wstring& archivePath) {
     zipcore::NewEntry entry;
     if (!storedNameFor(source, entry)) return ERROR_INVALID_NAME;
@@ -159,7 +139,7 @@ DWORD packFile(const std::wstring& source, const std::wstring& archivePath) {
     const zipcore::Status status = zipcore::writeSingleEntryArchive(input, entry, archive);
     if (status == zipcore::Status::ReadFailed) return input.error();
     if (status == zipcore::Status::WriteFailed) return archive.error();
-    if (status != zipcore::Status::Ok) return errorFor(status);
+    if (status != zipcore::Status::Ok) return zipcore::systemErrorCode(status);
     return archive.keep() ? ERROR_SUCCESS : archive.error();
 }
 
@@ -275,7 +255,7 @@ DWORD extractToNewDirectory(const std::wstring& archivePath, const std::wstring&
     const zipcore::Status status = zipcore::extractArchive(archive, target, limits, written);
     if (status == zipcore::Status::ReadFailed) return archive.error();
     if (status == zipcore::Status::WriteFailed) return target.error();
-    if (status != zipcore::Status::Ok) return errorFor(status);
+    if (status != zipcore::Status::Ok) return zipcore::systemErrorCode(status);
     count = written;
     return ERROR_SUCCESS;
 }

@@ -3,7 +3,7 @@
 #include "Guids.h"
 #include "TarnwickCtrl.h"
 #include "framework/ModuleState.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "Owners.h"
 #include <new>
 

@@ -12,7 +12,7 @@
 #include "Guids.h"
 #include "ComShared.h"
 #include "framework/ModuleState.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "resource.h"
 #include <cwchar>
 #include <new>

@@ -5,7 +5,7 @@
 #include "Guids.h"
 #include "framework/ModuleState.h"
 #include "ComShared.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 
 using tarnwick::ComPtr;
 

@@ -2,7 +2,7 @@
 #include "ClassFactory.h"
 #include "ComShared.h"
 #include "framework/ModuleState.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "resource.h"
 #include <cstring>
 #include <new>

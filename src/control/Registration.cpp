@@ -2,7 +2,7 @@
 #include "Guids.h"
 #include "OleControl.h"
 #include "framework/ModuleState.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "CodePage.h"
 #include "Owners.h"
 #include "resource.h"

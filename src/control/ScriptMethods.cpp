@@ -8,7 +8,7 @@
 #include "fileservices/FileChecks.h"
 #include "fileservices/TempArea.h"
 #include "framework/MessageBox.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "CodePage.h"
 #include "Owners.h"
 #include "framework/Render.h"
@@ -55,29 +55,6 @@ bool RenderPack(const std::wstring& source, const archive::ZipOutcome& outcome, 
         break;
     }
     return false;
-}
-
-// What a failed SM3 request says, for the page.
-const wchar_t* Sm3StatusText(engine::Sm3Status status) {
-    switch (status) {
-    case engine::Sm3Status::InvalidArgument: return msg::kSm3InvalidArgument;
-    case engine::Sm3Status::NotInitialized: return msg::kSm3NotInitialized;
-    case engine::Sm3Status::InitFailed: return msg::kSm3InitFailed;
-    case engine::Sm3Status::OutOfMemory: return msg::kSm3OutOfMemory;
-    case engine::Sm3Status::CryptoFailed: return msg::kSm3CryptoFailed;
-    case engine::Sm3Status::NoCertificate: return msg::kSm3NoCertificate;
-    case engine::Sm3Status::BadBase64: return msg::kSm3BadBase64;
-    case engine::Sm3Status::BadCertificate: return msg::kSm3BadCertificate;
-    case engine::Sm3Status::NotSm2Key: return msg::kSm3NotSm2Key;
-    case engine::Sm3Status::BadPublicKey: return msg::kSm3BadPublicKey;
-    case engine::Sm3Status::FileOpen: return msg::kSm3FileOpen;
-    case engine::Sm3Status::FileRead: return msg::kSm3FileRead;
-    case engine::Sm3Status::NotSupported: return msg::kSm3NotSupported;
-    case engine::Sm3Status::Done:
-    case engine::Sm3Status::NotLoaded:
-    case engine::Sm3Status::Unknown: break;
-    }
-    return msg::kSm3Unknown;
 }
 
 void RenderUnpack(const archive::ZipOutcome& outcome, std::wstring& text) {
@@ -236,8 +213,8 @@ std::wstring CTarnwickCtrl::RenderSm3(const engine::Sm3Outcome& outcome) {
     switch (outcome.status) {
     case engine::Sm3Status::Done: return std::wstring(outcome.hex.begin(), outcome.hex.end());
     case engine::Sm3Status::NotLoaded: m_strLastError = Render(msg::kEngineNotInstalled); break;
-    default:
-        m_strLastError = Render(msg::kSm3Failed, {Sm3StatusText(outcome.status),
+    case engine::Sm3Status::Failed:
+        m_strLastError = Render(msg::kSm3Failed, {msg::EngineStatusText(outcome.code),
                                                   tarnwick::Hex4(static_cast<unsigned>(outcome.code))});
         break;
     }

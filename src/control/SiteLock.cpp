@@ -1,7 +1,7 @@
 // Who may script the control: the hosting page's address, found through the site, checked
 // against the administrator's policy.
 #include "TarnwickCtrl.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "CodePage.h"
 #include "Owners.h"
 #include "framework/Render.h"

@@ -2,7 +2,7 @@
 #include "Guids.h"
 #include "policy/SitePolicy.h"
 #include "framework/ModuleState.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "fileservices/TempArea.h"
 
 CTarnwickCtrl::CTarnwickCtrl(IUnknown* outer)
@@ -16,7 +16,7 @@ CTarnwickCtrl::~CTarnwickCtrl() {
         if (!path.empty()) tarnwick::files::DeleteCreatedFile(path);
     }
     DestroyOleState(m_pOle);
-    if (m_pSite) m_pSite->Release();
+    m_site.reset();
     tarnwick::ObjectDestroyed();
 }
 
@@ -127,9 +127,7 @@ STDMETHODIMP_(ULONG) CTarnwickCtrl::XObjWithSite::Release() { return Outer()->Re
 
 STDMETHODIMP CTarnwickCtrl::XObjWithSite::SetSite(IUnknown* site) {
     CTarnwickCtrl* control = Outer();
-    if (site) site->AddRef();
-    if (control->m_pSite) control->m_pSite->Release();
-    control->m_pSite = site;
+    control->m_site = tarnwick::ComPtr<IUnknown>(site);
     control->SiteChanged(site);
     return S_OK;
 }
@@ -137,6 +135,6 @@ STDMETHODIMP CTarnwickCtrl::XObjWithSite::SetSite(IUnknown* site) {
 STDMETHODIMP CTarnwickCtrl::XObjWithSite::GetSite(REFIID riid, void** site) {
     if (!site) return E_POINTER;
     *site = nullptr;
-    IUnknown* held = Outer()->m_pSite;
+    const tarnwick::ComPtr<IUnknown>& held = Outer()->m_site;
     return held ? held->QueryInterface(riid, site) : E_FAIL;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 #include "digest/CryptoEngine.h"
 #include "memfile/ScriptArray.h"
+#include "Owners.h"
 
 class CTarnwickCtrl : public IDispatch {
 public:
@@ -101,7 +102,7 @@ public:
 
     std::wstring m_strLastError;
     std::vector<std::wstring> m_saCreatedFiles;
-    IUnknown* m_pSite = nullptr;      // held while sited through IObjectWithSite
+    tarnwick::ComPtr<IUnknown> m_site;  // held while sited through IObjectWithSite
     bool m_bSited = false;
     std::wstring m_strPageUrl;
 

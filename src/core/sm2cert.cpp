@@ -275,7 +275,11 @@ bool DecodeBase64(const char* text, std::size_t length, std::vector<unsigned cha
     const char* end = text + length;
     while (s < end) {
         if (end - s >= 5 && std::memcmp(s, "-----", 5) == 0) {
-            while (s < end && *s != '\n') ++s;  // an armour line
+            // An armour line. The end of the first armoured block ends the certificate: what
+            // follows is the rest of a chain, whose own padding must not make the text unreadable.
+            const bool ending = end - s >= 8 && std::memcmp(s, "-----END", 8) == 0;
+            while (s < end && *s != '\n') ++s;
+            if (ending && !out.empty()) break;
             continue;
         }
         const char c = *s++;

@@ -9,12 +9,6 @@ constexpr std::size_t kScanBlock = 1 << 16;
 constexpr char kZipSignature[] = "504B0304";
 }  // namespace
 
-std::string Extension(const std::string& path) {
-    return path.size() > 4 ? path.substr(path.size() - 4) : path;
-}
-
-bool IsTextName(const std::string& lowerPath) { return Extension(lowerPath) == ".txt"; }
-
 bool IsPlainText(ByteSource& source) {
     std::unique_ptr<unsigned char[]> block(new unsigned char[kScanBlock]);
     std::size_t got;

@@ -25,10 +25,20 @@ public:
     virtual std::size_t Read(unsigned char* buffer, std::size_t capacity) = 0;
 };
 
-// The last four characters of a path (all of it when shorter): the extension the probe goes by.
-std::string Extension(const std::string& path);
+// The last four characters (code units) of a path, all of it when shorter: the extension the
+// probe goes by. For narrow, wide and UTF-16 paths alike.
+template <typename String>
+String Extension(const String& path) {
+    return path.size() > 4 ? path.substr(path.size() - 4) : path;
+}
+
 // True when the (already lower-cased) path ends in ".txt": such a file is scanned as text.
-bool IsTextName(const std::string& lowerPath);
+template <typename String>
+bool IsTextName(const String& lowerPath) {
+    const String extension = Extension(lowerPath);
+    return extension.size() == 4 && extension[0] == '.' && extension[1] == 't' && extension[2] == 'x' &&
+           extension[3] == 't';
+}
 
 // Plain text holds no byte from 1 to 8 (zero, tabs, line breaks and everything from 9 up are
 // fine). Reads the source to its end or to the first such byte.

@@ -83,13 +83,15 @@ using ExclusiveLock = Unique<NullIsEmpty<PSRWLOCK, &ReleaseSRWLockExclusive>>;
 // The data of a platform array, locked by SafeArrayAccessData.
 using ArrayDataLock = Unique<NullIsEmpty<SAFEARRAY*, &SafeArrayUnaccessData>>;
 
-inline ExclusiveLock LockExclusive(SRWLOCK& lock) {
+// Takes the lock, held while the owner returned lives (a result dropped unlocks at once).
+[[nodiscard]] inline ExclusiveLock LockExclusive(SRWLOCK& lock) {
     AcquireSRWLockExclusive(&lock);
     return ExclusiveLock(&lock);
 }
 
 // Locks the array's data and points data at it; empty (hr set) when the array refuses.
-inline ArrayDataLock AccessArrayData(SAFEARRAY* array, void** data, HRESULT& hr) {
+// Unlocked when the owner returned ends, so a dropped result unlocks at once.
+[[nodiscard]] inline ArrayDataLock AccessArrayData(SAFEARRAY* array, void** data, HRESULT& hr) {
     hr = SafeArrayAccessData(array, data);
     return ArrayDataLock(SUCCEEDED(hr) ? array : nullptr);
 }

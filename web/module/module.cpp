@@ -277,6 +277,11 @@ EXPORT int tw_plain_text(const unsigned char* data, int length) {
     return probe::IsPlainText(source) ? 1 : 0;
 }
 
+// 1 when the (lower-cased, UTF-16) path names a file the probe scans as text.
+EXPORT int tw_text_name(const char16_t* path, int length) {
+    return probe::IsTextName(std::u16string(path, static_cast<std::size_t>(length))) ? 1 : 0;
+}
+
 // Writes the head of data as hex (at most 30 digits) and returns the digit count; *zip = 1 when
 // the head opens a zip archive.
 EXPORT int tw_head_hex(const unsigned char* data, int length, char* out, int* zip) {
@@ -290,6 +295,11 @@ EXPORT int tw_head_hex(const unsigned char* data, int length, char* out, int* zi
 // The probe's bounds of the unpacking: entries, and bytes unpacked.
 EXPORT double tw_probe_max_entries() { return probe::kMaxArchiveEntries; }
 EXPORT double tw_probe_max_bytes() { return static_cast<double>(probe::kMaxArchiveMiB) * 1024 * 1024; }
+
+// 1 when a file of size bytes is large enough to be packed or unpacked.
+EXPORT int tw_zip_archivable_size(double size) {
+    return zipcore::isArchivableSize(static_cast<std::uint64_t>(size)) ? 1 : 0;
+}
 
 // The name of a zip status (NUL-terminated, in the module's memory).
 EXPORT const char* tw_zip_status_name(int status) {

@@ -4,7 +4,7 @@ import { abortError, nodeModule, yieldTurn } from './platform.js';
 import { archiveJob } from './archive.js';
 
 // The engine's methods a page's arguments are checked by (answers awaited: the worker's come by message).
-export const RULES = ['isPlainName', 'isDeviceName', 'engineStatus', 'decodeBase64'];
+export const RULES = ['isPlainName', 'isDeviceName', 'isTextName', 'isArchivableSize', 'engineStatus', 'decodeBase64'];
 const PULL_CHUNK = 2 << 20;       // memory files up to this size go to the worker in one piece
 
 // The worker: one per object. A memory file stays on the page and is handed over a chunk at a

@@ -160,6 +160,10 @@ export class Engine {
   // Whether a name stays one component of a directory; whether a path component names a device.
   isPlainName(name) { return this._nameRule(this._x.tw_plain_name, name); }
   isDeviceName(component) { return this._nameRule(this._x.tw_device_name, component); }
+  // Whether the probe scans a file by this (lower-cased) path as text; whether a file of this
+  // size is packed or unpacked at all.
+  isTextName(lowerPath) { return this._nameRule(this._x.tw_text_name, lowerPath); }
+  isArchivableSize(size) { return this._x.tw_zip_archivable_size(size) === 1; }
 
   // The bytes of a base64 text by the core's strict rules, or null when it is not wholly valid. A
   // long text goes to the module a piece at a time, with `between()` awaited after each piece.

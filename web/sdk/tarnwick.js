@@ -17,7 +17,7 @@
 // AbortError, the text left as it was). t.checked holds the same methods for code that runs calls
 // at once: they leave the shared text alone and reject a failure with a TarnwickError carrying
 // its own text.
-import { text, format, systemMessage, zipStatusCode, engineStatusText, engineUnknown } from './messages.js';
+import { text, format, systemMessage, zipStatusCode, zipStatusName, engineStatusText, engineUnknown } from './messages.js';
 import { archiveBlob } from './packing.js';
 import { firstByte } from './reading.js';
 import { Outcome, Refusal, TarnwickError, METHODS, hooksOf } from './contract.js';
@@ -30,8 +30,11 @@ import { archiveMethods } from './archive-front.js';
 
 export { TarnwickError };
 
-const ARCHIVE_MIN = 41;           // the control packs and unpacks files of more than 40 bytes
 const ERROR_HANDLE_EOF = 38;      // the control's reason when a file did not read as its size said
+// The reason for a picked file the browser stopped reading while it was packed (it changed since
+// it was picked): not the zip companion's code for a source that changed (README, "Known
+// differences").
+const ERROR_FILE_CORRUPT = 1392;
 
 // ---- the object a page works with -----------------------------------------------------------------
 
@@ -144,11 +147,10 @@ export class Tarnwick {
   // archive of more than 40 bytes the judgement of its contents.
   async _probe(outcome, source, path, lowerPath, hooks) {
     try {
-      const textMode = (lowerPath.length > 4 ? lowerPath.slice(-4) : lowerPath) === '.txt';
-      if (textMode) return (await this._job('plainText', { source }, hooks)) ? 'STRING' : '';
+      if (await this._rules().isTextName(lowerPath)) return (await this._job('plainText', { source }, hooks)) ? 'STRING' : '';
       const head = await this._job('head', { source }, hooks);
       if (!head.zip) return head.hex;
-      if (sizeOf(source) < ARCHIVE_MIN) {
+      if (!await this._rules().isArchivableSize(sizeOf(source))) {
         outcome.text = '';
         return head.hex;
       }
@@ -200,7 +202,7 @@ export class Tarnwick {
   // does (it names the file by its path; a memory file's path is in its temporary directory).
   async _pack(outcome, source, name, modified, box, hooks) {
     const size = sizeOf(source);
-    if (size < ARCHIVE_MIN) {
+    if (!await this._rules().isArchivableSize(size)) {
       outcome.fail(format(text.zipTooSmall, name, size));
       this._box(box);
       return '';
@@ -211,8 +213,8 @@ export class Tarnwick {
       made = await this._job('zip', { source, entry: entryFor(name, modified) }, hooks);
     } catch (e) {
       this._readFailed(outcome, e, name, () => {
-        outcome.fail(format(text.zipFailed, name, systemMessage(zipStatusCode['source changed'], true)),
-                     { zipStatus: 'source changed' });
+        outcome.fail(format(text.zipFailed, name, systemMessage(ERROR_FILE_CORRUPT, true)),
+                     { zipStatus: zipStatusName.SourceChanged });
         this._box(box);
       });
       return '';
@@ -232,7 +234,7 @@ export class Tarnwick {
       case 'size': outcome.fail(reason(true)); return -1;
       case 'probe':
         outcome.fail(reason(false));
-        return local.path.toLowerCase().endsWith('.txt') ? 'STRING' : '';
+        return await this._rules().isTextName(local.path.toLowerCase()) ? 'STRING' : '';
       case 'zip': outcome.fail(reason(true)); this._box(text.zipBox); return '';
       case 'sha256': outcome.fail(format(text.openFailed, local.path, reason(true))); return '';
       default: {

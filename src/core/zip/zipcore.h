@@ -12,24 +12,44 @@
 
 namespace zipcore {
 
+// Every status once: its name, and the system error code the zip companion reports for it (the
+// Windows constant beside it). ReadFailed and WriteFailed go by the I/O side's own error where it
+// has one. The page SDK's table of codes is generated from these lines (tools/messages.py).
+#define ZIPCORE_STATUSES(X)                                                                        \
+    X(Ok, "ok", 0)                               /* ERROR_SUCCESS */                               \
+    X(ReadFailed, "read failed", 31)             /* ERROR_GEN_FAILURE: the byte source failed */   \
+    X(WriteFailed, "write failed", 31)           /* ERROR_GEN_FAILURE: the sink or target failed */ \
+    X(OutOfMemory, "out of memory", 8)           /* ERROR_NOT_ENOUGH_MEMORY: zlib had no state */  \
+    X(NotAnArchive, "not an archive", 1392)      /* ERROR_FILE_CORRUPT: no end record, or
+                                                    directory records that do not hold together */ \
+    X(Corrupt, "corrupt entry data", 1392)       /* ERROR_FILE_CORRUPT: no inflate, or ends early */ \
+    X(CrcMismatch, "CRC mismatch", 23)           /* ERROR_CRC */                                   \
+    X(SizeMismatch, "size mismatch", 1392)       /* ERROR_FILE_CORRUPT: inflated size differs */   \
+    X(UnsafeName, "unsafe name", 123)            /* ERROR_INVALID_NAME: could leave the target
+                                                    directory, or Windows would alter it */        \
+    X(Unsupported, "unsupported", 50)            /* ERROR_NOT_SUPPORTED: encryption, method,
+                                                    symbolic link, multi-disk archive */           \
+    X(TooManyEntries, "too many entries", 223)   /* ERROR_FILE_TOO_LARGE */                        \
+    X(TooLarge, "too large", 223)                /* ERROR_FILE_TOO_LARGE: more inflated bytes than
+                                                    one extraction may produce */                  \
+    X(SourceChanged, "source changed", 1006)     /* ERROR_FILE_INVALID: the file being packed did
+                                                    not have the size it announced */              \
+    X(CompressFailed, "compression failed", 1359) /* ERROR_INTERNAL_ERROR: zlib refused a call for
+                                                     another reason than memory */
+
 enum class Status {
-    Ok,
-    ReadFailed,      // the byte source reported an error
-    WriteFailed,     // the sink or the extraction target reported an error
-    OutOfMemory,     // zlib could not get its state
-    NotAnArchive,    // no end record, or directory records that do not hold together
-    Corrupt,         // entry data that does not inflate or ends early
-    CrcMismatch,
-    SizeMismatch,    // inflated size differs from the declared one
-    UnsafeName,      // a name that could leave the target directory or that Windows would alter
-    Unsupported,     // encryption, compression method, symbolic link, multi-disk archive
-    TooManyEntries,
-    TooLarge,        // more inflated bytes than one extraction may produce
-    SourceChanged,   // the file being packed did not have the size it announced
-    CompressFailed,  // zlib refused a call for another reason than memory
+#define ZIPCORE_STATUS_ENUM(name, text, code) name,
+    ZIPCORE_STATUSES(ZIPCORE_STATUS_ENUM)
+#undef ZIPCORE_STATUS_ENUM
 };
 
 const char* describe(Status status);
+// The system error code the zip companion reports for a status.
+std::uint32_t systemErrorCode(Status status);
+
+// Files of this many bytes or fewer are neither packed nor unpacked.
+constexpr std::uint64_t kMinimumArchivableSize = 40;
+constexpr bool isArchivableSize(std::uint64_t size) { return size > kMinimumArchivableSize; }
 
 // ---- writing ---------------------------------------------------------------------------------
 

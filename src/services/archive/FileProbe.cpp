@@ -1,6 +1,6 @@
 #include "archive/FileProbe.h"
 #include "fileservices/TempArea.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "typeprobe.h"
 #include "Owners.h"
 #include "Paths.h"
@@ -30,15 +30,12 @@ std::wstring AsNameComponent(const std::wstring& text) {
     return out;
 }
 
-// The extension the probe goes by: the last four characters of the path.
-std::wstring Extension(const std::wstring& path) { return path.size() > 4 ? path.substr(path.size() - 4) : path; }
-
 }  // namespace
 
 ProbeOutcome ProbeFile(const std::wstring& path) {
     ProbeOutcome outcome;
     std::string& result = outcome.result;
-    const bool textMode = Extension(path) == L".txt";
+    const bool textMode = probe::IsTextName(path);
     if (textMode) result = probe::kText;
 
     try {
@@ -65,7 +62,7 @@ ProbeOutcome ProbeFile(const std::wstring& path) {
                 outcome.status = ProbeStatus::NoTempDirectory;
                 return outcome;
             }
-            const std::wstring directory = temp + AsNameComponent(Extension(path)) +
+            const std::wstring directory = temp + AsNameComponent(probe::Extension(path)) +
                                            std::to_wstring(static_cast<int>(GetCurrentThreadId())) + L"_" +
                                            files::MakeUniqueName();
             // Never unpack anywhere but below the temporary directory.

@@ -2,6 +2,7 @@
 #include "fileservices/TempArea.h"
 #include "framework/Companion.h"
 #include "ziptool/ziptool.h"
+#include "zip/zipcore.h"
 #include <vector>
 
 namespace tarnwick::archive {
@@ -12,7 +13,7 @@ Companion g_library(L"ziptool.dll");
 // The size query that comes first, and the 40-byte rule on the whole size.
 bool LargeEnough(const std::wstring& path, ZipOutcome& outcome) {
     outcome.size = files::QueryFileSize(path);
-    if (!outcome.size.openFailed && outcome.size.fullSize > static_cast<unsigned long long>(kMinimumArchivableSize))
+    if (!outcome.size.openFailed && zipcore::isArchivableSize(outcome.size.fullSize))
         return true;
     outcome.status = ZipStatus::TooSmall;
     return false;

@@ -24,8 +24,6 @@ struct ZipOutcome {
     unsigned int count = 0;  // files unpacked
 };
 
-constexpr long kMinimumArchivableSize = 40;
-
 // Bounds of the unpacking the file type probe does.
 constexpr unsigned int kProbeMaxEntries = probe::kMaxArchiveEntries;
 constexpr unsigned int kProbeMaxMiB = probe::kMaxArchiveMiB;

@@ -18,6 +18,8 @@ static_assert(OVALON_ENTRY_POINT_COUNT == 33, "the engine has 33 entry points");
 
 Companion g_engine(kEngineFile);
 OvalonEntryPoints g_entries;  // filled once, under the companion's lock, before it is published
+// The engine's UTF-16 file entry, beside the list; bound with it, null when the engine has none.
+OvalonSM3HashFileWFn g_hashFileW = nullptr;
 
 // An entry point as the pointer type the list gives it.
 template <typename Fn>
@@ -39,6 +41,7 @@ bool Prepare(HMODULE module, void* context) {
     complete = (g_entries.name = Bind<Ovalon##name##Fn>(module, #name)) != nullptr && complete;
     OVALON_ENTRY_POINTS(TARNWICK_BIND_ENTRY)
 #undef TARNWICK_BIND_ENTRY
+    g_hashFileW = Bind<OvalonSM3HashFileWFn>(module, "SM3HashFileW");
     if (!complete) {
         preparation.status = LoadStatus::EntryMissing;
         preparation.code = -1;
@@ -51,25 +54,6 @@ bool Prepare(HMODULE module, void* context) {
         return false;
     }
     return true;
-}
-
-Sm3Status StatusOf(int code) {
-    switch (code) {
-    case OVALON_E_INVALID_ARG: return Sm3Status::InvalidArgument;
-    case OVALON_E_NOT_INITIALIZED: return Sm3Status::NotInitialized;
-    case OVALON_E_INIT_FAILED: return Sm3Status::InitFailed;
-    case OVALON_E_OUT_OF_MEMORY: return Sm3Status::OutOfMemory;
-    case OVALON_E_CRYPTO: return Sm3Status::CryptoFailed;
-    case OVALON_E_NO_CERTIFICATE: return Sm3Status::NoCertificate;
-    case OVALON_E_BAD_BASE64: return Sm3Status::BadBase64;
-    case OVALON_E_BAD_CERTIFICATE: return Sm3Status::BadCertificate;
-    case OVALON_E_NOT_SM2_KEY: return Sm3Status::NotSm2Key;
-    case OVALON_E_BAD_PUBLIC_KEY: return Sm3Status::BadPublicKey;
-    case OVALON_E_FILE_OPEN: return Sm3Status::FileOpen;
-    case OVALON_E_FILE_READ: return Sm3Status::FileRead;
-    case OVALON_E_NOT_SUPPORTED: return Sm3Status::NotSupported;
-    default: return Sm3Status::Unknown;  // OVALON_OK without a digest among them
-    }
 }
 
 // Runs one SM3 request on the loaded engine; its output (if any) is rendered as hex and released.
@@ -88,7 +72,7 @@ Sm3Outcome Run(Request request) {
         g_entries.FreeMemory(out);
     }
     if (outcome.code != OVALON_OK || outcome.hex.empty()) {
-        outcome.status = StatusOf(outcome.code);
+        outcome.status = Sm3Status::Failed;
         outcome.hex.clear();
     }
     return outcome;
@@ -118,15 +102,10 @@ LoadOutcome EnsureLoaded() {
 // ANSI code page.
 
 Sm3Outcome HashFile(const std::wstring& path, long withZ, const std::string& cert) {
-    const auto wide = reinterpret_cast<OvalonSM3HashFileWFn>(
-        reinterpret_cast<void (*)()>(g_engine.Find("SM3HashFileW")));
     const char* certificate = cert.empty() ? nullptr : cert.c_str();
-    if (wide)
-        return Run([&](unsigned char** out, int* outLength) {
-            return wide(path.c_str(), withZ ? 1 : 0, certificate, out, outLength);
-        });
-    const std::string narrow = FromWide(CP_ACP, path.c_str());
     return Run([&](unsigned char** out, int* outLength) {
+        if (g_hashFileW) return g_hashFileW(path.c_str(), withZ ? 1 : 0, certificate, out, outLength);
+        const std::string narrow = FromWide(CP_ACP, path.c_str());
         return g_entries.SM3HashFile(narrow.c_str(), withZ ? 1 : 0, certificate, out, outLength);
     });
 }

@@ -23,24 +23,12 @@ bool IsLoaded();
 // Loads the engine unless it is loaded already.
 LoadOutcome EnsureLoaded();
 
-// What became of an SM3 request, in the binding's own terms.
+// What became of an SM3 request.
 enum class Sm3Status {
-    Done,             // hex holds the digest
-    NotLoaded,        // no engine to ask
-    InvalidArgument,
-    NotInitialized,
-    InitFailed,
-    OutOfMemory,
-    CryptoFailed,
-    NoCertificate,    // a Z value asked for without a certificate
-    BadBase64,
-    BadCertificate,
-    NotSm2Key,
-    BadPublicKey,     // the key is not a point on the SM2 curve
-    FileOpen,
-    FileRead,
-    NotSupported,
-    Unknown,          // a status this binding does not know, or success without a digest
+    Done,       // hex holds the digest
+    NotLoaded,  // no engine to ask
+    Failed,     // code holds the engine's status (companions/ovalon/ovalon.h); OVALON_OK when it
+                // gave no digest
 };
 
 struct Sm3Outcome {

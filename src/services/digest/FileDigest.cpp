@@ -1,5 +1,4 @@
 #include "digest/FileDigest.h"
-#include "framework/NarrowString.h"
 #include "hashclass.h"
 #include "hex.h"
 #include "Owners.h"

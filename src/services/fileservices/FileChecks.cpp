@@ -1,7 +1,7 @@
 #include "fileservices/FileChecks.h"
 #include "Owners.h"
 #include "names.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "Paths.h"
 
 namespace tarnwick::files {

@@ -1,6 +1,6 @@
 #include "fileservices/TempArea.h"
 #include "framework/ModuleState.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "Owners.h"
 #include "Paths.h"
 #include <atomic>

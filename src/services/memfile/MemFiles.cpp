@@ -1,5 +1,5 @@
 #include "memfile/MemFiles.h"
-#include "framework/NarrowString.h"
+#include "framework/Strings.h"
 #include "Owners.h"
 #include "names.h"
 #include "base64.h"

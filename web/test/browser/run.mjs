@@ -59,6 +59,18 @@ try {
   const page = await browser.newPage();
   let pageErrors = 0;
   page.on('pageerror', (e) => { pageErrors++; ok(false, 'page error: ' + e.message); });
+  // Every way the page thread could compile or instantiate a module, counted from the start.
+  await page.evaluateOnNewDocument(() => {
+    performance.setResourceTimingBufferSize(100000);
+    window.moduleLoads = [];
+    for (const name of ['instantiate', 'instantiateStreaming', 'compile', 'compileStreaming']) {
+      const real = WebAssembly[name];
+      WebAssembly[name] = function (...args) { window.moduleLoads.push(name); return real.apply(this, args); };
+    }
+    WebAssembly.Module = new Proxy(WebAssembly.Module, {
+      construct(target, args, newTarget) { window.moduleLoads.push('Module'); return Reflect.construct(target, args, newTarget); },
+    });
+  });
   await page.goto(server.url + 'test/browser/index.html');
   await page.waitForFunction('window.ready === true && window.sturdyReady === true');
   await (await page.$('#pick')).uploadFile(...files);
@@ -139,6 +151,11 @@ try {
      'a file deleted after picking is not found by every method: ' + JSON.stringify(r.gone));
   ok(JSON.stringify(r.checked) === JSON.stringify(['TarnwickError', changedWant[1][1], 'GetLocalFileSHA256', '']),
      'a checked call rejects with its own text: ' + JSON.stringify(r.checked));
+  // Until now every object had a worker: the module was fetched and instantiated there alone.
+  r = await page.evaluate(() => ({ loads: window.moduleLoads,
+    fetched: performance.getEntriesByType('resource').map((e) => e.name).filter((n) => n.includes('.wasm')) }));
+  ok(r.loads.length === 0 && r.fetched.length === 0,
+     'calls on picked and memory files with a worker never fetch or instantiate the module on the page thread: ' + JSON.stringify(r));
 
   // ---- what else a page may pass ----
   r = await page.evaluate(() => window.oddValues());

@@ -1,4 +1,4 @@
-#include "NarrowString.h"
+#include "Strings.h"
 #include "ModuleState.h"
 #include <cstdarg>
 #include <cstdio>

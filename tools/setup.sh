@@ -2,9 +2,9 @@
 # Installs what the project needs on a fresh Debian 12 machine: the i386 architecture, Wine with
 # its 32-bit and 64-bit parts, the mingw-w64 i686 and x86_64 tool chains and libraries (the zlib,
 # libgcrypt, libgpg-error and libksba packages carry both architectures), osslsigncode for
-# Authenticode signing, wixl for the MSI, the tools the tests use, and for web/ emscripten,
-# Chromium, Firefox ESR and WebKitGTK (its WebDriver and MiniBrowser) with a CJK font, and the npm
-# packages of web/package.json.
+# Authenticode signing, wixl for the MSI, the tools the tests use (7z and bsdtar besides unzip judge
+# the SDK's archives), and for web/ emscripten, Chromium, Firefox ESR and WebKitGTK (its WebDriver
+# and MiniBrowser) with a CJK font, and the npm packages of web/package.json.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
 
@@ -16,7 +16,7 @@ PACKAGES=(
   osslsigncode wixl msitools
   cmake make python3 curl dpkg-dev bzip2 xz-utils xvfb xauth x11-utils gcab cabextract zip unzip pigz openssl
   googletest libgtest-dev libssl-dev libgcrypt20-dev libksba-dev zlib1g-dev clang libclang-rt-14-dev locales time
-  emscripten chromium fonts-wqy-microhei firefox-esr webkit2gtk-driver
+  emscripten chromium fonts-wqy-microhei firefox-esr webkit2gtk-driver p7zip-full libarchive-tools
 )
 
 missing=()

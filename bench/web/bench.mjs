@@ -3,7 +3,7 @@
 // SDK and hash-wasm hash the 1 GiB file (both in the one renderer: the page and the SDK's worker),
 // and the whole browser's while they hash 256 MiB held in memory.
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import os, { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -14,8 +14,11 @@ const rendererMiB = () => browserMiB({ renderersOnly: true });
 const root = fileURLToPath(new URL('../..', import.meta.url));
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-bench-'));
 const big = join(work, 'big.bin'), mixed = join(work, 'mixed.bin'), text = join(work, 'text.txt');
-// `node bench.mjs zip`: the archive rows alone.
+// `node bench.mjs zip`: the one-file archive rows alone; `node bench.mjs archive`: the rows of
+// archives of many files alone.
 const zipOnly = process.argv[2] === 'zip';
+const archiveOnly = process.argv[2] === 'archive';
+const folder = join(work, 'folder');
 const TEXT_MAKER = `
 import random, sys
 r = random.Random(7)
@@ -29,9 +32,19 @@ while size < 104857600:
 sys.stdout.write("".join(out)[:104857600])`;
 // 1 GiB of pseudo-random bytes; 100 MiB half random, half text; 100 MiB of text (numbered lines of
 // words drawn from a fixed vocabulary with a fixed seed: it packs about as well as prose).
-execFileSync('bash', ['-c', `openssl enc -aes-128-ctr -pass pass:x -pbkdf2 -nosalt </dev/zero 2>/dev/null | head -c ${zipOnly ? 52428800 : 1073741824} > '${big}'
+execFileSync('bash', ['-c', `openssl enc -aes-128-ctr -pass pass:x -pbkdf2 -nosalt </dev/zero 2>/dev/null | head -c ${zipOnly || archiveOnly ? 52428800 : 1073741824} > '${big}'
 { head -c 52428800 '${big}'; yes 'The quick brown fox jumps over the lazy dog, line after line of plain text.' | head -c 52428800; } > '${mixed}'
 python3 -c '${TEXT_MAKER}' > '${text}'`]);
+// A folder of 2,000 small text files (200 bytes to 16 KiB, slices of the text) in 20 folders.
+{
+  const all = readFileSync(text);
+  for (let i = 0, at = 0; i < 2000; i++) {
+    const size = 200 + ((i * 7919) % 16184);
+    if (i % 100 === 0) mkdirSync(join(folder, `part ${i / 100}`), { recursive: true });
+    writeFileSync(join(folder, `part ${Math.floor(i / 100)}`, `note ${i}.txt`), all.subarray(at, at + size));
+    at += size;
+  }
+}
 
 
 
@@ -78,7 +91,28 @@ try {
     z = await bestOf(() => window.bench.zip('mixed.bin'), 3);
     add('zip, 100 MiB half random', z, 'fflate -6 stream', `size ${(100 * z.oursSize / z.refSize - 100).toFixed(2)} % vs fflate`);
   };
+  // Archives of many files: a folder picked as a page would, with and without one large file.
+  const archiveRows = async () => {
+    const cdp = await page.createCDPSession();
+    const { root: documentNode } = await cdp.send('DOM.getDocument');
+    const { nodeId } = await cdp.send('DOM.querySelector', { nodeId: documentNode.nodeId, selector: '#folder' });
+    await cdp.send('DOM.setFileInputFiles', { nodeId, files: [folder] });
+    // The browser lists a folder's files a moment after it is set.
+    await page.waitForFunction(() => document.getElementById('folder').files.length > 0);
+    await page.evaluate(() => window.bench.archive(false));  // warm-up
+    let a = await bestOf(() => window.bench.archive(false), 3);
+    add(`archive, ${a.files} small files`, a, 'fflate Zip+Async',
+        `${(a.ours * 1e6 / a.files).toFixed(0)} vs ${(a.ref * 1e6 / a.files).toFixed(0)} us a file, size ${(100 * a.oursSize / a.refSize - 100).toFixed(2)} %`);
+    const before = rendererMiB();
+    let top = before;
+    const watch = setInterval(() => { top = Math.max(top, rendererMiB()); }, 100);
+    a = await bestOf(() => window.bench.archive(true), 3);
+    clearInterval(watch);
+    add(`archive, ${a.files - 1} small + 100 MiB`, a, 'fflate Zip+Async',
+        `size ${(100 * a.oursSize / a.refSize - 100).toFixed(2)} %, peak renderer +${(top - before).toFixed(0)} MiB (both sides)`);
+  };
   if (zipOnly) { await zipRows(); throw 'done'; }
+  if (archiveOnly) { await archiveRows(); throw 'done'; }
   const baseline = rendererMiB();
   let peak = baseline;
   const sampler = setInterval(() => { peak = Math.max(peak, rendererMiB()); }, 100);
@@ -96,6 +130,7 @@ try {
   clearInterval(watch);
   add('SHA-256, 256 MiB in memory', r, 'hash-wasm', `peak browser +${(most - before).toFixed(0)} MiB` + (r.same ? '' : ', results differ!'));
   await zipRows();
+  await archiveRows();
 } catch (e) {
   if (e !== 'done') throw e;
 } finally {

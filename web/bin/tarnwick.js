@@ -4,11 +4,12 @@
 //   tarnwick size|probe|sha256 PATH...
 //   tarnwick sm3 [--z CERT.b64] PATH...
 //   tarnwick zip [--out DIR] PATH...
+//   tarnwick zip --into ARCHIVE.zip PATH...
 // Each path gets an object of its own, as a page script that creates the control for one call:
 // the text a call leaves is that call's own. See usage below.
-import { createWriteStream, readFileSync, rmSync } from 'node:fs';
+import { createWriteStream, readFileSync, rmSync, statSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join, resolve } from 'node:path';
+import { join, relative, resolve, isAbsolute } from 'node:path';
 import { Readable } from 'node:stream';
 import { pipeline } from 'node:stream/promises';
 import { Tarnwick } from '../sdk/tarnwick.js';
@@ -28,6 +29,9 @@ Commands:
   digest [--md5] [--sha256] ... PATH...
                                 MD5, SHA-1, SHA-256, SM3 and CRCs, whole and per chunk, from one
                                 read (see 'tarnwick digest --help')
+  zip --into ARCHIVE.zip PATH...  one archive of all the paths (folders with everything under
+                                them, by their own names), written as it is made; an existing
+                                ARCHIVE.zip is never overwritten (zip in the SDK)
 
 One path: its result alone on standard output. Several: one line each, the result, two spaces
 and the path. A failure prints the control's text on standard error and nothing on standard
@@ -70,14 +74,14 @@ function parse(argv) {
   }
   const [command, ...rest] = argv;
   if (!COMMANDS[command]) wrong(`unknown command '${command}'`);
-  const options = { command, paths: [], cert: null, out: null };
+  const options = { command, paths: [], cert: null, out: null, into: undefined };
   let ended = false;
   for (let i = 0; i < rest.length; i++) {
     const a = rest[i];
     if (!ended && a === '--') { ended = true; continue; }
-    if (!ended && (a === '--z' || a === '--out')) {
-      const key = a === '--z' ? 'cert' : 'out';
-      if ((key === 'cert') !== (command === 'sm3') && (key === 'out') !== (command === 'zip')) wrong(`${a} does not go with ${command}`);
+    if (!ended && (a === '--z' || a === '--out' || a === '--into')) {
+      const key = a.slice(2) === 'z' ? 'cert' : a.slice(2);
+      if (key === 'cert' ? command !== 'sm3' : command !== 'zip') wrong(`${a} does not go with ${command}`);
       if (i + 1 >= rest.length) wrong(`${a} needs a value`);
       options[key] = rest[++i];
       continue;
@@ -86,6 +90,7 @@ function parse(argv) {
     options.paths.push(a);
   }
   if (options.paths.length === 0) wrong(`${command} needs a path`);
+  if (options.into !== undefined && options.out !== null) wrong('--into and --out do not go together');
   return options;
 }
 
@@ -121,8 +126,53 @@ async function writeArchive(archive, dir) {
   return path;
 }
 
+// zip --into: one archive of every path, streamed into a file this command creates (never one that
+// is there already); on failure the partial file goes again.
+async function zipInto(options) {
+  const target = resolve(options.into);
+  for (const path of options.paths) {
+    let folder = false;
+    try { folder = statSync(path).isDirectory(); } catch (e) { /* the SDK says so below */ }
+    const inside = relative(resolve(path), target);
+    if (folder && inside && !inside.startsWith('..') && !isAbsolute(inside)) {
+      say(process.stderr, `tarnwick: ${options.into} would be inside ${path}, which is being packed`);
+      return 1;
+    }
+  }
+  let output;
+  try {
+    output = createWriteStream(target, { flags: 'wx' });
+    await new Promise((done, failed) => { output.once('open', done); output.once('error', failed); });
+  } catch (e) {
+    say(process.stderr, e.code === 'EEXIST'
+      ? `tarnwick: ${options.into} exists already; it is not overwritten`
+      : `tarnwick: cannot create ${options.into}: ${e.message}`);
+    return 1;
+  }
+  const controller = new AbortController();
+  process.once('SIGINT', () => controller.abort());
+  const t = await Tarnwick.open();
+  const progress = progressLine(options.into);
+  try {
+    const stream = t.zipStream(options.paths, { onProgress: progress.onProgress, signal: controller.signal });
+    await pipeline(Readable.fromWeb(stream), output);
+  } catch (e) {
+    progress.end();
+    rmSync(target, { force: true });
+    if (e && e.name === 'AbortError') return 130;
+    say(process.stderr, 'tarnwick: ' + (e && e.name === 'TarnwickError' ? e.message : `cannot write ${options.into}: ${e && e.message}`));
+    return 1;
+  } finally {
+    t.close();
+  }
+  progress.end();
+  say(process.stdout, target);
+  return 0;
+}
+
 async function main() {
   const options = parse(process.argv.slice(2));
+  if (options.into !== undefined) return zipInto(options);
   const [method, failureValue] = COMMANDS[options.command];
   let cert = '';
   if (options.cert !== null) {

@@ -14,6 +14,7 @@
 #include "sm2_z.h"
 #include "sm2cert.h"
 #include "typeprobe.h"
+#include "zip/ziparchive.h"
 #include "zip/zipcore.h"
 #include "zip/ziprecords.h"
 
@@ -339,5 +340,53 @@ EXPORT int tw_zip_trailer(const char* name, int nameLength, int utf8, int dosTim
     const zipcore::NewEntry entry = EntryOf(name, nameLength, utf8, dosTime, dosDate, size);
     return CopyOut(zipcore::archiveTrailer(entry, DataOf(method, crc, compressedSize, size),
                                            zipcore::needsZip64(entry.size)),
+                   out, capacity);
+}
+
+// ---- archives of many entries -----------------------------------------------------------------
+
+// Why an entry name (UTF-16, '/' between components) cannot go into an archive: 0 when it can,
+// else zipcore::ArchiveNameProblem.
+EXPORT int tw_archive_name_problem(const char16_t* name, int length) {
+    return static_cast<int>(zipcore::checkArchiveName(std::u16string(name, static_cast<std::size_t>(length))));
+}
+
+// 1 when an entry of this size written before its sizes are known needs 8-byte sizes.
+EXPORT int tw_archive_descriptor_zip64(double size) {
+    return zipcore::descriptorNeedsZip64(static_cast<std::uint64_t>(size)) ? 1 : 0;
+}
+
+// One record of an entry: kind 0 its local header, 1 its data descriptor, 2 its central directory
+// record. flags: 1 UTF-8 name, 2 folder, 4 data descriptor, 8 8-byte sizes in the descriptor.
+// Returns the record's length (-1 when out is too small).
+EXPORT int tw_archive_record(int kind, const char* name, int nameLength, int flags, int dosTime, int dosDate,
+                             int method, unsigned crc, double compressedSize, double size, double offset,
+                             unsigned char* out, int capacity) {
+    zipcore::ArchiveEntry entry;
+    entry.storedName.assign(name, static_cast<std::size_t>(nameLength));
+    entry.utf8Name = (flags & 1) != 0;
+    entry.directory = (flags & 2) != 0;
+    entry.descriptor = (flags & 4) != 0;
+    entry.zip64Local = (flags & 8) != 0;
+    entry.dosTime = static_cast<std::uint16_t>(dosTime);
+    entry.dosDate = static_cast<std::uint16_t>(dosDate);
+    entry.method = static_cast<std::uint16_t>(method);
+    entry.crc = crc;
+    entry.compressedSize = static_cast<std::uint64_t>(compressedSize);
+    entry.size = static_cast<std::uint64_t>(size);
+    entry.offset = static_cast<std::uint64_t>(offset);
+    std::vector<std::uint8_t> record;
+    if (kind == 0) record = zipcore::entryLocalHeader(entry);
+    else if (kind == 1) record = zipcore::entryDataDescriptor(entry);
+    else zipcore::appendCentralHeader(entry, record);
+    return CopyOut(record, out, capacity);
+}
+
+// The end records after a central directory of `count` entries.
+EXPORT int tw_archive_end(double count, double directoryOffset, double directorySize, unsigned char* out,
+                          int capacity) {
+    return CopyOut(zipcore::archiveEndRecords(static_cast<std::uint64_t>(count),
+                                              static_cast<std::uint64_t>(directoryOffset),
+                                              static_cast<std::uint64_t>(directorySize)),
                    out, capacity);
 }

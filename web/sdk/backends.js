@@ -1,6 +1,7 @@
 // Where the work runs: the SDK's worker (one per object), or the engine on the calling thread
 // (Node, or a page that asked for no worker). Both run the engine's jobs by name.
 import { abortError, nodeModule, yieldTurn } from './platform.js';
+import { archiveJob } from './archive.js';
 
 // The engine's methods a page's arguments are checked by (answers awaited: the worker's come by message).
 export const RULES = ['isPlainName', 'isDeviceName', 'isTextName', 'isArchivableSize', 'engineStatus', 'decodeBase64'];
@@ -22,6 +23,8 @@ export class WorkerBackend {
       if (!job) return;
       if (m.progress) { if (job.onProgress) job.onProgress(m.progress[0], m.progress[1]); return; }
       if (m.pull) { this._give(m.id, job, m.pull[0], m.pull[1], m.spare); return; }
+      if (m.entry) { if (job.onEntry) job.onEntry(m.entry[0], m.entry[1]); return; }
+      if (m.part !== undefined) { job.resolve(m.part); return; }
       this._end(m.id, job);
       if (m.error) job.reject(Object.assign(new Error(m.error.message), m.error));
       else job.resolve(m.result);
@@ -111,6 +114,36 @@ export class WorkerBackend {
     });
   }
 
+  // An archive, in parts made in the worker as they are asked for: one part ahead of the one the
+  // caller holds. Leaving early (or a cancel) ends the worker's side too.
+  async *archive(args, { onProgress, onEntry, signal } = {}) {
+    const id = this.next++;
+    const job = { onProgress, onEntry, signal };
+    const answer = () => new Promise((resolve, reject) => { job.resolve = resolve; job.reject = reject; });
+    job.abort = () => this.worker.postMessage({ type: 'cancel', id });
+    if (signal) signal.addEventListener('abort', job.abort);
+    this.jobs.set(id, job);
+    let ended = false;
+    try {
+      let next = answer();
+      this.worker.postMessage({ type: 'stream', id, op: 'archive', args: { ...args, progress: !!onProgress, entries: !!onEntry } });
+      for (;;) {
+        const part = await next;
+        if (part === 'end') { ended = true; return; }
+        next = answer();
+        next.catch(() => {});
+        this.worker.postMessage({ type: 'more', id });
+        yield part;
+      }
+    } catch (e) {
+      ended = true;
+      throw e;
+    } finally {
+      if (!ended) job.abort();
+      this._end(id, job);
+    }
+  }
+
   close() {
     this.worker.terminate();
     for (const [id, job] of this.jobs) {
@@ -125,6 +158,11 @@ export class LocalBackend {
   constructor(engine) { this.engine = engine; }
 
   rules() { return this.engine; }
+
+  archive(args, { onProgress, onEntry, signal } = {}) {
+    const cancel = { get aborted() { return !!(signal && signal.aborted); }, breathe: yieldTurn };
+    return archiveJob(this.engine, args, { onProgress, onEntry, cancel });
+  }
 
   async run(op, args, { onProgress, signal } = {}) {
     const cancel = { get aborted() { return !!(signal && signal.aborted); }, breathe: yieldTurn };

@@ -13,7 +13,9 @@ function dosDateTime(ms) {
 // Code page 936 (GBK) bytes of each character that has a place there, built once from the
 // platform's decoder (2-byte codes only, as Windows' code page 936 has them).
 let gbkCodes = null;
-function gbkBytes(name) {
+// The name's bytes in code page 936, or null when a character has no place there.
+export function gbkBytes(name) {
+  if (/^[\x00-\x7f]*$/.test(name)) return new TextEncoder().encode(name);  // no table needed
   if (typeof TextDecoder !== 'function') return null;
   if (!gbkCodes) {
     gbkCodes = new Map();

@@ -175,7 +175,7 @@ async function zipInBlocks(engine, source, entry, pool, { onProgress, cancel }) 
 // where there are no workers to start (Node, a single core) or they do not start, and the file
 // then goes through the platform's CompressionStream as a small one does. The address is written
 // out in full, as bundlers look for it to build and emit the worker.
-async function deflatePool() {
+export async function deflatePool() {
   const cores = typeof navigator === 'object' && navigator ? navigator.hardwareConcurrency || 0 : 0;
   if (typeof Worker !== 'function' || typeof process === 'object' && process.versions && process.versions.node || cores < 2) return null;
   const pool = [];

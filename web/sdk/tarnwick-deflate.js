@@ -1,8 +1,9 @@
 // A deflate worker of the SDK's zip for large files: deflates the blocks the engine hands it, each
 // primed with the 32 KiB before it, and ends each block but the file's last at a byte boundary
 // with an empty stored block, so that the blocks joined in order are one raw deflate stream.
-// Messages in: { index, data, dictionary, last }; out: { ready } once, then for each block
-// { index, deflated, data } (the block's buffer going back for reuse) or { index, error }.
+// Messages in: { index, data, dictionary, last, level (6 when absent) }; out: { ready } once,
+// then for each block { index, deflated, data } (the block's buffer going back for reuse) or
+// { index, error }.
 import { Deflate } from './fflate.js';
 
 // The end of a block that is not the file's last: the deflater's pending bits (its state `r`: the
@@ -15,9 +16,9 @@ function syncEnd(state) {
   return Uint8Array.from(bits <= 5 ? [partial, 0, 0, 255, 255] : [partial, 0, 0, 0, 255, 255]);
 }
 
-function deflateBlock(data, dictionary, last) {
+function deflateBlock(data, dictionary, last, level = 6) {
   const parts = [];
-  const deflater = new Deflate({ level: 6, dictionary }, (chunk) => parts.push(chunk));
+  const deflater = new Deflate({ level, dictionary }, (chunk) => parts.push(chunk));
   deflater.push(data, last);
   if (!last) {
     deflater.flush(false);
@@ -33,7 +34,7 @@ function deflateBlock(data, dictionary, last) {
 
 self.onmessage = ({ data: job }) => {
   try {
-    const deflated = deflateBlock(job.data, job.dictionary || undefined, job.last);
+    const deflated = deflateBlock(job.data, job.dictionary || undefined, job.last, job.level);
     self.postMessage({ index: job.index, deflated, data: job.data }, [deflated.buffer, job.data.buffer]);
   } catch (e) {
     self.postMessage({ index: job.index, error: String((e && e.message) || e) });

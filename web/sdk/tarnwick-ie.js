@@ -77,6 +77,15 @@ var Tarnwick = (function () {
     p.GetMemMD5FileHeadSigned = function (text, type) { var c = this._control; return attempt(function () { return c.GetMemMD5FileHeadSigned(text, type); }); };
     p.GetMemFileSHA256 = function (a) { var c = this._control; a = scriptArray(a); return attempt(function () { return c.GetMemFileSHA256(a); }); };
     p.CreateZipFromMemFile = function (a, name) { var c = this._control; a = scriptArray(a); return attempt(function () { return c.CreateZipFromMemFile(a, name); }); };
+    // Archives of many files are the WebAssembly build's alone: the control packs one file.
+    function notOverTheControl() {
+        var e = new Error("zip and zipStream are not available over the control (IE mode): load tarnwick.js in a current browser");
+        e.name = "TarnwickError";
+        e.code = "not-available";
+        return new Settled(false, e);
+    }
+    p.zip = notOverTheControl;
+    p.zipStream = notOverTheControl;
     // Lets the control go (its archives are deleted with it).
     p.close = function () { this._control = null; };
     // The control has no such method: digest() is the WebAssembly build's only.

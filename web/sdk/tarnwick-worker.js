@@ -1,12 +1,15 @@
 // The SDK's worker: loads the WebAssembly module once and runs the engine's jobs off the page's
 // main thread, one at a time in the order they came. Messages in: { type: 'init', wasmUrl },
 // { type: 'run', id, op, args }, { type: 'rule', id, rule, args } (one of the core's rules), { type: 'cancel', id }, { type: 'chunk', id, at, bytes } (an
-// answer to a pull). Messages out: { id, progress: [done, total] }, { id, pull: [offset, length],
-// spare } (bytes of a memory file the page holds, to be put in the spare buffer when there is
-// one), { id, result } or { id, error }.
+// answer to a pull), { type: 'stream', id, op, args } and { type: 'more', id } (a job whose
+// result comes in parts: an archive). Messages out: { id, progress: [done, total] }, { id, pull:
+// [offset, length], spare } (bytes of a memory file the page holds, to be put in the spare buffer
+// when there is one), { id, entry: [name, index] }, { id, part } (one part of a stream, each after
+// the page asked for more), { id, result } (for a stream 'end') or { id, error }.
 // A memory file arrives as { pull: size }: its bytes stay on the page and come a chunk at a time.
 import { Engine } from './engine.js';
 import { RULES } from './backends.js';
+import { archiveJob } from './archive.js';
 
 let engine = null;
 const running = new Map();  // job id -> { aborted, pulls: Map offset -> resolve }
@@ -36,7 +39,36 @@ function pulled(id, job, size) {
 }
 
 function failure(e) {
-  return { name: e.name, message: String(e.message || e), read: e.read };
+  return { name: e.name, message: String(e.message || e), read: e.read, code: e.code, entry: e.entry };
+}
+
+// An archive: its parts made one at a time, each when the page asks for more, beside any other
+// job (it shares none of their buffers), until the end, a failure or a cancel.
+function stream(message) {
+  const { id, args } = message;
+  const job = { aborted: false, breathe, pulls: new Map() };
+  running.set(id, job);
+  const hooks = {
+    cancel: job,
+    onProgress: args.progress ? (done, total) => self.postMessage({ id, progress: [done, total] }) : undefined,
+    onEntry: args.entries ? (name, index) => self.postMessage({ id, entry: [name, index] }) : undefined,
+  };
+  job.parts = archiveJob(engine, args, hooks);
+  job.more = async () => {
+    try {
+      const { value, done } = await job.parts.next();
+      if (done) {
+        running.delete(id);
+        self.postMessage({ id, result: 'end' });
+      } else {
+        self.postMessage({ id, part: value });
+      }
+    } catch (e) {
+      running.delete(id);
+      self.postMessage({ id, error: failure(e) });
+    }
+  };
+  job.more();
 }
 
 self.onmessage = async (event) => {
@@ -48,6 +80,10 @@ self.onmessage = async (event) => {
       job.aborted = true;
       for (const resolve of job.pulls.values()) resolve(null);
       job.pulls.clear();
+      if (job.parts) {
+        running.delete(message.id);
+        job.parts.return().catch(() => {});
+      }
     } else {
       const resolve = job.pulls.get(message.at);
       job.pulls.delete(message.at);
@@ -62,6 +98,11 @@ self.onmessage = async (event) => {
     } catch (e) {
       self.postMessage({ id: 0, error: failure(e) });
     }
+    return;
+  }
+  if (message.type === 'stream' || message.type === 'more') {
+    if (message.type === 'stream') stream(message);
+    else if (running.has(message.id)) running.get(message.id).more();
     return;
   }
   if (message.type === 'rule') {

@@ -38,7 +38,38 @@ export interface OpenOptions {
 export type MethodName =
   | 'GetLocalFileSize' | 'GetLocalFileHeadSigned' | 'CreateZipFromLocalFile' | 'DeleteFileFromCreateZip'
   | 'GetLocalFileSHA256' | 'GetLocalFileSM3' | 'GetMemFileHeadSigned' | 'GetMemFileSM3' | 'GetMemFileSize'
-  | 'GetMemMD5FileHeadSigned' | 'GetMemFileSHA256' | 'CreateZipFromMemFile';
+  | 'GetMemMD5FileHeadSigned' | 'GetMemFileSHA256' | 'CreateZipFromMemFile' | 'zip';
+
+/**
+ * An entry of an archive of many files: a File (named by its webkitRelativePath when a folder was
+ * picked, else by its name); { name, source, lastModified? } (a name ending in "/" and no source
+ * is a folder); in Chromium a FileSystemDirectoryHandle (its files, recursively, under its name);
+ * in Node a path (a file by its base name, a folder with everything under it, empty folders kept).
+ */
+export type ArchiveEntry =
+  | File
+  | { name: string; source?: Blob | ArrayBufferView | ArrayBuffer; lastModified?: number }
+  | FileSystemDirectoryHandle
+  | FileSystemFileHandle
+  | string;
+
+export interface ZipOptions {
+  /** The archive File's name (zip only; default "archive.zip"). */
+  name?: string;
+  /**
+   * How names are stored: 'control' (default) in code page 936 without the UTF-8 flag where every
+   * character has a place there, else UTF-8 with the flag; 'utf8' UTF-8 with the flag throughout.
+   */
+  names?: 'control' | 'utf8';
+  /** Deflate level 0-9 (default 6; 0 stores). An entry that deflate does not shrink is stored. */
+  level?: number;
+  /** Called as each entry starts, in archive order. */
+  onEntry?: (name: string, index: number) => void;
+  /** Bytes of the sources read, and in all. */
+  onProgress?: (done: number, total: number) => void;
+  /** Cancels: zip rejects with an AbortError, the stream errors with one. */
+  signal?: AbortSignal;
+}
 
 /** The failure of a checked call. */
 export declare class TarnwickError extends Error {
@@ -52,6 +83,15 @@ export declare class TarnwickError extends Error {
   readonly engineStatus?: number;
   /** The zip status where packing failed ("source changed"). */
   readonly zipStatus?: string;
+  /**
+   * zip and zipStream: what went wrong ('empty-name', 'absolute-name', 'drive-name', 'stream-name',
+   * 'dot-name', 'device-name', 'bad-character', 'trailing-dot', 'duplicate-name', 'long-name',
+   * 'not-found', 'not-a-file', 'folder-loop', 'no-source', 'bad-entry', 'no-entries', 'changed',
+   * 'gone', 'unreadable', 'bad-option', 'failed').
+   */
+  readonly code?: string;
+  /** zip and zipStream: the entry's name where the failure concerns one. */
+  readonly entry?: string;
 }
 
 /** The algorithms digest() computes; CRCs are given as their big-endian bytes. */
@@ -152,6 +192,16 @@ export interface TarnwickObject extends UploadDigests {
   readonly checked: CheckedMethods;
   /** The crypto engine's status for the certificate of the last SM3 call by the control's names (0 = accepted). */
   readonly lastEngineStatus?: number;
+  /**
+   * An archive of many files and folders as a zip File. Every name is checked first (an absolute
+   * name, a drive, a ".." part, a device name, an alternate stream, an empty name, two entries with
+   * one name as Windows sees them are refused with a TarnwickError naming the entry); Zip64 where
+   * a size, an offset or the count needs it. In a browser large entries are kept in Blobs (which
+   * the browser keeps on disk); in Node the File is in memory: stream big archives with zipStream.
+   */
+  zip(entries: Iterable<ArchiveEntry> | AsyncIterable<ArchiveEntry> | FileList, options?: ZipOptions): Promise<File>;
+  /** The same archive as a stream, its bytes given as they are made, in bounded memory. */
+  zipStream(entries: Iterable<ArchiveEntry> | AsyncIterable<ArchiveEntry> | FileList, options?: ZipOptions): ReadableStream<Uint8Array>;
   /** Ends the worker, rejects the calls still running with an AbortError, and lets this object's archives go. */
   close(): void;
 }

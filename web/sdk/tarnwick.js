@@ -27,6 +27,7 @@ import { sizeOf, localFile } from './files.js';
 import { entryFor, archiveName } from './entries.js';
 import { WorkerBackend, LocalBackend } from './backends.js';
 import { digestJob, moduleMd5 } from './digest.js';
+import { archiveMethods } from './archive-front.js';
 
 export { TarnwickError };
 
@@ -413,5 +414,7 @@ Tarnwick.prototype.digest = function (source, options) {
     md5: moduleMd5,
   });
 };
+// Archives of many files: zip(entries, options) and zipStream(entries, options).
+Object.assign(Tarnwick.prototype, archiveMethods(TarnwickError));
 
 export default Tarnwick;

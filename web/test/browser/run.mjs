@@ -16,6 +16,7 @@ import { browserMiB, launch } from '../../tools/chromium.mjs';
 import { calls } from '../corpus.mjs';
 import { runOnControl } from './control.mjs';
 import { commandCalls, printed, runCommand } from '../command.mjs';
+import { judge } from '../judge.mjs';
 
 const here = fileURLToPath(new URL('.', import.meta.url));
 const root = fileURLToPath(new URL('../../..', import.meta.url));
@@ -271,6 +272,44 @@ try {
   ok(JSON.stringify(r.seen) === '[2,3,4,5,6]', 'after the reload only the chunks past the checkpoint are handed over: ' + JSON.stringify(r.seen));
   ok((await dpage.evaluate(() => window.unhandled)).length === 0, 'no unhandled rejection on the digest page');
   await dpage.close();
+  // ---- an archive of a picked folder, a picked file and a folder handle ----
+  const folder = join(work, '\u6848\u5377');
+  mkdirSync(join(folder, 'scans'), { recursive: true });
+  const folderFiles = {
+    'scans/large.txt': Buffer.from('a line of a scanned page, as text\n'.repeat(600000)),
+    'scans/\u9875\u4e00.txt': Buffer.from('\u7b2c\u4e00\u9875\n'.repeat(300)),
+    'list caf\u00e9 \u{1F4C4}.csv': Buffer.from('a,b\r\n'.repeat(40)),
+  };
+  for (const [name, data] of Object.entries(folderFiles)) writeFileSync(join(folder, name), data);
+  const cdp = await page.createCDPSession();
+  const { root: documentNode } = await cdp.send('DOM.getDocument');
+  const { nodeId } = await cdp.send('DOM.querySelector', { nodeId: documentNode.nodeId, selector: '#folder' });
+  await cdp.send('DOM.setFileInputFiles', { nodeId, files: [folder] });
+  // The browser lists a folder's files a moment after it is set.
+  await page.waitForFunction(() => document.getElementById('folder').files.length > 0);
+  r = await page.evaluate(() => window.packFolder());
+  const hex = (data) => createHash('sha256').update(data).digest('hex');
+  const wantEntries = [
+    ...Object.entries(folderFiles).map(([name, data]) => ['\u6848\u5377/' + name, name.includes('\u{1F4C4}'), hex(data)]),
+    ['hello.txt', false, hex(readFileSync(join(corpus, 'hello.txt')))],
+    ['\u53e6\u4e00\u5377/empty/', false, null],
+    ['\u53e6\u4e00\u5377/sub/note.txt', false, hex('from a folder handle\n'.repeat(100))],
+  ].sort((a, b) => (a[0] < b[0] ? -1 : 1));
+  for (const key of ['made', 'streamed']) {
+    const path = join(work, `folder-${key}.zip`);
+    writeFileSync(path, Buffer.from(r[key], 'base64'));
+    try {
+      const read = await judge(path);
+      const got = read.entries.sort((a, b) => (a[0] < b[0] ? -1 : 1));
+      ok(JSON.stringify(got) === JSON.stringify(wantEntries), `the ${key} archive of a folder, a file and a folder handle holds them: ` + JSON.stringify(got));
+    } catch (e) {
+      ok(false, `the ${key} archive of a folder, a file and a folder handle: ${e.message}`);
+    }
+  }
+  ok(r.name === 'archive.zip' && r.seen.length === wantEntries.length && r.seen.every(([, index], i) => index === i),
+     'zip names its File and reports each entry in turn: ' + JSON.stringify([r.name, r.seen]));
+  ok(JSON.stringify(r.refused) === JSON.stringify(['TarnwickError', 'duplicate-name', 'HELLO.TXT']),
+     'two entries with one name on Windows are refused: ' + JSON.stringify(r.refused));
 
   // ---- the demo page, as a person uses it ----
   const demo = await browser.newPage();
@@ -283,6 +322,15 @@ try {
                                    document.getElementById('state').textContent.startsWith('failed'), { timeout: 60000 });
   const shown = await demo.evaluate(() => Object.fromEntries(
     ['size', 'type', 'sha256', 'sm3', 'sm3z', 'zip', 'state'].map((id) => [id, document.getElementById(id).textContent])));
+  // The demo's folder archive, of the folder packed above.
+  const demoCdp = await demo.createCDPSession();
+  const { root: demoDocument } = await demoCdp.send('DOM.getDocument');
+  const { nodeId: demoFolder } = await demoCdp.send('DOM.querySelector', { nodeId: demoDocument.nodeId, selector: '#folder' });
+  await demoCdp.send('DOM.setFileInputFiles', { nodeId: demoFolder, files: [folder] });
+  await demo.waitForFunction(() => !['ready', 'packing'].includes(document.getElementById('packState').textContent), { timeout: 60000 });
+  const packed = await demo.evaluate(() => ['entry', 'archive', 'packState'].map((id) => document.getElementById(id).textContent));
+  ok(packed[2] === 'done' && Object.keys(folderFiles).some((name) => packed[0] === `${Object.keys(folderFiles).length}: \u6848\u5377/${name}`) &&
+     /^\u6848\u5377\.zip \(\d+ bytes\)$/.test(packed[1]), 'the demo packs a picked folder, shows its last entry and offers the archive: ' + JSON.stringify(packed));
   const shot = join(root, 'build', 'web', 'demo.png');
   mkdirSync(join(root, 'build', 'web'), { recursive: true });
   await demo.screenshot({ path: shot, fullPage: true });

@@ -32,6 +32,11 @@ export async function documented(file: File, bytes: Uint8Array, cert: string, si
     onChunk: ({ index, digests }) => console.log(index, digests.md5), checkpoint: (state) => kept.push(state),
   });
   console.log(job.size, job.digests.md5, job.chunks?.length, job.s3Etag, (await t.digest(bytes, { algorithms: ['sm3'], resume: kept[0] })).digests.sm3);
+  const folder: File = await t.zip([file, { name: 'notes/a.txt', source: bytes }, { name: 'empty/' }], {
+    names: 'utf8', level: 9, onEntry: (entry: string, index: number) => console.log(entry, index), signal,
+  });
+  await t.zipStream(new Set([file]), { onProgress: options.onProgress }).pipeTo(new WritableStream<Uint8Array>());
+  console.log(folder.name);
   t.close();
 }
 
@@ -57,4 +62,6 @@ export async function misuse(file: File): Promise<void> {
   await Tarnwick.open({ workerURL: 'w.js' });
   // @ts-expect-error algorithms are named in lower case
   await t.digest(file, { algorithms: ['MD5'] });
+  // @ts-expect-error names are stored by the control's rule or as UTF-8, nothing else
+  await t.zip([file], { names: 'gbk' });
 }

@@ -1,0 +1,142 @@
+// The page's half of archives of many files: zip(entries, options) gives a zip File,
+// zipStream(entries, options) a ReadableStream of its bytes, made as they are read. The work
+// (archive.js) runs where the object's engine is: in the SDK's worker in a browser (the entries
+// handed over as they are: Files and folder handles by reference, bytes copied), in-process in
+// Node; large entries are deflated on the deflate workers.
+//
+// Options: name (the File's name, 'archive.zip'), names ('control' or 'utf8'), level (0-9, 6),
+// onEntry(name, index), onProgress(done, total), signal. Failures reject (or error the stream)
+// with a TarnwickError whose code says what went wrong and whose entry names the entry.
+import { itemsOf, ArchiveFailure } from './archive.js';
+
+const BLOB_GROUP = 32 * 1024 * 1024;
+
+function abortError() {
+  return typeof DOMException === 'function'
+    ? new DOMException('The operation was aborted.', 'AbortError')
+    : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
+}
+
+// A callback of the page runs on its own: what it throws is reported as the page's own error.
+function guarded(callback) {
+  if (typeof callback !== 'function') return undefined;
+  return (...args) => {
+    try {
+      callback(...args);
+    } catch (e) {
+      if (typeof reportError === 'function') reportError(e);
+    }
+  };
+}
+
+function optionsOf(options, TarnwickError) {
+  const o = options && typeof options === 'object' ? options : {};
+  const refuse = (message) => {
+    throw Object.assign(new TarnwickError({ method: 'zip', text: message }, undefined), { code: 'bad-option' });
+  };
+  const level = o.level === undefined ? 6 : o.level;
+  if (!Number.isInteger(level) || level < 0 || level > 9) refuse(`options.level is ${String(level)}: a whole number from 0 to 9 is needed`);
+  const names = o.names === undefined ? 'control' : o.names;
+  if (names !== 'control' && names !== 'utf8') refuse(`options.names is ${String(names)}: 'control' or 'utf8' is needed`);
+  const signal = o.signal && typeof o.signal === 'object' && 'aborted' in o.signal ? o.signal : undefined;
+  return {
+    name: o.name === undefined ? 'archive.zip' : String(o.name),
+    names,
+    level,
+    signal,
+    onEntry: guarded(o.onEntry),
+    onProgress: guarded(o.onProgress),
+  };
+}
+
+// What failed, as the SDK's error: a TarnwickError for an archive failure (from the worker, its
+// fields on a plain error) or anything unforeseen, the abort as it is.
+function failureOf(e, signal, TarnwickError) {
+  if ((e && e.name === 'AbortError') || (signal && signal.aborted)) return abortError();
+  if (e instanceof TarnwickError) return e;
+  const failure = e instanceof ArchiveFailure || (e && e.name === 'ArchiveFailure')
+    ? e : new ArchiveFailure('failed', '', String((e && e.message) || e));
+  const error = new TarnwickError({ method: 'zip', text: failure.message }, undefined);
+  error.code = failure.code;
+  error.entry = failure.entry;
+  return error;
+}
+
+// The archive's parts, from the gathering to the end records. What the page passed is read here
+// (an async iterable cannot travel to a worker); the items go as they are.
+async function* partsOf(tarnwick, entries, o, hold) {
+  const items = [];
+  for await (const item of itemsOf(entries)) items.push(item);
+  yield* tarnwick._backend.archive({ items, names: o.names, level: o.level, hold },
+                                   { onProgress: o.onProgress, onEntry: o.onEntry, signal: o.signal });
+}
+
+/** The methods the Tarnwick object gains: zip and zipStream. */
+export function archiveMethods(TarnwickError) {
+  return {
+    async zip(entries, options) {
+      const o = optionsOf(options, TarnwickError);
+      if (o.signal && o.signal.aborted) throw abortError();
+      const groups = [];
+      let pending = [], pendingBytes = 0;
+      const work = (async () => {
+        for await (const part of partsOf(this, entries, o, true)) {
+          if (o.signal && o.signal.aborted) throw abortError();
+          if (!(part instanceof Uint8Array)) {
+            groups.push(new Blob(pending), part);
+            pending = [];
+            pendingBytes = 0;
+            continue;
+          }
+          pending.push(part);
+          pendingBytes += part.length;
+          if (pendingBytes >= BLOB_GROUP) {
+            groups.push(new Blob(pending));
+            pending = [];
+            pendingBytes = 0;
+          }
+        }
+        groups.push(new Blob(pending));
+        return typeof File === 'function'
+          ? new File(groups, o.name, { type: 'application/zip' })
+          : Object.assign(new Blob(groups, { type: 'application/zip' }), { name: o.name });
+      })();
+      try {
+        if (!o.signal) return await work;
+        work.catch(() => {});
+        return await new Promise((resolve, reject) => {
+          const abort = () => reject(abortError());
+          o.signal.addEventListener('abort', abort, { once: true });
+          work.then(resolve, reject).finally(() => o.signal.removeEventListener('abort', abort));
+        });
+      } catch (e) {
+        throw failureOf(e, o.signal, TarnwickError);
+      }
+    },
+
+    zipStream(entries, options) {
+      const o = optionsOf(options, TarnwickError);
+      let parts = null;
+      return new ReadableStream({
+        start: (controller) => {
+          // An abort errors the stream at once; the work stops at its next chunk.
+          if (o.signal) o.signal.addEventListener('abort', () => controller.error(abortError()), { once: true });
+        },
+        pull: async (controller) => {
+          try {
+            if (o.signal && o.signal.aborted) throw abortError();
+            if (!parts) parts = partsOf(this, entries, o, false);
+            const { value, done } = await parts.next();
+            if (done) controller.close();
+            else controller.enqueue(value);
+          } catch (e) {
+            controller.error(failureOf(e, o.signal, TarnwickError));
+          }
+        },
+        cancel: async () => {
+          if (parts) await parts.return().catch(() => {});
+        },
+      }, { highWaterMark: 0 });
+    },
+  };
+}

@@ -1,0 +1,163 @@
+// Archives of many files in Node: every archive judged by tools no one here wrote (judge.mjs:
+// unzip -t, 7z t, bsdtar, and Python's zipfile for names by their flag and contents byte for byte).
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
+import { closeSync, createWriteStream, existsSync, mkdirSync, mkdtempSync, openSync, readdirSync, rmSync, writeFileSync, writeSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { Readable } from 'node:stream';
+import { pipeline } from 'node:stream/promises';
+import { fileURLToPath } from 'node:url';
+import { Tarnwick } from '../../sdk/tarnwick.js';
+import { judge } from '../judge.mjs';
+
+const work = mkdtempSync(join(tmpdir(), 'tarnwick-archive-'));
+process.on('exit', () => rmSync(work, { recursive: true, force: true }));
+const sha = (data) => createHash('sha256').update(data).digest('hex');
+
+async function save(archive, name) {
+  const path = join(work, name);
+  const stream = archive instanceof ReadableStream ? archive : archive.stream();
+  await pipeline(Readable.fromWeb(stream), createWriteStream(path));
+  return path;
+}
+
+// A folder with files (one large, text and noise), a nested empty folder, and names in and out of
+// code page 936.
+function makeTree() {
+  const root = join(work, '\u6863\u6848');
+  mkdirSync(join(root, 'sub', 'empty'), { recursive: true });
+  const noise = Buffer.alloc(70000);
+  for (let i = 0, x = 7; i < noise.length; i++) { x = (x * 1103515245 + 12345) >>> 0; noise[i] = x >>> 24; }
+  const large = Buffer.concat([Buffer.from('row of a large text file\n'.repeat(700000)), noise]);
+  const files = {
+    'a.txt': Buffer.from('hello '.repeat(500)),
+    'noise.bin': noise,
+    'sub/\u8868\u683c.csv': Buffer.from('\u540d\u79f0,\u6570\u91cf\r\n'.repeat(50)),
+    'sub/caf\u00e9 \u{1F600}.txt': Buffer.from('a name code page 936 has no place for'),
+    'sub/large.txt': large,
+    'zero.bin': Buffer.alloc(0),
+  };
+  for (const [name, data] of Object.entries(files)) writeFileSync(join(root, name), data);
+  return { root, files };
+}
+
+test('a folder and loose entries, as a File and as a stream, read alike by every tool', async () => {
+  const t = await Tarnwick.open();
+  const { root, files } = makeTree();
+  const loose = { name: '\u8bf4\u660e.txt', source: new TextEncoder().encode('loose bytes, '.repeat(40)), lastModified: Date.UTC(2020, 1, 2) };
+  const want = (utf8Everywhere) => [
+    ...Object.keys(files).sort().map((name) => ['\u6863\u6848/' + name, sha(files[name])]),
+    ['\u6863\u6848/sub/empty/', null],
+    [loose.name, sha(loose.source)],
+  ].map(([name, digest]) => [name, utf8Everywhere || name.includes('\u{1F600}'), digest]);
+  const order = (entries) => [...entries].sort((a, b) => (a[0] < b[0] ? -1 : 1));
+  for (const names of ['control', 'utf8']) {
+    const seen = [];
+    const made = await t.zip([root, loose], { names, onEntry: (name, index) => seen.push([name, index]) });
+    assert.equal(made.name, 'archive.zip');
+    const read = await judge(await save(made, `tree-${names}.zip`));
+    assert.deepEqual(order(read.entries), order(want(names === 'utf8')), names);
+    assert.equal(read.zip64End, false);
+    assert.deepEqual(seen.map(([, index]) => index), [...seen.keys()]);
+    const streamed = await judge(await save(t.zipStream([root, loose], { names }), `tree-${names}-stream.zip`));
+    assert.deepEqual(order(streamed.entries), order(want(names === 'utf8')), `${names}, streamed`);
+  }
+  // Level 0 stores everything; level 9 deflates.
+  for (const level of [0, 9]) {
+    const read = await judge(await save(t.zipStream([join(root, 'sub', 'large.txt')], { level }), `level-${level}.zip`));
+    assert.deepEqual(read.entries, [['large.txt', false, sha(files['sub/large.txt'])]]);
+  }
+});
+
+test('every unsafe name and every clash is refused before a byte goes out, naming the entry', async () => {
+  const t = await Tarnwick.open();
+  const bytes = new Uint8Array([1, 2, 3]);
+  const one = (name) => ({ name, source: bytes });
+  const cases = [
+    [[one('')], 'empty-name', ''], [[one('/etc/passwd')], 'absolute-name', '/etc/passwd'],
+    [[one('C:x.txt')], 'drive-name', 'C:x.txt'], [[one('a.txt:hidden')], 'stream-name', 'a.txt:hidden'],
+    [[one('a/../../b.txt')], 'dot-name', 'a/../../b.txt'], [[one('docs/con.txt')], 'device-name', 'docs/con.txt'],
+    [[one('what?.txt')], 'bad-character', 'what?.txt'], [[one('dots./x.txt')], 'trailing-dot', 'dots./x.txt'],
+    [[one('Read.me'), one('READ.ME')], 'duplicate-name', 'READ.ME'],
+    [[one('a'), one('A/b.txt')], 'duplicate-name', 'A/b.txt'],
+  ];
+  for (const [entries, code, entry] of cases) {
+    await assert.rejects(t.zip(entries), (e) => e.name === 'TarnwickError' && e.code === code && e.entry === entry &&
+      e.message.includes(`"${entry}"`), code);
+    const reader = t.zipStream(entries).getReader();
+    await assert.rejects(reader.read(), (e) => e.name === 'TarnwickError' && e.code === code, `${code}, streamed`);
+  }
+  await assert.rejects(t.zip([join(work, 'missing')]), { code: 'not-found' });
+  await assert.rejects(t.zip([one('a.txt')], { level: 11 }), { code: 'bad-option' });
+});
+
+test('an abort rejects the File and errors the stream', async () => {
+  const t = await Tarnwick.open();
+  const big = { name: 'big.bin', source: new Uint8Array(64 << 20) };
+  const controller = new AbortController();
+  await assert.rejects(t.zip([big], { signal: controller.signal, onProgress: () => controller.abort() }), { name: 'AbortError' });
+  const stream = new AbortController();
+  const reader = t.zipStream([big], { signal: stream.signal }).getReader();
+  await reader.read();
+  stream.abort();
+  await assert.rejects(async () => { for (;;) if ((await reader.read()).done) break; }, { name: 'AbortError' });
+});
+
+test('65,535 entries end in plain end records, 65,536 in Zip64 ones', async () => {
+  const t = await Tarnwick.open();
+  for (const count of [65535, 65536]) {
+    const entries = Array.from({ length: count }, (_, i) => ({ name: `d${i >> 10}/${i}.txt`, source: new TextEncoder().encode(String(i)) }));
+    const read = await judge(await save(t.zipStream(entries), `count-${count}.zip`));
+    assert.equal(read.entries.length, count);
+    assert.equal(read.zip64End, count > 65535);
+    assert.deepEqual(read.entries[count - 1], [`d${(count - 1) >> 10}/${count - 1}.txt`, false, sha(String(count - 1))]);
+  }
+});
+
+test('an entry of 4 GiB + 1 (a sparse file) gets Zip64 sizes, and the entry after it a Zip64 offset', async () => {
+  const t = await Tarnwick.open();
+  const path = join(work, 'sparse.bin');
+  const size = 2 ** 32 + 1;
+  const fd = openSync(path, 'w');
+  writeSync(fd, Buffer.from('start'), 0, 5, 0);
+  writeSync(fd, Buffer.from('!'), 0, 1, size - 1);
+  closeSync(fd);
+  const hash = createHash('sha256');
+  for await (const chunk of (await import('node:fs')).createReadStream(path, { highWaterMark: 1 << 22 })) hash.update(chunk);
+  const digest = hash.digest('hex');
+  const after = { name: 'after.txt', source: new TextEncoder().encode('after the large entry') };
+  // Deflated and streamed (a data descriptor with 8-byte sizes; level 1 as it is quicker than 6 on
+  // 4 GiB); stored, which puts the next entry beyond 4 GiB.
+  for (const level of [1, 0]) {
+    const archive = await save(t.zipStream([path, after], { level }), `sparse-${level}.zip`);
+    const read = await judge(archive);
+    assert.deepEqual(read.entries, [['sparse.bin', false, digest], ['after.txt', false, sha(after.source)]], `level ${level}`);
+    assert.equal(read.zip64End, level === 0);
+    rmSync(archive);
+  }
+  rmSync(path);
+  assert.deepEqual(readdirSync(work).filter((name) => name.startsWith('sparse')), []);
+});
+
+test('the command packs paths into one archive and never overwrites one', async () => {
+  const bin = fileURLToPath(new URL('../../bin/tarnwick.js', import.meta.url));
+  const { root, files } = makeTree();
+  const into = join(work, 'command.zip');
+  const command = (...args) => spawnSync(process.execPath, [bin, 'zip', '--into', into, ...args], { encoding: 'utf8' });
+  const made = command(root, join(root, 'a.txt'));
+  assert.equal(made.status, 0, made.stderr);
+  assert.equal(made.stdout, into + '\n');
+  const read = await judge(into);
+  assert.deepEqual(read.entries.at(-1), ['a.txt', false, sha(files['a.txt'])]);
+  assert.equal(read.entries.length, Object.keys(files).length + 2);
+  const again = command(join(root, 'noise.bin'));
+  assert.deepEqual([again.status, again.stdout, again.stderr], [1, '', `tarnwick: ${into} exists already; it is not overwritten\n`]);
+  assert.deepEqual((await judge(into)).entries, read.entries);
+  rmSync(into);
+  const refused = command(join(work, 'nowhere'));
+  assert.deepEqual([refused.status, refused.stderr], [1, `tarnwick: "${join(work, 'nowhere')}" does not exist\n`]);
+  assert.equal(existsSync(into), false);
+});

@@ -7,7 +7,7 @@
 // Options: name (the File's name, 'archive.zip'), names ('control' or 'utf8'), level (0-9, 6),
 // onEntry(name, index), onProgress(done, total), signal. Failures reject (or error the stream)
 // with a TarnwickError whose code says what went wrong and whose entry names the entry.
-import { itemsOf, ArchiveFailure } from './archive.js';
+import { itemsOf, ArchiveFailure } from './archive-entries.js';
 
 const BLOB_GROUP = 32 * 1024 * 1024;
 

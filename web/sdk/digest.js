@@ -8,252 +8,29 @@
 // or handed bytes and streams a piece at a time by the page; in Node, and on a page that opened
 // the SDK without workers, one lane in-process does them all.
 //
-// A checkpoint is a record of its own format: a tag, the format's version, a JSON body (the
-// source's identity, the options that shape the results, the offset reached, the chunk results so
-// far, each algorithm's saved state) and a CRC-32 of all that. A record that is damaged, of
-// another version, or of another source or other options is refused: a job never resumes into a
-// wrong digest.
+// The options and the results' encodings are in digest-options.js, the checkpoint record in
+// digest-checkpoint.js.
 import { text, format, systemMessage, engineStatusText, engineUnknown } from './messages.js';
 import { Engine } from './engine.js';
-import { ALGORITHMS, COST, READ_COST, Lane, blobPieces, filePieces } from './digest-lane.js';
+import { COST, READ_COST, Lane, blobPieces, filePieces } from './digest-lane.js';
+import { digestText, Refused, readOptions, hexOf, encoded } from './digest-options.js';
+import { encodeRecord, decodeRecord } from './digest-checkpoint.js';
 
  // node:crypto's costs where it stands in (chunk digests always; whole ones without checkpoints).
 const NODE_COST = { md5: 2, sha1: 0.6, sha256: 0.8 };
 const MAX_LANES = 4;                  // workers per job at most: each holds a module and two buffers
-const MIN_CHUNK = 1024;
 const PIECE = 2 * 1024 * 1024;        // what the page hands a worker at a time
 const IN_FLIGHT = 3;                  // pieces handed to a worker and not yet hashed, at most
 const PROGRESS_STEP = 8 * 1024 * 1024;
-const RECORD_TAG = [0x54, 0x57, 0x44, 0x47];  // "TWDG"
-// Bump when the record's body or any algorithm's saved state changes its meaning.
-const RECORD_VERSION = 1;
 const ERROR_HANDLE_EOF = 38;
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 const nodeModule = (name) => process.getBuiltinModule(name);
 
-// The texts of failures only this job has (the control's own texts serve the rest).
-export const digestText = {
-  checkpointDamaged: '\u65ad\u70b9\u8bb0\u5f55\u5df2\u635f\u574f,\u62d2\u7edd\u7eed\u7b97!',
-  checkpointVersion: '\u65ad\u70b9\u8bb0\u5f55\u6765\u81ea\u5176\u4ed6\u7248\u672c,\u62d2\u7edd\u7eed\u7b97!',
-  checkpointMismatch: '\u65ad\u70b9\u8bb0\u5f55\u4e0d\u5c5e\u4e8e\u6b64\u6587\u4ef6\u6216\u8fd9\u4e9b\u9009\u9879(%s),\u62d2\u7edd\u7eed\u7b97!',
-  workerFailed: '\u6458\u8981\u8ba1\u7b97\u5931\u8d25,%s',
-};
-
 function abortError() {
   return typeof DOMException === 'function'
     ? new DOMException('The operation was aborted.', 'AbortError')
     : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
-}
-
-// What a callback of the page's throws is the page's own error: reported, and the job goes on.
-function guarded(f) {
-  if (f === undefined) return undefined;
-  return (...args) => {
-    try {
-      f(...args);
-    } catch (e) {
-      if (typeof reportError === 'function') reportError(e);
-    }
-  };
-}
-
-// ---- the options ------------------------------------------------------------------------------------
-
-function names(value, what, allowEmpty) {
-  if (!Array.isArray(value)) throw new TypeError(`digest: ${what} must be an array of algorithm names`);
-  const seen = new Set();
-  for (const name of value) {
-    if (typeof name !== 'string') throw new TypeError(`digest: ${what} must be an array of algorithm names`);
-    if (!ALGORITHMS.includes(name)) throw new RangeError(`digest: unknown algorithm '${name}' (one of ${ALGORITHMS.join(', ')})`);
-    seen.add(name);
-  }
-  if (!allowEmpty && seen.size === 0) throw new RangeError(`digest: ${what} names no algorithm`);
-  return ALGORITHMS.filter((n) => seen.has(n));
-}
-
-function callback(options, name) {
-  const f = options[name];
-  if (f !== undefined && typeof f !== 'function') throw new TypeError(`digest: ${name} must be a function`);
-  return f;
-}
-
-export function readOptions(options) {
-  if (options === undefined) throw new TypeError('digest: options with algorithms are needed');
-  if (options === null || typeof options !== 'object') throw new TypeError('digest: options must be an object');
-  const algorithms = names(options.algorithms, 'algorithms', false);
-  let chunkSize = 0;
-  if (options.chunkSize !== undefined) {
-    if (typeof options.chunkSize !== 'number') throw new TypeError('digest: chunkSize must be a number');
-    if (!Number.isSafeInteger(options.chunkSize) || options.chunkSize < MIN_CHUNK) {
-      throw new RangeError(`digest: chunkSize must be a whole number of bytes, at least ${MIN_CHUNK}`);
-    }
-    chunkSize = options.chunkSize;
-  }
-  let chunkAlgorithms = [];
-  if (options.chunkAlgorithms !== undefined) {
-    if (!chunkSize) throw new TypeError('digest: chunkAlgorithms needs chunkSize');
-    chunkAlgorithms = names(options.chunkAlgorithms, 'chunkAlgorithms', true);
-  } else if (chunkSize) {
-    chunkAlgorithms = algorithms;
-  }
-  const encoding = options.encoding === undefined ? 'hex' : options.encoding;
-  if (typeof encoding !== 'string') throw new TypeError('digest: encoding must be a string');
-  if (encoding !== 'hex' && encoding !== 'base64') throw new RangeError("digest: encoding must be 'hex' or 'base64'");
-  let cert;
-  if (options.sm3Cert !== undefined) {
-    if (typeof options.sm3Cert !== 'string') throw new TypeError('digest: sm3Cert must be base64 text');
-    if (!algorithms.includes('sm3')) throw new TypeError("digest: sm3Cert needs 'sm3' among the algorithms");
-    cert = options.sm3Cert;
-  }
-  let resume;
-  if (options.resume !== undefined && options.resume !== null) {
-    const r = options.resume;
-    if (r instanceof ArrayBuffer) resume = new Uint8Array(r);
-    else if (ArrayBuffer.isView(r)) resume = new Uint8Array(r.buffer, r.byteOffset, r.byteLength);
-    else throw new TypeError('digest: resume must be the bytes a checkpoint gave');
-  }
-  const signal = options.signal;
-  if (signal !== undefined && !(signal && typeof signal === 'object' && 'aborted' in signal && typeof signal.addEventListener === 'function')) {
-    throw new TypeError('digest: signal must be an AbortSignal');
-  }
-  return {
-    algorithms, chunkSize, chunkAlgorithms, encoding, cert, resume, signal,
-    onChunk: guarded(callback(options, 'onChunk')),
-    checkpoint: guarded(callback(options, 'checkpoint')),
-    onProgress: guarded(callback(options, 'onProgress')),
-  };
-}
-
-// ---- encodings --------------------------------------------------------------------------------------
-
-function hexOf(bytes) {
-  let s = '';
-  for (const b of bytes) s += (b < 16 ? '0' : '') + b.toString(16);
-  return s;
-}
-
-function bytesOfHex(hex) {
-  if (typeof hex !== 'string' || hex.length % 2 || /[^0-9a-f]/.test(hex)) return null;
-  const out = new Uint8Array(hex.length / 2);
-  for (let i = 0; i < out.length; i++) out[i] = parseInt(hex.substr(2 * i, 2), 16);
-  return out;
-}
-
-function base64Of(bytes) {
-  let s = '';
-  for (const b of bytes) s += String.fromCharCode(b);
-  return btoa(s);
-}
-
-function encoded(digests, encoding) {
-  const out = {};
-  for (const name of ALGORITHMS) {
-    if (digests[name]) out[name] = encoding === 'hex' ? hexOf(digests[name]) : base64Of(digests[name]);
-  }
-  return out;
-}
-
-let crcTable = null;
-function crc32(bytes) {
-  if (!crcTable) {
-    crcTable = new Int32Array(256);
-    for (let n = 0; n < 256; n++) {
-      let c = n;
-      for (let k = 0; k < 8; k++) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
-      crcTable[n] = c;
-    }
-  }
-  let c = -1;
-  for (const b of bytes) c = crcTable[(c ^ b) & 255] ^ (c >>> 8);
-  return (c ^ -1) >>> 0;
-}
-
-// ---- the checkpoint record ------------------------------------------------------------------------
-
-class Refused extends Error {
-  constructor(message, code) {
-    super(message);
-    this.code = code;
-  }
-}
-
-function identityOf(source) {
-  return { size: source.size === undefined ? null : source.size, name: source.name || null, modified: source.modified || null };
-}
-
-// What of the options shapes the results and the states.
-function shapeOf(opts) {
-  return {
-    algorithms: opts.algorithms,
-    chunkSize: opts.chunkSize,
-    chunkAlgorithms: opts.chunkAlgorithms,
-    cert: opts.cert === undefined ? null : `${opts.cert.length}:${crc32(new TextEncoder().encode(opts.cert)).toString(16)}`,
-  };
-}
-
-function encodeRecord(source, opts, offset, chunks, states) {
-  const statesHex = {};
-  for (const [name, bytes] of Object.entries(states)) statesHex[name] = hexOf(bytes);
-  const body = new TextEncoder().encode(JSON.stringify({
-    source: identityOf(source), shape: shapeOf(opts), offset,
-    chunks: chunks.map((c) => [c.offset, c.length, encoded(c.raw, 'hex')]),
-    states: statesHex,
-  }));
-  const record = new Uint8Array(4 + 1 + 4 + body.length + 4);
-  const view = new DataView(record.buffer);
-  record.set(RECORD_TAG, 0);
-  record[4] = RECORD_VERSION;
-  view.setUint32(5, body.length, true);
-  record.set(body, 9);
-  view.setUint32(9 + body.length, crc32(record.subarray(0, 9 + body.length)), true);
-  return record;
-}
-
-const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
-
-// { offset, chunks, states } of a record that belongs to this source and these options; else a
-// Refused naming why.
-function decodeRecord(record, source, opts) {
-  const damaged = () => new Refused(digestText.checkpointDamaged, 'checkpoint-damaged');
-  if (record.length < 13 || RECORD_TAG.some((b, i) => record[i] !== b)) throw damaged();
-  const view = new DataView(record.buffer, record.byteOffset, record.byteLength);
-  const length = view.getUint32(5, true);
-  if (9 + length + 4 !== record.length) throw damaged();
-  if (view.getUint32(9 + length, true) !== crc32(record.subarray(0, 9 + length))) throw damaged();
-  if (record[4] !== RECORD_VERSION) throw new Refused(digestText.checkpointVersion, 'checkpoint-version');
-  let body;
-  try {
-    body = JSON.parse(new TextDecoder('utf-8', { fatal: true }).decode(record.subarray(9, 9 + length)));
-  } catch (e) {
-    throw damaged();
-  }
-  const mismatch = (what) => new Refused(format(digestText.checkpointMismatch, what), 'checkpoint-mismatch');
-  const mine = identityOf(source), theirs = body.source || {};
-  for (const key of ['size', 'name', 'modified']) {
-    if (mine[key] !== null && theirs[key] !== mine[key]) throw mismatch(key);
-  }
-  const shape = shapeOf(opts);
-  for (const key of Object.keys(shape)) if (!same(shape[key], body.shape && body.shape[key])) throw mismatch(key);
-  const offset = body.offset;
-  if (!Number.isSafeInteger(offset) || offset < 0 || (mine.size !== null && offset > mine.size)) throw damaged();
-  if (!Array.isArray(body.chunks) || !body.states || typeof body.states !== 'object') throw damaged();
-  const chunks = body.chunks.map(([at, len, digests], index) => {
-    const raw = {};
-    for (const name of opts.chunkAlgorithms) {
-      raw[name] = bytesOfHex(digests && digests[name]);
-      if (!raw[name]) throw damaged();
-    }
-    return { index, offset: at, length: len, raw };
-  });
-  const expected = opts.chunkSize ? Math.floor(offset / opts.chunkSize) : 0;
-  if (chunks.length !== expected || (opts.chunkSize && offset % opts.chunkSize !== 0)) throw damaged();
-  const states = {};
-  for (const name of opts.algorithms) {
-    states[name] = bytesOfHex(body.states[name]);
-    if (!states[name]) throw damaged();
-  }
-  return { offset, chunks, states };
 }
 
 // ---- the source -------------------------------------------------------------------------------------

@@ -1,0 +1,260 @@
+// The entries of an archive of many files, before any byte is read: what a page passed gathered
+// into a list (folders walked, in Node local files and folders by path), then every name checked
+// by the core's rules and its stored form fixed (code page 936 or UTF-8). A name refused, two
+// entries with one name, a missing source: an ArchiveFailure naming the entry, before the archive
+// (archive.js) starts.
+import { gbkBytes } from './entries.js';
+
+const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
+const nodeModule = (name) => process.getBuiltinModule(name);
+
+export const MAX_NAME_BYTES = 0xffff;
+
+// The core's name problems (zipcore::ArchiveNameProblem), in its order: a code and what it means.
+const NAME_PROBLEMS = [
+  null,
+  ['empty-name', 'is empty or has an empty part'],
+  ['absolute-name', 'is absolute'],
+  ['drive-name', 'names a drive'],
+  ['stream-name', 'names an alternate data stream (a \':\')'],
+  ['dot-name', 'has a "." or ".." part'],
+  ['device-name', 'names a device'],
+  ['bad-character', 'has a character Windows does not allow in names'],
+  ['trailing-dot', 'has a part that ends in a dot or a blank, which Windows drops'],
+];
+
+/** A reason an archive cannot be made: code, the entry's name, a text that names it. */
+export class ArchiveFailure extends Error {
+  constructor(code, entry, message) {
+    super(message);
+    this.name = 'ArchiveFailure';
+    this.code = code;
+    this.entry = entry;
+  }
+}
+
+// ---- gathering -------------------------------------------------------------------------------------
+// An entry: { name, directory, size, lastModified, open() -> a source ({ blob } or { bytes }) }.
+
+const isBlob = (value) => typeof Blob === 'function' && value instanceof Blob;
+
+function bytesView(value) {
+  if (value instanceof ArrayBuffer) return new Uint8Array(value);
+  if (ArrayBuffer.isView(value)) return new Uint8Array(value.buffer, value.byteOffset, value.byteLength);
+  return null;
+}
+
+function fileEntry(name, source, lastModified) {
+  const size = source.blob ? source.blob.size : source.bytes.length;
+  return { name, directory: false, size, lastModified: Number.isFinite(lastModified) ? lastModified : Date.now(), open: async () => source };
+}
+
+function folderEntry(name, lastModified) {
+  return { name, directory: true, size: 0, lastModified: Number.isFinite(lastModified) ? lastModified : Date.now() };
+}
+
+// Each item of what a page passed: an array, a FileList, any iterable or async iterable, or one item.
+export async function* itemsOf(entries) {
+  if (entries === null || entries === undefined) throw new ArchiveFailure('no-entries', '', 'no entries were given');
+  if (typeof entries === 'string' || isBlob(entries)) { yield entries; return; }
+  if (typeof entries[Symbol.asyncIterator] === 'function' || typeof entries[Symbol.iterator] === 'function') {
+    for await (const item of entries) yield item;
+    return;
+  }
+  if (typeof entries.length === 'number') {
+    for (let i = 0; i < entries.length; i++) yield entries[i];
+    return;
+  }
+  yield entries;
+}
+
+// A folder picked in Chromium (a FileSystemDirectoryHandle): its files, recursively, under `name`;
+// an empty folder as a folder entry.
+async function addDirectoryHandle(list, handle, name) {
+  const children = [];
+  for await (const child of handle.values()) children.push(child);
+  children.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
+  if (children.length === 0) list.push(folderEntry(name + '/', Date.now()));
+  for (const child of children) {
+    const path = name + '/' + child.name;
+    if (child.kind === 'directory') await addDirectoryHandle(list, child, path);
+    else {
+      const file = await child.getFile();
+      list.push(fileEntry(path, { blob: file }, file.lastModified));
+    }
+  }
+}
+
+// Node: a local file by its base name, a folder by its own name with everything under it.
+async function addPath(list, path) {
+  if (!isNode) throw new ArchiveFailure('not-found', path, `"${path}": a path names a local file only in Node`);
+  const fs = nodeModule('node:fs'), paths = nodeModule('node:path');
+  let stat;
+  try {
+    stat = await fs.promises.stat(path);
+  } catch (e) {
+    throw new ArchiveFailure('not-found', path, `"${path}" does not exist`);
+  }
+  const base = paths.basename(paths.resolve(path));
+  if (stat.isFile()) list.push(localFile(base, path, stat, fs));
+  else if (stat.isDirectory()) await addFolder(list, path, base, stat, new Set(), fs, paths);
+  else throw new ArchiveFailure('not-a-file', path, `"${path}" is neither a file nor a folder`);
+}
+
+// A local file is read by offsets through a file handle (Node's Blob of a file says 1 byte for a
+// file of 4 GiB + 1), closed when the entry is done.
+function localFile(name, path, stat, fs) {
+  return {
+    name, directory: false, size: stat.size, lastModified: stat.mtimeMs,
+    open: async () => {
+      const handle = await fs.promises.open(path, 'r');
+      try {
+        const { size } = await handle.stat();
+        const pull = async (offset, length, spare) => {
+          const buffer = spare && spare.byteLength >= length ? new Uint8Array(spare, 0, length) : new Uint8Array(length);
+          const { bytesRead } = await handle.read(buffer, 0, length, offset);
+          return buffer.subarray(0, bytesRead);
+        };
+        return { size, pull, close: () => handle.close() };
+      } catch (e) {
+        await handle.close();
+        throw e;
+      }
+    },
+  };
+}
+
+async function addFolder(list, dir, name, stat, above, fs, paths) {
+  const key = stat.dev + ':' + stat.ino;
+  if (above.has(key)) throw new ArchiveFailure('folder-loop', name, `"${dir}" is inside itself (a link to a folder above it)`);
+  above.add(key);
+  let children;
+  try {
+    children = (await fs.promises.readdir(dir)).sort();
+  } catch (e) {
+    throw new ArchiveFailure('unreadable', name + '/', `the folder "${dir}" could not be read: ${e.message}`);
+  }
+  if (children.length === 0) list.push(folderEntry(name + '/', stat.mtimeMs));
+  for (const child of children) {
+    const path = paths.join(dir, child), entryName = name + '/' + child;
+    let s;
+    try {
+      s = await fs.promises.stat(path);
+    } catch (e) {
+      throw new ArchiveFailure('not-found', entryName, `"${path}" does not exist (a broken link?)`);
+    }
+    if (s.isFile()) list.push(localFile(entryName, path, s, fs));
+    else if (s.isDirectory()) await addFolder(list, path, entryName, s, above, fs, paths);
+    else throw new ArchiveFailure('not-a-file', entryName, `"${path}" is neither a file nor a folder`);
+  }
+  above.delete(key);
+}
+
+async function addItem(list, item) {
+  if (typeof item === 'string') return addPath(list, item);
+  if (isBlob(item)) {
+    const name = (typeof item.webkitRelativePath === 'string' && item.webkitRelativePath) || item.name || '';
+    list.push(fileEntry(name, { blob: item }, item.lastModified));
+    return;
+  }
+  if (item && typeof item === 'object' && item.kind === 'directory' && typeof item.values === 'function') {
+    return addDirectoryHandle(list, item, item.name);
+  }
+  if (item && typeof item === 'object' && item.kind === 'file' && typeof item.getFile === 'function') {
+    const file = await item.getFile();
+    list.push(fileEntry(item.name, { blob: file }, file.lastModified));
+    return;
+  }
+  if (item && typeof item === 'object' && 'name' in item) {
+    const name = String(item.name ?? '');
+    const modified = Number(item.lastModified);
+    if (item.source === undefined || item.source === null) {
+      if (!name.endsWith('/')) throw new ArchiveFailure('no-source', name, `the entry "${name}" has no source (a folder's name ends in "/")`);
+      list.push(folderEntry(name, modified));
+      return;
+    }
+    if (isBlob(item.source)) {
+      list.push(fileEntry(name, { blob: item.source }, Number.isFinite(modified) ? modified : item.source.lastModified));
+      return;
+    }
+    const bytes = bytesView(item.source);
+    if (bytes) {
+      list.push(fileEntry(name, { bytes }, modified));
+      return;
+    }
+    throw new ArchiveFailure('no-source', name, `the source of the entry "${name}" is neither a Blob nor bytes`);
+  }
+  throw new ArchiveFailure('bad-entry', '', 'an entry is neither a File, a path, a folder handle nor { name, source }');
+}
+
+/** Every entry of what a page passed, folders walked; nothing read yet. */
+export async function gatherEntries(entries) {
+  const list = [];
+  for await (const item of itemsOf(entries)) await addItem(list, item);
+  return list;
+}
+
+// ---- names --------------------------------------------------------------------------------------
+
+// A name as Windows compares names: each character upper-cased where that gives one character.
+function windowsKey(name) {
+  let key = '';
+  for (const ch of name) {
+    const upper = ch.toUpperCase();
+    key += upper.length === ch.length ? upper : ch;
+  }
+  return key;
+}
+
+function nameProblem(engine, name) {
+  const x = engine._x;
+  const pointer = x.tw_alloc(name.length * 2 + 2);
+  try {
+    const units = new Uint16Array(x.memory.buffer, pointer, name.length);
+    for (let i = 0; i < name.length; i++) units[i] = name.charCodeAt(i);
+    return x.tw_archive_name_problem(pointer, name.length);
+  } finally {
+    x.tw_free(pointer);
+  }
+}
+
+/**
+ * Checks every name and fixes how it is stored, before any byte goes out. `mode` 'control': code
+ * page 936 without the flag where every character has a place there, else UTF-8 with the flag;
+ * 'utf8': UTF-8 with the flag throughout. Two entries with one name, also when Windows would see
+ * one name (case aside), or a file where another entry needs a folder, are refused.
+ */
+export function planNames(engine, list, mode = 'control') {
+  const files = new Map(), folders = new Map(), implied = new Map();  // key -> the entry's name
+  const encoder = new TextEncoder();
+  const clash = (name, other) => {
+    throw new ArchiveFailure('duplicate-name', name, other === name
+      ? `the entry "${name}" is given twice`
+      : `the entries "${other}" and "${name}" have one name on Windows, which does not tell case apart in names`);
+  };
+  for (const entry of list) {
+    let name = entry.name.replace(/\\/g, '/');
+    if (entry.directory && !name.endsWith('/')) name += '/';
+    const problem = NAME_PROBLEMS[nameProblem(engine, name)];
+    if (problem) throw new ArchiveFailure(problem[0], name, `the entry name "${name}" ${problem[1]}`);
+    const parts = (entry.directory ? name.slice(0, -1) : name).split('/');
+    const key = windowsKey(parts.join('/'));
+    if (files.has(key)) clash(name, files.get(key));
+    if (folders.has(key)) clash(name, folders.get(key));
+    if (!entry.directory && implied.has(key)) clash(name, implied.get(key));
+    (entry.directory ? folders : files).set(key, name);
+    for (let i = 1; i < parts.length; i++) {
+      const above = windowsKey(parts.slice(0, i).join('/'));
+      if (files.has(above)) clash(name, files.get(above));
+      if (!implied.has(above)) implied.set(above, name);
+    }
+    const legacy = mode === 'utf8' ? null : gbkBytes(name);
+    entry.name = name;
+    entry.nameBytes = legacy || encoder.encode(name);
+    entry.utf8 = !legacy;
+    if (entry.nameBytes.length > MAX_NAME_BYTES) {
+      throw new ArchiveFailure('long-name', name, `the entry name "${name.slice(0, 40)}..." is longer than 65,535 bytes`);
+    }
+  }
+  return list;
+}

@@ -125,24 +125,9 @@ using Context = MdContext<4, false, Compress>;
 constexpr std::uint32_t kInitial[4] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
 constexpr char kTag[4] = {'m', 'd', '5', '1'};
 
-void Init(void* c) { new (c) Context{}; static_cast<Context*>(c)->Init(kInitial); }
-void Update(void* c, const void* data, std::size_t length) { static_cast<Context*>(c)->Update(data, length); }
-void Final(void* c, unsigned char* out) {
-    static_cast<Context*>(c)->Final(out);
-    static_cast<Context*>(c)->Init(kInitial);
-}
-void Save(const void* c, unsigned char* state) { static_cast<const Context*>(c)->Save(state, kTag); }
-bool Load(void* c, const unsigned char* state, std::size_t length) {
-    if (static_cast<Context*>(c)->Load(state, length, kTag)) return true;
-    static_cast<Context*>(c)->Init(kInitial);
-    return false;
-}
-void Destroy(void*) {}
-
 }  // namespace
 
-const HashClass kMd5Class = {"md5", sizeof(Context), Context::kDigestSize, Context::kStateSize,
-                             Init, Update, Final, Save, Load, Destroy};
+const HashClass kMd5Class = MdRecord<Context, kInitial, kTag>::Make("md5");
 
 void Md5(const void* data, std::size_t length, unsigned char digest[16]) {
     Context c;

@@ -13,6 +13,8 @@
 #include <cstring>
 
 #include "blockframing.h"  // the little-endian helpers saved states use
+#include "hashclass.h"
+#include <new>
 
 namespace digest {
 
@@ -102,6 +104,27 @@ struct MdContext {
         total = count;
         std::memcpy(buf, tail, used);
         return true;
+    }
+};
+
+// The class record of a digest over MdContext, its functions written once for every such digest.
+template <class Context, const std::uint32_t* kInitial, const char* kTag>
+struct MdRecord {
+    static void Init(void* c) { new (c) Context{}; static_cast<Context*>(c)->Init(kInitial); }
+    static void Update(void* c, const void* data, std::size_t length) { static_cast<Context*>(c)->Update(data, length); }
+    static void Final(void* c, unsigned char* out) {
+        static_cast<Context*>(c)->Final(out);
+        static_cast<Context*>(c)->Init(kInitial);
+    }
+    static void Save(const void* c, unsigned char* state) { static_cast<const Context*>(c)->Save(state, kTag); }
+    static bool Load(void* c, const unsigned char* state, std::size_t length) {
+        if (static_cast<Context*>(c)->Load(state, length, kTag)) return true;
+        static_cast<Context*>(c)->Init(kInitial);
+        return false;
+    }
+    static void Destroy(void*) {}
+    static constexpr HashClass Make(const char* name) {
+        return {name, sizeof(Context), Context::kDigestSize, Context::kStateSize, Init, Update, Final, Save, Load, Destroy};
     }
 };
 

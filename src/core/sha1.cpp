@@ -79,24 +79,9 @@ using Context = MdContext<5, true, Compress>;
 constexpr std::uint32_t kInitial[5] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u, 0xc3d2e1f0u};
 constexpr char kTag[4] = {'s', 'h', 'a', '1'};
 
-void Init(void* c) { new (c) Context{}; static_cast<Context*>(c)->Init(kInitial); }
-void Update(void* c, const void* data, std::size_t length) { static_cast<Context*>(c)->Update(data, length); }
-void Final(void* c, unsigned char* out) {
-    static_cast<Context*>(c)->Final(out);
-    static_cast<Context*>(c)->Init(kInitial);
-}
-void Save(const void* c, unsigned char* state) { static_cast<const Context*>(c)->Save(state, kTag); }
-bool Load(void* c, const unsigned char* state, std::size_t length) {
-    if (static_cast<Context*>(c)->Load(state, length, kTag)) return true;
-    static_cast<Context*>(c)->Init(kInitial);
-    return false;
-}
-void Destroy(void*) {}
-
 }  // namespace
 
-const HashClass kSha1Class = {"sha1", sizeof(Context), Context::kDigestSize, Context::kStateSize,
-                              Init, Update, Final, Save, Load, Destroy};
+const HashClass kSha1Class = MdRecord<Context, kInitial, kTag>::Make("sha1");
 
 void Sha1(const void* data, std::size_t length, unsigned char digest[20]) {
     Context c;

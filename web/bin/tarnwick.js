@@ -12,6 +12,7 @@ import { tmpdir } from 'node:os';
 import { join, relative, resolve, isAbsolute } from 'node:path';
 import { Readable } from 'node:stream';
 import { pipeline } from 'node:stream/promises';
+import { Worker, isMainThread, parentPort, workerData } from 'node:worker_threads';
 import { Tarnwick } from '../sdk/tarnwick.js';
 
 const usage = `Usage: tarnwick COMMAND [OPTIONS] PATH...
@@ -96,8 +97,8 @@ function parse(argv) {
 
 // Progress on a terminal, for work that takes more than a moment: one line, redrawn at most ten
 // times a second, wiped when the call ends.
-function progressLine(path) {
-  if (!process.stderr.isTTY) return { onProgress: undefined, end() {} };
+function progressLine(path, tty = process.stderr.isTTY) {
+  if (!tty) return { onProgress: undefined, end() {} };
   const started = Date.now();
   let drawn = 0, shown = false;
   return {
@@ -128,7 +129,30 @@ async function writeArchive(archive, dir) {
 
 // zip --into: one archive of every path, streamed into a file this command creates (never one that
 // is there already); on failure the partial file goes again.
+// The archive is made on a thread of its own whose young generation is small: over thousands of
+// files the collector then frees read and deflated buffers as it goes, where Node's main thread lets
+// a hundred MiB of them gather first.
 async function zipInto(options) {
+  if (isMainThread) {
+    const worker = new Worker(new URL(import.meta.url), {
+      argv: process.argv.slice(2), workerData: { tty: !!process.stderr.isTTY },
+      resourceLimits: { maxYoungGenerationSizeMb: 6 },
+    });
+    const interrupt = () => worker.postMessage('abort');
+    process.once('SIGINT', interrupt);
+    let status = 1;
+    worker.on('message', (m) => { if (typeof m === 'number') status = m; });
+    return new Promise((done) => {
+      worker.on('error', (e) => { say(process.stderr, 'tarnwick: ' + (e && e.stack ? e.stack : e)); status = 1; });
+      worker.on('exit', () => { process.removeListener('SIGINT', interrupt); done(status); });
+    });
+  }
+  const status = await packInto(options);
+  parentPort.postMessage(status);
+  return status;
+}
+
+async function packInto(options) {
   const target = resolve(options.into);
   for (const path of options.paths) {
     let folder = false;
@@ -150,9 +174,10 @@ async function zipInto(options) {
     return 1;
   }
   const controller = new AbortController();
-  process.once('SIGINT', () => controller.abort());
+  parentPort.on('message', (m) => { if (m === 'abort') controller.abort(); });
+  parentPort.unref();
   const t = await Tarnwick.open();
-  const progress = progressLine(options.into);
+  const progress = progressLine(options.into, workerData.tty);
   try {
     const stream = t.zipStream(options.paths, { onProgress: progress.onProgress, signal: controller.signal });
     await pipeline(Readable.fromWeb(stream), output);

@@ -45,18 +45,33 @@ export async function deflateWhole(data, level) {
   return (await fflateModule()).deflateSync(data, { level });
 }
 
-// Node: through zlib, as the chunks come.
+// Node: through zlib, as the chunks come. Each chunk is written and zlib has taken all of it
+// before the next is asked for, so the reader's buffers serve again (no copy of each chunk to
+// collect later); what zlib gave meanwhile goes on.
 export async function* deflateInNode(chunks, level) {
-  const zlib = nodeModule('node:zlib'), { Readable } = nodeModule('node:stream');
+  const zlib = nodeModule('node:zlib');
   const deflater = zlib.createDeflateRaw({ level, chunkSize: 256 * 1024 });
-  const input = Readable.from((async function* () { for await (const chunk of chunks) yield chunk.slice(); })(), { objectMode: false });
-  input.on('error', (e) => deflater.destroy(e));
-  input.pipe(deflater);
+  const parts = [];
+  let failure = null, ended = false;
+  deflater.on('data', (part) => parts.push(part));
+  deflater.on('error', (e) => { failure = failure || e; });
+  const ending = new Promise((resolve) => deflater.once('end', () => { ended = true; resolve(); }));
+  const settled = (start) => new Promise((resolve, reject) =>
+    start((e) => (e || failure ? reject(e || failure) : resolve())));
+  function* given() {
+    for (const part of parts.splice(0)) yield new Uint8Array(part.buffer, part.byteOffset, part.length);
+  }
   try {
-    for await (const out of deflater) yield new Uint8Array(out.buffer, out.byteOffset, out.length);
+    for await (const chunk of chunks) {
+      await settled((done) => deflater.write(chunk, done));
+      yield* given();
+    }
+    await settled((done) => deflater.end(done));
+    await ending;
+    if (failure) throw failure;
+    yield* given();
   } finally {
-    input.destroy();
-    deflater.destroy();
+    if (!ended) deflater.destroy();
   }
 }
 

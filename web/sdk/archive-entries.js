@@ -96,32 +96,43 @@ async function addPath(list, path) {
     throw new ArchiveFailure('not-found', path, `"${path}" does not exist`);
   }
   const base = paths.basename(paths.resolve(path));
-  if (stat.isFile()) list.push(localFile(base, path, stat, fs));
+  if (stat.isFile()) list.push(new LocalFile(base, path, stat));
   else if (stat.isDirectory()) await addFolder(list, path, base, stat, new Set(), fs, paths);
   else throw new ArchiveFailure('not-a-file', path, `"${path}" is neither a file nor a folder`);
 }
 
 // A local file is read by offsets through a file handle (Node's Blob of a file says 1 byte for a
-// file of 4 GiB + 1), closed when the entry is done.
-function localFile(name, path, stat, fs) {
-  return {
-    name, directory: false, size: stat.size, lastModified: stat.mtimeMs,
-    open: async () => {
-      const handle = await fs.promises.open(path, 'r');
-      try {
-        const { size } = await handle.stat();
-        const pull = async (offset, length, spare) => {
-          const buffer = spare && spare.byteLength >= length ? new Uint8Array(spare, 0, length) : new Uint8Array(length);
-          const { bytesRead } = await handle.read(buffer, 0, length, offset);
-          return buffer.subarray(0, bytesRead);
-        };
-        return { size, pull, close: () => handle.close() };
-      } catch (e) {
-        await handle.close();
-        throw e;
-      }
-    },
-  };
+// file of 4 GiB + 1), closed when the entry is done. A class, not a closure each: a folder may hold
+// tens of thousands.
+class LocalFile {
+  constructor(name, path, stat) {
+    this.name = name;
+    this.directory = false;
+    this.size = stat.size;
+    this.lastModified = stat.mtimeMs;
+    this.path = path;
+    this.local = true;
+    this.nameBytes = null;
+    this.utf8 = false;
+  }
+
+  async open() {
+    const handle = await nodeModule('node:fs').promises.open(this.path, 'r');
+    try {
+      const { size } = await handle.stat();
+      const pull = async (offset, length, spare) => {
+        const buffer = spare && spare.byteLength >= length ? new Uint8Array(spare, 0, length) : new Uint8Array(length);
+        const { bytesRead } = await handle.read(buffer, 0, length, offset);
+        return buffer.subarray(0, bytesRead);
+      };
+      // Into a buffer of the caller's: how many bytes came (0 at the end).
+      const readInto = async (buffer, at, length, offset) => (await handle.read(buffer, at, length, offset)).bytesRead;
+      return { size, pull, readInto, close: () => handle.close() };
+    } catch (e) {
+      await handle.close();
+      throw e;
+    }
+  }
 }
 
 async function addFolder(list, dir, name, stat, above, fs, paths) {
@@ -143,7 +154,7 @@ async function addFolder(list, dir, name, stat, above, fs, paths) {
     } catch (e) {
       throw new ArchiveFailure('not-found', entryName, `"${path}" does not exist (a broken link?)`);
     }
-    if (s.isFile()) list.push(localFile(entryName, path, s, fs));
+    if (s.isFile()) list.push(new LocalFile(entryName, path, s));
     else if (s.isDirectory()) await addFolder(list, path, entryName, s, above, fs, paths);
     else throw new ArchiveFailure('not-a-file', entryName, `"${path}" is neither a file nor a folder`);
   }
@@ -194,6 +205,33 @@ export async function gatherEntries(entries) {
   return list;
 }
 
+/**
+ * Short byte strings kept one after another in blocks: the names and central records of tens of
+ * thousands of entries as a few buffers, not an object and a buffer each.
+ */
+export class Slab {
+  constructor(size = 256 * 1024) { this.size = size; this.blocks = []; this.block = null; this.fill = 0; }
+
+  // A view of a copy of `bytes`, valid as long as the slab.
+  keep(bytes) {
+    if (!this.block || this.fill + bytes.length > this.block.length) {
+      if (this.block && this.fill > 0) this.blocks.push(this.block.subarray(0, this.fill));
+      this.block = new Uint8Array(Math.max(this.size, bytes.length));
+      this.fill = 0;
+    }
+    const view = this.block.subarray(this.fill, this.fill + bytes.length);
+    view.set(bytes);
+    this.fill += bytes.length;
+    return view;
+  }
+
+  // Everything kept, in order.
+  *parts() {
+    yield* this.blocks;
+    if (this.block && this.fill > 0) yield this.block.subarray(0, this.fill);
+  }
+}
+
 // ---- names --------------------------------------------------------------------------------------
 
 // A name as Windows compares names: each character upper-cased where that gives one character.
@@ -226,7 +264,7 @@ function nameProblem(engine, name) {
  */
 export function planNames(engine, list, mode = 'control') {
   const files = new Map(), folders = new Map(), implied = new Map();  // key -> the entry's name
-  const encoder = new TextEncoder();
+  const encoder = new TextEncoder(), names = new Slab(64 * 1024);
   const clash = (name, other) => {
     throw new ArchiveFailure('duplicate-name', name, other === name
       ? `the entry "${name}" is given twice`
@@ -249,12 +287,13 @@ export function planNames(engine, list, mode = 'control') {
       if (!implied.has(above)) implied.set(above, name);
     }
     const legacy = mode === 'utf8' ? null : gbkBytes(name);
-    entry.name = name;
-    entry.nameBytes = legacy || encoder.encode(name);
-    entry.utf8 = !legacy;
-    if (entry.nameBytes.length > MAX_NAME_BYTES) {
+    const bytes = legacy || encoder.encode(name);
+    if (bytes.length > MAX_NAME_BYTES) {
       throw new ArchiveFailure('long-name', name, `the entry name "${name.slice(0, 40)}..." is longer than 65,535 bytes`);
     }
+    entry.name = name;
+    entry.nameBytes = names.keep(bytes);
+    entry.utf8 = !legacy;
   }
   return list;
 }

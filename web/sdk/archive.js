@@ -11,12 +11,15 @@
 //     archive that is gathered rather than streamed (`hold`) keeps the deflated data aside in Blobs
 //     instead, so that such an entry gets real values in its header and is stored when it does
 //     not shrink.
-// Memory stays bounded by LARGE and the blocks in flight, whatever the total; the central
-// directory (some 60 bytes an entry) is the one thing that grows with the entry count.
+//   - in Node, a local file is read into buffers that serve again, and one of a few MiB a chunk
+//     at a time (archive-local.js).
+// Memory stays bounded by LARGE and the blocks in flight, whatever the total; the names and the
+// central directory (some 60 bytes an entry each, in slabs) are what grows with the entry count.
 import { chunksOf } from './reading.js';
 import { deflatePool } from './packing.js';
-import { ArchiveFailure, MAX_NAME_BYTES, gatherEntries, planNames } from './archive-entries.js';
+import { ArchiveFailure, MAX_NAME_BYTES, Slab, gatherEntries, planNames } from './archive-entries.js';
 import { deflateWhole, deflateInNode, deflateHere, deflateInBlocks } from './archive-deflate.js';
+import { MID, ReadBuffers, packLocal, readLocal } from './archive-local.js';
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 
@@ -25,7 +28,7 @@ const CRC_PIECE = 2 * 1024 * 1024;  // the engine's input buffer
 const PIECE = 1024 * 1024;          // headers and small entries go out gathered in pieces this big
 const BLOB_GROUP = 32 * 1024 * 1024;
 const PROGRESS_STEP = 8 * 1024 * 1024;
-const READ_AHEAD = 8;               // small files read ahead of the one being packed
+const READ_AHEAD = 8;               // small files read ahead of the one being packed, and their bytes
 const READ_AHEAD_BYTES = 16 * 1024 * 1024;
 
 function abortError() {
@@ -57,13 +60,18 @@ class Records {
 
   // kind: 0 local header, 1 data descriptor, 2 central record.
   make(kind, e) {
+    return this.view(kind, e).slice();
+  }
+
+  // The record in the module's memory, valid until the next call.
+  view(kind, e) {
     const heap = () => new Uint8Array(this.x.memory.buffer);
     heap().set(e.nameBytes, this.name);
     const flags = (e.utf8 ? 1 : 0) | (e.directory ? 2 : 0) | (e.descriptor ? 4 : 0) | (e.zip64Local ? 8 : 0);
     const length = this.x.tw_archive_record(kind, this.name, e.nameBytes.length, flags, e.dosTime, e.dosDate,
       e.method, e.crc >>> 0, e.compressedSize, e.size, e.offset, this.out, this.capacity);
     if (length < 0) throw new Error('a record did not fit');
-    return heap().slice(this.out, this.out + length);
+    return heap().subarray(this.out, this.out + length);
   }
 
   end(count, offset, size) {
@@ -121,6 +129,11 @@ class Pieces {
     if (part.length !== 0 || part.size !== 0) yield part;
   }
 
+  // A part the caller will use again: copied whatever its size.
+  *copy(part) {
+    for (let at = 0; at < part.length; at += PIECE / 8) yield* this.add(part.subarray(at, at + PIECE / 8));
+  }
+
   *flush() {
     if (this.fill === 0) return;
     const full = this.buffer.subarray(0, this.fill);
@@ -160,7 +173,7 @@ async function openEntry(entry) {
 
 // A small entry's bytes: a Blob read in one go (a stream's two chunk buffers of 2 MiB for each of
 // thousands of small files only feed the collector), a local file by its handle.
-async function readWhole(source, entry, cancel) {
+async function readWhole(source, entry, cancel, buffers) {
   if (source.bytes) return source.bytes;
   if (source.blob) {
     let data;
@@ -172,6 +185,10 @@ async function readWhole(source, entry, cancel) {
     }
     if (data.length !== entry.size) throw readFailed(entry, { read: { done: data.length, size: entry.size, gone: false } });
     return data;
+  }
+  if (source.readInto) {
+    // A local file: read by offsets, into a buffer that serves again once the entry is out.
+    return readLocal(source, entry.size, buffers, cancel, abortError).catch((e) => { throw readFailed(entry, e); });
   }
   const data = new Uint8Array(entry.size);
   let at = 0;
@@ -194,7 +211,7 @@ async function readWhole(source, entry, cancel) {
 export async function* archiveParts(engine, list, { level = 6, hold = false, onEntry, onProgress, cancel } = {}) {
   const records = new Records(engine);
   const out = new Pieces();
-  const central = [];
+  const central = new Slab();
   let total = 0;
   for (const entry of list) total += entry.size;
   let done = 0, next = 0, offset = 0, centralSize = 0, reported = -1;
@@ -208,17 +225,17 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
   let pool;  // the deflate workers, started at the first large entry (null where there are none)
   // Small files are read a few ahead: a browser's read of a file is a round trip to another
   // process, which several in flight hide.
-  const ahead = new Map();
+  const ahead = new Map(), buffers = new ReadBuffers();
   let aheadBytes = 0, aheadNext = 0;
   const readAhead = (from) => {
     for (aheadNext = Math.max(aheadNext, from); aheadNext < list.length && aheadNext < from + READ_AHEAD; aheadNext++) {
       const entry = list[aheadNext];
-      if (entry.directory || entry.size >= LARGE) continue;
+      if (entry.directory || entry.size >= LARGE || (entry.local && entry.size >= MID)) continue;
       if (aheadBytes + entry.size > READ_AHEAD_BYTES && ahead.size > 0) break;
       aheadBytes += entry.size;
       const read = openEntry(entry).then(async (source) => {
         try {
-          return { source, data: await readWhole(source, entry, cancel) };
+          return { source, data: await readWhole(source, entry, cancel, buffers) };
         } finally {
           if (source.close) await source.close();
         }
@@ -238,17 +255,47 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
         ...dosDateTime(entry.lastModified), method: 0, crc: 0, compressedSize: 0, size: entry.size, offset,
       };
       let body = [];
-      let source = null;
+      let source = null, reuse = null;
       readAhead(index);
-      if (!entry.directory && entry.size >= LARGE) source = await openEntry(entry);
+      const local = entry.local && entry.size >= MID && entry.size < LARGE;
+      if (!entry.directory && (entry.size >= LARGE || local)) source = await openEntry(entry);
       try {
         if (entry.directory) {
           // A folder: its name, nothing else.
+        } else if (local) {
+          // A local file of a few MiB, a chunk at a time (archive-local.js); its data goes out as
+          // copies, read again when it is stored and checked against the CRC taken the first time.
+          const hooks = { buffers, cancel, abortError, crcOf: (c, b) => crcOf(engine, c, b), onBytes: (n) => { done += n; report(); } };
+          let packed;
+          try {
+            packed = await packLocal(source, entry.size, level, hooks);
+          } catch (err) {
+            throw readFailed(entry, err);
+          }
+          Object.assign(e, { method: packed.method, crc: packed.crc, compressedSize: packed.compressedSize });
+          const header = records.make(0, e);
+          yield* out.add(header);
+          let crc = 0;
+          try {
+            for await (const part of packed.parts()) {
+              if (e.method === 0) crc = crcOf(engine, crc, part);
+              yield* out.copy(part);
+            }
+          } catch (err) {
+            throw readFailed(entry, err);
+          }
+          if (e.method === 0 && crc !== e.crc) throw new ArchiveFailure('changed', entry.name, `the file of the entry "${entry.name}" changed while it was packed`);
+          offset += header.length + e.compressedSize;
+          centralSize += central.keep(records.view(2, e)).length;
+          continue;
         } else if (entry.size < LARGE) {
           const read = await ahead.get(index);
           ahead.delete(index);
           aheadBytes -= entry.size;
           const data = read.data;
+          // A local file's bytes go out copied into the pieces (in parts, below) or deflated: their
+          // buffer serves again.
+          if (read.source.readInto) reuse = data.buffer;
           e.crc = crcOf(engine, 0, data);
           // The page's own bytes go into a stream as a copy: a reader may keep or transfer them.
           body = [read.source.bytes && !hold ? data.slice() : data];
@@ -297,9 +344,7 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
             const descriptor = records.make(1, e);
             yield* out.add(descriptor);
             offset += header.length + compressed + descriptor.length;
-            const record = records.make(2, e);
-            central.push(record);
-            centralSize += record.length;
+            centralSize += central.keep(records.view(2, e)).length;
             continue;
           }
           // Held: the deflated data kept aside in Blobs until its size decides the method. A
@@ -339,15 +384,14 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
       }
       const header = records.make(0, e);
       yield* out.add(header);
-      for (const part of body) yield* out.add(part);
+      for (const part of body) yield* (reuse ? out.copy(part) : out.add(part));
+      if (reuse) buffers.give(reuse);
       offset += header.length + e.compressedSize;
-      const record = records.make(2, e);
-      central.push(record);
-      centralSize += record.length;
+      centralSize += central.keep(records.view(2, e)).length;
     }
     report();
     const directoryOffset = offset;
-    for (const record of central) yield* out.add(record);
+    for (const part of central.parts()) yield* out.add(part);
     yield* out.add(records.end(list.length, directoryOffset, centralSize));
     yield* out.flush();
   } finally {

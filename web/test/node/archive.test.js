@@ -3,7 +3,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { createHash } from 'node:crypto';
+import { createHash, randomBytes } from 'node:crypto';
 import { closeSync, createWriteStream, existsSync, mkdirSync, mkdtempSync, openSync, readdirSync, rmSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -24,17 +24,18 @@ async function save(archive, name) {
   return path;
 }
 
-// A folder with files (one large, text and noise), a nested empty folder, and names in and out of
-// code page 936.
+// A folder with files (small, of a few MiB and large; text and noise), a nested empty folder, and
+// names in and out of code page 936.
 function makeTree() {
   const root = join(work, '\u6863\u6848');
   mkdirSync(join(root, 'sub', 'empty'), { recursive: true });
-  const noise = Buffer.alloc(70000);
-  for (let i = 0, x = 7; i < noise.length; i++) { x = (x * 1103515245 + 12345) >>> 0; noise[i] = x >>> 24; }
-  const large = Buffer.concat([Buffer.from('row of a large text file\n'.repeat(700000)), noise]);
+  const noise = randomBytes(1600000);
+  const large = Buffer.concat([Buffer.from('row of a large text file\n'.repeat(700000)), noise.subarray(0, 70000)]);
   const files = {
     'a.txt': Buffer.from('hello '.repeat(500)),
-    'noise.bin': noise,
+    'mid.txt': Buffer.concat([Buffer.from('a text of a few MiB\n'.repeat(150000)), noise.subarray(0, 5000)]),
+    'noise.bin': noise.subarray(0, 70000),
+    'sub/mid-noise.bin': noise,
     'sub/\u8868\u683c.csv': Buffer.from('\u540d\u79f0,\u6570\u91cf\r\n'.repeat(50)),
     'sub/caf\u00e9 \u{1F600}.txt': Buffer.from('a name code page 936 has no place for'),
     'sub/large.txt': large,
@@ -60,10 +61,13 @@ test('a folder and loose entries, as a File and as a stream, read alike by every
     assert.equal(made.name, 'archive.zip');
     const read = await judge(await save(made, `tree-${names}.zip`));
     assert.deepEqual(order(read.entries), order(want(names === 'utf8')), names);
+    // What deflate does not shrink is stored; what it shrinks is not.
+    assert.deepEqual(read.stored.sort(), ['noise.bin', 'sub/caf\u00e9 \u{1F600}.txt', 'sub/mid-noise.bin', 'zero.bin'].map((n) => '\u6863\u6848/' + n), names);
     assert.equal(read.zip64End, false);
     assert.deepEqual(seen.map(([, index]) => index), [...seen.keys()]);
     const streamed = await judge(await save(t.zipStream([root, loose], { names }), `tree-${names}-stream.zip`));
     assert.deepEqual(order(streamed.entries), order(want(names === 'utf8')), `${names}, streamed`);
+    assert.deepEqual(streamed.stored.sort(), read.stored.sort(), `${names}, streamed`);
   }
   // Level 0 stores everything; level 9 deflates.
   for (const level of [0, 9]) {

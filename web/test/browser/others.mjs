@@ -3,8 +3,8 @@
 // and a job resumed after a reload. The archive case: picked files (neither browser's automation
 // puts a folder into a webkitdirectory input) packed by zip() and zipStream(), a large entry
 // deflated in blocks on the deflate workers, each archive judged by unzip, 7z, bsdtar and Python's
-// zipfile, and two names Windows sees as one refused. Each page drives itself once its files are picked (?auto) and
-// reports to a collector here:
+// zipfile, and two names Windows sees as one refused. Each page drives itself once its files are
+// picked (?auto) and reports to a collector here:
 //   - Firefox through puppeteer-core over WebDriver BiDi, whose session ends once the files are
 //     picked (with a session open, Firefox now and then stalls a worker's second new Worker());
 //   - WebKitGTK's MiniBrowser through WebKitWebDriver, on a virtual display (it has no headless
@@ -133,7 +133,7 @@ const page = (name, c) => `${server.url}test/browser/${name}?auto=${encodeURICom
 
 // One page in a Firefox of its own: `pick` puts the files in, the session ends, and the page goes
 // on by itself until it reported `names`.
-async function firefoxPage(name, pick, names) {
+async function firefoxPage(name, pick, names, seconds) {
   const c = await collector();
   const browser = await puppeteer.launch({
     browser: 'firefox', executablePath: FIREFOX, headless: true, protocol: 'webDriverBiDi',
@@ -146,7 +146,7 @@ async function firefoxPage(name, pick, names) {
     await tab.waitForFunction('window.ready === true');
     await pick(tab);
     await browser.disconnect();  // the session ends; the page goes on by itself
-    return await c.wait(names, 180);
+    return await c.wait(names, seconds);
   } finally {
     if (pid) try { process.kill(pid); } catch { /* gone */ }
     await c.close();
@@ -155,10 +155,11 @@ async function firefoxPage(name, pick, names) {
 
 async function firefox() {
   if (!existsSync(FIREFOX)) { skipped++; console.log('SKIP: Firefox ESR is not installed (make setup)'); return; }
-  judgeDigest('Firefox ESR', await firefoxPage('digest.html', async (tab) => (await tab.$('#pick')).uploadFile(upload), ['before', 'resume']));
+  judgeDigest('Firefox ESR', await firefoxPage('digest.html', async (tab) => (await tab.$('#pick')).uploadFile(upload),
+                                               ['before', 'resume'], 180));
   // Firefox's input.setFiles takes files only (a folder is refused as one): they are picked one by one.
-  const got = await firefoxPage('zip.html', async (tab) => (await tab.$('#files')).uploadFile(...zipPaths), ['made', 'streamed', 'done']);
-  await judgeZip('Firefox ESR', got);
+  await judgeZip('Firefox ESR', await firefoxPage('zip.html', async (tab) => (await tab.$('#files')).uploadFile(...zipPaths),
+                                                 ['made', 'streamed', 'done'], 90));
 }
 
 // WebDriver's classic protocol over HTTP, as much as this needs.
@@ -219,7 +220,7 @@ async function webkit() {
     await webdriver(base, 'POST', `/session/${session}/url`, { url: page('zip.html', c) });
     await ready();
     await pick('#files', zipPaths);
-    got = await c.wait(['made', 'streamed', 'done'], 180);
+    got = await c.wait(['made', 'streamed', 'done'], 90);
     await judgeZip('WebKitGTK', got);
   } finally {
     if (session) await webdriver(base, 'DELETE', `/session/${session}`).catch(() => {});

@@ -102,7 +102,7 @@ echo "== web: the SDK in Chromium, and the cross-check of the SDK and the comman
 t=$(date +%s)
 node "$root/web/test/browser/run.mjs" --cross "$win32/bin" || status=1
 stamp $t
-echo "== web: digest() in Firefox ESR and WebKitGTK"
+echo "== web: digest(), zip() and zipStream() in Firefox ESR and WebKitGTK"
 t=$(date +%s)
 node "$root/web/test/browser/others.mjs" || status=1
 stamp $t

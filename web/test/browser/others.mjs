@@ -1,20 +1,26 @@
-// The digest page (digest.html) in Firefox ESR and WebKitGTK: a picked file, every algorithm whole
-// and per chunk against the references, a cancel, and a job resumed after a reload. The page drives
-// itself once the file is picked (?auto) and reports to a collector here:
-//   - Firefox through puppeteer-core over WebDriver BiDi, whose session ends once the file is
+// The digest page (digest.html) and the archive page (zip.html) in Firefox ESR and WebKitGTK. The
+// digest case: a picked file, every algorithm whole and per chunk against the references, a cancel,
+// and a job resumed after a reload. The archive case: picked files (neither browser's automation
+// puts a folder into a webkitdirectory input) packed by zip() and zipStream(), a large entry
+// deflated in blocks on the deflate workers, each archive judged by unzip, 7z, bsdtar and Python's
+// zipfile, and two names Windows sees as one refused. Each page drives itself once its files are
+// picked (?auto) and reports to a collector here:
+//   - Firefox through puppeteer-core over WebDriver BiDi, whose session ends once the files are
 //     picked (with a session open, Firefox now and then stalls a worker's second new Worker());
 //   - WebKitGTK's MiniBrowser through WebKitWebDriver, on a virtual display (it has no headless
 //     mode here).
 // A browser that is not installed is reported as skipped, never as passed.
-//   node test/browser/others.mjs
+//   node test/browser/others.mjs [firefox|webkit]
 import { execFileSync, spawn } from 'node:child_process';
-import { existsSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { createHash, randomBytes } from 'node:crypto';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
 import { serve } from '../../tools/serve.mjs';
+import { judge } from '../judge.mjs';
 
 const here = fileURLToPath(new URL('.', import.meta.url));
 const FIREFOX = '/usr/bin/firefox-esr';
@@ -31,18 +37,44 @@ const upload = join(work, 'upload.bin');
 writeFileSync(upload, Buffer.from(Array.from({ length: (6 << 20) + 3 }, (_, i) => (i * 7919 + (i >> 11)) & 255)));
 const want = JSON.parse(execFileSync('python3', [join(here, '..', 'digests.py'), String(1 << 20), upload]).toString());
 
-// What the page reports, by name; waits for `names` (or an error) within `seconds`.
+// The archive case's files: a large text (deflated in 2 MiB blocks on the deflate workers), noise
+// (stored), a name in code page 936 and one outside it (stored in UTF-8 with the flag). The page
+// packs them, the last again under a folder named in code page 936, and notes/memo.txt from bytes.
+const picked = join(work, 'picked');
+mkdirSync(picked);
+const large = Buffer.from(Array.from({ length: 700000 }, (_, i) => `line ${i} of a scanned page, as text\n`).join(''));
+const zipFiles = {
+  'large.txt': large,
+  'noise.bin': randomBytes(64 << 10),
+  '\u9875\u4e00.txt': Buffer.from('\u7b2c\u4e00\u9875\n'.repeat(300)),
+  '\ubcf4\uace0\uc11c.txt': Buffer.from('\ubcf4\uace0\uc11c\n'.repeat(200)),
+};
+for (const [name, data] of Object.entries(zipFiles)) writeFileSync(join(picked, name), data);
+const zipPaths = Object.keys(zipFiles).map((name) => join(picked, name));
+const sha256 = (data) => createHash('sha256').update(data).digest('hex');
+// [name, UTF-8 flag, SHA-256] of each entry the page packs, sorted.
+const zipWant = [
+  ...Object.entries(zipFiles).map(([name, data]) => [name, name.includes('\ubcf4'), sha256(data)]),
+  ['\u6848\u5377/\ubcf4\uace0\uc11c.txt', true, sha256(zipFiles['\ubcf4\uace0\uc11c.txt'])],
+  ['notes/memo.txt', false, sha256('made in the page\n'.repeat(50))],
+].sort();
+// An empty stored block ends each deflate worker's block but the last.
+const SYNC = Buffer.from([0, 0, 255, 255]);
+
+// What the page reports, by name (bytes POSTed with ?bytes=NAME as they are); waits for `names`
+// (or an error) within `seconds`.
 function collector() {
   const got = {};
   let wake = null;
   const server = createServer((request, response) => {
-    let body = '';
-    request.on('data', (d) => { body += d; });
+    const body = [];
+    request.on('data', (d) => body.push(d));
     request.on('end', () => {
       try {
-        const { what, value } = JSON.parse(body);
+        const bytes = new URL(request.url, 'http://collector').searchParams.get('bytes');
+        const { what, value } = bytes ? { what: bytes, value: Buffer.concat(body) } : JSON.parse(Buffer.concat(body).toString());
         (got[what] = got[what] || []).push(value);
-        if (process.env.TARNWICK_OTHERS_VERBOSE) console.log('page:', what, JSON.stringify(value).slice(0, 120));
+        if (process.env.TARNWICK_OTHERS_VERBOSE) console.log('page:', what, bytes ? `${value.length} bytes` : JSON.stringify(value).slice(0, 120));
       } catch { /* not ours */ }
       response.writeHead(204, { 'Access-Control-Allow-Origin': '*' }).end();
       if (wake) wake();
@@ -61,7 +93,7 @@ function collector() {
   })));
 }
 
-function judge(browser, got) {
+function judgeDigest(browser, got) {
   ok(!got.error, `${browser}: no page error: ${JSON.stringify(got.error)}`);
   const before = got.before && got.before[0];
   const resume = got.resume && got.resume[0];
@@ -72,28 +104,62 @@ function judge(browser, got) {
   ok(!!resume && JSON.stringify(resume.seen) === '[2,3,4,5,6]', `${browser}: after the reload only the later chunks: ${JSON.stringify(resume && resume.seen)}`);
 }
 
-const server = await serve();
-const page = (c) => `${server.url}test/browser/digest.html?auto=${encodeURIComponent(c.url)}`;
+async function judgeZip(browser, got) {
+  ok(!got.error, `${browser}: no page error on the archive page: ${JSON.stringify(got.error)}`);
+  for (const key of ['made', 'streamed']) {
+    const archive = got[key] && got[key][0];
+    if (!archive) { ok(false, `${browser}: the ${key} archive came back`); continue; }
+    const path = join(work, `${browser.split(' ')[0]}-${key}.zip`);
+    writeFileSync(path, archive);
+    try {
+      const read = (await judge(path)).entries.sort();
+      ok(JSON.stringify(read) === JSON.stringify(zipWant), `${browser}: the ${key} archive (${archive.length} bytes) holds the picked files, names in both encodings: ${JSON.stringify(read)}`);
+    } catch (e) {
+      ok(false, `${browser}: the ${key} archive: ${e.message}`);
+    }
+    let ends = 0;
+    for (let at = archive.indexOf(SYNC); at >= 0; at = archive.indexOf(SYNC, at + 1)) ends++;
+    ok(ends >= Math.ceil(large.length / (2 << 20)) - 1, `${browser}: the ${key} archive's ${large.length >> 20} MiB entry was deflated in blocks on the deflate workers: ${ends} block ends`);
+  }
+  const done = got.done && got.done[0];
+  ok(!!done && done.name === 'archive.zip' && done.seen === zipWant.length && done.parts > 1,
+     `${browser}: zip() names its File and reports each entry, zipStream() gives the archive in parts: ${JSON.stringify(done)}`);
+  ok(!!done && JSON.stringify(done.refused) === '["TarnwickError","duplicate-name","Notes/MEMO.txt"]',
+     `${browser}: two names Windows sees as one are refused: ${JSON.stringify(done && done.refused)}`);
+}
 
-async function firefox() {
-  if (!existsSync(FIREFOX)) { skipped++; console.log('SKIP: Firefox ESR is not installed (make setup)'); return; }
+const server = await serve();
+const page = (name, c) => `${server.url}test/browser/${name}?auto=${encodeURIComponent(c.url)}`;
+
+// One page in a Firefox of its own: `pick` puts the files in, the session ends, and the page goes
+// on by itself until it reported `names`.
+async function firefoxPage(name, pick, names, seconds) {
   const c = await collector();
   const browser = await puppeteer.launch({
     browser: 'firefox', executablePath: FIREFOX, headless: true, protocol: 'webDriverBiDi',
-    userDataDir: join(work, 'firefox-profile'),
+    userDataDir: mkdtempSync(join(work, 'firefox-profile-')),
   });
   const pid = browser.process() && browser.process().pid;
   try {
     const tab = await browser.newPage();
-    await tab.goto(page(c));
+    await tab.goto(page(name, c));
     await tab.waitForFunction('window.ready === true');
-    await (await tab.$('#pick')).uploadFile(upload);
+    await pick(tab);
     await browser.disconnect();  // the session ends; the page goes on by itself
-    judge('Firefox ESR', await c.wait(['before', 'resume'], 180));
+    return await c.wait(names, seconds);
   } finally {
     if (pid) try { process.kill(pid); } catch { /* gone */ }
     await c.close();
   }
+}
+
+async function firefox() {
+  if (!existsSync(FIREFOX)) { skipped++; console.log('SKIP: Firefox ESR is not installed (make setup)'); return; }
+  judgeDigest('Firefox ESR', await firefoxPage('digest.html', async (tab) => (await tab.$('#pick')).uploadFile(upload),
+                                               ['before', 'resume'], 180));
+  // Firefox's input.setFiles takes files only (a folder is refused as one): they are picked one by one.
+  await judgeZip('Firefox ESR', await firefoxPage('zip.html', async (tab) => (await tab.$('#files')).uploadFile(...zipPaths),
+                                                 ['made', 'streamed', 'done'], 90));
 }
 
 // WebDriver's classic protocol over HTTP, as much as this needs.
@@ -106,13 +172,12 @@ async function webdriver(base, method, path, body) {
 
 async function webkit() {
   if (!existsSync(DRIVER) || !MINIBROWSER) { skipped++; console.log('SKIP: WebKitGTK\'s WebDriver or MiniBrowser is not installed (make setup)'); return; }
-  const c = await collector();
   const display = ':' + (90 + (process.pid % 500));
   const xvfb = spawn('Xvfb', [display, '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'], { stdio: 'ignore' });
   const port = 20000 + (process.pid % 20000);
   const driver = spawn(DRIVER, [`--port=${port}`], { stdio: 'ignore', env: { ...process.env, DISPLAY: display } });
   const base = `http://127.0.0.1:${port}`;
-  let session = null;
+  let session = null, c = null;
   try {
     for (let i = 0; i < 50 && !session; i++) {
       await new Promise((r) => setTimeout(r, 200));
@@ -123,7 +188,6 @@ async function webkit() {
         if (i === 49) throw e;
       }
     }
-    await webdriver(base, 'POST', `/session/${session}/url`, { url: page(c) });
     const ready = async () => {
       for (let i = 0; i < 100; i++) {
         const [isReady] = await webdriver(base, 'POST', `/session/${session}/execute/sync`, { script: 'return [window.ready === true]', args: [] }).catch(() => [false]);
@@ -132,22 +196,37 @@ async function webkit() {
       }
       throw new Error('the page did not get ready');
     };
+    // Files go into an input as their paths, one a line.
+    const pick = async (selector, paths) => {
+      const element = await webdriver(base, 'POST', `/session/${session}/element`, { using: 'css selector', value: selector });
+      await webdriver(base, 'POST', `/session/${session}/element/${Object.values(element)[0]}/value`, { text: paths.join('\n') });
+    };
+
+    c = await collector();
+    await webdriver(base, 'POST', `/session/${session}/url`, { url: page('digest.html', c) });
     await ready();
-    const element = await webdriver(base, 'POST', `/session/${session}/element`, { using: 'css selector', value: '#pick' });
-    await webdriver(base, 'POST', `/session/${session}/element/${Object.values(element)[0]}/value`, { text: upload });
-    const got = await c.wait(['before', 'reloaded'], 180);
+    await pick('#pick', [upload]);
+    let got = await c.wait(['before', 'reloaded'], 180);
     if (got.reloaded && got.reloaded[0] === false) {
       // WebKitGTK's automation session keeps no File in IndexedDB: the file is picked again.
       await ready();
-      const again = await webdriver(base, 'POST', `/session/${session}/element`, { using: 'css selector', value: '#pick' });
-      await webdriver(base, 'POST', `/session/${session}/element/${Object.values(again)[0]}/value`, { text: upload });
+      await pick('#pick', [upload]);
     }
-    judge('WebKitGTK', await c.wait(['before', 'resume'], 180));
+    judgeDigest('WebKitGTK', await c.wait(['before', 'resume'], 180));
+    await c.close();
+
+    // WebKitWebDriver puts a folder into an input as a file of its own: files are picked one by one.
+    c = await collector();
+    await webdriver(base, 'POST', `/session/${session}/url`, { url: page('zip.html', c) });
+    await ready();
+    await pick('#files', zipPaths);
+    got = await c.wait(['made', 'streamed', 'done'], 90);
+    await judgeZip('WebKitGTK', got);
   } finally {
     if (session) await webdriver(base, 'DELETE', `/session/${session}`).catch(() => {});
     driver.kill();
     xvfb.kill();
-    await c.close();
+    if (c) await c.close();
   }
 }
 

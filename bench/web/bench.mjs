@@ -14,6 +14,7 @@ const rendererMiB = () => browserMiB({ renderersOnly: true });
 const root = fileURLToPath(new URL('../..', import.meta.url));
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-bench-'));
 const big = join(work, 'big.bin'), mixed = join(work, 'mixed.bin'), text = join(work, 'text.txt');
+const huge = join(work, 'huge.bin');  // 4 GiB, sparse: it reads as zeros
 // `node bench.mjs zip`: the one-file archive rows alone; `node bench.mjs archive`: the rows of
 // archives of many files alone.
 const zipOnly = process.argv[2] === 'zip';
@@ -34,7 +35,8 @@ sys.stdout.write("".join(out)[:104857600])`;
 // words drawn from a fixed vocabulary with a fixed seed: it packs about as well as prose).
 execFileSync('bash', ['-c', `openssl enc -aes-128-ctr -pass pass:x -pbkdf2 -nosalt </dev/zero 2>/dev/null | head -c ${zipOnly || archiveOnly ? 52428800 : 1073741824} > '${big}'
 { head -c 52428800 '${big}'; yes 'The quick brown fox jumps over the lazy dog, line after line of plain text.' | head -c 52428800; } > '${mixed}'
-python3 -c '${TEXT_MAKER}' > '${text}'`]);
+python3 -c '${TEXT_MAKER}' > '${text}'
+truncate -s 4G '${huge}'`]);
 // A folder of 2,000 small text files (200 bytes to 16 KiB, slices of the text) in 20 folders.
 {
   const all = readFileSync(text);
@@ -55,7 +57,7 @@ try {
   const page = await browser.newPage();
   await page.goto(server.url + 'bench/web/index.html');
   await page.waitForFunction('window.ready === true');
-  await (await page.$('#pick')).uploadFile(big, mixed, text);
+  await (await page.$('#pick')).uploadFile(big, mixed, text, huge);
   const mbps = (bytes, s) => bytes / s / 1e6;
   const add = (what, r, refName, extra = '') => rows.push([what, mbps(r.bytes, r.ours), refName, mbps(r.bytes, r.ref), extra]);
 
@@ -110,6 +112,15 @@ try {
     clearInterval(watch);
     add(`archive, ${a.files - 1} small + 100 MiB`, a, 'fflate Zip+Async',
         `size ${(100 * a.oursSize / a.refSize - 100).toFixed(2)} %, peak renderer +${(top - before).toFixed(0)} MiB (both sides)`);
+    // Ours alone, streamed: the renderer's peak (the page and its workers) above the page at rest.
+    await new Promise((resolve) => setTimeout(resolve, 2000));
+    const rest = rendererMiB();
+    let peak = rest;
+    const sampler = setInterval(() => { peak = Math.max(peak, rendererMiB()); }, 50);
+    const s = await page.evaluate(() => window.bench.archiveStream());
+    clearInterval(sampler);
+    rows.push([`archive stream, ${s.files} files, ${(s.bytes / 2 ** 30).toFixed(1)} GiB: ${(s.bytes / s.seconds / 1e6).toFixed(0)} MB/s,`
+      + ` peak renderer +${(peak - rest).toFixed(0)} MiB above the page at rest (bound: 128 MiB)`]);
   };
   if (zipOnly) { await zipRows(); throw 'done'; }
   if (archiveOnly) { await archiveRows(); throw 'done'; }

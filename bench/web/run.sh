@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The SDK in headless Chromium beside hash-wasm, crypto.subtle and fflate (bench.mjs says how).
+# The SDK in headless Chromium beside hash-wasm, crypto.subtle and fflate (bench.mjs says how), then
+# the memory of an archive of 20,000 files and 8 GiB in Node (node-archive.mjs).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 node bench/web/bench.mjs
+node bench/web/node-archive.mjs

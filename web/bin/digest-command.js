@@ -2,6 +2,7 @@
 // algorithm, or one JSON object per path.
 import { readFileSync } from 'node:fs';
 import { Tarnwick } from '../sdk/tarnwick.js';
+import { progressLine } from './progress.js';
 
 export const digestUsage = `Usage: tarnwick digest [ALGORITHM...] [--sm3 [--z CERT.b64]] [--chunk SIZE[K|M|G]] [--json] [--base64] PATH...
 
@@ -61,23 +62,6 @@ export function parseDigest(argv) {
   if (o.paths.length === 0) throw new Wrong('digest needs a path');
   o.algorithms = ALGORITHMS.filter((n) => o.algorithms.includes(n));
   return o;
-}
-
-function progressLine(path) {
-  if (!process.stderr.isTTY) return { onProgress: undefined, end() {} };
-  const started = Date.now();
-  let drawn = 0, shown = false;
-  return {
-    onProgress(done, total) {
-      const now = Date.now();
-      if (now - started < 500 || now - drawn < 100) return;
-      drawn = now;
-      shown = true;
-      const percent = total > 0 ? Math.floor((done * 100) / total) : 100;
-      process.stderr.write(`\r\x1b[K${path}: ${percent}% (${Math.floor(done / 1048576)} of ${Math.floor(total / 1048576)} MiB)`);
-    },
-    end() { if (shown) process.stderr.write('\r\x1b[K'); },
-  };
 }
 
 // Exit status.

@@ -14,6 +14,7 @@ import { Readable } from 'node:stream';
 import { pipeline } from 'node:stream/promises';
 import { Worker, isMainThread, parentPort, workerData } from 'node:worker_threads';
 import { Tarnwick } from '../sdk/tarnwick.js';
+import { progressLine } from './progress.js';
 
 const usage = `Usage: tarnwick COMMAND [OPTIONS] PATH...
 
@@ -93,25 +94,6 @@ function parse(argv) {
   if (options.paths.length === 0) wrong(`${command} needs a path`);
   if (options.into !== undefined && options.out !== null) wrong('--into and --out do not go together');
   return options;
-}
-
-// Progress on a terminal, for work that takes more than a moment: one line, redrawn at most ten
-// times a second, wiped when the call ends.
-function progressLine(path, tty = process.stderr.isTTY) {
-  if (!tty) return { onProgress: undefined, end() {} };
-  const started = Date.now();
-  let drawn = 0, shown = false;
-  return {
-    onProgress(done, total) {
-      const now = Date.now();
-      if (now - started < 500 || now - drawn < 100) return;
-      drawn = now;
-      shown = true;
-      const percent = total > 0 ? Math.floor((done * 100) / total) : 100;
-      process.stderr.write(`\r\x1b[K${path}: ${percent}% (${Math.floor(done / 1048576)} of ${Math.floor(total / 1048576)} MiB)`);
-    },
-    end() { if (shown) process.stderr.write('\r\x1b[K'); },
-  };
 }
 
 // An archive the SDK made, written where it was asked for under the name the SDK gave it; never

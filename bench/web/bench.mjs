@@ -9,7 +9,6 @@ import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { serve } from '../../web/tools/serve.mjs';
 import { browserMiB, launch } from '../../web/tools/chromium.mjs';
-const rendererMiB = () => browserMiB({ renderersOnly: true });
 
 const root = fileURLToPath(new URL('../..', import.meta.url));
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-bench-'));
@@ -52,6 +51,8 @@ truncate -s 4G '${huge}'`]);
 
 const server = await serve(0, root);
 const browser = await launch();
+// The renderers of this browser only (the page and its workers), not another one's on the machine.
+const rendererMiB = () => browserMiB({ renderersOnly: true, browser });
 const rows = [];
 try {
   const page = await browser.newPage();
@@ -134,9 +135,9 @@ try {
   add('SM3, 1 GiB picked file', r, 'hash-wasm', r.same ? '' : 'results differ!');
   await page.evaluate(() => window.bench.prepareMemory(256));
   await new Promise((resolve) => setTimeout(resolve, 1000));
-  const before = browserMiB();
+  const before = browserMiB({ browser });
   let most = before;
-  const watch = setInterval(() => { most = Math.max(most, browserMiB()); }, 50);
+  const watch = setInterval(() => { most = Math.max(most, browserMiB({ browser })); }, 50);
   r = await best(() => window.bench.memoryDigest());
   clearInterval(watch);
   add('SHA-256, 256 MiB in memory', r, 'hash-wasm', `peak browser +${(most - before).toFixed(0)} MiB` + (r.same ? '' : ', results differ!'));

@@ -67,11 +67,12 @@ export async function readLocal(source, size, buffers, cancel, abortError) {
   return data;
 }
 
-// The file a chunk at a time, each chunk valid until the next is asked for.
-async function* chunksOfLocal(source, size, buffers, cancel, abortError) {
+// The file a chunk at a time from `from` (a multiple of CHUNK), each chunk valid until the next is
+// asked for.
+async function* chunksOfLocal(source, size, buffers, cancel, abortError, from = 0) {
   const buffer = buffers.take(Math.min(CHUNK, size));
   try {
-    for (let at = 0; at < size; at += CHUNK) {
+    for (let at = from; at < size; at += CHUNK) {
       if (cancel && cancel.aborted) throw abortError();
       const view = new Uint8Array(buffer, 0, Math.min(CHUNK, size - at));
       await readFully(source, view, view.length, at, size);
@@ -109,8 +110,7 @@ export async function packLocal(source, size, level, { buffers, cancel, abortErr
     if (compressed < size) return { method: 8, crc, compressedSize: compressed, parts: async function* () { yield* kept; } };
   }
   // Stored: the CRC of what was not read yet, then the file again as it goes out.
-  for await (const chunk of chunksOfLocal(source, size, buffers, cancel, abortError)) {
-    if (read > 0) { read -= chunk.length; continue; }
+  for await (const chunk of chunksOfLocal(source, size, buffers, cancel, abortError, read)) {
     crc = crcOf(crc, chunk);
     onBytes(chunk.length);
   }

@@ -21,6 +21,8 @@ WEB_WASM := web/sdk/tarnwick.wasm
 # The deflater the SDK's zip workers import, as the npm package (pinned in web/package-lock.json)
 # ships it: copied beside the SDK, so that a page serving sdk/ as it is needs nothing else.
 WEB_DEFLATE := web/sdk/fflate.js
+# The deflate workers' zlib (build-deflate.sh; without zlib's source they use fflate).
+WEB_ZLIB := web/sdk/tarnwick-deflate.wasm
 WEB_INPUTS := $(wildcard src/core/*.cpp src/core/*.h src/core/zip/*.cpp src/core/zip/*.h companions/ovalon/ovalon.h) \
               web/module/module.cpp web/module/build.sh
 WEB_PORT ?= 8736
@@ -52,13 +54,16 @@ demo: dist
 	@tools/demo.sh
 
 web: setup
-	@$(MAKE) --no-print-directory $(WEB_WASM) $(WEB_DEFLATE)
+	@$(MAKE) --no-print-directory $(WEB_WASM) $(WEB_DEFLATE) $(WEB_ZLIB)
 
 $(WEB_DEFLATE): web/node_modules/fflate/esm/browser.js
 	@cp $< $@
 
 $(WEB_WASM): $(WEB_INPUTS)
 	@web/module/build.sh $@
+
+$(WEB_ZLIB): web/module/deflate.c web/module/build-deflate.sh $(wildcard build/third_party/zlib/.unpacked-from)
+	@web/module/build-deflate.sh $@
 
 web-demo: web
 	@cd web && node tools/serve.mjs $(WEB_PORT)

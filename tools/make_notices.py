@@ -48,8 +48,9 @@ ARTIFACTS = [
     ("tarnwick-<version>-x86.msi (the three 32-bit modules), tarnwick-<version>-x64.msi "
      "(the six modules of both architectures)",
      ["zlib", "libgcrypt", "libgpg-error", "libksba"] + RUNTIME),
-    ("npm package tarnwick (sdk/tarnwick.wasm; sdk/fflate.js, the deflater of the zip workers)",
-     ["Emscripten system libraries (musl libc, dlmalloc, libc++, libc++abi, compiler-rt)", "fflate"]),
+    ("npm package tarnwick (sdk/tarnwick.wasm; sdk/tarnwick-deflate.wasm, the zip workers' deflater, "
+     "and sdk/fflate.js, where that module is absent)",
+     ["Emscripten system libraries (musl libc, dlmalloc, libc++, libc++abi, compiler-rt)", "zlib", "fflate"]),
 ]
 
 LLVM_EXCEPTION = """---- LLVM Exceptions to the Apache 2.0 License ----
@@ -130,7 +131,7 @@ def main():
     w("THIRD-PARTY NOTICES\n\n"
       "The Tarnwick Project's own code is under the MIT license (LICENSE). The shipped modules\n"
       "also contain the third-party code listed here, linked statically (the Windows modules) or\n"
-      "compiled in (the WebAssembly module). Each part keeps its own license; the texts follow.\n"
+      "compiled in (the WebAssembly modules). Each part keeps its own license; the texts follow.\n"
       "How the LGPL's conditions are met for the crypto engine: README.md, \"Licenses\".\n")
     w(rule("What each shipped artifact contains"))
     for artifact, parts in ARTIFACTS:

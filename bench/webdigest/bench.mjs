@@ -64,12 +64,14 @@ try {
       }
     }
     alone[name] = ours;
+    console.error(`bench: ${name} in Chromium done`);
     row(`${name}, Chromium`, ours, 'hash-wasm', ref, same ? '' : 'results differ!');
     if (name === 'md5') row('md5, Chromium', ours, 'spark-md5', spark);
   }
   let together = Infinity;
   for (let i = 0; i < ROUNDS; i++) together = Math.min(together, (await page.evaluate((a) => window.bench.ours(a), ALL)).seconds);
   allRow('Chromium', alone, together, cores);
+  console.error('bench: all eight in Chromium done');
   // Memory: the digest workers of the runs above end after 10 s idle; then the page is idle.
   await (await page.$('#sparse')).uploadFile(sparse);
   const renderer = () => browserMiB({ renderersOnly: true, browser });

@@ -67,7 +67,7 @@ try {
     'sdk/digest-checkpoint.js', 'sdk/digest-lane.js', 'sdk/digest-options.js', 'sdk/digest.js', 'sdk/digesting.js',
     'sdk/engine.js', 'sdk/entries.js',
     'sdk/fflate.js', 'sdk/files.js', 'sdk/messages.js', 'sdk/packing.js', 'sdk/platform.js',
-    'sdk/reading.js', 'sdk/tarnwick-deflate.js', 'sdk/tarnwick-digest-worker.js', 'sdk/tarnwick-ie.js', 'sdk/tarnwick-worker.js',
+    'sdk/reading.js', 'sdk/tarnwick-deflate.js', 'sdk/tarnwick-deflate.wasm', 'sdk/tarnwick-digest-worker.js', 'sdk/tarnwick-ie.js', 'sdk/tarnwick-worker.js',
     'sdk/tarnwick.d.ts', 'sdk/tarnwick.js', 'sdk/tarnwick.wasm', 'sdk/values.js'];
   const got = dry.files.map((f) => f.path).sort();
   ok(JSON.stringify(got) === JSON.stringify(want), 'the package holds what a page or Node loads and nothing else: ' + got.join(' '));
@@ -235,7 +235,7 @@ console.log(JSON.stringify(out));
   // that is not VERSION's (on a copy of what it looks at) ----
   const copy = join(work, 'repo');
   for (const p of ['Makefile', 'VERSION', 'LICENSE', 'THIRD-PARTY-NOTICES', 'tools/version.sh', 'src/core',
-                   'web/package.json', 'web/tools/pack.mjs', 'web/module', 'web/sdk/tarnwick.wasm',
+                   'web/package.json', 'web/tools/pack.mjs', 'web/module', 'web/sdk/tarnwick.wasm', 'web/sdk/tarnwick-deflate.wasm',
                    'web/node_modules/fflate/esm/browser.js', 'web/sdk/fflate.js'])
     cpSync(join(root, p), join(copy, p), { recursive: true, preserveTimestamps: true });
   const prepack = () => spawnSync(process.execPath, [join(copy, 'web/tools/pack.mjs'), 'prepack'], { encoding: 'utf8' });

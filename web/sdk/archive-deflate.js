@@ -1,6 +1,6 @@
 // Deflating an archive entry's data (archive.js decides which way and keeps what comes out):
 //   - a small entry's bytes in one go: in Node through zlib, in a browser through the platform's
-//     CompressionStream when that wins, else fflate;
+//     CompressionStream when that wins, else zlib in the deflate module (fflate without it);
 //   - a large entry's chunks as they come: in Node through zlib, in a browser in blocks on the
 //     deflate workers the single-file zip uses, or on this thread where there are none.
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
@@ -17,7 +17,9 @@ function abortError() {
     : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
 }
 
-let fflate = null;
+import { loadDeflater } from './deflate-module.js';
+
+let fflate = null, moduleDeflater = null;
 function fflateModule() {
   if (!fflate) fflate = import('./fflate.js');
   return fflate;
@@ -42,6 +44,11 @@ export async function deflateWhole(data, level) {
     const stream = new Blob([data]).stream().pipeThrough(new CompressionStream('deflate-raw'));
     return new Uint8Array(await new Response(stream).arrayBuffer());
   }
+  // Below that, zlib in the module: its buffers serve every entry again (only up to SYNC_MAX, so
+  // that they stay small).
+  if (!moduleDeflater) moduleDeflater = loadDeflater().catch(() => null);
+  const zlib = await moduleDeflater;
+  if (zlib && data.length < SYNC_MAX) return zlib.deflate(data, null, true, level);
   return (await fflateModule()).deflateSync(data, { level });
 }
 

@@ -15,9 +15,10 @@ const work = mkdtempSync(join(tmpdir(), 'tarnwick-bench-'));
 const big = join(work, 'big.bin'), mixed = join(work, 'mixed.bin'), text = join(work, 'text.txt');
 const huge = join(work, 'huge.bin');  // 4 GiB, sparse: it reads as zeros
 // `node bench.mjs zip`: the one-file archive rows alone; `node bench.mjs archive`: the rows of
-// archives of many files alone.
+// archives of many files alone; `node bench.mjs stream`: the streamed archive's memory alone.
 const zipOnly = process.argv[2] === 'zip';
-const archiveOnly = process.argv[2] === 'archive';
+const streamOnly = process.argv[2] === 'stream';
+const archiveOnly = process.argv[2] === 'archive' || streamOnly;
 const folder = join(work, 'folder');
 const TEXT_MAKER = `
 import random, sys
@@ -102,6 +103,7 @@ try {
     await cdp.send('DOM.setFileInputFiles', { nodeId, files: [folder] });
     // The browser lists a folder's files a moment after it is set.
     await page.waitForFunction(() => document.getElementById('folder').files.length > 0);
+    if (streamOnly) return streamRow();
     await page.evaluate(() => window.bench.archive(false));  // warm-up
     let a = await bestOf(() => window.bench.archive(false), 3);
     add(`archive, ${a.files} small files`, a, 'fflate Zip+Async',
@@ -113,13 +115,36 @@ try {
     clearInterval(watch);
     add(`archive, ${a.files - 1} small + 100 MiB`, a, 'fflate Zip+Async',
         `size ${(100 * a.oursSize / a.refSize - 100).toFixed(2)} %, peak renderer +${(top - before).toFixed(0)} MiB (both sides)`);
+    await streamRow();
+  };
+  const streamRow = async () => {
     // Ours alone, streamed: the renderer's peak (the page and its workers) above the page at rest.
     await new Promise((resolve) => setTimeout(resolve, 2000));
     const rest = rendererMiB();
     let peak = rest;
     const sampler = setInterval(() => { peak = Math.max(peak, rendererMiB()); }, 50);
+    const heaps = new Map();
+    let probe = null;
+    if (process.env.BENCH_HEAPS) {
+      const pageClient = await page.target().createCDPSession();
+      probe = setInterval(async () => {
+        const targets = [['page', { client: pageClient }], ...page.workers().map((w) => [w.url().split('/').pop(), w])];
+        for (const [i, [name, t]] of targets.entries()) {
+          try {
+            const u = await t.client.send('Runtime.getHeapUsage');
+            const key = name + '#' + i;
+            const was = heaps.get(key) || { used: 0, total: 0, backing: 0 };
+            heaps.set(key, { used: Math.max(was.used, u.usedSize), total: Math.max(was.total, u.totalSize), backing: Math.max(was.backing, u.backingStorageSize || 0) });
+          } catch (e) { /* gone */ }
+        }
+      }, 100);
+    }
     const s = await page.evaluate(() => window.bench.archiveStream());
     clearInterval(sampler);
+    if (probe) {
+      clearInterval(probe);
+      for (const [k, v] of heaps) console.log(k, Object.entries(v).map(([a, b]) => a + ' ' + (b / 2 ** 20).toFixed(0)).join(', '));
+    }
     rows.push([`archive stream, ${s.files} files, ${(s.bytes / 2 ** 30).toFixed(1)} GiB: ${(s.bytes / s.seconds / 1e6).toFixed(0)} MB/s,`
       + ` peak renderer +${(peak - rest).toFixed(0)} MiB above the page at rest (bound: 128 MiB)`]);
   };

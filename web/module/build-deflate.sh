@@ -20,7 +20,7 @@ tmp="$(dirname "$out")/.build-deflate-$$.wasm"
 log="$(mktemp)"
 trap 'rm -f "$tmp" "$log"' EXIT
 exports="_tw_alloc,_tw_free,_tw_deflate_open,_tw_deflate_close,_tw_deflate_bound,_tw_deflate_block"
-if ! emcc -O3 -sSTANDALONE_WASM --no-entry -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=8MB \
+if ! emcc -O3 -sSTANDALONE_WASM --no-entry -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=5242880 -sTOTAL_STACK=65536 \
   -sERROR_ON_UNDEFINED_SYMBOLS=1 -sEXPORTED_FUNCTIONS="[$exports]" -I"$zlib" \
   "$here/deflate.c" "$zlib/deflate.c" "$zlib/trees.c" "$zlib/zutil.c" "$zlib/adler32.c" "$zlib/crc32.c" \
   -o "$tmp" > "$log" 2>&1; then

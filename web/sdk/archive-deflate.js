@@ -8,7 +8,7 @@ const nodeModule = (name) => process.getBuiltinModule(name);
 
 const BLOCK = 2 * 1024 * 1024;      // a deflate worker's unit of work, as for the single-file zip
 const WINDOW = 32 * 1024;
-const BLOCKS_PER_WORKER = 3;
+const BLOCKS_PER_WORKER = 2;    // two in flight a worker: the blocks and their output are most of the memory
 const SYNC_MAX = 256 * 1024;        // entries below this size are deflated on the calling thread
 
 function abortError() {

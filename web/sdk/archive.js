@@ -29,7 +29,7 @@ const PIECE = 1024 * 1024;          // headers and small entries go out gathered
 const BLOB_GROUP = 32 * 1024 * 1024;
 const PROGRESS_STEP = 8 * 1024 * 1024;
 const READ_AHEAD = 8;               // small files read ahead of the one being packed, and their bytes
-const READ_AHEAD_BYTES = 16 * 1024 * 1024;
+const READ_AHEAD_BYTES = 8 * 1024 * 1024;
 
 function abortError() {
   return typeof DOMException === 'function'
@@ -205,7 +205,8 @@ async function readWhole(source, entry, cancel, buffers) {
 
 /**
  * The archive's bytes in order, as Uint8Arrays (and, with `hold`, Blobs standing for data kept
- * aside or for a stored source). `list`: planNames' entries. Options: level (0-9), hold, onEntry
+ * aside or for a stored source). Each Uint8Array owns its buffer, used for nothing else once given
+ * (pieces, deflated data, copies): a caller may keep or transfer it. `list`: planNames' entries. Options: level (0-9), hold, onEntry
  * (name, index), onProgress(done, total), cancel ({ aborted, breathe }).
  */
 export async function* archiveParts(engine, list, { level = 6, hold = false, onEntry, onProgress, cancel } = {}) {

@@ -61,7 +61,8 @@ function stream(message) {
         running.delete(id);
         self.postMessage({ id, result: 'end' });
       } else {
-        self.postMessage({ id, part: value });
+        // Each part owns its buffer (archive.js): it goes to the page without a copy.
+        self.postMessage({ id, part: value }, value instanceof Uint8Array ? [value.buffer] : []);
       }
     } catch (e) {
       running.delete(id);

@@ -1,7 +1,10 @@
 // Loops reads of a picked file in headless Chromium (stall.html) until one never settles, and says
 // which: where it ran, the kind of reader, the pass, the offset. Not part of `make bench`.
 //   node bench/webdigest/stall.mjs MODE[,MODE...] [PASSES] [MIB]
-//   modes: byob ahead default cancel digest worker worker-ahead byob64k byob8m
+//   modes: byob ahead default cancel fresh timer gen genturn rooted gc gcidle gcrooted worker
+//          worker-ahead byob64k byob8m sdk sdkraw sdkbare digest (see stall.html)
+//   env: STALL_MS (a read pending this long is a stall; 10000), STALL_GC_MS (a full garbage
+//        collection in the page every so many ms; none), STALL_VERBOSE
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -13,7 +16,7 @@ import { launch } from '../../web/tools/chromium.mjs';
 const modes = (process.argv[2] || 'byob').split(',');
 const passes = Number(process.argv[3] || 50);
 const SIZE = Number(process.argv[4] || process.env.STALL_MIB || 512) << 20;
-const STALL_MS = 10000;
+const STALL_MS = Number(process.env.STALL_MS || 10000);
 const root = fileURLToPath(new URL('../..', import.meta.url));
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-stall-'));
 const big = join(work, 'file.bin');
@@ -28,7 +31,7 @@ try {
   await page.goto(server.url + 'bench/webdigest/stall.html');
   await page.waitForFunction('window.ready === true');
   await (await page.$('#pick')).uploadFile(big);
-  await page.evaluate((m, p) => window.start(m, p), modes, passes);
+  await page.evaluate((m, p, g) => window.start(m, p, ['crc32'], g), modes, passes, Number(process.env.STALL_GC_MS || 0));
   const started = Date.now();
   let last = '';
   for (;;) {
@@ -40,7 +43,7 @@ try {
       const all = await page.evaluate(() => window.diag.log);
       for (const m of modes) {
         const ms = all.filter((e) => e[0] === m).map((e) => e[2]).sort((a, b) => a - b);
-        console.log(`${m}: fastest ${ms[0]} ms, median ${ms[ms.length >> 1]} ms per pass`);
+        console.log(`${m}: fastest ${ms[0]} ms, median ${ms[ms.length >> 1]} ms, slowest ${ms[ms.length - 1]} ms per pass; ${ms.filter((x) => x > 5000).length} over 5 s`);
       }
       if (d.reads) console.log(`default reads: ${d.reads}, largest ${d.maxChunk} bytes`); console.log(`no stall: ${passes} passes of ${modes.join(',')} in ${((Date.now() - started) / 1000).toFixed(0)} s`); break; }
     const now = `pass ${d.pass} ${d.mode} (${d.where}${d.byob ? ', byob' : ''}) at ${d.offset}`;

@@ -105,10 +105,13 @@ export async function* chunksOf(source, cancel) {
   }
 }
 
-// A read of a Blob's stream that has not settled after this long is taken as lost: Chromium now
-// and then leaves a read of a picked file's stream pending for good (a BYOB read, in the page or in
-// a worker, of any size, with one stream of the file open), while a new stream of the same file
-// reads on. No read of 2 MiB takes this long on a sane machine.
+// Readers of Blobs with a read under way. Chromium collects a Blob's stream whose read is pending
+// when nothing else holds it, and the read never settles (the code awaiting it goes with it): a
+// reader is held here from its stream's opening until it is dropped.
+const reading = new Set();
+// A read of a Blob's stream that has not settled after this long is taken as lost, should one stop
+// for any other reason: a new stream of the same Blob reads on from where it stopped. No read of
+// 2 MiB takes this long on a sane machine.
 export const READ_PATIENCE = 10000;
 // Streams opened again at one place, with no byte read in between, before the read fails.
 const REOPENS = 3;
@@ -143,12 +146,14 @@ export async function* blobChunks(blob, start, cancel, patience = READ_PATIENCE)
       reader = stream.getReader();
       byob = false;
     }
+    reading.add(reader);
     pending = read();
   };
   const drop = () => {
     // The read under way goes too, and nothing is left to reject unheard.
     if (pending) pending.catch(() => {});
     if (reader) reader.cancel().catch(() => {});
+    reading.delete(reader);
     pending = reader = null;
   };
   try {

@@ -105,9 +105,10 @@ export async function* chunksOf(source, cancel) {
   }
 }
 
-// Readers of Blobs with a read under way. Chromium collects a Blob's stream whose read is pending
-// when nothing else holds it, and the read never settles (the code awaiting it goes with it): a
-// reader is held here from its stream's opening until it is dropped.
+// Readers of Blobs awaited. Chromium collects a Blob's stream whose read is pending when nothing
+// else holds it, and the read never settles (the code awaiting it goes with it): while the reading
+// waits, only the read's promise holds it, so the reader is held here until the read settles (and
+// no longer: one left by a caller that gave up on its chunks goes as it should).
 const reading = new Set();
 // A read of a Blob's stream that has not settled after this long is taken as lost, should one stop
 // for any other reason: a new stream of the same Blob reads on from where it stopped. No read of
@@ -146,14 +147,12 @@ export async function* blobChunks(blob, start, cancel, patience = READ_PATIENCE)
       reader = stream.getReader();
       byob = false;
     }
-    reading.add(reader);
     pending = read();
   };
   const drop = () => {
     // The read under way goes too, and nothing is left to reject unheard.
     if (pending) pending.catch(() => {});
     if (reader) reader.cancel().catch(() => {});
-    reading.delete(reader);
     pending = reader = null;
   };
   try {
@@ -161,7 +160,9 @@ export async function* blobChunks(blob, start, cancel, patience = READ_PATIENCE)
     for (let count = 1; ; count++) {
       // Reads of a Blob in memory settle without giving queued messages (a cancel) their turn.
       await checkpoint(cancel, count);
-      const result = await within(pending, patience);
+      const held = reader;
+      reading.add(held);
+      const result = await within(pending, patience).finally(() => reading.delete(held));
       if (result === STALLED) {
         drop();
         if (++reopens > REOPENS) throw new ReadFailure(done, size, await isGone(blob));

@@ -15,6 +15,8 @@
 // Node, where the caller allows it, node:crypto's for MD5, SHA-1 and SHA-256: the same results,
 // faster there, but with no state to save, so never for a job that keeps checkpoints.
 
+import { blobChunks } from './reading.js';
+
 export const CHECKPOINT_STEP = 8 * 1024 * 1024;
 const CHUNK_POINT_MIN = 1024 * 1024;
 const BUFFER = 2 * 1024 * 1024;          // the lane's input buffer in the module's memory
@@ -224,39 +226,20 @@ export class Lane {
   }
 }
 
-// Reads a Blob from `start` to its end in pieces of at most 2 MiB (Chromium's largest), two
-// buffers reused where the platform reads into them; each piece is valid until the next is asked
-// for. Ends in a { read: { done, gone } } error when the Blob did not read to its size.
+// Reads a Blob from `start` to its end in pieces of at most 2 MiB (Chromium's largest), as
+// reading.js's blobChunks reads it; each piece is valid until the next is asked for. Ends in a
+// { read: { done, gone } } error when the Blob did not read to its size.
 export async function* blobPieces(blob, start, cancel) {
-  const size = blob.size;
-  const stream = blob.slice(start).stream();
-  let reader = null, byob = true, pending = null, done = start;
+  let done = start;
   try {
-    try {
-      reader = stream.getReader({ mode: 'byob' });
-    } catch (e) {
-      reader = stream.getReader();
-      byob = false;
-    }
-    let spare = byob ? new ArrayBuffer(BUFFER) : null;
-    pending = byob ? reader.read(new Uint8Array(new ArrayBuffer(BUFFER))) : reader.read();
-    for (;;) {
-      if (cancel.aborted) return;
-      const { value, done: end } = await pending;
-      if (end) { pending = null; break; }
-      done += value.length;
-      pending = byob ? reader.read(new Uint8Array(spare)) : reader.read();
-      yield value;
-      if (byob) spare = value.buffer;
+    for await (const piece of blobChunks(blob, start, cancel)) {
+      done += piece.length;
+      yield piece;
     }
   } catch (e) {
     if (cancel.aborted) return;
-    throw Object.assign(new Error('read failed'), { read: { done, gone: e && e.name === 'NotFoundError' } });
-  } finally {
-    if (pending) pending.catch(() => {});
-    if (reader) reader.cancel().catch(() => {});
+    throw Object.assign(new Error('read failed'), { read: e && e.read ? { done: e.read.done, gone: e.read.gone } : { done, gone: !!e && e.name === 'NotFoundError' } });
   }
-  if (done !== size) throw Object.assign(new Error('read short'), { read: { done, gone: false } });
 }
 
 // Reads a local file (Node) from `start` to `size` in pieces of 2 MiB through two buffers; the

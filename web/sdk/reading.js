@@ -95,48 +95,93 @@ export async function* chunksOf(source, cancel) {
     }
     return;
   }
-  const stream = source.blob.stream();
-  let reader;
   try {
-    reader = stream.getReader({ mode: 'byob' });
-  } catch (e) {
-    reader = null;
-  }
-  let pending = null;
-  try {
-    if (!reader) {
-      reader = stream.getReader();
-      for (let count = 1; ; count++) {
-        await checkpoint(cancel, count);
-        const { value, done: end } = await reader.read();
-        if (end) break;
-        done += value.length;
-        yield value;
-      }
-    } else {
-      // Two buffers: the next read is under way while the caller works on the chunk it was given.
-      let spare = new ArrayBuffer(CHUNK);
-      pending = reader.read(new Uint8Array(new ArrayBuffer(CHUNK), 0, CHUNK));
-      for (let count = 1; ; count++) {
-        // Reads of a Blob in memory settle without giving queued messages (a cancel) their turn.
-        await checkpoint(cancel, count);
-        const { value, done: end } = await pending;
-        if (end) { pending = null; break; }
-        done += value.length;
-        pending = reader.read(new Uint8Array(spare, 0, CHUNK));
-        yield value;
-        spare = value.buffer;
-      }
+    for await (const chunk of blobChunks(source.blob, 0, cancel)) {
+      done += chunk.length;
+      yield chunk;
     }
   } catch (e) {
     throw await readFailure(source, done, e);
-  } finally {
-    // Stopped early (a text scan that found its answer, a cancel, a failure): the read under way
-    // goes too, and nothing is left to reject unheard.
+  }
+}
+
+// Readers of Blobs awaited. Chromium collects a Blob's stream whose read is pending when nothing
+// else holds it, and the read never settles (the code awaiting it goes with it): while the reading
+// waits, only the read's promise holds it, so the reader is held here until the read settles (and
+// no longer: one left by a caller that gave up on its chunks goes as it should).
+const reading = new Set();
+// A read of a Blob's stream that has not settled after this long is taken as lost, should one stop
+// for any other reason: a new stream of the same Blob reads on from where it stopped. No read of
+// 2 MiB takes this long on a sane machine.
+export const READ_PATIENCE = 10000;
+// Streams opened again at one place, with no byte read in between, before the read fails.
+const REOPENS = 3;
+const STALLED = Symbol('stalled');
+
+function within(promise, ms) {
+  let timer;
+  return Promise.race([promise, new Promise((resolve) => { timer = setTimeout(resolve, ms, STALLED); })])
+    .finally(() => clearTimeout(timer));
+}
+
+// A Blob from `start` to its end, a chunk at a time, each valid until the next one is asked for:
+// two buffers where the platform lets a stream read into them, the next read under way while the
+// caller works on the chunk it was given. A read that does not settle within `patience` is given
+// up: that stream is cancelled and a new one opened at the byte where it stopped. A Blob that ends
+// early, whose reads fail or that never answers ends in a ReadFailure; a cancel, in an AbortError.
+export async function* blobChunks(blob, start, cancel, patience = READ_PATIENCE) {
+  const size = blob.size;
+  let done = start, reopens = 0, reader = null, byob = false, pending = null, spare = null;
+  const read = () => {
+    if (!byob) return reader.read();
+    const view = new Uint8Array(spare || new ArrayBuffer(CHUNK), 0, CHUNK);
+    spare = null;
+    return reader.read(view);
+  };
+  const open = () => {
+    const stream = (done === 0 ? blob : blob.slice(done)).stream();
+    try {
+      reader = stream.getReader({ mode: 'byob' });
+      byob = true;
+    } catch (e) {
+      reader = stream.getReader();
+      byob = false;
+    }
+    pending = read();
+  };
+  const drop = () => {
+    // The read under way goes too, and nothing is left to reject unheard.
     if (pending) pending.catch(() => {});
     if (reader) reader.cancel().catch(() => {});
+    pending = reader = null;
+  };
+  try {
+    open();
+    for (let count = 1; ; count++) {
+      // Reads of a Blob in memory settle without giving queued messages (a cancel) their turn.
+      await checkpoint(cancel, count);
+      const held = reader;
+      reading.add(held);
+      const result = await within(pending, patience).finally(() => reading.delete(held));
+      if (result === STALLED) {
+        drop();
+        if (++reopens > REOPENS) throw new ReadFailure(done, size, await isGone(blob));
+        open();
+        continue;
+      }
+      const { value, done: end } = result;
+      if (end) { pending = null; break; }
+      reopens = 0;
+      done += value.length;
+      pending = read();
+      yield value;
+      if (byob) spare = value.buffer;
+    }
+  } finally {
+    // Stopped early (a text scan that found its answer, a cancel, a failure) or at the end.
+    drop();
   }
-  if (done !== size) throw await readFailure(source, done, null);
+  if (done !== size) throw new ReadFailure(done, size, await isGone(blob));
 }
 
 export function sizeOf(source) {

@@ -8,6 +8,8 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { Tarnwick } from '../../sdk/tarnwick.js';
+import { ReadFailure, blobChunks } from '../../sdk/reading.js';
+import { createHash, randomBytes } from 'node:crypto';
 import { calls } from '../corpus.mjs';
 
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-node-'));
@@ -151,6 +153,55 @@ test('a Buffer in memory is cancelled by a timeout, and the next call is right',
                        { name: 'AbortError' });
   assert.ok(seen > 0 && seen < big.length, `progress ${seen}`);
   assert.equal(await t.GetMemFileSHA256(Buffer.from('abc')), 'BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD');
+});
+
+// A Blob whose n-th stream stops answering, for good, once it has given stalls[n] bytes (streams past
+// the list read to the end), as a picked file's stream now and then does in Chromium.
+function stallingBlob(data, stalls) {
+  const opened = [], cancelled = [];
+  const part = (from, to) => ({
+    size: to - from,
+    slice: (start = 0, end = to - from) => part(from + start, Math.min(to, from + end)),
+    arrayBuffer: async () => data.slice(from, to).buffer,
+    stream() {
+      const stopAt = stalls[opened.push(from) - 1] ?? Infinity;
+      let given = 0;
+      return new ReadableStream({
+        type: 'bytes',
+        pull(c) {
+          if (given >= stopAt) return new Promise(() => {});
+          const at = from + given, view = c.byobRequest.view;
+          if (at >= to) { c.close(); c.byobRequest.respond(0); return; }
+          const n = Math.min(view.byteLength, 300000, to - at, stopAt - given);
+          view.set(data.subarray(at, at + n));
+          given += n;
+          c.byobRequest.respond(n);
+        },
+        cancel() { cancelled.push(from); },
+      });
+    },
+  });
+  return Object.assign(part(0, data.length), { opened, cancelled });
+}
+
+test('a Blob read that never settles is given up and read on from where it stopped, a few times at most', { timeout: 20000 }, async () => {
+  const data = randomBytes((8 << 20) + 5);
+  const want = createHash('sha256').update(data).digest('hex');
+  const read = async (blob) => {
+    const h = createHash('sha256');
+    for await (const chunk of blobChunks(blob, 0, null, 50)) h.update(chunk);
+    return h.digest('hex');
+  };
+  const at = (3 << 20) + 12345;
+  for (const [stalls, opened] of [[[0], [0, 0]], [[at, 1000], [0, at, at + 1000]]]) {
+    const blob = stallingBlob(data, stalls);
+    assert.equal(await read(blob), want, `stalls at ${stalls}`);
+    assert.deepEqual(blob.opened, opened);
+    assert.deepEqual(blob.cancelled, opened.slice(0, -1));
+  }
+  const dead = stallingBlob(data, [5 << 20, 0, 0, 0, 0, 0]);
+  await assert.rejects(read(dead), (e) => e instanceof ReadFailure && e.read.done === 5 << 20 && !e.read.gone);
+  assert.equal(dead.opened.length, 4);
 });
 
 test('the SDK\'s methods, its types and the IE-mode script list the type library\'s methods, with its arguments', async () => {

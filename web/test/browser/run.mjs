@@ -36,14 +36,17 @@ const SYNC = Buffer.from([0, 0, 255, 255]);
 
 function zipFacts(path) {
   const unzip = spawnSync('unzip', ['-tq', path]);
-  const facts = JSON.parse(execFileSync('python3', ['-c', `
+  // An archive zipfile cannot read (a bad CRC raises) is a failed case, not the end of the run.
+  const python = spawnSync('python3', ['-c', `
 import json, sys, zipfile, hashlib
 z = zipfile.ZipFile(sys.argv[1])
 i = z.infolist()
 name = lambda e: e.filename if e.flag_bits & 0x800 else e.filename.encode("cp437").decode("gbk")
 print(json.dumps({"names": [name(e) for e in i], "bad": z.testzip(), "crc": [e.CRC for e in i],
   "method": [e.compress_type for e in i], "utf8": [bool(e.flag_bits & 0x800) for e in i],
-  "sha256": [hashlib.sha256(z.read(e)).hexdigest().upper() for e in i]}))`, path]).toString());
+  "sha256": [hashlib.sha256(z.read(e)).hexdigest().upper() for e in i]}))`, path]);
+  const facts = python.status === 0 ? JSON.parse(python.stdout.toString())
+    : { names: [], bad: 'zipfile: ' + python.stderr.toString().trim().split('\n').pop(), crc: [], method: [], utf8: [], sha256: [] };
   facts.unzipOk = unzip.status === 0;
   return facts;
 }

@@ -3,6 +3,8 @@
 //     CompressionStream when that wins, else zlib in the deflate module (fflate without it);
 //   - a large entry's chunks as they come: in Node through zlib, in a browser in blocks on the
 //     deflate workers the single-file zip uses, or on this thread where there are none.
+import { loadDeflater } from './deflate-module.js';
+
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 const nodeModule = (name) => process.getBuiltinModule(name);
 
@@ -16,8 +18,6 @@ function abortError() {
     ? new DOMException('The operation was aborted.', 'AbortError')
     : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
 }
-
-import { loadDeflater } from './deflate-module.js';
 
 let fflate = null, moduleDeflater = null;
 function fflateModule() {

@@ -205,8 +205,8 @@ async function readWhole(source, entry, cancel, buffers) {
 
 /**
  * The archive's bytes in order, as Uint8Arrays (and, with `hold`, Blobs standing for data kept
- * aside or for a stored source). Each Uint8Array owns its buffer, used for nothing else once given
- * (pieces, deflated data, copies): a caller may keep or transfer it. `list`: planNames' entries. Options: level (0-9), hold, onEntry
+ * aside or for a stored source). Without `hold`, each Uint8Array owns its buffer, used for nothing
+ * else once given (pieces, deflated data, copies): a caller may keep or transfer it. `list`: planNames' entries. Options: level (0-9), hold, onEntry
  * (name, index), onProgress(done, total), cancel ({ aborted, breathe }).
  */
 export async function* archiveParts(engine, list, { level = 6, hold = false, onEntry, onProgress, cancel } = {}) {

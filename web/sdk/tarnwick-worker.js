@@ -61,8 +61,9 @@ function stream(message) {
         running.delete(id);
         self.postMessage({ id, result: 'end' });
       } else {
-        // Each part owns its buffer (archive.js): it goes to the page without a copy.
-        self.postMessage({ id, part: value }, value instanceof Uint8Array ? [value.buffer] : []);
+        // A stream's parts own their buffers (archive.js): they go to the page without a copy. A
+        // held archive's may be the page's own bytes, which other entries may share.
+        self.postMessage({ id, part: value }, !args.hold && value instanceof Uint8Array ? [value.buffer] : []);
       }
     } catch (e) {
       running.delete(id);

@@ -297,6 +297,8 @@ try {
     ['hello.txt', false, hex(readFileSync(join(corpus, 'hello.txt')))],
     ['\u53e6\u4e00\u5377/empty/', false, null],
     ['\u53e6\u4e00\u5377/sub/note.txt', false, hex('from a folder handle\n'.repeat(100))],
+    ['shared/a.bin', false, hex(Buffer.from(r.shared, 'base64').subarray(0, 300000))],
+    ['shared/b.bin', false, hex(Buffer.from(r.shared, 'base64').subarray(300000))],
   ].sort((a, b) => (a[0] < b[0] ? -1 : 1));
   for (const key of ['made', 'streamed']) {
     const path = join(work, `folder-${key}.zip`);

@@ -171,16 +171,16 @@ async function zipInBlocks(engine, source, entry, pool, { onProgress, cancel }) 
   return { header, data: stored ? null : groups, trailer, crc: crc >>> 0, method };
 }
 
-// Deflate workers for one large file, one per core (at most 8), each ready to take blocks; null
+// Deflate workers for one large file, one per core (at most `most`), each ready to take blocks; null
 // where there are no workers to start (Node, a single core) or they do not start, and the file
 // then goes through the platform's CompressionStream as a small one does. The address is written
 // out in full, as bundlers look for it to build and emit the worker.
-export async function deflatePool() {
+export async function deflatePool(most = 8) {
   const cores = typeof navigator === 'object' && navigator ? navigator.hardwareConcurrency || 0 : 0;
   if (typeof Worker !== 'function' || typeof process === 'object' && process.versions && process.versions.node || cores < 2) return null;
   const pool = [];
   try {
-    for (let i = 0; i < Math.min(cores, 8); i++) {
+    for (let i = 0; i < Math.min(cores, most); i++) {
       pool.push(new Worker(new URL('./tarnwick-deflate.js', import.meta.url), { type: 'module' }));
     }
     await Promise.all(pool.map((worker) => new Promise((resolve, reject) => {

@@ -22,13 +22,19 @@ struct Words {
 
 inline std::uint32_t Rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
-// F and G with one operation fewer than the standard's forms; I as written there.
+// Each step's chain through b kept short: what does not depend on b (the word, the constant, and
+// G's half that does not use b) is added to a first, while the previous step is still running.
 #define MD5_F(x, y, z) ((((y) ^ (z)) & (x)) ^ (z))
-#define MD5_G(x, y, z) ((((x) ^ (y)) & (z)) ^ (y))
-#define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
+#define MD5_H(x, y, z) ((x) ^ ((y) ^ (z)))
 #define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
 #define MD5_STEP(f, a, b, c, d, w, k, s) \
-    a += f(b, c, d) + (w) + (k);         \
+    a += (w) + (k);                       \
+    a += f(b, c, d);                      \
+    a = Rotl(a, s) + (b)
+// G(b, c, d) = (b & d) | (c & ~d), two halves with no bit in common: their sum.
+#define MD5_STEP_G(a, b, c, d, w, k, s) \
+    a += (w) + (k) + ((c) & ~(d));        \
+    a += (b) & (d);                       \
     a = Rotl(a, s) + (b)
 
 void Compress(std::uint32_t* h, const unsigned char* p, std::size_t count) {
@@ -54,22 +60,22 @@ void Compress(std::uint32_t* h, const unsigned char* p, std::size_t count) {
         MD5_STEP(MD5_F, c, d, a, b, X[14], 0xa679438eu, 17);
         MD5_STEP(MD5_F, b, c, d, a, X[15], 0x49b40821u, 22);
 
-        MD5_STEP(MD5_G, a, b, c, d, X[1], 0xf61e2562u, 5);
-        MD5_STEP(MD5_G, d, a, b, c, X[6], 0xc040b340u, 9);
-        MD5_STEP(MD5_G, c, d, a, b, X[11], 0x265e5a51u, 14);
-        MD5_STEP(MD5_G, b, c, d, a, X[0], 0xe9b6c7aau, 20);
-        MD5_STEP(MD5_G, a, b, c, d, X[5], 0xd62f105du, 5);
-        MD5_STEP(MD5_G, d, a, b, c, X[10], 0x02441453u, 9);
-        MD5_STEP(MD5_G, c, d, a, b, X[15], 0xd8a1e681u, 14);
-        MD5_STEP(MD5_G, b, c, d, a, X[4], 0xe7d3fbc8u, 20);
-        MD5_STEP(MD5_G, a, b, c, d, X[9], 0x21e1cde6u, 5);
-        MD5_STEP(MD5_G, d, a, b, c, X[14], 0xc33707d6u, 9);
-        MD5_STEP(MD5_G, c, d, a, b, X[3], 0xf4d50d87u, 14);
-        MD5_STEP(MD5_G, b, c, d, a, X[8], 0x455a14edu, 20);
-        MD5_STEP(MD5_G, a, b, c, d, X[13], 0xa9e3e905u, 5);
-        MD5_STEP(MD5_G, d, a, b, c, X[2], 0xfcefa3f8u, 9);
-        MD5_STEP(MD5_G, c, d, a, b, X[7], 0x676f02d9u, 14);
-        MD5_STEP(MD5_G, b, c, d, a, X[12], 0x8d2a4c8au, 20);
+        MD5_STEP_G(a, b, c, d, X[1], 0xf61e2562u, 5);
+        MD5_STEP_G(d, a, b, c, X[6], 0xc040b340u, 9);
+        MD5_STEP_G(c, d, a, b, X[11], 0x265e5a51u, 14);
+        MD5_STEP_G(b, c, d, a, X[0], 0xe9b6c7aau, 20);
+        MD5_STEP_G(a, b, c, d, X[5], 0xd62f105du, 5);
+        MD5_STEP_G(d, a, b, c, X[10], 0x02441453u, 9);
+        MD5_STEP_G(c, d, a, b, X[15], 0xd8a1e681u, 14);
+        MD5_STEP_G(b, c, d, a, X[4], 0xe7d3fbc8u, 20);
+        MD5_STEP_G(a, b, c, d, X[9], 0x21e1cde6u, 5);
+        MD5_STEP_G(d, a, b, c, X[14], 0xc33707d6u, 9);
+        MD5_STEP_G(c, d, a, b, X[3], 0xf4d50d87u, 14);
+        MD5_STEP_G(b, c, d, a, X[8], 0x455a14edu, 20);
+        MD5_STEP_G(a, b, c, d, X[13], 0xa9e3e905u, 5);
+        MD5_STEP_G(d, a, b, c, X[2], 0xfcefa3f8u, 9);
+        MD5_STEP_G(c, d, a, b, X[7], 0x676f02d9u, 14);
+        MD5_STEP_G(b, c, d, a, X[12], 0x8d2a4c8au, 20);
 
         MD5_STEP(MD5_H, a, b, c, d, X[5], 0xfffa3942u, 4);
         MD5_STEP(MD5_H, d, a, b, c, X[8], 0x8771f681u, 11);
@@ -116,7 +122,7 @@ void Compress(std::uint32_t* h, const unsigned char* p, std::size_t count) {
 }
 
 #undef MD5_F
-#undef MD5_G
+#undef MD5_STEP_G
 #undef MD5_H
 #undef MD5_I
 #undef MD5_STEP

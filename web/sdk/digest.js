@@ -12,7 +12,7 @@
 // digest-checkpoint.js.
 import { text, format, systemMessage, engineStatusText, engineUnknown } from './messages.js';
 import { Engine } from './engine.js';
-import { COST, READ_COST, Lane, blobPieces, filePieces } from './digest-lane.js';
+import { COST, READ_COST, JOINABLE, Lane, blobPieces, filePieces, joinCrc } from './digest-lane.js';
 import { digestText, Refused, readOptions, hexOf, encoded } from './digest-options.js';
 import { encodeRecord, decodeRecord } from './digest-checkpoint.js';
 
@@ -22,6 +22,7 @@ const MAX_LANES = 4;                  // workers per job at most: each holds a m
 const PIECE = 2 * 1024 * 1024;        // what the page hands a worker at a time
 const IN_FLIGHT = 3;                  // pieces handed to a worker and not yet hashed, at most
 const PROGRESS_STEP = 8 * 1024 * 1024;
+const SPAN_MIN = 32 * 1024 * 1024;   // a span of a file read by a lane of its own, at least
 const ERROR_HANDLE_EOF = 38;
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
@@ -126,6 +127,21 @@ export function planLanes(whole, chunk, maxLanes, nodeCrypto) {
     if (!best || span < best.span * 0.95) best = { span, lanes };
   }
   return best.lanes.map(({ whole: w, chunk: c }) => ({ whole: w, chunk: c }));
+}
+
+// A job of CRCs alone over a whole File or local file, with nothing to save or resume, waits on
+// the reading more than on the hashing, and a file read as several streams at once comes faster
+// than as one: each lane then takes a span of the file (the spans in pieces' multiples, none
+// under SPAN_MIN), and the spans' values are joined at the end. Else null.
+export function spansFor(opts, source, lanes) {
+  if (lanes < 2 || !(source.blob || source.path) || opts.resume || opts.checkpoint || opts.chunkSize || opts.cert) return null;
+  if (!opts.algorithms.every((name) => JOINABLE.includes(name))) return null;
+  const count = Math.min(lanes, Math.floor(source.size / SPAN_MIN));
+  if (count < 2) return null;
+  const step = Math.ceil(source.size / count / PIECE) * PIECE;
+  const spans = [];
+  for (let start = 0; start < source.size; start += step) spans.push({ start, end: Math.min(source.size, start + step) });
+  return spans;
 }
 
 // ---- the module ---------------------------------------------------------------------------------------
@@ -252,16 +268,19 @@ function runInWorkers(plans, job, source, module, merger, progress, cancel) {
     };
     cancel.onAbort = () => fail(abortError());
     const flow = plans.map(() => ({ sent: 0, taken: 0, wake: null }));
-    const done = new Array(plans.length).fill(job.start);
+    const starts = plans.map((plan) => (plan.span ? plan.span.start : job.start));
+    const done = starts.slice();
+    // Lanes over the same bytes have passed the slowest one's place; spans, all they have read.
+    const passed = () => (plans[0].span ? done.reduce((sum, at, n) => sum + at - starts[n], 0) : Math.min(...done));
     plans.forEach((plan, n) => {
       const worker = takeWorker();
       workers.push(worker);
       worker.listen((m) => {
         if (settled) return;
         if (m.type === 'reports') {
-          merger.add(n, m.list);
+          if (!plan.span) merger.add(n, m.list);
           done[n] = m.done;
-          progress(Math.min(...done));
+          progress(passed());
           flow[n].taken += m.taken;
           if (flow[n].wake) { const w = flow[n].wake; flow[n].wake = null; w(); }
         } else if (m.type === 'end') {
@@ -275,7 +294,14 @@ function runInWorkers(plans, job, source, module, merger, progress, cancel) {
           fail(Object.assign(new Error(m.error.message), m.error));
         }
       }, fail);
-      worker.post({ type: 'start', module, plan, job, blob: source.blob, path: source.path, size: source.size });
+      // A span before the last is cut where it ends; the last reads to the file's end, as a whole
+      // lane does, so a file that grew since it was measured is still found out.
+      const { span } = plan;
+      const cut = span && span.end < source.size ? span.end : undefined;
+      worker.post({
+        type: 'start', module, plan, job: span ? { ...job, start: span.start } : job,
+        blob: source.blob && cut ? source.blob.slice(0, cut) : source.blob, path: source.path, size: source.size, until: cut,
+      });
     });
     if (source.blob || source.path) return;
     // Bytes and streams: the page hands each worker a copy of each piece, a few ahead at most.
@@ -364,7 +390,10 @@ export async function digestJob(value, options, env) {
       const useWorkers = isNode || (env.useWorkers && typeof Worker === 'function');
       const cores = isNode ? nodeModule('node:os').availableParallelism()
         : typeof navigator === 'object' && navigator && navigator.hardwareConcurrency || 1;
-      const plans = planLanes(opts.algorithms, opts.chunkAlgorithms, useWorkers ? Math.min(MAX_LANES, cores) : 1, job.nodeCrypto);
+      const lanes = useWorkers ? Math.min(MAX_LANES, cores) : 1;
+      const spans = spansFor(opts, source, lanes);
+      const plans = spans ? spans.map((span) => ({ whole: opts.algorithms, chunk: [], span }))
+        : planLanes(opts.algorithms, opts.chunkAlgorithms, lanes, job.nodeCrypto);
       const module = await moduleAt(env.wasmUrl);
       let next = 0, reported = -1;
       const progress = (done) => {
@@ -390,10 +419,14 @@ export async function digestJob(value, options, env) {
       const run = useWorkers && !(isNode && plans.length === 1) ? runInWorkers : runHere;
       const ends = await run(plans, job, source, module, merger, progress, cancel);
       if (cancel.aborted) throw abortError();
-      const size = ends[0].end;
+      const size = ends[ends.length - 1].end;
       const digests = {};
       const last = { end: size, chunk: null };
-      ends.forEach((end) => {
+      if (spans) {
+        for (const name of opts.algorithms) {
+          digests[name] = ends.slice(1).reduce((value, end, n) => joinCrc(name, value, end.digests[name], end.end - spans[n + 1].start), ends[0].digests[name]);
+        }
+      } else ends.forEach((end) => {
         Object.assign(digests, end.digests);
         if (end.chunk) {
           if (!last.chunk) last.chunk = { ...end.chunk, digests: {} };

@@ -1,7 +1,8 @@
 // A digest job's worker: one lane (digest-lane.js) over the source, which it reads itself when it
 // is a Blob or (in Node) a path, or which the page hands over a piece at a time (bytes, streams).
 // A worker serves one job at a time and may serve several in turn.
-// Messages in: { type: 'start', module (a compiled WebAssembly.Module), plan, job, blob?, path? },
+// Messages in: { type: 'start', module (a compiled WebAssembly.Module), plan, job, blob?, path?, size?,
+// until? (a path's span ends there) },
 // { type: 'data', bytes }, { type: 'end' }, { type: 'cancel' }.
 // Messages out: { type: 'ready' }, { type: 'reports', list, done, taken } (taken: pieces of
 // handed-over data consumed), then { type: 'end', end } or { type: 'failed', error }.
@@ -39,7 +40,7 @@ async function execute(message, current) {
     if (message.blob || message.path) {
       const pieces = message.blob
         ? blobPieces(message.blob, message.job.start, current.cancel)
-        : filePieces(message.path, message.size, message.job.start, current.cancel);
+        : filePieces(message.path, message.size, message.job.start, current.cancel, message.until);
       for await (const piece of pieces) {
         lane.feed(piece);
         flush();

@@ -283,29 +283,34 @@ export async function* blobPieces(blob, start, cancel) {
   }
 }
 
-// Reads a local file (Node) from `start` to `size` in pieces of 2 MiB through two buffers; the
-// same failures as blobPieces. With `until`, reading stops there (a span of the file), else it goes
-// on to the file's end, which must be `size`.
+// Reads a local file (Node) from `start` to `size` in pieces of 2 MiB through two buffers, the
+// next piece read (on libuv's threads) while the caller hashes this one; the same failures as
+// blobPieces. With `until`, reading stops there (a span of the file), else it goes on to the
+// file's end, which must be `size`.
 export async function* filePieces(path, size, start, cancel, until = Infinity) {
   const fs = process.getBuiltinModule('node:fs');
-  let done = start;
-  let handle;
+  let done = start, handle, pending = null;
+  const ask = (buffer) => {
+    const want = Math.min(BUFFER, until - done);
+    pending = want > 0 ? handle.read(buffer, 0, want, done) : null;
+  };
   try {
     handle = await fs.promises.open(path, 'r');
     const buffers = [new Uint8Array(BUFFER), new Uint8Array(BUFFER)];
-    for (let turn = 0; ; turn++) {
-      const buffer = buffers[turn & 1];
-      const want = Math.min(BUFFER, until - done);
-      if (want <= 0) break;
-      const { bytesRead } = await handle.read(buffer, 0, want, done);
+    ask(buffers[0]);
+    for (let turn = 0; pending; turn++) {
+      const { bytesRead } = await pending;
+      pending = null;
       if (bytesRead === 0) break;
       done += bytesRead;
-      yield buffer.subarray(0, bytesRead);
+      ask(buffers[(turn + 1) & 1]);
+      yield buffers[turn & 1].subarray(0, bytesRead);
       if (cancel.aborted) return;
     }
   } catch (e) {
     throw Object.assign(new Error('read failed'), { read: { done, gone: !!e && e.code === 'ENOENT' } });
   } finally {
+    if (pending) await pending.catch(() => {});
     if (handle) await handle.close();
   }
   if (done !== Math.min(size, until)) throw Object.assign(new Error('read short'), { read: { done, gone: false } });

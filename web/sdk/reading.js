@@ -136,7 +136,9 @@ export async function* blobChunks(blob, start, cancel, patience = READ_PATIENCE)
     if (!byob) return reader.read();
     const view = new Uint8Array(spare || new ArrayBuffer(CHUNK), 0, CHUNK);
     spare = null;
-    return reader.read(view);
+    // Filled before it settles (else a read gives what the pipe held, 64-256 KiB in Chromium, and
+    // each costs its turn): a browser that does not know `min` gives what it has, as before.
+    return reader.read(view, { min: Math.max(1, Math.min(CHUNK, size - done)) });
   };
   const open = () => {
     const stream = (done === 0 ? blob : blob.slice(done)).stream();

@@ -29,47 +29,6 @@ export const COST = { md5: 1.7, sha1: 1.8, sha256: 3.5, sm3: 3, crc32: 0.5, crc3
 export const READ_COST = 0.4;             // reading the source once more, per lane
 const NODE_HASH = { md5: 'md5', sha1: 'sha1', sha256: 'sha256' };
 
-// The CRCs, each by its width and reflected polynomial: the values of consecutive spans of a
-// source join into the whole source's (joinCrc), so a job of CRCs alone may read a file in spans
-// at once.
-const CRC_FORMS = {
-  crc32: [32, 0xEDB88320n], crc32c: [32, 0x82F63B78n],
-  crc64ecma: [64, 0xC96C5795D7870F42n], crc64nvme: [64, 0x9A6C9329AC4BC9B5n],
-};
-export const JOINABLE = Object.keys(CRC_FORMS);
-const powers = {};   // name: [x^(2^k) mod P for k = 0, 1, ...], in the reflected form
-
-// a * b mod P, polynomials in the reflected form (the top bit is x^0).
-function multiplied(a, b, width, polynomial) {
-  let m = 1n << BigInt(width - 1), p = 0n;
-  for (;;) {
-    if (a & m) {
-      p ^= b;
-      if ((a & (m - 1n)) === 0n) return p;
-    }
-    m >>= 1n;
-    b = b & 1n ? (b >> 1n) ^ polynomial : b >> 1n;
-  }
-}
-
-// The CRC of A then B (each value as its big-endian bytes) from A's, B's and B's length: A's value
-// carried past |B| zero bytes (times x^(8|B|) mod P), then B's added. Every one of these CRCs
-// starts from all ones and flips all its bits at the end: the two flips cancel.
-export function joinCrc(name, a, b, lengthB) {
-  const [width, polynomial] = CRC_FORMS[name];
-  const big = (bytes) => bytes.reduce((v, byte) => (v << 8n) | BigInt(byte), 0n);
-  const x2 = powers[name] || (powers[name] = [1n << BigInt(width - 2)]);
-  let p = 1n << BigInt(width - 1);
-  for (let n = BigInt(lengthB), k = 3; n; n >>= 1n, k++) {
-    while (x2.length <= k) x2.push(multiplied(x2[x2.length - 1], x2[x2.length - 1], width, polynomial));
-    if (n & 1n) p = multiplied(x2[k], p, width, polynomial);
-  }
-  let v = multiplied(p, big(a), width, polynomial) ^ big(b);
-  const out = new Uint8Array(width / 8);
-  for (let i = out.length - 1; i >= 0; i--, v >>= 8n) out[i] = Number(v & 0xFFn);
-  return out;
-}
-
 // A context of the module's.
 class ModuleContext {
   constructor(lane, name) {

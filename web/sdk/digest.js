@@ -6,23 +6,22 @@
 // Where the work runs: in a browser, the algorithms are spread by cost over up to MAX_LANES
 // workers (tarnwick-digest-worker.js), each reading a File itself (no copy of the file is made),
 // or handed bytes and streams a piece at a time by the page; in Node, and on a page that opened
-// the SDK without workers, one lane in-process does them all.
+// the SDK without workers, one lane in-process does them all. A job of CRCs alone over a file
+// reads it in spans at once instead.
 //
 // The options and the results' encodings are in digest-options.js, the checkpoint record in
-// digest-checkpoint.js.
+// digest-checkpoint.js, how the work is spread over lanes (and spans joined) in digest-plan.js.
 import { text, format, systemMessage, engineStatusText, engineUnknown } from './messages.js';
 import { Engine } from './engine.js';
-import { COST, READ_COST, JOINABLE, Lane, blobPieces, filePieces, joinCrc } from './digest-lane.js';
+import { Lane, blobPieces, filePieces } from './digest-lane.js';
+import { planLanes, spansFor, joinSpans } from './digest-plan.js';
 import { digestText, Refused, readOptions, hexOf, encoded } from './digest-options.js';
 import { encodeRecord, decodeRecord } from './digest-checkpoint.js';
 
- // node:crypto's costs where it stands in (chunk digests always; whole ones without checkpoints).
-const NODE_COST = { md5: 2, sha1: 0.6, sha256: 0.8 };
 const MAX_LANES = 4;                  // workers per job at most: each holds a module and two buffers
 const PIECE = 2 * 1024 * 1024;        // what the page hands a worker at a time
 const IN_FLIGHT = 3;                  // pieces handed to a worker and not yet hashed, at most
 const PROGRESS_STEP = 8 * 1024 * 1024;
-const SPAN_MIN = 32 * 1024 * 1024;   // a span of a file read by a lane of its own, at least
 const ERROR_HANDLE_EOF = 38;
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
@@ -105,43 +104,6 @@ async function* piecesOf(source, start, cancel) {
     else if (iterator && typeof iterator.return === 'function') await iterator.return();
   }
   if (skip) throw new Refused(format(digestText.checkpointMismatch, 'size'), 'checkpoint-mismatch');
-}
-
-// ---- the plan -----------------------------------------------------------------------------------------
-
-// The lanes: every (algorithm, whole or chunk) item given to the lane that finishes first (longest
-// first), for the number of lanes that ends soonest, each lane paying for its own read.
-export function planLanes(whole, chunk, maxLanes, nodeCrypto) {
-  const cost = (name) => (nodeCrypto && NODE_COST[name]) || COST[name];
-  const items = [...whole.map((name) => ({ name, role: 'whole' })), ...chunk.map((name) => ({ name, role: 'chunk' }))];
-  items.sort((a, b) => cost(b.name) - cost(a.name));
-  let best = null;
-  for (let count = 1; count <= Math.max(1, Math.min(maxLanes, items.length)); count++) {
-    const lanes = Array.from({ length: count }, () => ({ whole: [], chunk: [], cost: READ_COST }));
-    for (const item of items) {
-      const lane = lanes.reduce((a, b) => (b.cost < a.cost ? b : a));
-      lane[item.role].push(item.name);
-      lane.cost += cost(item.name);
-    }
-    const span = Math.max(...lanes.map((l) => l.cost));
-    if (!best || span < best.span * 0.95) best = { span, lanes };
-  }
-  return best.lanes.map(({ whole: w, chunk: c }) => ({ whole: w, chunk: c }));
-}
-
-// A job of CRCs alone over a whole File or local file, with nothing to save or resume, waits on
-// the reading more than on the hashing, and a file read as several streams at once comes faster
-// than as one: each lane then takes a span of the file (the spans in pieces' multiples, none
-// under SPAN_MIN), and the spans' values are joined at the end. Else null.
-export function spansFor(opts, source, lanes) {
-  if (lanes < 2 || !(source.blob || source.path) || opts.resume || opts.checkpoint || opts.chunkSize || opts.cert) return null;
-  if (!opts.algorithms.every((name) => JOINABLE.includes(name))) return null;
-  const count = Math.min(lanes, Math.floor(source.size / SPAN_MIN));
-  if (count < 2) return null;
-  const step = Math.ceil(source.size / count / PIECE) * PIECE;
-  const spans = [];
-  for (let start = 0; start < source.size; start += step) spans.push({ start, end: Math.min(source.size, start + step) });
-  return spans;
 }
 
 // ---- the module ---------------------------------------------------------------------------------------
@@ -425,11 +387,8 @@ export async function digestJob(value, options, env) {
       const size = ends[ends.length - 1].end;
       const digests = {};
       const last = { end: size, chunk: null };
-      if (spans) {
-        for (const name of opts.algorithms) {
-          digests[name] = ends.slice(1).reduce((value, end, n) => joinCrc(name, value, end.digests[name], end.end - spans[n + 1].start), ends[0].digests[name]);
-        }
-      } else ends.forEach((end) => {
+      if (spans) Object.assign(digests, joinSpans(opts.algorithms, spans, ends));
+      else ends.forEach((end) => {
         Object.assign(digests, end.digests);
         if (end.chunk) {
           if (!last.chunk) last.chunk = { ...end.chunk, digests: {} };

@@ -23,6 +23,10 @@ const NAME_PROBLEMS = [
   ['trailing-dot', 'has a part that ends in a dot or a blank, which Windows drops'],
 ];
 
+// A surrogate without its pair is no character: every encoding stores it as U+FFFD, so two names
+// that differ only there would be stored as one.
+const LONE_SURROGATE = /[\ud800-\udbff](?![\udc00-\udfff])|(?<![\ud800-\udbff])[\udc00-\udfff]/;
+
 /** A reason an archive cannot be made: code, the entry's name, a text that names it. */
 export class ArchiveFailure extends Error {
   constructor(code, entry, message) {
@@ -273,6 +277,9 @@ export function planNames(engine, list, mode = 'control') {
   for (const entry of list) {
     let name = entry.name.replace(/\\/g, '/');
     if (entry.directory && !name.endsWith('/')) name += '/';
+    if (LONE_SURROGATE.test(name)) {
+      throw new ArchiveFailure('bad-character', name, `the entry name "${name}" has half of a surrogate pair, which is no character and cannot be stored`);
+    }
     const problem = NAME_PROBLEMS[nameProblem(engine, name)];
     if (problem) throw new ArchiveFailure(problem[0], name, `the entry name "${name}" ${problem[1]}`);
     const parts = (entry.directory ? name.slice(0, -1) : name).split('/');

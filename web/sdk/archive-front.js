@@ -116,26 +116,45 @@ export function archiveMethods(TarnwickError) {
 
     zipStream(entries, options) {
       const o = optionsOf(options, TarnwickError);
-      let parts = null;
+      let parts = null, over = false;
+      // Every way out (the end, a failure, an abort, the reader's cancel) closes the work, whose
+      // own ends then free what it holds and close its files, and lets go of the caller's signal.
+      const finish = () => {
+        if (over) return Promise.resolve();
+        over = true;
+        if (o.signal) o.signal.removeEventListener('abort', onAbort);
+        const work = parts;
+        parts = null;
+        return work ? work.return().then(() => {}, () => {}) : Promise.resolve();
+      };
+      let controller = null;
+      const onAbort = () => {
+        if (controller) controller.error(abortError());
+        finish();
+      };
       return new ReadableStream({
-        start: (controller) => {
+        start: (c) => {
+          controller = c;
           // An abort errors the stream at once; the work stops at its next chunk.
-          if (o.signal) o.signal.addEventListener('abort', () => controller.error(abortError()), { once: true });
+          if (o.signal) o.signal.addEventListener('abort', onAbort, { once: true });
         },
-        pull: async (controller) => {
+        pull: async (c) => {
           try {
-            if (o.signal && o.signal.aborted) throw abortError();
+            if (over || (o.signal && o.signal.aborted)) throw abortError();
             if (!parts) parts = partsOf(this, entries, o, false);
             const { value, done } = await parts.next();
-            if (done) controller.close();
-            else controller.enqueue(value);
+            if (over) return;
+            if (done) {
+              finish();
+              c.close();
+            } else c.enqueue(value);
           } catch (e) {
-            controller.error(failureOf(e, o.signal, TarnwickError));
+            if (over) return;
+            finish();
+            c.error(failureOf(e, o.signal, TarnwickError));
           }
         },
-        cancel: async () => {
-          if (parts) await parts.return().catch(() => {});
-        },
+        cancel: () => finish(),
       }, { highWaterMark: 0 });
     },
   };

@@ -160,6 +160,10 @@ function readFailed(entry, e) {
   return new ArchiveFailure('unreadable', entry.name, `the file of the entry "${entry.name}" could not be read: ${(e && e.message) || e}`);
 }
 
+function changedWhilePacked(entry) {
+  return new ArchiveFailure('changed', entry.name, `the file of the entry "${entry.name}" changed while it was packed`);
+}
+
 async function openEntry(entry) {
   let source;
   try {
@@ -289,7 +293,7 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
           } catch (err) {
             throw readFailed(entry, err);
           }
-          if (e.method === 0 && crc !== e.crc) throw new ArchiveFailure('changed', entry.name, `the file of the entry "${entry.name}" changed while it was packed`);
+          if (e.method === 0 && crc !== e.crc) throw changedWhilePacked(entry);
           offset += header.length + e.compressedSize;
           centralSize += central.keep(records.view(2, e)).length;
           continue;
@@ -368,15 +372,22 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
             e.compressedSize = compressed;
             body = deflatedGroups.end();
           } else if (rawGroups && level > 0) {
-            // The data did not shrink: read again, as it is.
+            // The data did not shrink: read again, as it is, and held to the CRC the first read
+            // took (the header carries that one): a file rewritten in between is refused, never
+            // stored with a CRC of other bytes.
             const again = await openEntry(entry);
+            let crcAgain = 0;
             try {
-              for await (const chunk of chunksOf(again, cancel)) rawGroups.add(chunk.slice());
+              for await (const chunk of chunksOf(again, cancel)) {
+                crcAgain = crcOf(engine, crcAgain, chunk);
+                rawGroups.add(chunk.slice());
+              }
             } catch (err) {
               throw readFailed(entry, err);
             } finally {
               if (again.close) await again.close();
             }
+            if (crcAgain !== crc) throw changedWhilePacked(entry);
             e.compressedSize = entry.size;
             body = rawGroups.end();
           } else {

@@ -152,6 +152,8 @@ class Pieces {
 function readFailed(entry, e) {
   if (e && e.name === 'AbortError') return e;
   if (e instanceof ArchiveFailure) return e;
+  // A local file deleted after the walk found it is gone, as a picked one is.
+  if (e && e.code === 'ENOENT') return new ArchiveFailure('gone', entry.name, `the file of the entry "${entry.name}" is gone`);
   if (e && e.read) {
     return e.read.gone
       ? new ArchiveFailure('gone', entry.name, `the file of the entry "${entry.name}" is gone`)

@@ -124,6 +124,10 @@ test('a file rewritten while it is packed is refused, never stored under the CRC
   };
   await assert.rejects(t.zip([folder], { onProgress }), (e) => e.code === 'changed' && e.entry === 'rewritten/noise.bin');
   assert.equal(rewritten, true);
+  // A file deleted after the walk found it is gone, as a picked file deleted is.
+  writeFileSync(join(folder, 'z.txt'), 'last');
+  const onEntry = (name, index) => { if (index === 0) rmSync(join(folder, 'z.txt')); };
+  await assert.rejects(t.zip([folder], { onEntry }), (e) => e.code === 'gone' && e.entry === 'rewritten/z.txt' && !/ENOENT/.test(e.message));
 });
 
 test('names that would be stored alike are refused: lone surrogates beside each other and beside U+FFFD', async () => {

@@ -183,6 +183,11 @@ async function addItem(list, item) {
   if (item && typeof item === 'object' && 'name' in item) {
     const name = String(item.name ?? '');
     const modified = Number(item.lastModified);
+    // A time given must be one (a number of milliseconds or a Date); none given is now (or the
+    // Blob's own).
+    if (item.lastModified !== undefined && item.lastModified !== null && Number.isNaN(new Date(modified).getTime())) {
+      throw new ArchiveFailure('bad-date', name, `the entry "${name}" has lastModified ${String(item.lastModified)}, which is not a time`);
+    }
     if (item.source === undefined || item.source === null) {
       if (!name.endsWith('/')) throw new ArchiveFailure('no-source', name, `the entry "${name}" has no source (a folder's name ends in "/")`);
       list.push(folderEntry(name, modified));

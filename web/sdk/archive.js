@@ -20,6 +20,7 @@ import { deflatePool } from './packing.js';
 import { ArchiveFailure, MAX_NAME_BYTES, Slab, gatherEntries, planNames } from './archive-entries.js';
 import { deflateWhole, deflateInNode, deflateHere, deflateInBlocks } from './archive-deflate.js';
 import { MID, ReadBuffers, packLocal, readLocal } from './archive-local.js';
+import { dosDateTime } from './entries.js';
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 
@@ -42,16 +43,6 @@ function abortError() {
 }
 
 // ---- records ------------------------------------------------------------------------------------
-
-// MS-DOS date and time of a moment, in local time, as zip entries carry them.
-function dosDateTime(ms) {
-  const d = new Date(ms);
-  const year = Math.min(Math.max(d.getFullYear(), 1980), 2107);
-  return {
-    dosDate: ((year - 1980) << 9) | ((d.getMonth() + 1) << 5) | d.getDate(),
-    dosTime: (d.getHours() << 11) | (d.getMinutes() << 5) | (d.getSeconds() >> 1),
-  };
-}
 
 // The module's record writer, with one scratch buffer for the name and the record.
 class Records {

@@ -1,9 +1,13 @@
 // Naming: the archive entry's name and time as the control stores them, and the archive's own name.
 
-// MS-DOS date and time of a moment, in local time, as zip entries carry them.
-function dosDateTime(ms) {
-  const d = new Date(ms);
-  const year = Math.min(Math.max(d.getFullYear(), 1980), 2107);
+// MS-DOS date and time of a moment, in local time, as zip entries carry them. They hold 1980 to
+// 2107: a moment before is stored as the first second of 1980, one after as the last one 2107
+// holds (23:59:58 on 31 December), the whole moment, not its year alone.
+export function dosDateTime(ms) {
+  let d = new Date(ms);
+  if (!(d.getFullYear() >= 1980)) d = new Date(1980, 0, 1, 0, 0, 0);
+  else if (d.getFullYear() > 2107) d = new Date(2107, 11, 31, 23, 59, 58);
+  const year = d.getFullYear();
   return {
     dosDate: ((year - 1980) << 9) | ((d.getMonth() + 1) << 5) | d.getDate(),
     dosTime: (d.getHours() << 11) | (d.getMinutes() << 5) | (d.getSeconds() >> 1),

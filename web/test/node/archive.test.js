@@ -69,6 +69,10 @@ test('a folder and loose entries, as a File and as a stream, read alike by every
     assert.deepEqual(order(streamed.entries), order(want(names === 'utf8')), `${names}, streamed`);
     assert.deepEqual(streamed.stored.sort(), read.stored.sort(), `${names}, streamed`);
   }
+  // Times outside what zip's dates hold are stored as the nearest one they hold, as Python reads it.
+  const dated = await save(await t.zip([1970, 1999, 2200].map((year) => ({ name: `${year}.txt`, source: new Uint8Array(1), lastModified: new Date(year, 5, 15, 10, 20, 30) }))), 'dates.zip');
+  const times = spawnSync('python3', ['-c', 'import sys, zipfile; print([list(i.date_time) for i in zipfile.ZipFile(sys.argv[1]).infolist()])', dated], { encoding: 'utf8' });
+  assert.deepEqual(JSON.parse(times.stdout), [[1980, 1, 1, 0, 0, 0], [1999, 6, 15, 10, 20, 30], [2107, 12, 31, 23, 59, 58]]);
   // Level 0 stores everything; level 9 deflates.
   for (const level of [0, 9]) {
     const read = await judge(await save(t.zipStream([join(root, 'sub', 'large.txt')], { level }), `level-${level}.zip`));
@@ -94,6 +98,7 @@ test('every unsafe name and every clash is refused before a byte goes out, namin
     const reader = t.zipStream(entries).getReader();
     await assert.rejects(reader.read(), (e) => e.name === 'TarnwickError' && e.code === code, `${code}, streamed`);
   }
+  await assert.rejects(t.zip([{ ...one('d.txt'), lastModified: new Date(NaN) }]), { code: 'bad-date', entry: 'd.txt' });
   await assert.rejects(t.zip([join(work, 'missing')]), { code: 'not-found' });
   await assert.rejects(t.zip([one('a.txt')], { level: 11 }), { code: 'bad-option' });
 });

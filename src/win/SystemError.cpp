@@ -15,16 +15,26 @@ bool LookUp(DWORD code, std::wstring& text) {
     text.assign(chars, wcsnlen(chars, length));  // as a C string would end
     return true;
 }
+
+// Codes our own modules report whose text some systems lack (Wine has none for
+// ERROR_FILE_TOO_LARGE, which the archive bounds report): worded as Windows words them, so that a
+// refusal never gives the reason as an empty text.
+bool OwnText(DWORD code, std::wstring& text) {
+    if (code != ERROR_FILE_TOO_LARGE) return false;
+    text = L"\u6587\u4ef6\u5927\u5c0f\u8d85\u51fa\u5141\u8bb8\u7684\u9650\u5236\uff0c"
+           L"\u65e0\u6cd5\u4fdd\u5b58\u3002\r\n";
+    return true;
+}
 }  // namespace
 
 std::wstring SystemErrorText(DWORD code) {
     std::wstring text;
-    return LookUp(code, text) ? text : std::wstring();
+    return LookUp(code, text) || OwnText(code, text) ? text : std::wstring();
 }
 
 std::wstring SystemErrorTextWithCode(DWORD code) {
     std::wstring text;
-    if (!LookUp(code, text)) return std::wstring();
+    if (!LookUp(code, text) && !OwnText(code, text)) return std::wstring();
     return text + L" (" + std::to_wstring(static_cast<int>(code)) + L")";
 }
 

@@ -20,8 +20,13 @@ for (var i = 0; i < devices.length; i++) {
 var HEAD = "504B0304";
 eq(c.GetLocalFileHeadSigned(fixture("at1000.xlsx")), "MSEXCEL", "1,000 entries are unpacked");
 eq(c.GetLocalFileHeadSigned(fixture("past1000.xlsx")).substr(0, 8), HEAD, "1,001 entries are not: the hex head");
+// The bounds' refusals say why (the system may have no text of its own for the code).
+var TOO_LARGE = "\u6587\u4ef6\u538b\u7f29\u5931\u8d25,\u539f\u56e0\u662f" +
+    "\u6587\u4ef6\u5927\u5c0f\u8d85\u51fa\u5141\u8bb8\u7684\u9650\u5236\uff0c\u65e0\u6cd5\u4fdd\u5b58\u3002\r\n!";
+eq(c.GetLastErrorInfo(), TOO_LARGE, "too many entries: the reason is given");
 eq(c.GetLocalFileHeadSigned(fixture("at256m.xlsx")), "MSEXCEL", "256 MiB unpacked are taken");
 eq(c.GetLocalFileHeadSigned(fixture("past256m.xlsx")).substr(0, 8), HEAD, "256 MiB and one byte are not");
+eq(c.GetLastErrorInfo(), TOO_LARGE, "too large: the reason is given");
 eq(c.GetLocalFileHeadSigned(fixture("thai.xlsx")), "MSEXCEL", "names outside the code page");
 eq(c.GetLocalFileHeadSigned(fixture("deep.xlsx")), "MSEXCEL", "unpacked paths beyond 260 characters");
 eq(c.GetLocalFileHeadSigned(fixture("bomb.xlsx")).substr(0, 8), HEAD, "a 300 MiB bomb under a Thai name");

@@ -3,6 +3,9 @@
 //     CompressionStream when that wins, else zlib in the deflate module (fflate without it);
 //   - a large entry's chunks as they come: in Node through zlib, in a browser in blocks on the
 //     deflate workers the single-file zip uses, or on this thread where there are none.
+// fflate is imported statically: a dynamic import splits a worker's code, which the bundlers'
+// default worker format (Vite 7's iife) cannot hold.
+import { Deflate, deflateSync } from './fflate.js';
 import { loadDeflater } from './deflate-module.js';
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
@@ -19,11 +22,7 @@ function abortError() {
     : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
 }
 
-let fflate = null, moduleDeflater = null;
-function fflateModule() {
-  if (!fflate) fflate = import('./fflate.js');
-  return fflate;
-}
+let moduleDeflater = null;
 
 // Raw deflate of a small entry's bytes at `level` (1-9).
 export async function deflateWhole(data, level) {
@@ -49,7 +48,7 @@ export async function deflateWhole(data, level) {
   if (!moduleDeflater) moduleDeflater = loadDeflater().catch(() => null);
   const zlib = await moduleDeflater;
   if (zlib && data.length < SYNC_MAX) return zlib.deflate(data, null, true, level);
-  return (await fflateModule()).deflateSync(data, { level });
+  return deflateSync(data, { level });
 }
 
 // Node: through zlib, as the chunks come. Each chunk is written and zlib has taken all of it
@@ -85,7 +84,6 @@ export async function* deflateInNode(chunks, level) {
 // A browser without deflate workers: the platform's CompressionStream at level 6, else fflate.
 export async function* deflateHere(chunks, level) {
   if (level !== 6 || typeof CompressionStream !== 'function') {
-    const { Deflate } = await fflateModule();
     const parts = [];
     const deflater = new Deflate({ level }, (part) => parts.push(part));
     for await (const chunk of chunks) {

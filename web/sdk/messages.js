@@ -61,7 +61,7 @@ export const systemText = {
   38: '\u6587\u4ef6\u5c3e\u3002\r\n',                             // ERROR_HANDLE_EOF
   50: '\u8bf7\u6c42\u4e0d\u88ab\u652f\u6301\u3002\r\n',               // ERROR_NOT_SUPPORTED
   123: '\u65e0\u6548\u540d\u5b57\u3002\r\n',                          // ERROR_INVALID_NAME
-  223: '',                                                            // ERROR_FILE_TOO_LARGE
+  223: '\u6587\u4ef6\u5927\u5c0f\u8d85\u51fa\u5141\u8bb8\u7684\u9650\u5236\uff0c\u65e0\u6cd5\u4fdd\u5b58\u3002\r\n', // ERROR_FILE_TOO_LARGE (the control's own where the system has none)
   1392: '\u6587\u4ef6\u6216\u76ee\u5f55\u5df2\u635f\u574f\u3002\r\n', // ERROR_FILE_CORRUPT
 };
 

@@ -8,10 +8,13 @@
 // The blocks go through zlib in tarnwick-deflate.wasm (deflate-module.js); where the module cannot
 // be loaded, fflate does the work (a few MiB of short-lived buffers a block).
 
+// fflate is imported statically, though only used where the module cannot be loaded: a dynamic
+// import splits the worker's code, which the bundlers' default worker format (Vite 7's iife)
+// cannot hold.
+import * as fflate from './fflate.js';
 import { loadDeflater } from './deflate-module.js';
 
 let zlib = null;      // the module's deflater
-let fflate = null;
 
 // fflate: the end of a block that is not the file's last is the deflater's pending bits (its state
 // `r`: the count of bits in the low 3 bits, the partial byte above them) followed by an empty,
@@ -53,12 +56,7 @@ self.onmessage = ({ data: job }) => {
   try {
     zlib = await loadDeflater();
   } catch (e) {
-    try {
-      fflate = await import('./fflate.js');
-    } catch (e2) {
-      self.postMessage({ ready: false });
-      return;
-    }
+    // fflate does the work.
   }
   self.postMessage({ ready: true });
 })();

@@ -27,6 +27,7 @@ import { sizeOf, localFile } from './files.js';
 import { entryFor, archiveName } from './entries.js';
 import { WorkerBackend, LocalBackend } from './backends.js';
 import { digestJob, moduleMd5 } from './digest.js';
+import { Engine } from './engine.js';
 import { archiveMethods } from './archive-front.js';
 
 export { TarnwickError };
@@ -50,7 +51,6 @@ export class Tarnwick {
     if (!isNode && options.worker !== false && typeof Worker === 'function') {
       backend = await WorkerBackend.start(options.workerUrl, wasmUrl);
     } else {
-      const { Engine } = await import('./engine.js');
       let wasm;
       if (isNode) {
         const { readFile } = nodeModule('node:fs/promises');

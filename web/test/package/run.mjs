@@ -1,6 +1,6 @@
 // The npm package as a page author meets it: packed by npm, installed by name into a scratch
 // project, and then
-//   - served as it is (an import map naming it), built by Vite and built by webpack 5: each page
+//   - served as it is (an import map naming it), built by Vite 8 and 7 and by webpack 5: each page
 //     run in Debian's Chromium, a file picked through <input type=file>, its size, type, SHA-256,
 //     SM3 (plain and with the Z value) and archive checked against sha256sum, openssl, unzip -t
 //     and Python's zipfile (the corpus's expected.json);
@@ -141,7 +141,9 @@ window.ready = true;
   writeFileSync(join(app, 'static.html'), html(
     '<script type="importmap">{ "imports": { "tarnwick": "./node_modules/tarnwick/sdk/tarnwick.js" } }</script>',
     '<script type="module" src="./main.js"></script>'));
+  // Vite 8 and Vite 7 with their defaults (7's workers are iife, which cannot hold split code).
   run(process.execPath, [join(web, 'node_modules', 'vite', 'bin', 'vite.js'), 'build', '--outDir', 'dist-vite', '--logLevel', 'warn'], app);
+  run(process.execPath, [join(web, 'node_modules', 'vite7', 'bin', 'vite.js'), 'build', '--outDir', 'dist-vite7', '--logLevel', 'warn'], app);
   run(process.execPath, [join(web, 'node_modules', 'webpack-cli', 'bin', 'cli.js'), '--mode', 'production',
     '--entry', './main.js', '--output-path', join(app, 'dist-webpack')], app);
   writeFileSync(join(app, 'dist-webpack', 'index.html'), html('', '<script src="./main.js"></script>'));
@@ -152,6 +154,7 @@ window.ready = true;
   for (let i = 0, n = 0; n < (18 << 20) + 777; i++) { bigLines.push('line ' + i + ' of a file packed in blocks\n'); n += bigLines[i].length; }
   const bigSha = createHash('sha256').update(Buffer.from(bigLines.join('')).subarray(0, (18 << 20) + 777)).digest('hex').toUpperCase();
   const pages = [['served as it is', app, 'static.html'], ['Vite', join(app, 'dist-vite'), 'index.html'],
+                 ['Vite 7', join(app, 'dist-vite7'), 'index.html'],
                  ['webpack', join(app, 'dist-webpack'), 'index.html']];
   const browser = await launch();
   try {

@@ -403,7 +403,10 @@ export async function digestJob(value, options, env) {
         if (opts.chunkAlgorithms.includes('md5')) {
           const all = new Uint8Array(16 * chunks.length);
           chunks.forEach((c, i) => all.set(c.raw.md5, 16 * i));
-          result.s3Etag = hexOf(await env.md5(all, module)) + '-' + chunks.length;
+          // S3's ETag of parts: the MD5 of their MD5s, then their count; an empty object is never
+          // sent in parts, and its ETag is its plain MD5.
+          result.s3Etag = chunks.length ? hexOf(await env.md5(all, module)) + '-' + chunks.length
+            : hexOf(await env.md5(all, module));
         }
       }
       return result;

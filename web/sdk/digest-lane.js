@@ -15,7 +15,7 @@
 // Node, where the caller allows it, node:crypto's for MD5, SHA-1 and SHA-256: the same results,
 // faster there, but with no state to save, so never for a job that keeps checkpoints.
 
-import { blobChunks } from './reading.js';
+import { blobChunks, readFailure } from './reading.js';
 
 export const CHECKPOINT_STEP = 8 * 1024 * 1024;
 const CHUNK_POINT_MIN = 1024 * 1024;
@@ -229,7 +229,9 @@ export class Lane {
 
 // Reads a Blob from `start` to its end in pieces of at most 2 MiB (Chromium's largest), as
 // reading.js's blobChunks reads it; each piece is valid until the next is asked for. Ends in a
-// { read: { done, gone } } error when the Blob did not read to its size.
+// { read: { done, gone, cause } } error when the Blob did not read to its size: gone when the file
+// is no longer there, whatever a browser named the failure of the read (Chromium and Firefox say
+// NotFoundError, or NotReadableError on a stream of a file that went), as reading.js tells it.
 export async function* blobPieces(blob, start, cancel) {
   let done = start;
   try {
@@ -239,7 +241,9 @@ export async function* blobPieces(blob, start, cancel) {
     }
   } catch (e) {
     if (cancel.aborted) return;
-    throw Object.assign(new Error('read failed'), { read: e && e.read ? { done: e.read.done, gone: e.read.gone } : { done, gone: !!e && e.name === 'NotFoundError' } });
+    const failure = await readFailure({ blob }, done, e);
+    if (failure.name === 'AbortError') throw failure;
+    throw Object.assign(new Error('read failed'), { read: { done: failure.read.done, gone: failure.read.gone, cause: failure.read.cause } });
   }
 }
 
@@ -268,7 +272,7 @@ export async function* filePieces(path, size, start, cancel, until = Infinity) {
       if (cancel.aborted) return;
     }
   } catch (e) {
-    throw Object.assign(new Error('read failed'), { read: { done, gone: !!e && e.code === 'ENOENT' } });
+    throw Object.assign(new Error('read failed'), { read: { done, gone: !!e && e.code === 'ENOENT', cause: e } });
   } finally {
     if (pending) await pending.catch(() => {});
     if (handle) await handle.close();

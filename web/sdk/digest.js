@@ -17,12 +17,14 @@ import { Lane, blobPieces, filePieces } from './digest-lane.js';
 import { planLanes, spansFor, joinSpans } from './digest-plan.js';
 import { digestText, Refused, readOptions, hexOf, encoded } from './digest-options.js';
 import { encodeRecord, decodeRecord } from './digest-checkpoint.js';
+import { firstByte } from './reading.js';
 
 const MAX_LANES = 4;                  // workers per job at most: each holds a module and two buffers
 const PIECE = 2 * 1024 * 1024;        // what the page hands a worker at a time
 const IN_FLIGHT = 3;                  // pieces handed to a worker and not yet hashed, at most
 const PROGRESS_STEP = 8 * 1024 * 1024;
 const ERROR_HANDLE_EOF = 38;
+const ERROR_ACCESS_DENIED = 5;
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 const nodeModule = (name) => process.getBuiltinModule(name);
@@ -39,8 +41,17 @@ function abortError() {
 // Refused with the control's text for a path.
 async function sourceOf(value, localFile) {
   if (typeof Blob === 'function' && value instanceof Blob) {
-    return { blob: value, size: value.size, name: typeof value.name === 'string' ? value.name : undefined,
-             modified: typeof value.lastModified === 'number' ? value.lastModified : undefined };
+    const name = typeof value.name === 'string' ? value.name : undefined;
+    if (value.size === 0) {
+      // Empty, or a picked file that went before its size was first asked for (it says 0): only a
+      // read tells, and only the second is a file not found (as the control's own paths say).
+      try {
+        await firstByte(value);
+      } catch (e) {
+        throw new Refused(format(text.fileNotFound, name || ''), 'not-found');
+      }
+    }
+    return { blob: value, size: value.size, name, modified: typeof value.lastModified === 'number' ? value.lastModified : undefined };
   }
   if (value instanceof ArrayBuffer) return { bytes: new Uint8Array(value), size: value.byteLength };
   if (ArrayBuffer.isView(value)) {
@@ -59,8 +70,14 @@ async function sourceOf(value, localFile) {
     if (local.openFailed) {
       throw new Refused(format(text.openFailed, local.path, systemMessage(local.openFailed, true)), 'open-failed');
     }
-    const fs = nodeModule('node:fs');
-    const stat = await fs.promises.stat(local.path);
+    let stat;
+    try {
+      stat = await nodeModule('node:fs').promises.stat(local.path);
+    } catch (e) {
+      // Gone since it was looked at.
+      if (e && (e.code === 'ENOENT' || e.code === 'ENOTDIR')) throw new Refused(format(text.fileNotFound, local.path), 'not-found');
+      throw new Refused(format(text.openFailed, local.path, systemMessage(ERROR_ACCESS_DENIED, true)), 'open-failed');
+    }
     return { path: local.path, size: stat.size, name: local.path, modified: stat.mtimeMs };
   }
   throw new TypeError('digest: the source must be a File, Blob, bytes, a ReadableStream' + (isNode ? ' or a path' : ''));
@@ -83,18 +100,26 @@ async function* piecesOf(source, start, cancel) {
     return;
   }
   // A stream: read from its start, the bytes before `start` passed over (a stream resumed is read
-  // again from the beginning).
-  let skip = start;
+  // again from the beginning). A read that fails is the source's failure, a `read` error with what
+  // it threw as the cause, never mistaken for a bad option.
+  let skip = start, at = 0;
   const reader = typeof source.stream.getReader === 'function' ? source.stream.getReader() : null;
   const iterator = reader ? null : source.stream[Symbol.asyncIterator]();
   try {
     for (;;) {
-      const { value, done } = reader ? await reader.read() : await iterator.next();
+      let next;
+      try {
+        next = reader ? await reader.read() : await iterator.next();
+      } catch (e) {
+        throw Object.assign(new Error('read failed'), { read: { done: at, gone: false, cause: e } });
+      }
+      const { value, done } = next;
       if (done) break;
       if (cancel.aborted) return;
       let bytes = value instanceof Uint8Array ? value : ArrayBuffer.isView(value)
         ? new Uint8Array(value.buffer, value.byteOffset, value.byteLength) : null;
       if (!bytes) throw new TypeError('digest: a stream must give Uint8Array chunks');
+      at += bytes.length;
       if (skip >= bytes.length) { skip -= bytes.length; continue; }
       if (skip) { bytes = bytes.subarray(skip); skip = 0; }
       for (let at = 0; at < bytes.length; at += PIECE) yield bytes.subarray(at, Math.min(at + PIECE, bytes.length));
@@ -253,7 +278,7 @@ function runInWorkers(plans, job, source, module, merger, progress, cancel) {
             resolve(ends);
           }
         } else if (m.type === 'failed') {
-          fail(Object.assign(new Error(m.error.message), m.error));
+          fail(failureOf(m.error));
         }
       }, fail);
       // A span before the last is cut where it ends; the last reads to the file's end, as a whole
@@ -284,6 +309,18 @@ function runInWorkers(plans, job, source, module, merger, progress, cancel) {
   });
 }
 
+// A worker's failure as the lane's was: a read's cause made an error again.
+function failureOf(error) {
+  const e = Object.assign(new Error(error.message), error);
+  if (e.read && e.read.cause) {
+    const { name, message } = e.read.cause;
+    const cause = name === 'TypeError' ? new TypeError(message)
+      : typeof DOMException === 'function' ? new DOMException(message, name) : Object.assign(new Error(message), { name });
+    e.read = { ...e.read, cause };
+  }
+  return e;
+}
+
 // One lane with every plan's work, on this thread.
 async function runHere(plans, job, source, module, merger, progress, cancel) {
   const plan = { whole: plans.flatMap((p) => p.whole), chunk: plans.flatMap((p) => p.chunk) };
@@ -307,16 +344,21 @@ async function runHere(plans, job, source, module, merger, progress, cancel) {
   }
 }
 
-// The failure of a job as a TarnwickError (or the AbortError / TypeError as it is).
+// The failure of a job as a TarnwickError (or the AbortError, or the TypeError or RangeError of a
+// bad option, as it is). A source whose read failed is the source's failure whatever it threw
+// (a network's TypeError too): 'read-failed' with that as its cause, or 'not-found'.
 function rendered(e, source, makeError) {
-  if (e && (e.name === 'AbortError' || e instanceof TypeError || e instanceof RangeError)) return e;
+  if (e && e.name === 'AbortError') return e;
   const name = source && (source.name || '');
   if (e instanceof Refused) return makeError(e.message, e.code);
   if (e && e.read) {
     if (e.read.gone) return makeError(format(text.fileNotFound, name), 'not-found');
-    return makeError(format(text.readFailed, name, e.read.done, source.size === undefined ? e.read.done : source.size,
-                            systemMessage(ERROR_HANDLE_EOF, true)), 'read-failed');
+    const err = makeError(format(text.readFailed, name, e.read.done, source.size === undefined ? e.read.done : source.size,
+                                 systemMessage(ERROR_HANDLE_EOF, true)), 'read-failed');
+    if (e.read.cause !== undefined) err.cause = e.read.cause;
+    return err;
   }
+  if (e instanceof TypeError || e instanceof RangeError) return e;
   if (e && e.state) return makeError(digestText.checkpointDamaged, 'checkpoint-damaged');
   if (e && e.engineStatus !== undefined) {
     const err = makeError(format(text.sm3Failed, engineStatusText[e.engineStatus] || engineUnknown, e.engineStatus), 'certificate-refused');

@@ -11,6 +11,7 @@ import { fileURLToPath } from 'node:url';
 import { crc32 } from 'node:zlib';
 import { Tarnwick } from '../../sdk/tarnwick.js';
 import { spansFor } from '../../sdk/digest-plan.js';
+import { digestJob } from '../../sdk/digest.js';
 
 const ALL = ['md5', 'sha1', 'sha256', 'sm3', 'crc32', 'crc32c', 'crc64ecma', 'crc64nvme'];
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-digest-'));
@@ -171,6 +172,60 @@ test('bad options are TypeError or RangeError; failures carry the control\'s tex
   const moving = file('moving.bin', pattern(6 << 20, 1));
   await assert.rejects(t.digest(moving, { algorithms: ['sha256'], onProgress: () => writeFileSync(moving, 'short') }), { code: 'read-failed' });
   assert.equal(await t.GetLastErrorInfo(), '\u6587\u4ef6\u8def\u5f84\u4e3a\u7a7a', 'the control\'s text is left alone');
+});
+
+test('a source that fails while read is read-failed with its own error as the cause, a file gone is not-found', async () => {
+  const t = await Tarnwick.open();
+  // A download cut off mid-way: the stream's own TypeError is no bad option.
+  const cut = new TypeError('terminated');
+  let sent = 0;
+  const download = new ReadableStream({
+    pull(controller) {
+      if (sent++ < 3) controller.enqueue(pattern(70000, sent));
+      else controller.error(cut);
+    },
+  });
+  await assert.rejects(t.digest(download, { algorithms: ['md5', 'sha256'], chunkSize: 1 << 20 }),
+                       (e) => e.name === 'TarnwickError' && e.code === 'read-failed' && e.cause === cut);
+  assert.equal(download.locked, false);
+  // Picked files whose reads fail as browsers fail them (one lane: read here, on this thread).
+  class Picked extends File {
+    constructor(size, readError, freshError) {
+      super([pattern(size, 5)], 'picked.bin');
+      Object.assign(this, { readError, freshError });
+    }
+    stream() {
+      const { readError } = this;
+      // No error: a stream of nothing, as a browser may give for a file that says it is empty.
+      return new ReadableStream({
+        type: 'bytes',
+        pull(controller) {
+          if (readError) return controller.error(new DOMException('the read failed', readError));
+          controller.close();
+          if (controller.byobRequest) controller.byobRequest.respond(0);
+        },
+      });
+    }
+    slice() {
+      const { freshError } = this;
+      return { arrayBuffer: () => (freshError ? Promise.reject(new DOMException('again', freshError)) : Promise.resolve(new ArrayBuffer(1))) };
+    }
+    arrayBuffer() { return this.slice().arrayBuffer(); }
+  }
+  const gone = (e) => e.code === 'not-found' && e.message === '[picked.bin]\u6587\u4ef6\u4e0d\u5b58\u5728';
+  await assert.rejects(t.digest(new Picked(3000, 'NotFoundError', 'NotFoundError'), { algorithms: ['crc32'] }), gone);
+  await assert.rejects(t.digest(new Picked(3000, 'NotReadableError', 'NotFoundError'), { algorithms: ['crc32'] }), gone);
+  // Gone before its size was first asked for: it says 0 bytes.
+  await assert.rejects(t.digest(new Picked(0, null, 'NotFoundError'), { algorithms: ['crc32'] }), gone);
+  // Changed since it was picked: there, but not as it was.
+  await assert.rejects(t.digest(new Picked(3000, 'NotReadableError', null), { algorithms: ['crc32'] }),
+                       (e) => e.code === 'read-failed' && e.cause.name === 'NotReadableError');
+  // A path gone between its check and its reading.
+  const missing = join(work, 'went.bin');
+  await assert.rejects(digestJob(missing, { algorithms: ['md5'] }, {
+    localFile: async (path) => ({ source: {}, path }),
+    makeError: (message, code) => Object.assign(new Error(message), { code }),
+  }), (e) => e.code === 'not-found' && e.message === `[${missing}]\u6587\u4ef6\u4e0d\u5b58\u5728`);
 });
 
 test('SM3 with a certificate equals the control\'s SM3 with the Z value', async () => {

@@ -35,6 +35,32 @@ function abortError() {
     : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
 }
 
+const turn = () => new Promise((resolve) => setTimeout(resolve, 0));
+const cores = () => (isNode ? nodeModule('node:os').availableParallelism()
+  : typeof navigator === 'object' && navigator && navigator.hardwareConcurrency || 1);
+
+// Jobs on one signal share one listener on it, taken off with the last of them: a page that keeps
+// one signal for all its jobs leaves nothing on it (nor anything it holds, such as the jobs'
+// sources) however many it runs, and Node sees no more listeners than one.
+const watched = new WeakMap();   // signal: Set of the jobs' onAbort, with the listener beside
+
+function watch(signal, onAbort) {
+  let jobs = watched.get(signal);
+  if (!jobs) {
+    jobs = new Set();
+    jobs.listener = () => { for (const f of [...jobs]) f(); };
+    watched.set(signal, jobs);
+    signal.addEventListener('abort', jobs.listener);
+  }
+  jobs.add(onAbort);
+  return () => {
+    jobs.delete(onAbort);
+    if (jobs.size || watched.get(signal) !== jobs) return;
+    watched.delete(signal);
+    signal.removeEventListener('abort', jobs.listener);
+  };
+}
+
 // ---- the source -------------------------------------------------------------------------------------
 
 // { blob } | { bytes } | { stream } | { path } with size, name and modified where known, or a
@@ -89,44 +115,83 @@ async function* piecesOf(source, start, cancel) {
     yield* blobPieces(source.blob, start, cancel);
     return;
   }
+  if (source.path) {
+    yield* filePieces(source.path, source.size, start, cancel);
+    return;
+  }
   if (source.bytes) {
     for (let at = start; at < source.bytes.length; at += PIECE) {
       yield source.bytes.subarray(at, Math.min(at + PIECE, source.bytes.length));
     }
     return;
   }
-  if (source.path) {
-    yield* filePieces(source.path, source.size, start, cancel);
-    return;
-  }
-  // A stream: read from its start, the bytes before `start` passed over (a stream resumed is read
-  // again from the beginning). A read that fails is the source's failure, a `read` error with what
-  // it threw as the cause, never mistaken for a bad option.
+  yield* streamPieces(source.stream, start, cancel);
+}
+
+// A stream's pieces from `start` (a stream resumed is read again from its beginning). The page's
+// stream is the page's: read to its end, it is released; given up for any other reason (a cancel,
+// a failure, a checkpoint refused), it is cancelled and released at once, even with a read
+// pending that may never settle (a stalled download), so its connection goes and nothing stays
+// locked. An async iterable is ended by its return(). A read that fails is the source's failure,
+// a `read` error with what it threw as the cause, never mistaken for a bad option.
+async function* streamPieces(stream, start, cancel) {
+  const reader = typeof stream.getReader === 'function' ? stream.getReader() : null;
+  const iterator = reader ? null : stream[Symbol.asyncIterator]();
+  let ended = false, stopped = false;
+  const stop = (reason) => {
+    if (stopped) return;
+    stopped = true;
+    cancel.stops.delete(stop);
+    try {
+      if (reader) {
+        reader.cancel(reason).catch(() => {});
+        reader.releaseLock();
+      } else if (typeof iterator.return === 'function') {
+        Promise.resolve(iterator.return()).catch(() => {});
+      }
+    } catch (e) {
+      // A stream that throws on its own cancel is given up all the same.
+    }
+  };
+  cancel.stops.add(stop);
   let skip = start, at = 0;
-  const reader = typeof source.stream.getReader === 'function' ? source.stream.getReader() : null;
-  const iterator = reader ? null : source.stream[Symbol.asyncIterator]();
   try {
     for (;;) {
       let next;
       try {
         next = reader ? await reader.read() : await iterator.next();
       } catch (e) {
+        if (stopped) return;
         throw Object.assign(new Error('read failed'), { read: { done: at, gone: false, cause: e } });
       }
-      const { value, done } = next;
-      if (done) break;
-      if (cancel.aborted) return;
+      if (stopped || cancel.aborted) return;
+      if (next.done) {
+        ended = true;
+        break;
+      }
+      const { value } = next;
       let bytes = value instanceof Uint8Array ? value : ArrayBuffer.isView(value)
         ? new Uint8Array(value.buffer, value.byteOffset, value.byteLength) : null;
       if (!bytes) throw new TypeError('digest: a stream must give Uint8Array chunks');
       at += bytes.length;
-      if (skip >= bytes.length) { skip -= bytes.length; continue; }
-      if (skip) { bytes = bytes.subarray(skip); skip = 0; }
-      for (let at = 0; at < bytes.length; at += PIECE) yield bytes.subarray(at, Math.min(at + PIECE, bytes.length));
+      if (skip) {
+        const passed = Math.min(skip, bytes.length);
+        skip -= passed;
+        bytes = bytes.subarray(passed);
+      }
+      for (let from = 0; from < bytes.length; from += PIECE) yield bytes.subarray(from, Math.min(from + PIECE, bytes.length));
     }
+  } catch (e) {
+    stop(e);
+    throw e;
   } finally {
-    if (reader) reader.releaseLock();
-    else if (iterator && typeof iterator.return === 'function') await iterator.return();
+    if (ended) {
+      stopped = true;
+      cancel.stops.delete(stop);
+      if (reader) reader.releaseLock();
+    } else {
+      stop(cancel.reason || abortError());
+    }
   }
   if (skip) throw new Refused(format(digestText.checkpointMismatch, 'size'), 'checkpoint-mismatch');
 }
@@ -241,20 +306,22 @@ function giveBack(w) {
 // Runs one lane per plan, in workers: each gets the module and reads a Blob or a path itself or
 // is handed the pieces. Resolves with each lane's end; reports go to merger as they come. Workers
 // that ended their lane go back to the idle ones; after a failure or a cancel they are ended.
-function runInWorkers(plans, job, source, module, merger, progress, cancel) {
+function runInWorkers(plans, job, source, module, merger, progress, cancel, pieces) {
   const workers = [];
   let settled = false;
   const ends = new Array(plans.length);
   let left = plans.length;
+  const flow = plans.map(() => ({ sent: 0, taken: 0, wake: null }));
   return new Promise((resolve, reject) => {
     const fail = (e) => {
       if (settled) return;
       settled = true;
       for (const w of workers) w.terminate();
+      // The page's pump, if it waits for a worker, stops (and the stream goes with it).
+      for (const f of flow) if (f.wake) { const w = f.wake; f.wake = null; w(); }
       reject(e);
     };
     cancel.onAbort = () => fail(abortError());
-    const flow = plans.map(() => ({ sent: 0, taken: 0, wake: null }));
     const starts = plans.map((plan) => (plan.span ? plan.span.start : job.start));
     const done = starts.slice();
     // Lanes over the same bytes have passed the slowest one's place; spans, all they have read.
@@ -293,7 +360,7 @@ function runInWorkers(plans, job, source, module, merger, progress, cancel) {
     if (source.blob || source.path) return;
     // Bytes and streams: the page hands each worker a copy of each piece, a few ahead at most.
     (async () => {
-      for await (const piece of piecesOf(source, job.start, cancel)) {
+      for await (const piece of pieces) {
         for (let n = 0; n < workers.length; n++) {
           while (flow[n].sent - flow[n].taken >= IN_FLIGHT && !settled) {
             await new Promise((wake) => { flow[n].wake = wake; });
@@ -322,20 +389,20 @@ function failureOf(error) {
 }
 
 // One lane with every plan's work, on this thread.
-async function runHere(plans, job, source, module, merger, progress, cancel) {
+async function runHere(plans, job, source, module, merger, progress, cancel, pieces) {
   const plan = { whole: plans.flatMap((p) => p.whole), chunk: plans.flatMap((p) => p.chunk) };
   const engine = await Engine.load(module);
   const lane = new Lane(engine, plan, job);
   try {
     lane.open();
     let turns = 0;
-    for await (const piece of piecesOf(source, job.start, cancel)) {
+    for await (const piece of pieces || piecesOf(source, job.start, cancel)) {
       if (cancel.aborted) throw abortError();
       lane.feed(piece);
       merger.add(0, lane.take());
       progress(lane.pos);
       // Bytes in memory come without a wait: a turn now and then, so that a cancel is heard.
-      if (++turns % 4 === 0) await new Promise((resolve) => setTimeout(resolve, 0));
+      if (++turns % 4 === 0) await turn();
     }
     if (cancel.aborted) throw abortError();
     return [lane.finish()];
@@ -371,40 +438,52 @@ function rendered(e, source, makeError) {
 // The job. env: { wasmUrl, useWorkers, localFile(path) (tarnwick.js's: { source, path },
 // { openFailed, path }, or a refusal with the control's text as its message),
 // makeError(text, code) -> a TarnwickError, md5(bytes) -> Promise<Uint8Array> }.
+//
+// On every way out, nothing of the job stays behind: its interest in the signal goes, a stream it
+// did not read to its end is cancelled and released, its workers go back or are ended, and
+// nothing it still had under way reports anything (cancel.aborted is set for all of it).
 export async function digestJob(value, options, env) {
   const opts = readOptions(options);
   const { signal } = opts;
   if (signal && signal.aborted) throw abortError();
-  let source;
-  const cancel = { aborted: false, onAbort: null };
-  const onAbort = () => {
+  let source, failure = null;
+  // stops: what gives up the page's stream, if it is being read.
+  const cancel = { aborted: false, onAbort: null, stops: new Set(), reason: null };
+  let abortJob;
+  const aborted = new Promise((resolve, reject) => { abortJob = reject; });
+  aborted.catch(() => {});
+  const unwatch = signal ? watch(signal, () => {
     cancel.aborted = true;
     if (cancel.onAbort) cancel.onAbort();
-  };
-  if (signal) signal.addEventListener('abort', onAbort, { once: true });
+    abortJob(abortError());
+  }) : null;
   try {
     const work = (async () => {
       source = await sourceOf(value, env.localFile);
       let start = 0, chunks = [], states = null;
       if (opts.resume) ({ offset: start, chunks, states } = decodeRecord(opts.resume, source, opts));
+      const module = await moduleAt(env.wasmUrl);
+      if (cancel.aborted) throw abortError();
+      const pieces = source.bytes || source.stream ? piecesOf(source, start, cancel) : null;
       const job = {
         start, chunkSize: opts.chunkSize, chunkIndex: chunks.length, states, cert: opts.cert,
         saves: !!opts.checkpoint, nodeCrypto: isNode && !opts.checkpoint,
       };
       const useWorkers = isNode || (env.useWorkers && typeof Worker === 'function');
-      const cores = isNode ? nodeModule('node:os').availableParallelism()
-        : typeof navigator === 'object' && navigator && navigator.hardwareConcurrency || 1;
-      const lanes = useWorkers ? Math.min(MAX_LANES, cores) : 1;
+      const lanes = useWorkers ? Math.min(MAX_LANES, cores()) : 1;
+      const planFor = (count, spanCount) => {
+        const spans = spanCount ? spansFor(opts, source, spanCount) : null;
+        const plans = spans ? spans.map((span) => ({ whole: opts.algorithms, chunk: [], span }))
+          : planLanes(opts.algorithms, opts.chunkAlgorithms, count, job.nodeCrypto);
+        return { spans, plans };
+      };
       // A browser's streams of a File are fed by its own process: four at once keep it busier than
       // one per core (512 MiB of CRC-32C on two cores: 407 ms in four spans, 463 in two). In Node
       // this process reads as well as hashes: a span per core.
-      const spans = useWorkers ? spansFor(opts, source, isNode ? lanes : MAX_LANES) : null;
-      const plans = spans ? spans.map((span) => ({ whole: opts.algorithms, chunk: [], span }))
-        : planLanes(opts.algorithms, opts.chunkAlgorithms, lanes, job.nodeCrypto);
-      const module = await moduleAt(env.wasmUrl);
+      const { spans, plans } = planFor(lanes, useWorkers ? (isNode ? lanes : MAX_LANES) : 0);
       let next = 0, reported = -1;
       const progress = (done) => {
-        if (!opts.onProgress || done === reported) return;
+        if (!opts.onProgress || done === reported || cancel.aborted) return;
         if (done >= next || done === source.size) {
           next = done + PROGRESS_STEP;
           reported = done;
@@ -417,14 +496,15 @@ export async function digestJob(value, options, env) {
         if (opts.onChunk) opts.onChunk({ index: entry.index, offset: entry.offset, length: entry.length, digests: encoded(entry.raw, opts.encoding) });
       };
       const merger = new Merger(plans.length, (boundary) => {
+        if (cancel.aborted) return;
         if (boundary.chunk) deliver(boundary.chunk);
-        if (boundary.states && opts.checkpoint && !cancel.aborted) {
+        if (boundary.states && opts.checkpoint) {
           opts.checkpoint(encodeRecord(source, opts, boundary.end, chunks, boundary.states));
         }
       });
       // In Node a single lane stays on this thread: a worker would only add its start.
       const run = useWorkers && !(isNode && plans.length === 1) ? runInWorkers : runHere;
-      const ends = await run(plans, job, source, module, merger, progress, cancel);
+      const ends = await run(plans, job, source, module, merger, progress, cancel, pieces);
       if (cancel.aborted) throw abortError();
       const size = ends[ends.length - 1].end;
       const digests = {};
@@ -443,10 +523,10 @@ export async function digestJob(value, options, env) {
       if (opts.chunkSize) {
         result.chunks = chunks.map((c) => ({ index: c.index, offset: c.offset, length: c.length, digests: encoded(c.raw, opts.encoding) }));
         if (opts.chunkAlgorithms.includes('md5')) {
-          const all = new Uint8Array(16 * chunks.length);
-          chunks.forEach((c, i) => all.set(c.raw.md5, 16 * i));
           // S3's ETag of parts: the MD5 of their MD5s, then their count; an empty object is never
           // sent in parts, and its ETag is its plain MD5.
+          const all = new Uint8Array(16 * chunks.length);
+          chunks.forEach((c, i) => all.set(c.raw.md5, 16 * i));
           result.s3Etag = chunks.length ? hexOf(await env.md5(all, module)) + '-' + chunks.length
             : hexOf(await env.md5(all, module));
         }
@@ -454,16 +534,17 @@ export async function digestJob(value, options, env) {
       return result;
     })();
     work.catch(() => {});
-    if (!signal) return await work;
-    return await new Promise((resolve, reject) => {
-      if (signal.aborted) reject(abortError());
-      signal.addEventListener('abort', () => reject(abortError()), { once: true });
-      work.then(resolve, reject);
-    });
+    return await (signal ? Promise.race([work, aborted]) : work);
   } catch (e) {
-    throw rendered(e, source, env.makeError);
+    failure = rendered(e, source, env.makeError);
+    throw failure;
   } finally {
-    if (signal) signal.removeEventListener('abort', onAbort);
+    if (unwatch) unwatch();
+    if (failure) {
+      cancel.aborted = true;
+      cancel.reason = failure;
+      for (const stop of [...cancel.stops]) stop(failure);
+    }
   }
 }
 

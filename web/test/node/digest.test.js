@@ -1,9 +1,11 @@
 // digest(source, options) in Node: one table of sizes and sources against references no one here
 // wrote (test/digests.py: hashlib, openssl, zlib, the CRC catalogue, S3's multipart ETag),
-// checkpoints and resume, refusals, cancel, and a file of 2^31 + 1 bytes.
+// checkpoints and resume, refusals, cancel, what a job leaves behind (listeners, locked streams,
+// workers), and a file of 2^31 + 1 bytes.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
+import { getEventListeners } from 'node:events';
 import { closeSync, mkdtempSync, openSync, readFileSync, rmSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -226,6 +228,66 @@ test('a source that fails while read is read-failed with its own error as the ca
     localFile: async (path) => ({ source: {}, path }),
     makeError: (message, code) => Object.assign(new Error(message), { code }),
   }), (e) => e.code === 'not-found' && e.message === `[${missing}]\u6587\u4ef6\u4e0d\u5b58\u5728`);
+});
+
+test('a stream given up is cancelled and released at once, even with its read stalled', async () => {
+  const t = await Tarnwick.open();
+  // In Node one lane of md5 is read here; four algorithms go to workers.
+  for (const algorithms of [['md5'], ['md5', 'sha1', 'sha256', 'crc32']]) {
+    let cancelled = null;
+    const stalled = new ReadableStream({
+      start(controller) { controller.enqueue(pattern(100000, 1)); },
+      pull: () => new Promise(() => {}),
+      cancel(reason) { cancelled = reason; },
+    });
+    const controller = new AbortController();
+    await assert.rejects(t.digest(stalled, { algorithms, signal: controller.signal, onProgress: () => controller.abort() }), { name: 'AbortError' });
+    assert.equal(stalled.locked, false, algorithms.join());
+    assert.equal(cancelled && cancelled.name, 'AbortError', algorithms.join());
+  }
+  // A failure of the job (a stream of text): cancelled too.
+  let cancelled = null;
+  const text = new ReadableStream({ pull(controller) { controller.enqueue('text'); }, cancel(reason) { cancelled = reason; } });
+  await assert.rejects(t.digest(text, { algorithms: ['md5'] }), TypeError);
+  assert.ok(cancelled && !text.locked);
+  // An async iterable stuck in its next(): ended by its return().
+  let returned = false, asked = 0;
+  const iterable = {
+    [Symbol.asyncIterator]: () => ({
+      next: () => (asked++ ? new Promise(() => {}) : Promise.resolve({ value: pattern(1000, 2), done: false })),
+      return: () => { returned = true; return Promise.resolve({ done: true }); },
+    }),
+  };
+  const controller = new AbortController();
+  setTimeout(() => controller.abort(), 50);
+  await assert.rejects(t.digest(iterable, { algorithms: ['md5'], signal: controller.signal }), { name: 'AbortError' });
+  assert.ok(returned);
+});
+
+test('jobs on one long-lived signal leave no listener on it and no warning', async () => {
+  const t = await Tarnwick.open();
+  const { signal } = new AbortController();
+  const warnings = [];
+  const warned = (w) => warnings.push(w.name);
+  process.on('warning', warned);
+  const data = pattern(1 << 20, 7);
+  try {
+    for (let i = 0; i < 12; i++) await t.digest(data, { algorithms: ['md5', 'sha256'], signal });
+    const most = [];
+    await Promise.all(Array.from({ length: 12 }, () => t.digest(data, {
+      algorithms: ['crc32'], signal, onProgress: () => most.push(getEventListeners(signal, 'abort').length),
+    })));
+    assert.deepEqual([...new Set(most)], [1], 'jobs at once share one listener');
+    // Every way out: a refusal, a bad checkpoint, a failed read.
+    await assert.rejects(t.digest(join(work, 'missing.bin'), { algorithms: ['md5'], signal }), { code: 'not-found' });
+    await assert.rejects(t.digest(data, { algorithms: ['md5'], signal, resume: new Uint8Array(20) }), { code: 'checkpoint-damaged' });
+    await assert.rejects(t.digest(new ReadableStream({ pull(c) { c.error(new Error('cut')); } }), { algorithms: ['md5'], signal }), { code: 'read-failed' });
+    assert.equal(getEventListeners(signal, 'abort').length, 0);
+    await new Promise((resolve) => setImmediate(resolve));
+  } finally {
+    process.off('warning', warned);
+  }
+  assert.deepEqual(warnings, []);
 });
 
 test('SM3 with a certificate equals the control\'s SM3 with the Z value', async () => {

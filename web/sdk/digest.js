@@ -13,11 +13,11 @@
 // digest-checkpoint.js, how the work is spread over lanes (and spans joined) in digest-plan.js.
 import { text, format, systemMessage, engineStatusText, engineUnknown } from './messages.js';
 import { Engine } from './engine.js';
-import { Lane, blobPieces, filePieces } from './digest-lane.js';
+import { Lane, blobPieces, filePieces, crc32, PREFIX } from './digest-lane.js';
 import { planLanes, spansFor, joinSpans } from './digest-plan.js';
 import { digestText, Refused, readOptions, hexOf, encoded } from './digest-options.js';
-import { encodeRecord, decodeRecord } from './digest-checkpoint.js';
-import { firstByte } from './reading.js';
+import { encodeRecord, decodeRecord, kindOf, samplesToCheck, checkWindow } from './digest-checkpoint.js';
+import { firstByte, readFailure } from './reading.js';
 
 const MAX_LANES = 4;                  // workers per job at most: each holds a module and two buffers
 const PIECE = 2 * 1024 * 1024;        // what the page hands a worker at a time
@@ -96,21 +96,28 @@ async function sourceOf(value, localFile) {
     if (local.openFailed) {
       throw new Refused(format(text.openFailed, local.path, systemMessage(local.openFailed, true)), 'open-failed');
     }
+    // What tells this file from another of its name and size: the device, the inode and the
+    // times of the last write and of the last change to the file or its entry (nanoseconds).
     let stat;
     try {
-      stat = await nodeModule('node:fs').promises.stat(local.path);
+      stat = await nodeModule('node:fs').promises.stat(local.path, { bigint: true });
     } catch (e) {
       // Gone since it was looked at.
       if (e && (e.code === 'ENOENT' || e.code === 'ENOTDIR')) throw new Refused(format(text.fileNotFound, local.path), 'not-found');
       throw new Refused(format(text.openFailed, local.path, systemMessage(ERROR_ACCESS_DENIED, true)), 'open-failed');
     }
-    return { path: local.path, size: stat.size, name: local.path, modified: stat.mtimeMs };
+    return {
+      path: local.path, size: Number(stat.size), name: local.path, modified: String(stat.mtimeNs),
+      id: { device: String(stat.dev), inode: String(stat.ino), changed: String(stat.ctimeNs) },
+    };
   }
   throw new TypeError('digest: the source must be a File, Blob, bytes, a ReadableStream' + (isNode ? ' or a path' : ''));
 }
 
-// The pieces of a source from `start`, each valid until the next is asked for.
-async function* piecesOf(source, start, cancel) {
+// The pieces of a source from `start`, each valid until the next is asked for. Bytes and streams
+// are read from their start: the bytes before `start` go through `check` (a PrefixCheck), which
+// refuses them before any piece after them is given.
+async function* piecesOf(source, start, cancel, check) {
   if (source.blob) {
     yield* blobPieces(source.blob, start, cancel);
     return;
@@ -120,12 +127,21 @@ async function* piecesOf(source, start, cancel) {
     return;
   }
   if (source.bytes) {
+    if (check) {
+      for (let at = 0, count = 1; at < start; at += PIECE, count++) {
+        check.feed(source.bytes.subarray(at, Math.min(at + PIECE, start)));
+        // Bytes in memory come without a wait: a turn now and then, so that a cancel is heard.
+        if (count % 4 === 0) await turn();
+        if (cancel.aborted) return;
+      }
+      check.finish();
+    }
     for (let at = start; at < source.bytes.length; at += PIECE) {
       yield source.bytes.subarray(at, Math.min(at + PIECE, source.bytes.length));
     }
     return;
   }
-  yield* streamPieces(source.stream, start, cancel);
+  yield* streamPieces(source.stream, start, cancel, check);
 }
 
 // A stream's pieces from `start` (a stream resumed is read again from its beginning). The page's
@@ -134,7 +150,7 @@ async function* piecesOf(source, start, cancel) {
 // pending that may never settle (a stalled download), so its connection goes and nothing stays
 // locked. An async iterable is ended by its return(). A read that fails is the source's failure,
 // a `read` error with what it threw as the cause, never mistaken for a bad option.
-async function* streamPieces(stream, start, cancel) {
+async function* streamPieces(stream, start, cancel, check) {
   const reader = typeof stream.getReader === 'function' ? stream.getReader() : null;
   const iterator = reader ? null : stream[Symbol.asyncIterator]();
   let ended = false, stopped = false;
@@ -176,7 +192,9 @@ async function* streamPieces(stream, start, cancel) {
       at += bytes.length;
       if (skip) {
         const passed = Math.min(skip, bytes.length);
+        check.feed(bytes.subarray(0, passed));
         skip -= passed;
+        if (!skip) check.finish();
         bytes = bytes.subarray(passed);
       }
       for (let from = 0; from < bytes.length; from += PIECE) yield bytes.subarray(from, Math.min(from + PIECE, bytes.length));
@@ -194,6 +212,100 @@ async function* streamPieces(stream, start, cancel) {
     }
   }
   if (skip) throw new Refused(format(digestText.checkpointMismatch, 'size'), 'checkpoint-mismatch');
+}
+
+// An iterator whose first item is asked for at once (`ready`): a resume's bytes before its offset
+// are read and checked before any lane starts.
+function primed(iterator) {
+  const first = iterator.next();
+  first.catch(() => {});
+  let taken = false;
+  return {
+    ready: first,
+    next() {
+      if (taken) return iterator.next();
+      taken = true;
+      return first;
+    },
+    return(value) { return iterator.return(value); },
+    [Symbol.asyncIterator]() { return this; },
+  };
+}
+
+const contentMismatch = () => new Refused(format(digestText.checkpointMismatch, 'content'), 'checkpoint-mismatch');
+
+// The bytes before a resume's offset, read again from bytes or a stream, against the record: the
+// CRC-64 of them all (a record of bytes or a stream) or its windows (a record of a file). Its
+// `state` is then the CRC-64 state at the offset, which the lanes go on from.
+class PrefixCheck {
+  constructor(engine, prefix, samples) {
+    this.lane = new Lane(engine, { whole: [PREFIX], chunk: [] }, { start: 0, chunkSize: 0 });
+    this.lane.open();
+    this.prefix = prefix;
+    this.samples = samples;
+    this.next = 0;      // the first window not yet passed
+    this.crc = 0;       // of that window's bytes so far
+    this.state = null;
+  }
+
+  feed(bytes) {
+    const from = this.lane.pos, to = from + bytes.length;
+    this.lane.feed(bytes);
+    this.lane.take();
+    while (this.next < this.samples.length) {
+      const [at, length, crc] = this.samples[this.next];
+      const a = Math.max(at, from), b = Math.min(at + length, to);
+      if (b > a) this.crc = crc32(bytes.subarray(a - from, b - from), this.crc);
+      if (at + length > to) break;
+      if (this.crc !== crc) throw contentMismatch();
+      this.next++;
+      this.crc = 0;
+    }
+  }
+
+  // At the offset: refuses what does not match, else keeps the state.
+  finish() {
+    try {
+      this.state = this.lane.whole[0].save();
+    } finally {
+      this.lane.close();
+    }
+    if (this.prefix && hexOf(this.state) !== hexOf(this.prefix)) throw contentMismatch();
+    if (this.next < this.samples.length) throw contentMismatch();
+  }
+}
+
+// A file's windows of a resume's record, some of them read again (a few KiB) and compared.
+async function checkWindows(source, samples) {
+  const picked = samplesToCheck(samples);
+  if (!picked.length) return;
+  if (source.blob) {
+    for (const window of picked) {
+      let bytes;
+      try {
+        bytes = new Uint8Array(await source.blob.slice(window[0], window[0] + window[1]).arrayBuffer());
+      } catch (e) {
+        throw await readFailure(source, 0, e);
+      }
+      checkWindow(window, bytes);
+    }
+    return;
+  }
+  const fs = nodeModule('node:fs');
+  let handle;
+  try {
+    handle = await fs.promises.open(source.path, 'r');
+    for (const window of picked) {
+      const bytes = new Uint8Array(window[1]);
+      const { bytesRead } = await handle.read(bytes, 0, window[1], window[0]);
+      checkWindow(window, bytes.subarray(0, bytesRead));
+    }
+  } catch (e) {
+    if (e instanceof Refused) throw e;
+    throw Object.assign(new Error('read failed'), { read: { done: 0, gone: !!e && e.code === 'ENOENT', cause: e } });
+  } finally {
+    if (handle) await handle.close();
+  }
 }
 
 // ---- the module ---------------------------------------------------------------------------------------
@@ -238,6 +350,7 @@ class Merger {
         Object.assign(entry.chunk.digests, report.chunk.digests);
       }
       if (report.states) entry.states = Object.assign(entry.states || {}, report.states);
+      if (report.sample) entry.sample = report.sample;
       this.counts[k] = (this.counts[k] || 0) + 1;
     }
     while (this.entries.length && this.counts[0] === this.laneCount) {
@@ -390,7 +503,7 @@ function failureOf(error) {
 
 // One lane with every plan's work, on this thread.
 async function runHere(plans, job, source, module, merger, progress, cancel, pieces) {
-  const plan = { whole: plans.flatMap((p) => p.whole), chunk: plans.flatMap((p) => p.chunk) };
+  const plan = { whole: plans.flatMap((p) => p.whole), chunk: plans.flatMap((p) => p.chunk), samples: plans.some((p) => p.samples) };
   const engine = await Engine.load(module);
   const lane = new Lane(engine, plan, job);
   try {
@@ -460,21 +573,40 @@ export async function digestJob(value, options, env) {
   try {
     const work = (async () => {
       source = await sourceOf(value, env.localFile);
-      let start = 0, chunks = [], states = null;
-      if (opts.resume) ({ offset: start, chunks, states } = decodeRecord(opts.resume, source, opts));
+      const kind = kindOf(source);
+      let start = 0, chunks = [], states = null, samples = [], prefix = null;
+      if (opts.resume) ({ offset: start, chunks, states, samples, prefix } = decodeRecord(opts.resume, source, opts));
+      // A file's bytes before the offset are not read again but for a few windows, now.
+      if (start && kind === 'file') await checkWindows(source, samples);
       const module = await moduleAt(env.wasmUrl);
       if (cancel.aborted) throw abortError();
-      const pieces = source.bytes || source.stream ? piecesOf(source, start, cancel) : null;
+      // Bytes and streams are read again from their start: the bytes before the offset are checked
+      // before any lane starts, and the CRC-64 of them is where the lanes' own goes on from.
+      let pieces = null;
+      if (kind === 'data') {
+        const check = start ? new PrefixCheck(await Engine.load(module), prefix, prefix ? [] : samples) : null;
+        pieces = piecesOf(source, start, cancel, check);
+        if (check) {
+          pieces = primed(pieces);
+          await pieces.ready;
+          if (cancel.aborted) throw abortError();
+          states[PREFIX] = check.state;
+        }
+      }
       const job = {
         start, chunkSize: opts.chunkSize, chunkIndex: chunks.length, states, cert: opts.cert,
         saves: !!opts.checkpoint, nodeCrypto: isNode && !opts.checkpoint,
       };
       const useWorkers = isNode || (env.useWorkers && typeof Worker === 'function');
       const lanes = useWorkers ? Math.min(MAX_LANES, cores()) : 1;
+      // What a checkpoint keeps of the bytes it passed: the CRC-64 of all of them (data), or
+      // windows of them sampled by one lane (a file).
+      const whole = kind === 'data' && opts.checkpoint ? [...opts.algorithms, PREFIX] : opts.algorithms;
       const planFor = (count, spanCount) => {
         const spans = spanCount ? spansFor(opts, source, spanCount) : null;
         const plans = spans ? spans.map((span) => ({ whole: opts.algorithms, chunk: [], span }))
-          : planLanes(opts.algorithms, opts.chunkAlgorithms, count, job.nodeCrypto);
+          : planLanes(whole, opts.chunkAlgorithms, count, job.nodeCrypto);
+        if (kind === 'file' && opts.checkpoint) plans[0].samples = true;
         return { spans, plans };
       };
       // A browser's streams of a File are fed by its own process: four at once keep it busier than
@@ -498,8 +630,9 @@ export async function digestJob(value, options, env) {
       const merger = new Merger(plans.length, (boundary) => {
         if (cancel.aborted) return;
         if (boundary.chunk) deliver(boundary.chunk);
+        if (boundary.sample) samples.push(boundary.sample);
         if (boundary.states && opts.checkpoint) {
-          opts.checkpoint(encodeRecord(source, opts, boundary.end, chunks, boundary.states));
+          opts.checkpoint(encodeRecord(source, opts, boundary.end, chunks, boundary.states, samples));
         }
       });
       // In Node a single lane stays on this thread: a worker would only add its start.

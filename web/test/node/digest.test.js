@@ -6,7 +6,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
 import { getEventListeners } from 'node:events';
-import { closeSync, mkdtempSync, openSync, readFileSync, rmSync, writeFileSync, writeSync } from 'node:fs';
+import { closeSync, mkdtempSync, openSync, readFileSync, rmSync, statSync, utimesSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -146,6 +146,50 @@ test('a checkpoint that does not belong is refused with a code, never resumed in
   swapped.writeUInt32LE(crc32(swapped.subarray(0, swapped.length - 4)), swapped.length - 4);
   await refused(path, { ...options, resume: swapped }, 'checkpoint-damaged');
   assert.deepEqual(await t.digest(path, { ...options, resume: state }), (await t.digest(data, options)));
+});
+
+test('a checkpoint of other bytes of the same size (and name and time) is refused before any result goes out', async () => {
+  const t = await Tarnwick.open();
+  const options = { algorithms: ['sha256'], chunkSize: 1 << 20 };
+  const a = pattern(3 << 20, 11);
+  // One byte changed, away from the start and from every checkpoint's first bytes.
+  const b = a.slice();
+  b[(1 << 20) + 300000] ^= 1;
+  const want = await t.digest(b, options);
+  const second = async (source) => {
+    const states = [];
+    await t.digest(source, { ...options, checkpoint: (s) => states.push(s) });
+    return states[1];
+  };
+  const refused = async (source, state, what) => {
+    const seen = [];
+    await assert.rejects(t.digest(source, { ...options, resume: state, onChunk: (c) => seen.push(c.index), checkpoint: () => seen.push('checkpoint') }),
+                         (e) => e.code === 'checkpoint-mismatch' && e.name === 'TarnwickError', what);
+    assert.deepEqual(seen, [], `${what}: nothing was handed over`);
+  };
+  // Bytes and streams are read again from their start: every byte before the offset is checked.
+  await refused(b, await second(a), 'bytes');
+  const stream = streamOf(b);
+  await refused(stream, await second(streamOf(a)), 'stream');
+  assert.equal(stream.locked, false, 'the refused stream is released');
+  // A File of the same name, size and time but other content (windows of it are read again); the
+  // same file picked again after a reload goes on.
+  const picked = (data) => new File([data], 'same.bin', { lastModified: 1700000000000 });
+  const kept = await second(picked(a));
+  await refused(picked(pattern(3 << 20, 12)), kept, 'File');
+  assert.deepEqual(await t.digest(picked(a.slice()), { ...options, resume: kept }), await t.digest(a, options));
+  // A path written again with other bytes, its time put back: its change time tells.
+  const path = file('rewritten.bin', a);
+  utimesSync(path, 1700000000, 1700000000);
+  const keptPath = await second(path);
+  writeFileSync(path, b);
+  utimesSync(path, 1700000000, 1700000000);
+  assert.equal(statSync(path, { bigint: true }).mtimeNs, 1700000000n * 10n ** 9n);
+  await refused(path, keptPath, 'path');
+  // A record of bytes or a stream holds a CRC of every byte, which a file is not read for again.
+  await refused(new Blob([b]), await second(a), 'Blob from a bytes record');
+  // A file's record resumed with its bytes checks its windows on them, and goes on.
+  assert.deepEqual(await t.digest(b, { ...options, resume: await second(picked(b)) }), want);
 });
 
 test('bad options are TypeError or RangeError; failures carry the control\'s texts and leave its own alone', async () => {

@@ -361,10 +361,23 @@ class Merger {
   }
 }
 
-// Workers kept between jobs for a while: starting one costs about as much as hashing a few MiB.
+// The workers, shared by every job of the page (or process): at most max(MAX_LANES, cores) alive
+// at once, whatever the number of jobs. A job takes what is free, up to what its plan would use,
+// and plans again for what it got; one that finds none free waits for one, in turn. Workers are
+// kept between jobs for a while: starting one costs about as much as hashing a few MiB.
 // A browser's Worker or a Node worker thread, behind one face.
-const idle = [];
 const IDLE_FOR = 10000;
+const pool = { alive: 0, peak: 0, idle: [], waiting: [] };
+const poolLimit = () => Math.max(MAX_LANES, cores());
+const freeWorkers = () => pool.idle.length + poolLimit() - pool.alive;
+
+// How many workers are alive now, the most there were since resetPeak(), and the bound (tests).
+export const digestWorkers = {
+  get alive() { return pool.alive; },
+  get peak() { return pool.peak; },
+  get limit() { return poolLimit(); },
+  resetPeak() { pool.peak = pool.alive; },
+};
 
 function makeWorker() {
   const url = new URL('./tarnwick-digest-worker.js', import.meta.url);
@@ -397,30 +410,87 @@ function makeWorker() {
   };
 }
 
-function takeWorker() {
-  const w = idle.pop() || makeWorker();
-  clearTimeout(w.timer);
-  w.hold(true);
-  return w;
+// Up to `want` workers, at least one, of those free now (fewer where no more can be started).
+function grab(want) {
+  const taken = [];
+  while (taken.length < want && freeWorkers() > 0) {
+    let w = pool.idle.pop();
+    if (!w) {
+      try {
+        w = makeWorker();
+      } catch (e) {
+        if (taken.length) break;
+        throw e;
+      }
+      pool.alive++;
+    }
+    clearTimeout(w.timer);
+    w.hold(true);
+    taken.push(w);
+  }
+  pool.peak = Math.max(pool.peak, pool.alive);
+  return taken;
+}
+
+// Workers for a job: at once when some are free and no job waits before it, else in turn. A
+// cancel while waiting takes the job out of the line.
+function takeWorkers(want, cancel) {
+  if (!pool.waiting.length && freeWorkers() > 0) return Promise.resolve(grab(want));
+  return new Promise((resolve, reject) => {
+    const waiter = { want, resolve, reject };
+    pool.waiting.push(waiter);
+    cancel.onAbort = () => {
+      const at = pool.waiting.indexOf(waiter);
+      if (at >= 0) pool.waiting.splice(at, 1);
+      reject(abortError());
+    };
+  });
+}
+
+function serve() {
+  while (pool.waiting.length && freeWorkers() > 0) {
+    const waiter = pool.waiting.shift();
+    try {
+      waiter.resolve(grab(waiter.want));
+    } catch (e) {
+      waiter.reject(e);
+    }
+  }
 }
 
 function giveBack(w) {
   w.listen(() => {}, () => {});
   w.hold(false);
   w.timer = setTimeout(() => {
-    const at = idle.indexOf(w);
-    if (at >= 0) idle.splice(at, 1);
-    w.terminate();
+    const at = pool.idle.indexOf(w);
+    if (at >= 0) pool.idle.splice(at, 1);
+    endWorker(w);
   }, IDLE_FOR);
   if (w.timer && w.timer.unref) w.timer.unref();
-  idle.push(w);
+  pool.idle.push(w);
+  serve();
 }
 
-// Runs one lane per plan, in workers: each gets the module and reads a Blob or a path itself or
-// is handed the pieces. Resolves with each lane's end; reports go to merger as they come. Workers
-// that ended their lane go back to the idle ones; after a failure or a cancel they are ended.
-function runInWorkers(plans, job, source, module, merger, progress, cancel, pieces) {
-  const workers = [];
+// Ends a worker (after a failure or a cancel its lane may be anywhere); it counts as alive until
+// it has ended.
+function endWorker(w) {
+  let ending;
+  try {
+    ending = w.terminate();
+  } catch (e) {
+    ending = null;
+  }
+  Promise.resolve(ending).catch(() => {}).then(() => {
+    pool.alive--;
+    serve();
+  });
+}
+
+// Runs one lane per plan, one in each of `workers`: each gets the module and reads a Blob or a
+// path itself or is handed the pieces. Resolves with each lane's end; reports go to merger as they
+// come. Workers that ended their lane go back to the pool; after a failure or a cancel they are
+// ended.
+function runInWorkers(plans, job, source, module, merger, progress, cancel, workers, pieces) {
   let settled = false;
   const ends = new Array(plans.length);
   let left = plans.length;
@@ -429,7 +499,7 @@ function runInWorkers(plans, job, source, module, merger, progress, cancel, piec
     const fail = (e) => {
       if (settled) return;
       settled = true;
-      for (const w of workers) w.terminate();
+      for (const w of workers) endWorker(w);
       // The page's pump, if it waits for a worker, stops (and the stream goes with it).
       for (const f of flow) if (f.wake) { const w = f.wake; f.wake = null; w(); }
       reject(e);
@@ -440,8 +510,7 @@ function runInWorkers(plans, job, source, module, merger, progress, cancel, piec
     // Lanes over the same bytes have passed the slowest one's place; spans, all they have read.
     const passed = () => (plans[0].span ? done.reduce((sum, at, n) => sum + at - starts[n], 0) : Math.min(...done));
     plans.forEach((plan, n) => {
-      const worker = takeWorker();
-      workers.push(worker);
+      const worker = workers[n];
       worker.listen((m) => {
         if (settled) return;
         if (m.type === 'reports') {
@@ -612,7 +681,23 @@ export async function digestJob(value, options, env) {
       // A browser's streams of a File are fed by its own process: four at once keep it busier than
       // one per core (512 MiB of CRC-32C on two cores: 407 ms in four spans, 463 in two). In Node
       // this process reads as well as hashes: a span per core.
-      const { spans, plans } = planFor(lanes, useWorkers ? (isNode ? lanes : MAX_LANES) : 0);
+      let { spans, plans } = planFor(lanes, useWorkers ? (isNode ? lanes : MAX_LANES) : 0);
+      // In Node a single lane stays on this thread: a worker would only add its start.
+      let workers = null;
+      if (useWorkers && !(isNode && plans.length === 1)) {
+        workers = await takeWorkers(plans.length, cancel);
+        cancel.onAbort = null;
+        if (cancel.aborted) {
+          workers.forEach(giveBack);
+          throw abortError();
+        }
+        if (workers.length < plans.length) ({ spans, plans } = planFor(workers.length, workers.length));
+        while (workers.length > plans.length) giveBack(workers.pop());
+        if (isNode && plans.length === 1) {
+          giveBack(workers.pop());
+          workers = null;
+        }
+      }
       let next = 0, reported = -1;
       const progress = (done) => {
         if (!opts.onProgress || done === reported || cancel.aborted) return;
@@ -635,9 +720,8 @@ export async function digestJob(value, options, env) {
           opts.checkpoint(encodeRecord(source, opts, boundary.end, chunks, boundary.states, samples));
         }
       });
-      // In Node a single lane stays on this thread: a worker would only add its start.
-      const run = useWorkers && !(isNode && plans.length === 1) ? runInWorkers : runHere;
-      const ends = await run(plans, job, source, module, merger, progress, cancel, pieces);
+      const ends = workers ? await runInWorkers(plans, job, source, module, merger, progress, cancel, workers, pieces)
+        : await runHere(plans, job, source, module, merger, progress, cancel, pieces);
       if (cancel.aborted) throw abortError();
       const size = ends[ends.length - 1].end;
       const digests = {};

@@ -5,6 +5,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
 import { getEventListeners } from 'node:events';
 import { closeSync, mkdtempSync, openSync, readFileSync, rmSync, statSync, utimesSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -13,7 +14,7 @@ import { fileURLToPath } from 'node:url';
 import { crc32 } from 'node:zlib';
 import { Tarnwick } from '../../sdk/tarnwick.js';
 import { spansFor } from '../../sdk/digest-plan.js';
-import { digestJob } from '../../sdk/digest.js';
+import { digestJob, digestWorkers } from '../../sdk/digest.js';
 
 const ALL = ['md5', 'sha1', 'sha256', 'sm3', 'crc32', 'crc32c', 'crc64ecma', 'crc64nvme'];
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-digest-'));
@@ -332,6 +333,31 @@ test('jobs on one long-lived signal leave no listener on it and no warning', asy
     process.off('warning', warned);
   }
   assert.deepEqual(warnings, []);
+});
+
+test('twenty jobs at once share a bounded set of workers and all give the right digests', async () => {
+  const t = await Tarnwick.open();
+  const datas = Array.from({ length: 20 }, (_, i) => pattern((1 << 20) + i, i + 20));
+  const algorithms = ['md5', 'sha1', 'sha256', 'crc32'];
+  const want = (data) => ({
+    size: data.length,
+    digests: {
+      md5: createHash('md5').update(data).digest('hex'), sha1: createHash('sha1').update(data).digest('hex'),
+      sha256: createHash('sha256').update(data).digest('hex'), crc32: crc32(data).toString(16).padStart(8, '0'),
+    },
+  });
+  digestWorkers.resetPeak();
+  // With checkpoints kept every lane is the module's: more than one lane a job on two cores.
+  // One is cancelled once the first is under way (by then, most likely waiting for workers).
+  const controller = new AbortController();
+  const jobs = datas.map((data, i) => t.digest(i === 19 ? new Blob([data]) : data, {
+    algorithms, checkpoint: () => {}, signal: i === 18 ? controller.signal : undefined, onProgress: i === 0 ? () => controller.abort() : undefined,
+  }));
+  const results = await Promise.allSettled(jobs);
+  assert.equal(results[18].reason.name, 'AbortError');
+  results.forEach((r, i) => { if (i !== 18) assert.deepEqual(r.value, want(datas[i]), `job ${i}`); });
+  assert.ok(digestWorkers.peak >= 2, `${digestWorkers.peak} workers at most`);
+  assert.ok(digestWorkers.peak <= digestWorkers.limit, `${digestWorkers.peak} workers at most, of ${digestWorkers.limit}`);
 });
 
 test('SM3 with a certificate equals the control\'s SM3 with the Z value', async () => {

@@ -14,8 +14,16 @@
 // The digests are the module's (the core's class table, one set of exports taking a kind), or in
 // Node, where the caller allows it, node:crypto's for MD5, SHA-1 and SHA-256: the same results,
 // faster there, but with no state to save, so never for a job that keeps checkpoints.
+//
+// What a checkpoint knows of the bytes it passed over, so that a resume can tell another source:
+//   - PREFIX ('@prefix' among a lane's whole algorithms): a CRC-64 of every byte from the start,
+//     saved with the other states; kept for bytes and streams, whose prefix a resume reads again
+//     and checks against it;
+//   - samples (a lane whose plan says `samples`): at each point, the CRC-32 of the first WINDOW
+//     bytes after the point before; kept for files, whose prefix a resume does not read again but
+//     for a few of these windows.
 
-import { blobChunks } from './reading.js';
+import { blobChunks, readFailure } from './reading.js';
 
 export const CHECKPOINT_STEP = 8 * 1024 * 1024;
 const CHUNK_POINT_MIN = 1024 * 1024;
@@ -25,9 +33,28 @@ const BUFFER = 2 * 1024 * 1024;          // the lane's input buffer in the modul
 // each and its cost for spreading them: time per byte in WebAssembly, SHA-256 = 3.5 (measured in
 // Chromium over 512 MiB: SHA-256 1.75 s, SM3 1.51, SHA-1 0.92, MD5 0.85, CRC-64s 0.30, CRC-32s 0.24).
 export const ALGORITHMS = ['md5', 'sha1', 'sha256', 'sm3', 'crc32', 'crc32c', 'crc64ecma', 'crc64nvme'];
-export const COST = { md5: 1.7, sha1: 1.8, sha256: 3.5, sm3: 3, crc32: 0.5, crc32c: 0.5, crc64ecma: 0.6, crc64nvme: 0.6 };
+export const PREFIX = '@prefix';
+const PREFIX_KIND = 'crc64nvme';
+export const COST = { md5: 1.7, sha1: 1.8, sha256: 3.5, sm3: 3, crc32: 0.5, crc32c: 0.5, crc64ecma: 0.6, crc64nvme: 0.6, [PREFIX]: 0.6 };
 export const READ_COST = 0.4;             // reading the source once more, per lane
 const NODE_HASH = { md5: 'md5', sha1: 'sha1', sha256: 'sha256' };
+export const WINDOW = 4096;
+
+let crcTable = null;
+// CRC-32 (zlib's) of bytes, going on from `crc` (the value of the bytes before them).
+export function crc32(bytes, crc = 0) {
+  if (!crcTable) {
+    crcTable = new Int32Array(256);
+    for (let n = 0; n < 256; n++) {
+      let c = n;
+      for (let k = 0; k < 8; k++) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+      crcTable[n] = c;
+    }
+  }
+  let c = ~crc;
+  for (let i = 0; i < bytes.length; i++) c = crcTable[(c ^ bytes[i]) & 255] ^ (c >>> 8);
+  return ~c >>> 0;
+}
 
 // A context of the module's.
 class ModuleContext {
@@ -35,7 +62,7 @@ class ModuleContext {
     const x = lane.x;
     this.x = x;
     this.lane = lane;
-    this.kind = lane.engine.digestKind(name);
+    this.kind = lane.engine.digestKind(name === PREFIX ? PREFIX_KIND : name);
     if (this.kind < 0) throw new Error('the module has no digest ' + name);
     this.size = x.tw_digest_size(this.kind);
     this.stateSize = x.tw_digest_state_size(this.kind);
@@ -102,6 +129,7 @@ export class Lane {
     this.whole = [];
     this.chunk = [];
     this.reports = [];
+    this.window = plan.samples && job.saves ? { at: job.start, crc: 0, left: WINDOW } : null;
     if (this.x) {
       this.in = this.x.tw_alloc(BUFFER);
       this.out = this.x.tw_alloc(4096);
@@ -172,7 +200,13 @@ export class Lane {
     while (at < bytes.length) {
       const boundary = this._nextBoundary();
       const n = Math.min(bytes.length - at, boundary - this.pos);
-      this._update(at === 0 && n === bytes.length ? bytes : bytes.subarray(at, at + n));
+      const part = at === 0 && n === bytes.length ? bytes : bytes.subarray(at, at + n);
+      this._update(part);
+      if (this.window && this.window.left) {
+        const take = Math.min(this.window.left, n);
+        this.window.crc = crc32(part.subarray(0, take), this.window.crc);
+        this.window.left -= take;
+      }
       at += n;
       this.pos += n;
       if (this.pos !== boundary) continue;
@@ -198,6 +232,10 @@ export class Lane {
   _point(report) {
     this.lastPoint = this.pos;
     if (this.job.saves) report.states = this._states();
+    if (this.window) {
+      report.sample = [this.window.at, WINDOW - this.window.left, this.window.crc];
+      this.window = { at: this.pos, crc: 0, left: WINDOW };
+    }
   }
 
   // Reports taken since the last call.
@@ -229,7 +267,9 @@ export class Lane {
 
 // Reads a Blob from `start` to its end in pieces of at most 2 MiB (Chromium's largest), as
 // reading.js's blobChunks reads it; each piece is valid until the next is asked for. Ends in a
-// { read: { done, gone } } error when the Blob did not read to its size.
+// { read: { done, gone, cause } } error when the Blob did not read to its size: gone when the file
+// is no longer there, whatever a browser named the failure of the read (Chromium and Firefox say
+// NotFoundError, or NotReadableError on a stream of a file that went), as reading.js tells it.
 export async function* blobPieces(blob, start, cancel) {
   let done = start;
   try {
@@ -239,7 +279,9 @@ export async function* blobPieces(blob, start, cancel) {
     }
   } catch (e) {
     if (cancel.aborted) return;
-    throw Object.assign(new Error('read failed'), { read: e && e.read ? { done: e.read.done, gone: e.read.gone } : { done, gone: !!e && e.name === 'NotFoundError' } });
+    const failure = await readFailure({ blob }, done, e);
+    if (failure.name === 'AbortError') throw failure;
+    throw Object.assign(new Error('read failed'), { read: { done: failure.read.done, gone: failure.read.gone, cause: failure.read.cause } });
   }
 }
 
@@ -268,7 +310,7 @@ export async function* filePieces(path, size, start, cancel, until = Infinity) {
       if (cancel.aborted) return;
     }
   } catch (e) {
-    throw Object.assign(new Error('read failed'), { read: { done, gone: !!e && e.code === 'ENOENT' } });
+    throw Object.assign(new Error('read failed'), { read: { done, gone: !!e && e.code === 'ENOENT', cause: e } });
   } finally {
     if (pending) await pending.catch(() => {});
     if (handle) await handle.close();

@@ -14,13 +14,14 @@ export function abortError() {
     : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
 }
 
-// A source that could not be read to its end: { read: { done, size, gone } } rides on the error,
-// gone when the file is no longer there (deleted after it was picked) rather than changed.
+// A source that could not be read to its end: { read: { done, size, gone, cause } } rides on the
+// error, gone when the file is no longer there (deleted after it was picked) rather than changed;
+// cause: what the read threw, if it threw.
 export class ReadFailure extends Error {
-  constructor(done, size, gone) {
+  constructor(done, size, gone, cause) {
     super(gone ? 'the file is gone' : 'the file could not be read as it was picked');
     this.name = 'ReadFailure';
-    this.read = { done, size, gone };
+    this.read = { done, size, gone, cause };
   }
 }
 
@@ -30,7 +31,9 @@ export async function firstByte(blob) {
   return (blob.size === 0 ? blob : blob.slice(0, 1)).arrayBuffer();
 }
 
-// Whether a Blob that failed to read is gone: a fresh read of its first byte says NotFoundError.
+// Whether a Blob that failed to read is gone: a fresh read of its first byte says NotFoundError
+// (a read that failed otherwise, NotReadableError among them, may as well be of a file that
+// changed: the fresh read tells which).
 async function isGone(blob) {
   try {
     await firstByte(blob);
@@ -42,7 +45,8 @@ async function isGone(blob) {
 export async function readFailure(source, done, cause) {
   if (cause && cause.name === 'AbortError') return cause;
   if (cause instanceof ReadFailure) return cause;
-  return new ReadFailure(done, sizeOf(source), source.blob ? await isGone(source.blob) : false);
+  const gone = !!source.blob && (!!cause && cause.name === 'NotFoundError' || await isGone(source.blob));
+  return new ReadFailure(done, sizeOf(source), gone, cause);
 }
 
 async function checkpoint(cancel, count) {

@@ -15,8 +15,11 @@ const port = inBrowser ? self : process.getBuiltinModule('node:worker_threads').
 
 let run = null;  // { cancel, queue, wake }
 
+// A failure as a message: a read's cause goes as its name and text (what a page rebuilds), since
+// not every platform copies every kind of error between threads.
 function failure(e) {
-  return { message: String((e && e.message) || e), read: e && e.read, state: e && e.state, engineStatus: e && e.engineStatus };
+  const read = e && e.read && { ...e.read, cause: e.read.cause && { name: String(e.read.cause.name), message: String(e.read.cause.message) } };
+  return { message: String((e && e.message) || e), read, state: e && e.state, engineStatus: e && e.engineStatus };
 }
 
 const post = (message) => port.postMessage(message);

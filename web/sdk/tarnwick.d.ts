@@ -123,7 +123,11 @@ export interface DigestOptions {
   encoding?: 'hex' | 'base64';
   /** Called as the work goes on (each part's end, or every 8 MiB) with a record to keep. */
   checkpoint?: (state: Uint8Array) => void;
-  /** A record checkpoint gave: the job goes on from there (refused when it is not this source's and these options'). */
+  /**
+   * A record checkpoint gave: the job goes on from there (refused when it is not this source's and
+   * these options': bytes and streams are checked whole before the offset, a File, Blob or path by
+   * its identity and sampled windows).
+   */
   resume?: Uint8Array | ArrayBuffer;
   onProgress?: (done: number, total: number | undefined) => void;
   signal?: AbortSignal;
@@ -134,7 +138,7 @@ export interface DigestResult {
   size: number;
   digests: Digests;
   chunks?: DigestChunk[];
-  /** The S3 multipart ETag (MD5 of the parts' MD5s, then -N) when md5 is a part algorithm. */
+  /** The S3 multipart ETag (MD5 of the parts' MD5s, then -N; of an empty source its plain MD5) when md5 is a part algorithm. */
   s3Etag?: string;
 }
 
@@ -145,6 +149,8 @@ export interface DigestError extends Error {
   readonly code: 'not-found' | 'not-a-disk-file' | 'path-empty' | 'open-failed' | 'read-failed' | 'certificate-refused'
     | 'checkpoint-damaged' | 'checkpoint-version' | 'checkpoint-mismatch' | 'failed' | 'unavailable';
   readonly engineStatus?: number;
+  /** With 'read-failed': what the source threw when it was read (a stream's own error, a file's DOMException). */
+  readonly cause?: unknown;
 }
 
 /** What the SDK object does beyond the control's methods. */

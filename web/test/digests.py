@@ -3,7 +3,7 @@
 SHA-256 from Python's hashlib, SM3 from `openssl dgst -sm3`, CRC-32 from zlib.crc32, CRC-32C and
 the two CRC-64s from the CRC catalogue's parameters (a table made from the reflected polynomial,
 checked against the catalogue's check values first), and the S3 multipart ETag (MD5 of the parts'
-binary MD5s, then -N).
+binary MD5s, then -N; of an empty file, its plain MD5).
 
     digests.py CHUNK [--fast] FILE...   one JSON object per file: { size, digests, chunks, s3Etag }
                                         (CHUNK 0: no chunks; --fast: without CRC-32C and CRC-64s,
@@ -70,7 +70,8 @@ def main():
                 out["chunks"].append({"index": i, "offset": i * chunk, "length": len(p),
                                       "digests": {k: v.hex() for k, v in digests(p, fast).items()}})
             md5s = b"".join(hashlib.md5(p).digest() for p in parts)
-            out["s3Etag"] = hashlib.md5(md5s).hexdigest() + "-" + str(len(parts))
+            # An empty object is never sent in parts: its ETag is its plain MD5.
+            out["s3Etag"] = hashlib.md5(md5s).hexdigest() + "-" + str(len(parts)) if parts else hashlib.md5(data).hexdigest()
         print(json.dumps(out))
 
 main()

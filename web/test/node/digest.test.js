@@ -1,16 +1,20 @@
 // digest(source, options) in Node: one table of sizes and sources against references no one here
 // wrote (test/digests.py: hashlib, openssl, zlib, the CRC catalogue, S3's multipart ETag),
-// checkpoints and resume, refusals, cancel, and a file of 2^31 + 1 bytes.
+// checkpoints and resume, refusals, cancel, what a job leaves behind (listeners, locked streams,
+// workers), and a file of 2^31 + 1 bytes.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
-import { closeSync, mkdtempSync, openSync, readFileSync, rmSync, writeFileSync, writeSync } from 'node:fs';
+import { createHash } from 'node:crypto';
+import { getEventListeners } from 'node:events';
+import { closeSync, mkdtempSync, openSync, readFileSync, rmSync, statSync, utimesSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { crc32 } from 'node:zlib';
 import { Tarnwick } from '../../sdk/tarnwick.js';
 import { spansFor } from '../../sdk/digest-plan.js';
+import { digestJob, digestWorkers } from '../../sdk/digest.js';
 
 const ALL = ['md5', 'sha1', 'sha256', 'sm3', 'crc32', 'crc32c', 'crc64ecma', 'crc64nvme'];
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-digest-'));
@@ -145,6 +149,50 @@ test('a checkpoint that does not belong is refused with a code, never resumed in
   assert.deepEqual(await t.digest(path, { ...options, resume: state }), (await t.digest(data, options)));
 });
 
+test('a checkpoint of other bytes of the same size (and name and time) is refused before any result goes out', async () => {
+  const t = await Tarnwick.open();
+  const options = { algorithms: ['sha256'], chunkSize: 1 << 20 };
+  const a = pattern(3 << 20, 11);
+  // One byte changed, away from the start and from every checkpoint's first bytes.
+  const b = a.slice();
+  b[(1 << 20) + 300000] ^= 1;
+  const want = await t.digest(b, options);
+  const second = async (source) => {
+    const states = [];
+    await t.digest(source, { ...options, checkpoint: (s) => states.push(s) });
+    return states[1];
+  };
+  const refused = async (source, state, what) => {
+    const seen = [];
+    await assert.rejects(t.digest(source, { ...options, resume: state, onChunk: (c) => seen.push(c.index), checkpoint: () => seen.push('checkpoint') }),
+                         (e) => e.code === 'checkpoint-mismatch' && e.name === 'TarnwickError', what);
+    assert.deepEqual(seen, [], `${what}: nothing was handed over`);
+  };
+  // Bytes and streams are read again from their start: every byte before the offset is checked.
+  await refused(b, await second(a), 'bytes');
+  const stream = streamOf(b);
+  await refused(stream, await second(streamOf(a)), 'stream');
+  assert.equal(stream.locked, false, 'the refused stream is released');
+  // A File of the same name, size and time but other content (windows of it are read again); the
+  // same file picked again after a reload goes on.
+  const picked = (data) => new File([data], 'same.bin', { lastModified: 1700000000000 });
+  const kept = await second(picked(a));
+  await refused(picked(pattern(3 << 20, 12)), kept, 'File');
+  assert.deepEqual(await t.digest(picked(a.slice()), { ...options, resume: kept }), await t.digest(a, options));
+  // A path written again with other bytes, its time put back: its change time tells.
+  const path = file('rewritten.bin', a);
+  utimesSync(path, 1700000000, 1700000000);
+  const keptPath = await second(path);
+  writeFileSync(path, b);
+  utimesSync(path, 1700000000, 1700000000);
+  assert.equal(statSync(path, { bigint: true }).mtimeNs, 1700000000n * 10n ** 9n);
+  await refused(path, keptPath, 'path');
+  // A record of bytes or a stream holds a CRC of every byte, which a file is not read for again.
+  await refused(new Blob([b]), await second(a), 'Blob from a bytes record');
+  // A file's record resumed with its bytes checks its windows on them, and goes on.
+  assert.deepEqual(await t.digest(b, { ...options, resume: await second(picked(b)) }), want);
+});
+
 test('bad options are TypeError or RangeError; failures carry the control\'s texts and leave its own alone', async () => {
   const t = await Tarnwick.open();
   await t.GetLocalFileSize('');
@@ -171,6 +219,145 @@ test('bad options are TypeError or RangeError; failures carry the control\'s tex
   const moving = file('moving.bin', pattern(6 << 20, 1));
   await assert.rejects(t.digest(moving, { algorithms: ['sha256'], onProgress: () => writeFileSync(moving, 'short') }), { code: 'read-failed' });
   assert.equal(await t.GetLastErrorInfo(), '\u6587\u4ef6\u8def\u5f84\u4e3a\u7a7a', 'the control\'s text is left alone');
+});
+
+test('a source that fails while read is read-failed with its own error as the cause, a file gone is not-found', async () => {
+  const t = await Tarnwick.open();
+  // A download cut off mid-way: the stream's own TypeError is no bad option.
+  const cut = new TypeError('terminated');
+  let sent = 0;
+  const download = new ReadableStream({
+    pull(controller) {
+      if (sent++ < 3) controller.enqueue(pattern(70000, sent));
+      else controller.error(cut);
+    },
+  });
+  await assert.rejects(t.digest(download, { algorithms: ['md5', 'sha256'], chunkSize: 1 << 20 }),
+                       (e) => e.name === 'TarnwickError' && e.code === 'read-failed' && e.cause === cut);
+  assert.equal(download.locked, false);
+  // Picked files whose reads fail as browsers fail them (one lane: read here, on this thread).
+  class Picked extends File {
+    constructor(size, readError, freshError) {
+      super([pattern(size, 5)], 'picked.bin');
+      Object.assign(this, { readError, freshError });
+    }
+    stream() {
+      const { readError } = this;
+      // No error: a stream of nothing, as a browser may give for a file that says it is empty.
+      return new ReadableStream({
+        type: 'bytes',
+        pull(controller) {
+          if (readError) return controller.error(new DOMException('the read failed', readError));
+          controller.close();
+          if (controller.byobRequest) controller.byobRequest.respond(0);
+        },
+      });
+    }
+    slice() {
+      const { freshError } = this;
+      return { arrayBuffer: () => (freshError ? Promise.reject(new DOMException('again', freshError)) : Promise.resolve(new ArrayBuffer(1))) };
+    }
+    arrayBuffer() { return this.slice().arrayBuffer(); }
+  }
+  const gone = (e) => e.code === 'not-found' && e.message === '[picked.bin]\u6587\u4ef6\u4e0d\u5b58\u5728';
+  await assert.rejects(t.digest(new Picked(3000, 'NotFoundError', 'NotFoundError'), { algorithms: ['crc32'] }), gone);
+  await assert.rejects(t.digest(new Picked(3000, 'NotReadableError', 'NotFoundError'), { algorithms: ['crc32'] }), gone);
+  // Gone before its size was first asked for: it says 0 bytes.
+  await assert.rejects(t.digest(new Picked(0, null, 'NotFoundError'), { algorithms: ['crc32'] }), gone);
+  // Changed since it was picked: there, but not as it was.
+  await assert.rejects(t.digest(new Picked(3000, 'NotReadableError', null), { algorithms: ['crc32'] }),
+                       (e) => e.code === 'read-failed' && e.cause.name === 'NotReadableError');
+  // A path gone between its check and its reading.
+  const missing = join(work, 'went.bin');
+  await assert.rejects(digestJob(missing, { algorithms: ['md5'] }, {
+    localFile: async (path) => ({ source: {}, path }),
+    makeError: (message, code) => Object.assign(new Error(message), { code }),
+  }), (e) => e.code === 'not-found' && e.message === `[${missing}]\u6587\u4ef6\u4e0d\u5b58\u5728`);
+});
+
+test('a stream given up is cancelled and released at once, even with its read stalled', async () => {
+  const t = await Tarnwick.open();
+  // In Node one lane of md5 is read here; four algorithms go to workers.
+  for (const algorithms of [['md5'], ['md5', 'sha1', 'sha256', 'crc32']]) {
+    let cancelled = null;
+    const stalled = new ReadableStream({
+      start(controller) { controller.enqueue(pattern(100000, 1)); },
+      pull: () => new Promise(() => {}),
+      cancel(reason) { cancelled = reason; },
+    });
+    const controller = new AbortController();
+    await assert.rejects(t.digest(stalled, { algorithms, signal: controller.signal, onProgress: () => controller.abort() }), { name: 'AbortError' });
+    assert.equal(stalled.locked, false, algorithms.join());
+    assert.equal(cancelled && cancelled.name, 'AbortError', algorithms.join());
+  }
+  // A failure of the job (a stream of text): cancelled too.
+  let cancelled = null;
+  const text = new ReadableStream({ pull(controller) { controller.enqueue('text'); }, cancel(reason) { cancelled = reason; } });
+  await assert.rejects(t.digest(text, { algorithms: ['md5'] }), TypeError);
+  assert.ok(cancelled && !text.locked);
+  // An async iterable stuck in its next(): ended by its return().
+  let returned = false, asked = 0;
+  const iterable = {
+    [Symbol.asyncIterator]: () => ({
+      next: () => (asked++ ? new Promise(() => {}) : Promise.resolve({ value: pattern(1000, 2), done: false })),
+      return: () => { returned = true; return Promise.resolve({ done: true }); },
+    }),
+  };
+  const controller = new AbortController();
+  setTimeout(() => controller.abort(), 50);
+  await assert.rejects(t.digest(iterable, { algorithms: ['md5'], signal: controller.signal }), { name: 'AbortError' });
+  assert.ok(returned);
+});
+
+test('jobs on one long-lived signal leave no listener on it and no warning', async () => {
+  const t = await Tarnwick.open();
+  const { signal } = new AbortController();
+  const warnings = [];
+  const warned = (w) => warnings.push(w.name);
+  process.on('warning', warned);
+  const data = pattern(1 << 20, 7);
+  try {
+    for (let i = 0; i < 12; i++) await t.digest(data, { algorithms: ['md5', 'sha256'], signal });
+    const most = [];
+    await Promise.all(Array.from({ length: 12 }, () => t.digest(data, {
+      algorithms: ['crc32'], signal, onProgress: () => most.push(getEventListeners(signal, 'abort').length),
+    })));
+    assert.deepEqual([...new Set(most)], [1], 'jobs at once share one listener');
+    // Every way out: a refusal, a bad checkpoint, a failed read.
+    await assert.rejects(t.digest(join(work, 'missing.bin'), { algorithms: ['md5'], signal }), { code: 'not-found' });
+    await assert.rejects(t.digest(data, { algorithms: ['md5'], signal, resume: new Uint8Array(20) }), { code: 'checkpoint-damaged' });
+    await assert.rejects(t.digest(new ReadableStream({ pull(c) { c.error(new Error('cut')); } }), { algorithms: ['md5'], signal }), { code: 'read-failed' });
+    assert.equal(getEventListeners(signal, 'abort').length, 0);
+    await new Promise((resolve) => setImmediate(resolve));
+  } finally {
+    process.off('warning', warned);
+  }
+  assert.deepEqual(warnings, []);
+});
+
+test('twenty jobs at once share a bounded set of workers and all give the right digests', async () => {
+  const t = await Tarnwick.open();
+  const datas = Array.from({ length: 20 }, (_, i) => pattern((1 << 20) + i, i + 20));
+  const algorithms = ['md5', 'sha1', 'sha256', 'crc32'];
+  const want = (data) => ({
+    size: data.length,
+    digests: {
+      md5: createHash('md5').update(data).digest('hex'), sha1: createHash('sha1').update(data).digest('hex'),
+      sha256: createHash('sha256').update(data).digest('hex'), crc32: crc32(data).toString(16).padStart(8, '0'),
+    },
+  });
+  digestWorkers.resetPeak();
+  // With checkpoints kept every lane is the module's: more than one lane a job on two cores.
+  // One is cancelled once the first is under way (by then, most likely waiting for workers).
+  const controller = new AbortController();
+  const jobs = datas.map((data, i) => t.digest(i === 19 ? new Blob([data]) : data, {
+    algorithms, checkpoint: () => {}, signal: i === 18 ? controller.signal : undefined, onProgress: i === 0 ? () => controller.abort() : undefined,
+  }));
+  const results = await Promise.allSettled(jobs);
+  assert.equal(results[18].reason.name, 'AbortError');
+  results.forEach((r, i) => { if (i !== 18) assert.deepEqual(r.value, want(datas[i]), `job ${i}`); });
+  assert.ok(digestWorkers.peak >= 2, `${digestWorkers.peak} workers at most`);
+  assert.ok(digestWorkers.peak <= digestWorkers.limit, `${digestWorkers.peak} workers at most, of ${digestWorkers.limit}`);
 });
 
 test('SM3 with a certificate equals the control\'s SM3 with the Z value', async () => {

@@ -1,6 +1,6 @@
 // The documented uses of the SDK's types compile under --strict; each misuse below must be refused
 // (an unused @ts-expect-error fails the compile).
-import Tarnwick, { TarnwickError, type Archive, type CallOptions } from '../../sdk/tarnwick.js';
+import Tarnwick, { TarnwickError, type Archive, type CallOptions, type DigestError } from '../../sdk/tarnwick.js';
 
 export async function documented(file: File, bytes: Uint8Array, cert: string, signal: AbortSignal): Promise<void> {
   const t = await Tarnwick.open({ messageBox: (text) => console.log(text), worker: false, wasmUrl: new URL('x', 'http://h/') });
@@ -32,6 +32,7 @@ export async function documented(file: File, bytes: Uint8Array, cert: string, si
     onChunk: ({ index, digests }) => console.log(index, digests.md5), checkpoint: (state) => kept.push(state),
   });
   console.log(job.size, job.digests.md5, job.chunks?.length, job.s3Etag, (await t.digest(bytes, { algorithms: ['sm3'], resume: kept[0] })).digests.sm3);
+  await t.digest(file.stream(), { algorithms: ['md5'] }).catch((e: DigestError) => console.log(e.code === 'read-failed' && e.cause));
   const folder: File = await t.zip([file, { name: 'notes/a.txt', source: bytes }, { name: 'empty/' }], {
     names: 'utf8', level: 9, onEntry: (entry: string, index: number) => console.log(entry, index), signal,
   });

@@ -2,11 +2,11 @@
 // unzip -t, 7z t, bsdtar, and Python's zipfile for names by their flag and contents byte for byte).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { createHash, randomBytes } from 'node:crypto';
 import { closeSync, createWriteStream, existsSync, mkdirSync, mkdtempSync, openSync, promises, readdirSync, renameSync, rmSync, symlinkSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join } from 'node:path';
+import { basename, join } from 'node:path';
 import { Readable } from 'node:stream';
 import { pipeline } from 'node:stream/promises';
 import { fileURLToPath } from 'node:url';
@@ -238,4 +238,65 @@ test('a walked folder\'s name that is not UTF-8, a path too long and a loop of l
   mkdirSync(looped);
   symlinkSync('self', join(looped, 'self'));
   await assert.rejects(t.zip([looped]), (e) => e.code === 'link-loop' && e.entry === 'looped/self' && e.message.includes('ELOOP'), 'a loop of links');
+});
+
+test('the command refuses an archive that would be inside a packed folder reached through a link', async () => {
+  const { root } = makeTree();
+  const links = join(work, 'links');
+  mkdirSync(links);
+  symlinkSync(root, join(links, 'to-root'));
+  symlinkSync(join(root, 'sub'), join(links, 'to-sub'));
+  for (const into of [join(links, 'to-root', 'self.zip'), join(links, 'to-sub', 'empty', 'self.zip')]) {
+    const r = spawnSync(process.execPath, [bin, 'zip', '--into', into, root], { encoding: 'utf8' });
+    assert.deepEqual([r.status, r.stdout, r.stderr], [1, '', `tarnwick: ${into} would be inside ${root}, which is being packed\n`]);
+    assert.equal(existsSync(into), false, into);
+  }
+});
+
+test('a signal while the command writes an archive leaves no file under its name, nor the temporary one', async () => {
+  const big = join(work, 'signal-big.bin');
+  writeFileSync(big, randomBytes(96 << 20));
+  const cases = [
+    ['SIGTERM', 143, big],                          // while the data is written
+    ['SIGHUP', 129, diamond('signal-diamond', 16)], // while the folder is walked
+  ];
+  for (const [signal, status, path] of cases) {
+    const into = join(work, `signal-${signal}.zip`);
+    const temporary = () => readdirSync(work).filter((name) => name.startsWith(`.signal-${signal}.zip.`) && name.endsWith('.part'));
+    const child = spawn(process.execPath, [bin, 'zip', '--into', into, path], { stdio: ['ignore', 'pipe', 'pipe'] });
+    const ended = new Promise((resolve) => child.on('exit', (code, killedBy) => resolve([code, killedBy])));
+    let stderr = '';
+    child.stderr.on('data', (d) => { stderr += d; });
+    // Under way: the file being written is there (with data in it when the data is written),
+    // under the temporary name, not the asked one.
+    const deadline = Date.now() + 30000;
+    for (;;) {
+      const found = [...temporary(), ...(existsSync(into) ? [basename(into)] : [])];
+      if (found.length === 1 && (path !== big || (await promises.stat(join(work, found[0]))).size > 0)) break;
+      assert.ok(Date.now() < deadline, `${signal}: no file came`);
+      await new Promise((resolve) => setTimeout(resolve, 20));
+    }
+    assert.equal(existsSync(into), false, `${signal}: a file under the asked name before the archive is whole`);
+    child.kill(signal);
+    assert.deepEqual(await ended, [status, null], `${signal}: ${stderr}`);
+    assert.equal(existsSync(into), false, `${signal}: a file under the asked name`);
+    assert.deepEqual(temporary(), [], `${signal}: the temporary file is left`);
+  }
+  rmSync(big);
+});
+
+test('the command refuses an option given twice', () => {
+  const into = [join(work, 'twice-a.zip'), join(work, 'twice-b.zip')];
+  const cert = join(work, 'twice.b64');
+  writeFileSync(cert, 'x');
+  const { root } = makeTree();
+  for (const args of [
+    ['zip', '--into', into[0], '--into', into[1], root], ['zip', '--out', work, '--out', work, join(root, 'a.txt')],
+    ['sm3', '--z', cert, '--z', cert, join(root, 'a.txt')],
+  ]) {
+    const r = spawnSync(process.execPath, [bin, ...args], { encoding: 'utf8' });
+    assert.deepEqual([r.status, r.stdout], [2, ''], args.join(' '));
+    assert.match(r.stderr, /^tarnwick: --(into|out|z) is given twice\n/, args.join(' '));
+  }
+  assert.deepEqual(into.filter((path) => existsSync(path)), []);
 });

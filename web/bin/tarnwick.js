@@ -177,7 +177,7 @@ async function writeArchive(archive, dir) {
   let fd;
   try {
     lstatSync(path);
-    throw new Error(`cannot write ${path}: it exists already`);
+    throw new Error(`${path} exists already; it is not overwritten`);
   } catch (e) {
     if (e.code !== 'ENOENT') throw e.code ? new Error(`cannot write ${path}: ${reason(e)}`) : e;
   }

@@ -3,6 +3,7 @@
 import { readFileSync } from 'node:fs';
 import { Tarnwick } from '../sdk/tarnwick.js';
 import { progressLine } from './progress.js';
+import { argBytes, pathArgument, shown, sumLine } from './names.js';
 
 export const digestUsage = `Usage: tarnwick digest [ALGORITHM...] [--sm3 [--z CERT.b64]] [--chunk SIZE[K|M|G]] [--json] [--base64] PATH...
 
@@ -17,23 +18,29 @@ Algorithms (one or more): --md5 --sha1 --sha256 --sm3 --crc32 --crc32c --crc64ec
   --base64         digests in base64 (as HTTP checksum headers carry them) instead of hex
 
 One algorithm without --json or --chunk prints what md5sum and sha256sum print: the digest, two
-spaces and the path. A path that fails prints its text on standard error and the others are still
-done. Progress is shown on standard error when it is a terminal.
+spaces and the path (a path holding a backslash, line feed or carriage return escaped as they
+escape it, so that their -c reads the lines back). A path that fails prints its text on standard
+error and the others are still done. Progress is shown on standard error when it is a terminal.
 
-Exit status: 0 all done, 1 a path failed, 2 the command line was wrong.
+Exit status: 0 all done, 1 a path failed, 2 the command line was wrong (--z or --chunk given
+twice too).
 `;
 
 const ALGORITHMS = ['md5', 'sha1', 'sha256', 'sm3', 'crc32', 'crc32c', 'crc64ecma', 'crc64nvme'];
 const UNITS = { '': 1, K: 1024, M: 1024 ** 2, G: 1024 ** 3 };
 
+// Bytes (a name that is not UTF-8 in them) go out as they are.
 function say(stream, line) {
-  stream.write(String(line).replace(/[\r\n]+$/, '') + '\n');
+  if (Buffer.isBuffer(line)) stream.write(Buffer.concat([line, Buffer.from('\n')]));
+  else stream.write(String(line).replace(/[\r\n]+$/, '') + '\n');
 }
 
 class Wrong extends Error {}
 
-export function parseDigest(argv) {
-  const o = { algorithms: [], paths: [], cert: null, chunk: 0, json: false, base64: false };
+// `first`: where argv starts in process.argv (a path's bytes are looked up there).
+export function parseDigest(argv, first = -1) {
+  const o = { algorithms: [], paths: [], at: [], cert: null, certAt: -1, chunk: 0, json: false, base64: false };
+  const seen = new Set();
   let ended = false;
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
@@ -43,9 +50,11 @@ export function parseDigest(argv) {
       continue;
     }
     if (!ended && (a === '--z' || a === '--chunk')) {
+      if (seen.has(a)) throw new Wrong(`${a} is given twice`);
+      seen.add(a);
       if (i + 1 >= argv.length) throw new Wrong(`${a} needs a value`);
       const value = argv[++i];
-      if (a === '--z') { o.cert = value; continue; }
+      if (a === '--z') { o.cert = value; o.certAt = first < 0 ? -1 : first + i; continue; }
       const m = /^(\d+)([KMG]?)$/i.exec(value);
       if (!m) throw new Wrong(`--chunk ${value}: a size in bytes, with K, M or G`);
       o.chunk = Number(m[1]) * UNITS[m[2].toUpperCase()];
@@ -56,6 +65,7 @@ export function parseDigest(argv) {
     if (!ended && a === '--base64') { o.base64 = true; continue; }
     if (!ended && a.startsWith('-') && a !== '-') throw new Wrong(`unknown option '${a}'`);
     o.paths.push(a);
+    o.at.push(first < 0 ? -1 : first + i);
   }
   if (o.algorithms.length === 0) throw new Wrong('digest needs an algorithm (--md5, --sha256, ...)');
   if (o.cert !== null && !o.algorithms.includes('sm3')) throw new Wrong('--z goes with --sm3');
@@ -64,11 +74,11 @@ export function parseDigest(argv) {
   return o;
 }
 
-// Exit status.
-export async function runDigest(argv) {
+// Exit status. `first`: where argv starts in process.argv.
+export async function runDigest(argv, first = -1) {
   let o;
   try {
-    o = parseDigest(argv);
+    o = parseDigest(argv, first);
   } catch (e) {
     if (!(e instanceof Wrong)) throw e;
     process.stderr.write(`tarnwick: ${e.message}\nTry 'tarnwick digest --help'.\n`);
@@ -77,7 +87,7 @@ export async function runDigest(argv) {
   let cert;
   if (o.cert !== null) {
     try {
-      cert = readFileSync(o.cert, 'utf8').trim();
+      cert = readFileSync(argBytes(o.certAt) || o.cert, 'utf8').trim();
     } catch (e) {
       say(process.stderr, `tarnwick: cannot read the certificate ${o.cert}: ${e.message}`);
       return 1;
@@ -89,11 +99,18 @@ export async function runDigest(argv) {
   const lines = o.algorithms.length === 1 && !o.json && !o.chunk;
   let status = 0;
   try {
-    for (const path of o.paths) {
+    for (let i = 0; i < o.paths.length; i++) {
+      const path = o.paths[i];
+      const name = pathArgument(path, o.at[i]);
+      if (name.refusal) {
+        say(process.stderr, name.refusal);
+        status = 1;
+        continue;
+      }
       const progress = progressLine(path);
       let result;
       try {
-        result = await t.digest(path, {
+        result = await t.digest(name.path, {
           algorithms: o.algorithms, chunkSize: o.chunk || undefined, sm3Cert: cert,
           encoding: o.base64 ? 'base64' : 'hex', onProgress: progress.onProgress, signal: controller.signal,
         });
@@ -101,12 +118,14 @@ export async function runDigest(argv) {
         progress.end();
         if (e && e.name === 'AbortError') return 130;
         if (!e || e.name !== 'TarnwickError') throw e;
-        say(process.stderr, e.message);
+        say(process.stderr, shown(e.message, name));
         status = 1;
         continue;
+      } finally {
+        name.close();
       }
       progress.end();
-      if (lines) say(process.stdout, `${result.digests[o.algorithms[0]]}  ${path}`);
+      if (lines) process.stdout.write(sumLine(result.digests[o.algorithms[0]], name.given));
       else say(process.stdout, JSON.stringify({ path, ...result }));
     }
   } finally {

@@ -40,6 +40,36 @@ export class ArchiveFailure extends Error {
 // ---- gathering -------------------------------------------------------------------------------------
 // An entry: { name, directory, size, lastModified, open() -> a source ({ blob } or { bytes }) }.
 
+function abortError() {
+  return typeof DOMException === 'function'
+    ? new DOMException('The operation was aborted.', 'AbortError')
+    : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
+}
+
+// The walk hears a cancel ({ aborted, breathe }) at every step, giving the event loop a turn now
+// and then where the steps themselves do not: a folder of many paths (folders linking to each
+// other many times over) would otherwise be walked to its end after the job was given up.
+async function step(walk) {
+  if (!walk || !walk.cancel) return;
+  if (walk.cancel.breathe && ++walk.steps % 256 === 0) await walk.cancel.breathe();
+  if (walk.cancel.aborted) throw abortError();
+}
+
+// Why a local path could not be looked at, as the failure of the entry `name`; `listed`: the path
+// was found in its folder (so one that does not exist is a broken link).
+function pathFailure(e, path, name, listed) {
+  switch (e && e.code) {
+    case 'ENOENT': case 'ENOTDIR':
+      return new ArchiveFailure('not-found', name, `"${path}" does not exist${listed ? ' (a broken link?)' : ''}`);
+    case 'ENAMETOOLONG':
+      return new ArchiveFailure('name-too-long', name, `"${path}" is a longer path or name than this system opens (ENAMETOOLONG)`);
+    case 'ELOOP':
+      return new ArchiveFailure('link-loop', name, `"${path}" is a link that leads round in a loop (ELOOP: too many levels of links)`);
+    default:
+      return new ArchiveFailure('unreadable', name, `"${path}" could not be looked at: ${(e && e.message) || e}`);
+  }
+}
+
 const isBlob = (value) => typeof Blob === 'function' && value instanceof Blob;
 
 function bytesView(value) {
@@ -74,14 +104,18 @@ export async function* itemsOf(entries) {
 
 // A folder picked in Chromium (a FileSystemDirectoryHandle): its files, recursively, under `name`;
 // an empty folder as a folder entry.
-async function addDirectoryHandle(list, handle, name) {
+async function addDirectoryHandle(list, handle, name, walk) {
   const children = [];
-  for await (const child of handle.values()) children.push(child);
+  for await (const child of handle.values()) {
+    await step(walk);
+    children.push(child);
+  }
   children.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
   if (children.length === 0) list.push(folderEntry(name + '/', Date.now()));
   for (const child of children) {
+    await step(walk);
     const path = name + '/' + child.name;
-    if (child.kind === 'directory') await addDirectoryHandle(list, child, path);
+    if (child.kind === 'directory') await addDirectoryHandle(list, child, path, walk);
     else {
       const file = await child.getFile();
       list.push(fileEntry(path, { blob: file }, file.lastModified));
@@ -90,18 +124,18 @@ async function addDirectoryHandle(list, handle, name) {
 }
 
 // Node: a local file by its base name, a folder by its own name with everything under it.
-async function addPath(list, path) {
+async function addPath(list, path, walk) {
   if (!isNode) throw new ArchiveFailure('not-found', path, `"${path}": a path names a local file only in Node`);
   const fs = nodeModule('node:fs'), paths = nodeModule('node:path');
   let stat;
   try {
     stat = await fs.promises.stat(path);
   } catch (e) {
-    throw new ArchiveFailure('not-found', path, `"${path}" does not exist`);
+    throw pathFailure(e, path, path, false);
   }
   const base = paths.basename(paths.resolve(path));
   if (stat.isFile()) list.push(new LocalFile(base, path, stat));
-  else if (stat.isDirectory()) await addFolder(list, path, base, stat, new Set(), fs, paths);
+  else if (stat.isDirectory()) await addFolder(list, path, base, stat, new Set(), fs, paths, walk);
   else throw new ArchiveFailure('not-a-file', path, `"${path}" is neither a file nor a folder`);
 }
 
@@ -139,41 +173,55 @@ class LocalFile {
   }
 }
 
-async function addFolder(list, dir, name, stat, above, fs, paths) {
+// A folder's children are read as bytes: a name that is not UTF-8 is refused as such (read as text,
+// it would become another name, one that does not exist).
+async function addFolder(list, dir, name, stat, above, fs, paths, walk) {
   const key = stat.dev + ':' + stat.ino;
   if (above.has(key)) throw new ArchiveFailure('folder-loop', name, `"${dir}" is inside itself (a link to a folder above it)`);
   above.add(key);
+  await step(walk);
   let children;
   try {
-    children = (await fs.promises.readdir(dir)).sort();
+    children = await fs.promises.readdir(dir, { encoding: 'buffer' });
   } catch (e) {
     throw new ArchiveFailure('unreadable', name + '/', `the folder "${dir}" could not be read: ${e.message}`);
   }
+  const utf8 = new TextDecoder('utf-8', { fatal: true });
+  children = children.map((bytes) => {
+    try {
+      return utf8.decode(bytes);
+    } catch (e) {
+      const shown = paths.join(dir, bytes.toString('utf8'));
+      throw new ArchiveFailure('bad-name-encoding', name + '/' + bytes.toString('utf8'),
+        `the name of "${shown}" is not valid UTF-8 (its bad bytes shown here as U+FFFD): no entry can be named after it`);
+    }
+  }).sort();
   if (children.length === 0) list.push(folderEntry(name + '/', stat.mtimeMs));
   for (const child of children) {
+    await step(walk);
     const path = paths.join(dir, child), entryName = name + '/' + child;
     let s;
     try {
       s = await fs.promises.stat(path);
     } catch (e) {
-      throw new ArchiveFailure('not-found', entryName, `"${path}" does not exist (a broken link?)`);
+      throw pathFailure(e, path, entryName, true);
     }
     if (s.isFile()) list.push(new LocalFile(entryName, path, s));
-    else if (s.isDirectory()) await addFolder(list, path, entryName, s, above, fs, paths);
+    else if (s.isDirectory()) await addFolder(list, path, entryName, s, above, fs, paths, walk);
     else throw new ArchiveFailure('not-a-file', entryName, `"${path}" is neither a file nor a folder`);
   }
   above.delete(key);
 }
 
-async function addItem(list, item) {
-  if (typeof item === 'string') return addPath(list, item);
+async function addItem(list, item, walk) {
+  if (typeof item === 'string') return addPath(list, item, walk);
   if (isBlob(item)) {
     const name = (typeof item.webkitRelativePath === 'string' && item.webkitRelativePath) || item.name || '';
     list.push(fileEntry(name, { blob: item }, item.lastModified));
     return;
   }
   if (item && typeof item === 'object' && item.kind === 'directory' && typeof item.values === 'function') {
-    return addDirectoryHandle(list, item, item.name);
+    return addDirectoryHandle(list, item, item.name, walk);
   }
   if (item && typeof item === 'object' && item.kind === 'file' && typeof item.getFile === 'function') {
     const file = await item.getFile();
@@ -207,10 +255,17 @@ async function addItem(list, item) {
   throw new ArchiveFailure('bad-entry', '', 'an entry is neither a File, a path, a folder handle nor { name, source }');
 }
 
-/** Every entry of what a page passed, folders walked; nothing read yet. */
-export async function gatherEntries(entries) {
+/**
+ * Every entry of what a page passed, folders walked; nothing read yet. `cancel` ({ aborted,
+ * breathe }): an AbortError at the walk's next step once it is aborted.
+ */
+export async function gatherEntries(entries, cancel) {
   const list = [];
-  for await (const item of itemsOf(entries)) await addItem(list, item);
+  const walk = { cancel, steps: 0 };
+  for await (const item of itemsOf(entries)) {
+    await step(walk);
+    await addItem(list, item, walk);
+  }
   return list;
 }
 

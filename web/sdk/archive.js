@@ -411,6 +411,6 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
 
 /** An archive job: entries gathered and named, then the archive's parts (see archiveParts). */
 export async function* archiveJob(engine, { items, names, level, hold }, { cancel, onEntry, onProgress } = {}) {
-  const list = planNames(engine, await gatherEntries(items), names);
+  const list = planNames(engine, await gatherEntries(items, cancel), names);
   yield* archiveParts(engine, list, { level, hold, onEntry, onProgress, cancel });
 }

@@ -12,13 +12,14 @@ export function sizeOf(source) {
   return source.bytes ? source.bytes.length : source.blob.size;
 }
 
-// Node: a path is a local file, checked as the control checks paths: a device's name is refused
-// wherever it stands, a name that does not exist is not found, anything but a file or directory on
-// a disk (a device, pipe or socket) is not a disk file; a directory passes, and fails to open.
+// Node: a path is a local file, checked as the control checks paths: on Windows a device's name is
+// refused wherever it stands (elsewhere a name is no device: a file called aux.txt or CON is a
+// file there), a name that does not exist is not found, anything but a file or directory on a disk
+// (a device, pipe or socket) is not a disk file; a directory passes, and fails to open.
 async function localPath(path, rules) {
   const fs = nodeModule('node:fs');
   const last = path.replace(/[\\/]+$/, '').split(/[\\/:]/).pop();
-  if (await rules().isDeviceName(last)) return new Refusal(format(text.notADiskFile, path));
+  if (process.platform === 'win32' && await rules().isDeviceName(last)) return new Refusal(format(text.notADiskFile, path));
   let stat;
   try {
     stat = await fs.promises.stat(path);

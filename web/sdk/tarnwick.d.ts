@@ -86,8 +86,9 @@ export declare class TarnwickError extends Error {
   /**
    * zip and zipStream: what went wrong ('empty-name', 'absolute-name', 'drive-name', 'stream-name',
    * 'dot-name', 'device-name', 'bad-character', 'trailing-dot', 'duplicate-name', 'long-name',
-   * 'not-found', 'not-a-file', 'folder-loop', 'no-source', 'bad-entry', 'no-entries', 'changed',
-   * 'gone', 'unreadable', 'bad-date', 'bad-option', 'failed').
+   * 'not-found', 'name-too-long', 'link-loop', 'bad-name-encoding', 'not-a-file', 'folder-loop',
+   * 'no-source', 'bad-entry', 'no-entries', 'changed', 'gone', 'unreadable', 'bad-date', 'bad-option',
+   * 'failed').
    */
   readonly code?: string;
   /** zip and zipStream: the entry's name where the failure concerns one. */

@@ -2,11 +2,11 @@
 // unzip -t, 7z t, bsdtar, and Python's zipfile for names by their flag and contents byte for byte).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { createHash, randomBytes } from 'node:crypto';
-import { closeSync, createWriteStream, existsSync, mkdirSync, mkdtempSync, openSync, readdirSync, rmSync, writeFileSync, writeSync } from 'node:fs';
+import { closeSync, createWriteStream, existsSync, mkdirSync, mkdtempSync, openSync, promises, readdirSync, renameSync, rmSync, symlinkSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join } from 'node:path';
+import { basename, join } from 'node:path';
 import { Readable } from 'node:stream';
 import { pipeline } from 'node:stream/promises';
 import { fileURLToPath } from 'node:url';
@@ -16,6 +16,7 @@ import { judge } from '../judge.mjs';
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-archive-'));
 process.on('exit', () => rmSync(work, { recursive: true, force: true }));
 const sha = (data) => createHash('sha256').update(data).digest('hex');
+const bin = fileURLToPath(new URL('../../bin/tarnwick.js', import.meta.url));
 
 async function save(archive, name) {
   const path = join(work, name);
@@ -218,7 +219,6 @@ test('an entry of 4 GiB + 1 (a sparse file) gets Zip64 sizes, and the entry afte
 });
 
 test('the command packs paths into one archive and never overwrites one', async () => {
-  const bin = fileURLToPath(new URL('../../bin/tarnwick.js', import.meta.url));
   const { root, files } = makeTree();
   const into = join(work, 'command.zip');
   const command = (...args) => spawnSync(process.execPath, [bin, 'zip', '--into', into, ...args], { encoding: 'utf8' });
@@ -235,4 +235,139 @@ test('the command packs paths into one archive and never overwrites one', async 
   const refused = command(join(work, 'nowhere'));
   assert.deepEqual([refused.status, refused.stderr], [1, `tarnwick: "${join(work, 'nowhere')}" does not exist\n`]);
   assert.equal(existsSync(into), false);
+});
+
+// A folder of many paths: level k links to level k + 1 twice (a, b), so the walk of level 0 meets
+// 2^depth paths (no loop: no folder is inside itself). 16 levels take the walk some seconds: an
+// abort is heard well before its end, and a walk that does not hear it still ends.
+function diamond(name, depth) {
+  const root = join(work, name);
+  for (let k = 0; k <= depth; k++) mkdirSync(join(root, `L${k}`), { recursive: true });
+  for (let k = 0; k < depth; k++) for (const link of ['a', 'b']) symlinkSync(`../L${k + 1}`, join(root, `L${k}`, link));
+  writeFileSync(join(root, `L${depth}`, 'f.txt'), 'at the bottom');
+  return join(root, 'L0');
+}
+
+test('an abort during the walk of a folder of many paths stops the walk', async () => {
+  const t = await Tarnwick.open();
+  const root = diamond('diamond', 16);
+  // The walk's looks at paths, counted (the SDK takes node:fs's promises from Node, this same object).
+  const stat = promises.stat;
+  let looks = 0;
+  promises.stat = function (...args) { looks++; return stat.apply(this, args); };
+  try {
+    const made = [
+      ['zip', (signal) => t.zip([root], { signal })],
+      ['zipStream', (signal) => t.zipStream([root], { signal }).getReader().read()],
+    ];
+    for (const [label, make] of made) {
+      const controller = new AbortController();
+      const before = looks;
+      setTimeout(() => controller.abort(), 300);
+      await assert.rejects(make(controller.signal), { name: 'AbortError' }, label);
+      assert.ok(looks - before > 50, `${label}: the walk was under way (${looks - before} looks)`);
+      const at = looks;
+      await new Promise((resolve) => setTimeout(resolve, 500));
+      assert.ok(looks - at <= 2, `${label}: the walk went on after the abort: ${looks - at} more looks`);
+    }
+  } finally {
+    promises.stat = stat;
+  }
+});
+
+test('a walked folder\'s name that is not UTF-8, a path too long and a loop of links are refused as what they are', async () => {
+  const t = await Tarnwick.open();
+  // A name whose bytes are not UTF-8 beside a plain one.
+  const odd = join(work, 'odd-names');
+  mkdirSync(odd);
+  writeFileSync(join(odd, 'plain.txt'), 'plain');
+  writeFileSync(Buffer.concat([Buffer.from(odd + '/inv'), Buffer.from([0xff]), Buffer.from('alid.bin')]), 'bytes');
+  await assert.rejects(t.zip([odd]), (e) => e.code === 'bad-name-encoding' && e.entry === 'odd-names/inv\uFFFDalid.bin' &&
+    e.message.includes('not valid UTF-8'), 'a name not UTF-8');
+  const into = join(work, 'odd.zip');
+  const command = spawnSync(process.execPath, [bin, 'zip', '--into', into, odd], { encoding: 'utf8' });
+  assert.deepEqual([command.status, command.stdout], [1, '']);
+  assert.match(command.stderr, /^tarnwick: the name of ".*inv\uFFFDalid\.bin" is not valid UTF-8/);
+  assert.equal(existsSync(into), false);
+  // A tree deeper than the system's longest path (PATH_MAX, 4096 bytes here), made by wrapping a
+  // folder in another again and again, so that no path made on the way is long.
+  const deep = join(work, 'deep'), wrap = join(work, 'wrap'), part = 'd'.repeat(60);
+  mkdirSync(deep);
+  writeFileSync(join(deep, 'bottom.txt'), 'deep down');
+  for (let i = 0; i < 80; i++) {
+    mkdirSync(wrap);
+    renameSync(deep, join(wrap, part));
+    renameSync(wrap, deep);
+  }
+  try {
+    await assert.rejects(t.zip([deep]), (e) => e.code === 'name-too-long' && e.message.includes('ENAMETOOLONG'), 'a path too long');
+  } finally {
+    spawnSync('rm', ['-rf', deep]);
+  }
+  // A link that leads to itself.
+  const looped = join(work, 'looped');
+  mkdirSync(looped);
+  symlinkSync('self', join(looped, 'self'));
+  await assert.rejects(t.zip([looped]), (e) => e.code === 'link-loop' && e.entry === 'looped/self' && e.message.includes('ELOOP'), 'a loop of links');
+});
+
+test('the command refuses an archive that would be inside a packed folder reached through a link', async () => {
+  const { root } = makeTree();
+  const links = join(work, 'links');
+  mkdirSync(links);
+  symlinkSync(root, join(links, 'to-root'));
+  symlinkSync(join(root, 'sub'), join(links, 'to-sub'));
+  for (const into of [join(links, 'to-root', 'self.zip'), join(links, 'to-sub', 'empty', 'self.zip')]) {
+    const r = spawnSync(process.execPath, [bin, 'zip', '--into', into, root], { encoding: 'utf8' });
+    assert.deepEqual([r.status, r.stdout, r.stderr], [1, '', `tarnwick: ${into} would be inside ${root}, which is being packed\n`]);
+    assert.equal(existsSync(into), false, into);
+  }
+});
+
+test('a signal while the command writes an archive leaves no file under its name, nor the temporary one', async () => {
+  const big = join(work, 'signal-big.bin');
+  writeFileSync(big, randomBytes(96 << 20));
+  const cases = [
+    ['SIGTERM', 143, big],                          // while the data is written
+    ['SIGHUP', 129, diamond('signal-diamond', 16)], // while the folder is walked
+  ];
+  for (const [signal, status, path] of cases) {
+    const into = join(work, `signal-${signal}.zip`);
+    const temporary = () => readdirSync(work).filter((name) => name.startsWith(`.signal-${signal}.zip.`) && name.endsWith('.part'));
+    const child = spawn(process.execPath, [bin, 'zip', '--into', into, path], { stdio: ['ignore', 'pipe', 'pipe'] });
+    const ended = new Promise((resolve) => child.on('exit', (code, killedBy) => resolve([code, killedBy])));
+    let stderr = '';
+    child.stderr.on('data', (d) => { stderr += d; });
+    // Under way: the file being written is there (with data in it when the data is written),
+    // under the temporary name, not the asked one.
+    const deadline = Date.now() + 30000;
+    for (;;) {
+      const found = [...temporary(), ...(existsSync(into) ? [basename(into)] : [])];
+      if (found.length === 1 && (path !== big || (await promises.stat(join(work, found[0]))).size > 0)) break;
+      assert.ok(Date.now() < deadline, `${signal}: no file came`);
+      await new Promise((resolve) => setTimeout(resolve, 20));
+    }
+    assert.equal(existsSync(into), false, `${signal}: a file under the asked name before the archive is whole`);
+    child.kill(signal);
+    assert.deepEqual(await ended, [status, null], `${signal}: ${stderr}`);
+    assert.equal(existsSync(into), false, `${signal}: a file under the asked name`);
+    assert.deepEqual(temporary(), [], `${signal}: the temporary file is left`);
+  }
+  rmSync(big);
+});
+
+test('the command refuses an option given twice', () => {
+  const into = [join(work, 'twice-a.zip'), join(work, 'twice-b.zip')];
+  const cert = join(work, 'twice.b64');
+  writeFileSync(cert, 'x');
+  const { root } = makeTree();
+  for (const args of [
+    ['zip', '--into', into[0], '--into', into[1], root], ['zip', '--out', work, '--out', work, join(root, 'a.txt')],
+    ['sm3', '--z', cert, '--z', cert, join(root, 'a.txt')],
+  ]) {
+    const r = spawnSync(process.execPath, [bin, ...args], { encoding: 'utf8' });
+    assert.deepEqual([r.status, r.stdout], [2, ''], args.join(' '));
+    assert.match(r.stderr, /^tarnwick: --(into|out|z) is given twice\n/, args.join(' '));
+  }
+  assert.deepEqual(into.filter((path) => existsSync(path)), []);
 });

@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { getEventListeners } from 'node:events';
-import { closeSync, mkdtempSync, openSync, readFileSync, rmSync, statSync, utimesSync, writeFileSync, writeSync } from 'node:fs';
+import { closeSync, mkdtempSync, openSync, readFileSync, rmSync, statSync, symlinkSync, utimesSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -431,7 +431,8 @@ test('the command: md5sum\'s lines, JSON lines, failures and a sparse file past 
     const pick = (d) => ({ md5: d.md5, crc32c: d.crc32c });
     return { path, size: want[i].size, digests: pick(want[i].digests), chunks: want[i].chunks.map((c) => ({ ...c, digests: pick(c.digests) })), s3Etag: want[i].s3Etag };
   }));
-  for (const wrong of [[], ['--md5'], ['--md4', a], ['--md5', '--chunk', '12', a], ['--md5', '--z', 'c.b64', a], ['--md5', '--chunk']]) {
+  for (const wrong of [[], ['--md5'], ['--md4', a], ['--md5', '--chunk', '12', a], ['--md5', '--z', 'c.b64', a], ['--md5', '--chunk'],
+    ['--md5', '--chunk', '1M', '--chunk', '2M', a], ['--sm3', '--z', a, '--z', b, a]]) {
     assert.equal(run(...wrong)[0], 2, wrong.join(' '));
   }
   // 2^32 + 1 bytes, all but the last zero; zlib.crc32 over the same bytes is the reference.
@@ -454,4 +455,60 @@ test('the command: md5sum\'s lines, JSON lines, failures and a sparse file past 
       { index: 2, offset: 2 ** 32, length: 1, digests: { crc32: hex(crc32(Buffer.from('z'))) } },
     ],
   });
+});
+
+test('the command\'s lines are what sha256sum and md5sum print, escapes too, and their -c reads them back', () => {
+  const bin = fileURLToPath(new URL('../../bin/tarnwick.js', import.meta.url));
+  const names = ['line\nfeed.bin', 'back\\slash.bin', 'carriage\rreturn.bin', 'all\\three\r\n.bin', 'plain.bin']
+    .map((name, i) => file(name, pattern(100 + i, i)));
+  for (const tool of ['sha256sum', 'md5sum']) {
+    const r = spawnSync(process.execPath, [bin, 'digest', '--' + tool.slice(0, -3), '--', ...names]);
+    assert.equal(r.status, 0, r.stderr.toString());
+    assert.equal(r.stdout.toString('latin1'), execFileSync(tool, ['--', ...names]).toString('latin1'), tool);
+    const check = spawnSync(tool, ['-c', '--strict'], { input: r.stdout });
+    assert.equal(check.status, 0, `${tool} -c: ${check.stdout}${check.stderr}`);
+  }
+});
+
+test('the command hashes a name that is not UTF-8 and files named like Windows devices; a path too long or a loop is said to be so', async () => {
+  const bin = fileURLToPath(new URL('../../bin/tarnwick.js', import.meta.url));
+  // A name with the byte 0xff, given to the command by a shell (a JS string cannot hold it).
+  const odd = Buffer.concat([Buffer.from(work + '/inv'), Buffer.from([0xff]), Buffer.from('alid.bin')]);
+  writeFileSync(odd, pattern(5000, 3));
+  const shell = (command) => spawnSync('sh', ['-c', command, 'sh', process.execPath, bin, work]);
+  const name = '"$3/inv$(printf \'\\377\')alid.bin"';
+  const sum = shell(`sha256sum ${name}`).stdout;
+  assert.match(sum.toString('latin1'), /^[0-9a-f]{64}  .*inv\xffalid\.bin\n$/);
+  const digest = shell(`"$1" "$2" digest --sha256 ${name}`);
+  assert.deepEqual([digest.status, digest.stderr.toString()], [0, '']);
+  assert.deepEqual(digest.stdout, sum, 'tarnwick digest prints what sha256sum prints');
+  const control = shell(`"$1" "$2" sha256 ${name} ${name}`);
+  assert.deepEqual([control.status, control.stderr.toString()], [0, '']);
+  const hex = Buffer.from(sum.toString('latin1').slice(0, 64).toUpperCase());
+  const line = Buffer.concat([hex, Buffer.from('  '), odd, Buffer.from('\n')]);
+  assert.deepEqual(control.stdout, Buffer.concat([line, line]), 'tarnwick sha256 prints the name as given');
+  const missing = shell(`"$1" "$2" digest --sha256 "$3/gone$(printf '\\377')"`);
+  assert.equal(missing.status, 1);
+  assert.match(missing.stderr.toString('latin1'), /^tarnwick: ".*gone\xff" \(a name that is not valid UTF-8\) could not be opened: ENOENT/);
+  // Files named like Windows devices are files here; a device is still refused.
+  const t = await Tarnwick.open();
+  if (process.platform !== 'win32') {
+    for (const device of ['aux.txt', 'CON', 'nul']) {
+      const path = file(device, pattern(300, 4));
+      const r = spawnSync(process.execPath, [bin, 'digest', '--sha256', path], { encoding: 'utf8' });
+      assert.deepEqual([r.status, r.stdout, r.stderr], [0, execFileSync('sha256sum', [path]).toString(), ''], device);
+      assert.equal(await t.GetLocalFileSHA256(path), r.stdout.slice(0, 64).toUpperCase(), `${device} in the SDK`);
+    }
+  }
+  const nul = spawnSync(process.execPath, [bin, 'digest', '--sha256', '/dev/null'], { encoding: 'utf8' });
+  assert.equal(nul.status, 1);
+  // A path longer than the system opens (ENAMETOOLONG), and a link to itself (ELOOP).
+  const long = join(work, 'x'.repeat(300));
+  const loop = join(work, 'loop');
+  symlinkSync('loop', loop);
+  for (const [path, code] of [[long, 'ENAMETOOLONG'], [loop, 'ELOOP']]) {
+    const r = spawnSync(process.execPath, [bin, 'digest', '--sha256', path], { encoding: 'utf8' });
+    assert.equal(r.status, 1, code);
+    assert.ok(r.stderr.includes(code) && !r.stderr.includes('\u4e0d\u5b58\u5728'), `${code}: ${r.stderr}`);
+  }
 });

@@ -62,7 +62,7 @@ try {
   // ---- what the package holds ----
   const version = execFileSync(join(root, 'tools', 'version.sh'), ['SEMVER']).toString().trim();
   const [dry] = JSON.parse(run('npm', ['pack', '--dry-run', '--json'], web));
-  const want = ['LICENSE', 'MIGRATING.md', 'README.md', 'THIRD-PARTY-NOTICES', 'bin/digest-command.js', 'bin/progress.js', 'bin/tarnwick.js', 'package.json',
+  const want = ['LICENSE', 'MIGRATING.md', 'README.md', 'THIRD-PARTY-NOTICES', 'bin/digest-command.js', 'bin/names.js', 'bin/progress.js', 'bin/tarnwick.js', 'package.json',
     'sdk/archive-deflate.js', 'sdk/archive-entries.js', 'sdk/archive-front.js', 'sdk/archive-local.js', 'sdk/archive.js', 'sdk/backends.js', 'sdk/contract.js',
     'sdk/deflate-module.js', 'sdk/digest-checkpoint.js', 'sdk/digest-lane.js', 'sdk/digest-options.js', 'sdk/digest-plan.js', 'sdk/digest.js', 'sdk/digesting.js',
     'sdk/engine.js', 'sdk/entries.js',

@@ -12,14 +12,16 @@ export function sizeOf(source) {
   return source.bytes ? source.bytes.length : source.blob.size;
 }
 
-// Node: a path is a local file, checked as the control checks paths: on Windows a device's name is
-// refused wherever it stands (elsewhere a name is no device: a file called aux.txt or CON is a
-// file there), a name that does not exist is not found, anything but a file or directory on a disk
-// (a device, pipe or socket) is not a disk file; a directory passes, and fails to open.
-async function localPath(path, rules) {
+// Node: a path is a local file, checked as the control checks paths: a device's name is refused
+// wherever it stands, a name that does not exist is not found, anything but a file or directory on
+// a disk (a device, pipe or socket) is not a disk file; a directory passes, and fails to open.
+// `hostNames`: names as the host sees them (digest()), where a device's name is Windows's rule
+// only: elsewhere a file called aux.txt or CON is a file like any other.
+async function localPath(path, rules, hostNames) {
   const fs = nodeModule('node:fs');
   const last = path.replace(/[\\/]+$/, '').split(/[\\/:]/).pop();
-  if (process.platform === 'win32' && await rules().isDeviceName(last)) return new Refusal(format(text.notADiskFile, path));
+  const deviceNames = !hostNames || process.platform === 'win32';
+  if (deviceNames && await rules().isDeviceName(last)) return new Refusal(format(text.notADiskFile, path));
   let stat;
   try {
     stat = await fs.promises.stat(path);
@@ -41,8 +43,8 @@ async function localPath(path, rules) {
 }
 
 // What stands where the control takes a path: { source, path, lastModified } ({ openFailed, path }
-// for a path that exists but cannot be opened), or a Refusal.
-export async function localFile(value, signal, rules) {
+// for a path that exists but cannot be opened), or a Refusal. `hostNames`: see localPath.
+export async function localFile(value, signal, rules, hostNames = false) {
   if (value === undefined || value === null || value === '') return new Refusal(text.pathEmpty);
   if (typeof Blob === 'function' && value instanceof Blob) {
     const path = typeof value.name === 'string' ? value.name : '';
@@ -62,7 +64,7 @@ export async function localFile(value, signal, rules) {
     // Anything else is text to the control: a path.
     const path = textOf(value);
     if (path === '') return new Refusal(text.pathEmpty);
-    if (isNode) return localPath(path, rules);
+    if (isNode) return localPath(path, rules, hostNames);
     return new Refusal(format(text.fileNotFound, path));
   }
   const bytes = await bytesOf(value, signal);

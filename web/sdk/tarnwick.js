@@ -409,7 +409,7 @@ Tarnwick.prototype.digest = function (source, options) {
   return digestJob(source, options, {
     wasmUrl: this._backend.wasmUrl,
     useWorkers: this._backend instanceof WorkerBackend,
-    localFile: (path) => localFile(path, undefined, this._rules),
+    localFile: (path) => localFile(path, undefined, this._rules, true),
     makeError: (message, code) => Object.assign(new TarnwickError({ text: message, method: 'digest' }), { code }),
     md5: moduleMd5,
   });

@@ -11,19 +11,13 @@ const COMMANDS = {
   GetLocalFileSM3: ['sm3', ''], CreateZipFromLocalFile: ['zip', ''],
 };
 
-// A Windows device's name (NUL, con.txt, COM1): a device on Windows, a file like any other where
-// the command runs elsewhere, where the control's answer (not a disk file) is not the command's.
-const WINDOWS_DEVICE = /^(con|prn|aux|nul|com[1-9]|lpt[1-9])(\..*)?$/i;
-
 // The calls of a corpus list the command makes: { index, method, args, argv }. A certificate
-// is handed over in a file of its own in `work`; archives are written to `out`. Off Windows, the
-// calls on files named like devices are left out.
+// is handed over in a file of its own in `work`; archives are written to `out`.
 export function commandCalls(list, work, out) {
   const made = [];
   list.forEach(([method, args], index) => {
     if (!COMMANDS[method]) return;
     const path = args[0] && typeof args[0] === 'object' ? args[0].file : args[0];
-    if (process.platform !== 'win32' && typeof path === 'string' && WINDOWS_DEVICE.test(path.split(/[\\/]/).pop())) return;
     const argv = [COMMANDS[method][0]];
     if (method === 'GetLocalFileSM3' && Math.trunc(Number(args[1]) || 0) !== 0) {
       const cert = join(work, `cert-${index}.b64`);

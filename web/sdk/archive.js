@@ -15,7 +15,7 @@
 //     at a time (archive-local.js).
 // Memory stays bounded by LARGE and the blocks in flight, whatever the total; the names and the
 // central directory (some 60 bytes an entry each, in slabs) are what grows with the entry count.
-import { chunksOf } from './reading.js';
+import { chunksOf, readFailure } from './reading.js';
 import { deflatePool } from './packing.js';
 import { ArchiveFailure, MAX_NAME_BYTES, Slab, gatherEntries, planNames } from './archive-entries.js';
 import { deflateWhole, deflateInNode, deflateHere, deflateInBlocks } from './archive-deflate.js';
@@ -181,8 +181,9 @@ async function readWhole(source, entry, cancel, buffers) {
     try {
       data = new Uint8Array(await source.blob.arrayBuffer());
     } catch (e) {
-      if (e && e.name === 'NotFoundError') throw new ArchiveFailure('gone', entry.name, `the file of the entry "${entry.name}" is gone`);
-      throw readFailed(entry, e);
+      // A picked file deleted (NotFoundError, or a fresh read saying so) is gone; one changed since
+      // it was picked (the browser refuses to read it: NotReadableError) changed.
+      throw readFailed(entry, await readFailure(source, 0, e));
     }
     if (data.length !== entry.size) throw readFailed(entry, { read: { done: data.length, size: entry.size, gone: false } });
     return data;

@@ -154,11 +154,17 @@ try {
      'a file deleted after picking is not found by every method: ' + JSON.stringify(r.gone));
   ok(JSON.stringify(r.checked) === JSON.stringify(['TarnwickError', changedWant[1][1], 'GetLocalFileSHA256', '']),
      'a checked call rejects with its own text: ' + JSON.stringify(r.checked));
+
   // Until now every object had a worker: the module was fetched and instantiated there alone.
   r = await page.evaluate(() => ({ loads: window.moduleLoads,
     fetched: performance.getEntriesByType('resource').map((e) => e.name).filter((n) => n.includes('.wasm')) }));
   ok(r.loads.length === 0 && r.fetched.length === 0,
      'calls on picked and memory files with a worker never fetch or instantiate the module on the page thread: ' + JSON.stringify(r));
+  r = await page.evaluate(() => window.afterPickDigestZip());
+  ok(JSON.stringify(r.digest[0]) === JSON.stringify(['TarnwickError', 'not-found', goneText]) &&
+     r.digest[1][0] === 'TarnwickError' && r.digest[1][1] === 'read-failed',
+     'digest(): a deleted file is not-found with the control\'s text, a changed one read-failed: ' + JSON.stringify(r.digest));
+  ok(JSON.stringify(r.zip) === JSON.stringify(['gone', 'changed']), 'zip(): a deleted file is gone, a changed one changed: ' + JSON.stringify(r.zip));
 
   // ---- what else a page may pass ----
   r = await page.evaluate(() => window.oddValues());

@@ -7,6 +7,7 @@
 // default worker format (Vite 7's iife) cannot hold.
 import { Deflate, deflateSync } from './fflate.js';
 import { loadDeflater } from './deflate-module.js';
+import { abortError } from './reading.js';
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 const nodeModule = (name) => process.getBuiltinModule(name);
@@ -16,11 +17,6 @@ const WINDOW = 32 * 1024;
 const BLOCKS_PER_WORKER = 2;    // two in flight a worker: the blocks and their output are most of the memory
 const SYNC_MAX = 256 * 1024;        // entries below this size are deflated on the calling thread
 
-function abortError() {
-  return typeof DOMException === 'function'
-    ? new DOMException('The operation was aborted.', 'AbortError')
-    : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
-}
 
 let moduleDeflater = null;
 

@@ -4,6 +4,7 @@
 // entries with one name, a missing source: an ArchiveFailure naming the entry, before the archive
 // (archive.js) starts.
 import { gbkBytes } from './entries.js';
+import { abortError } from './reading.js';
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 const nodeModule = (name) => process.getBuiltinModule(name);
@@ -40,11 +41,6 @@ export class ArchiveFailure extends Error {
 // ---- gathering -------------------------------------------------------------------------------------
 // An entry: { name, directory, size, lastModified, open() -> a source ({ blob } or { bytes }) }.
 
-function abortError() {
-  return typeof DOMException === 'function'
-    ? new DOMException('The operation was aborted.', 'AbortError')
-    : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
-}
 
 // The walk hears a cancel ({ aborted, breathe }) at every step, giving the event loop a turn now
 // and then where the steps themselves do not: a folder of many paths (folders linking to each

@@ -8,14 +8,10 @@
 // onEntry(name, index), onProgress(done, total), signal. Failures reject (or error the stream)
 // with a TarnwickError whose code says what went wrong and whose entry names the entry.
 import { itemsOf, ArchiveFailure } from './archive-entries.js';
+import { abortError } from './reading.js';
 
 const BLOB_GROUP = 32 * 1024 * 1024;
 
-function abortError() {
-  return typeof DOMException === 'function'
-    ? new DOMException('The operation was aborted.', 'AbortError')
-    : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
-}
 
 // A callback of the page runs on its own: what it throws is reported as the page's own error.
 function guarded(callback) {

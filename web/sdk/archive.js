@@ -15,7 +15,7 @@
 //     at a time (archive-local.js).
 // Memory stays bounded by LARGE and the blocks in flight, whatever the total; the names and the
 // central directory (some 60 bytes an entry each, in slabs) are what grows with the entry count.
-import { chunksOf, readFailure } from './reading.js';
+import { chunksOf, readFailure, abortError } from './reading.js';
 import { deflatePool } from './packing.js';
 import { ArchiveFailure, MAX_NAME_BYTES, Slab, gatherEntries, planNames } from './archive-entries.js';
 import { deflateWhole, deflateInNode, deflateHere, deflateInBlocks } from './archive-deflate.js';
@@ -36,11 +36,6 @@ const READ_AHEAD_BYTES = 8 * 1024 * 1024;
 // +105..115 MiB to +166..169), and the archive's thread reading and taking CRCs keeps one busy.
 const DEFLATE_WORKERS = 1;
 
-function abortError() {
-  return typeof DOMException === 'function'
-    ? new DOMException('The operation was aborted.', 'AbortError')
-    : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
-}
 
 // ---- records ------------------------------------------------------------------------------------
 

@@ -17,7 +17,7 @@ import { Lane, blobPieces, filePieces, crc32, PREFIX } from './digest-lane.js';
 import { planLanes, spansFor, joinSpans } from './digest-plan.js';
 import { digestText, Refused, readOptions, hexOf, encoded } from './digest-options.js';
 import { encodeRecord, decodeRecord, kindOf, samplesToCheck, checkWindow } from './digest-checkpoint.js';
-import { firstByte, readFailure } from './reading.js';
+import { firstByte, readFailure, abortError } from './reading.js';
 
 const MAX_LANES = 4;                  // workers per job at most: each holds a module and two buffers
 const PIECE = 2 * 1024 * 1024;        // what the page hands a worker at a time
@@ -29,11 +29,6 @@ const ERROR_ACCESS_DENIED = 5;
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 const nodeModule = (name) => process.getBuiltinModule(name);
 
-function abortError() {
-  return typeof DOMException === 'function'
-    ? new DOMException('The operation was aborted.', 'AbortError')
-    : Object.assign(new Error('The operation was aborted.'), { name: 'AbortError' });
-}
 
 const turn = () => new Promise((resolve) => setTimeout(resolve, 0));
 const cores = () => (isNode ? nodeModule('node:os').availableParallelism()

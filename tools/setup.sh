@@ -14,7 +14,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev libksba-mingw-w64-dev
   osslsigncode wixl msitools
-  cmake make python3 curl dpkg-dev bzip2 xz-utils xvfb xauth x11-utils gcab cabextract zip unzip pigz openssl
+  cmake make python3 dpkg-dev bzip2 xz-utils xvfb xauth x11-utils gcab cabextract zip unzip pigz openssl
   googletest libgtest-dev libssl-dev libgcrypt20-dev libksba-dev zlib1g-dev clang libclang-rt-14-dev locales time
   emscripten chromium fonts-wqy-microhei firefox-esr webkit2gtk-driver p7zip-full libarchive-tools
 )

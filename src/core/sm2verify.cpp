@@ -7,7 +7,29 @@ namespace sm2 {
 namespace {
 
 using u64 = std::uint64_t;
-using u128 = unsigned __int128;  // native compilers and clang for wasm32 (compiler-rt) both have it
+
+// lo of a * b + c + d, its high 64 bits into hi (the sum never passes 128 bits). With a 128-bit
+// type where the compiler has one (x86-64, wasm32 through compiler-rt), else from 32-bit halves
+// (i686; SM2_PORTABLE_MULTIPLY picks this path anywhere, for the tests).
+inline u64 MulAdd(u64 a, u64 b, u64 c, u64 d, u64& hi) {
+#if defined(__SIZEOF_INT128__) && !defined(SM2_PORTABLE_MULTIPLY)
+    const unsigned __int128 p = static_cast<unsigned __int128>(a) * b + c + d;
+    hi = static_cast<u64>(p >> 64);
+    return static_cast<u64>(p);
+#else
+    const u64 al = a & 0xFFFFFFFFu, ah = a >> 32, bl = b & 0xFFFFFFFFu, bh = b >> 32;
+    const u64 ll = al * bl, lh = al * bh, hl = ah * bl, hh = ah * bh;
+    const u64 mid = (ll >> 32) + (lh & 0xFFFFFFFFu) + (hl & 0xFFFFFFFFu);
+    u64 lo = (ll & 0xFFFFFFFFu) | (mid << 32);
+    u64 h = hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
+    lo += c;
+    h += lo < c;
+    lo += d;
+    h += lo < d;
+    hi = h;
+    return lo;
+#endif
+}
 
 // 256-bit numbers as four 64-bit limbs, least significant first.
 struct Num {
@@ -42,22 +64,24 @@ bool IsZero(const Num& a) { return (a.v[0] | a.v[1] | a.v[2] | a.v[3]) == 0; }
 
 // r = a + b, returning the carry out.
 u64 Add(Num& r, const Num& a, const Num& b) {
-    u128 c = 0;
+    u64 carry = 0;
     for (int i = 0; i < 4; ++i) {
-        c += static_cast<u128>(a.v[i]) + b.v[i];
-        r.v[i] = static_cast<u64>(c);
-        c >>= 64;
+        const u64 s = a.v[i] + carry;
+        const u64 c1 = s < carry;
+        r.v[i] = s + b.v[i];
+        carry = c1 + (r.v[i] < s);
     }
-    return static_cast<u64>(c);
+    return carry;
 }
 
 // r = a - b, returning the borrow out.
 u64 Sub(Num& r, const Num& a, const Num& b) {
     u64 borrow = 0;
     for (int i = 0; i < 4; ++i) {
-        const u128 d = static_cast<u128>(a.v[i]) - b.v[i] - borrow;
-        r.v[i] = static_cast<u64>(d);
-        borrow = static_cast<u64>(d >> 64) & 1;
+        const u64 d = a.v[i] - b.v[i];
+        const u64 b1 = a.v[i] < b.v[i];
+        r.v[i] = d - borrow;
+        borrow = b1 | (d < borrow);
     }
     return borrow;
 }
@@ -78,26 +102,16 @@ void SubP(Num& r, const Num& a, const Num& b) {
 void MulP(Num& r, const Num& a, const Num& b) {
     u64 t[6] = {0, 0, 0, 0, 0, 0};
     for (int i = 0; i < 4; ++i) {
-        u128 c = 0;
-        for (int j = 0; j < 4; ++j) {
-            c += static_cast<u128>(a.v[j]) * b.v[i] + t[j];
-            t[j] = static_cast<u64>(c);
-            c >>= 64;
-        }
-        c += t[4];
-        t[4] = static_cast<u64>(c);
-        t[5] = static_cast<u64>(c >> 64);
+        u64 carry = 0;
+        for (int j = 0; j < 4; ++j) t[j] = MulAdd(a.v[j], b.v[i], t[j], carry, carry);
+        t[4] += carry;
+        t[5] = t[4] < carry;
         const u64 m = t[0];
-        c = static_cast<u128>(m) * kP.v[0] + t[0];
-        c >>= 64;
-        for (int j = 1; j < 4; ++j) {
-            c += static_cast<u128>(m) * kP.v[j] + t[j];
-            t[j - 1] = static_cast<u64>(c);
-            c >>= 64;
-        }
-        c += t[4];
-        t[3] = static_cast<u64>(c);
-        t[4] = t[5] + static_cast<u64>(c >> 64);
+        u64 c;
+        MulAdd(m, kP.v[0], t[0], 0, c);
+        for (int j = 1; j < 4; ++j) t[j - 1] = MulAdd(m, kP.v[j], t[j], c, c);
+        t[3] = t[4] + c;
+        t[4] = t[5] + (t[3] < c);
     }
     Num out = {{t[0], t[1], t[2], t[3]}};
     if (t[4] || Compare(out, kP) >= 0) Sub(out, out, kP);

@@ -98,7 +98,9 @@ void SubP(Num& r, const Num& a, const Num& b) {
 }
 
 // r = a * b / 2^256 mod p. The low limb of p is all ones, so -1/p mod 2^64 is 1 and each round's
-// multiplier is the low limb itself.
+// multiplier m is the low limb itself; and p = 2^256 - 2^224 - 2^96 + 2^64 - 1, so adding m * p
+// and dropping the low limb (zero then) is adding m + m * 2^192 and taking m * 2^32 + m * 2^160
+// away: no multiplication.
 void MulP(Num& r, const Num& a, const Num& b) {
     u64 t[6] = {0, 0, 0, 0, 0, 0};
     for (int i = 0; i < 4; ++i) {
@@ -107,11 +109,26 @@ void MulP(Num& r, const Num& a, const Num& b) {
         t[4] += carry;
         t[5] = t[4] < carry;
         const u64 m = t[0];
-        u64 c;
-        MulAdd(m, kP.v[0], t[0], 0, c);
-        for (int j = 1; j < 4; ++j) t[j - 1] = MulAdd(m, kP.v[j], t[j], c, c);
-        t[3] = t[4] + c;
-        t[4] = t[5] + (t[3] < c);
+        // s = t[1..5] + [m, 0, 0, m, 0] - [m << 32, m >> 32, m << 32, m >> 32, 0]
+        u64 s[5] = {t[1], t[2], t[3], t[4], t[5]};
+        const u64 plus[5] = {m, 0, 0, m, 0};
+        const u64 minus[5] = {m << 32, m >> 32, m << 32, m >> 32, 0};
+        u64 c = 0;
+        for (int j = 0; j < 5; ++j) {
+            const u64 x = s[j] + c;
+            const u64 c1 = x < c;
+            s[j] = x + plus[j];
+            c = c1 + (s[j] < x);
+        }
+        c = 0;
+        for (int j = 0; j < 5; ++j) {
+            const u64 d = s[j] - minus[j];
+            const u64 b1 = s[j] < minus[j];
+            s[j] = d - c;
+            c = b1 | (d < c);
+        }
+        for (int j = 0; j < 5; ++j) t[j] = s[j];
+        t[5] = 0;
     }
     Num out = {{t[0], t[1], t[2], t[3]}};
     if (t[4] || Compare(out, kP) >= 0) Sub(out, out, kP);

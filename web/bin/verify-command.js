@@ -51,10 +51,11 @@ function keyFile(bytes) {
   return /^[\x09\x0a\x0d\x20-\x7e]*$/.test(text) ? text : new Uint8Array(bytes);
 }
 
-// A signature file: DER or 64 raw bytes as they are, or text (base64 or hex, a line break after).
+// A signature file: text (base64 or hex, a line break after) when it is all printable, as DER
+// never is (its INTEGERs' tag is 02); else DER or 64 raw bytes, as they are.
 function signatureFile(bytes) {
   const text = bytes.toString('latin1');
-  if (bytes.length !== 64 && bytes[0] !== 0x30 && /^[\x09\x0a\x0d\x20-\x7e]+$/.test(text)) return text.trim();
+  if (/^[\x09\x0a\x0d\x20-\x7e]+$/.test(text)) return text.trim();
   return new Uint8Array(bytes);
 }
 

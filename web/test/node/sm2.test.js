@@ -248,6 +248,10 @@ test('tarnwick verify: Verified OK and 0, Verification failure and 1, a wrong co
   const f = files[3];
   writeFileSync(at('sig.b64'), b64(f.sig) + '\n');
   writeFileSync(at('sig.raw'), raw(f.sig));
+  // Hex text of r || s with r's first digit 0 (text that starts with the byte DER starts with).
+  const zeroFirst = raw(f.sig);
+  zeroFirst[0] &= 0x0f;
+  writeFileSync(at('sig.zero.hex'), hex(zeroFirst) + '\n');
   writeFileSync(at('alice.sig'), f.alice);
   writeFileSync(at('bad.sig'), new Uint8Array([...f.sig, 0]));
   const run = (...args) => spawnSync(process.execPath, [command, 'verify', ...args], { cwd: work, encoding: 'utf8' });
@@ -258,6 +262,9 @@ test('tarnwick verify: Verified OK and 0, Verification failure and 1, a wrong co
       assert.equal(r.stdout, 'Verified OK\n');
     }
   }
+  const zero = run('--sig', 'sig.zero.hex', '--key', 'signer.pub.pem', f.path);
+  assert.equal(zero.status, zeroFirst[0] === raw(f.sig)[0] ? 0 : 1, zero.stderr);
+  assert.match(zero.status ? zero.stderr : zero.stdout, zero.status ? /^Verification failure\n$/ : /^Verified OK\n$/);
   const ok = run('--sig', 'alice.sig', '--key', 'signer.pub.pem', '--id', 'ALICE123@YAHOO.COM', f.path);
   assert.equal(ok.status, 0, ok.stderr);
   const failure = run('--sig', 'alice.sig', '--key', 'signer.pub.pem', f.path);

@@ -185,6 +185,48 @@ test('damaged signatures, messages and keys do not hold; malformed ones reject w
   }
 });
 
+// The curve in BigInt, affine, for signatures made from public values: pick r and a small s, take
+// (x1, y1) = [s]G + [t]P and the digest e = r - x1 mod n, for which (r, s) holds. The same with s + n
+// (below 2^256) would hold too were s not checked against n; r = 0 and r + s = n likewise.
+const P = 0xFFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFFn;
+const N = 0xFFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123n;
+const G = [0x32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7n, 0xBC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0n];
+const mod = (a, m = P) => ((a % m) + m) % m;
+const inv = (a) => { let r = 1n, b = mod(a), e = P - 2n; while (e) { if (e & 1n) r = r * b % P; b = b * b % P; e >>= 1n; } return r; };
+function add(p, q) {
+  if (!p) return q;
+  if (!q) return p;
+  if (p[0] === q[0] && mod(p[1] + q[1]) === 0n) return null;
+  const l = p[0] === q[0] ? mod(3n * p[0] * p[0] - 3n) * inv(2n * p[1]) % P : mod(q[1] - p[1]) * inv(q[0] - p[0]) % P;
+  const x = mod(l * l - p[0] - q[0]);
+  return [x, mod(l * (p[0] - x) - p[1])];
+}
+function mul(k, p) {
+  let r = null;
+  for (let b = BigInt(k.toString(2).length) - 1n; b >= 0n; b--) { r = add(r, r); if ((k >> b) & 1n) r = add(r, p); }
+  return r;
+}
+const big = (bytes) => BigInt('0x' + (hex(bytes) || '0'));
+const be32 = (v) => Buffer.from(v.toString(16).padStart(64, '0'), 'hex');
+
+test('values out of range that the arithmetic alone would take are refused', async () => {
+  const t = await Tarnwick.open();
+  try {
+    const key = [big(point.subarray(1, 33)), big(point.subarray(33))];
+    const craft = (r, s) => {
+      const [x1] = add(mul(s, G), mul(mod(r + s, N), key));
+      return { digest: be32(mod(r - x1, N)), signature: new Uint8Array([...be32(r), ...be32(s)]), publicKey: point };
+    };
+    const r = 0x1234567890ABCDEF1234567890ABCDEF1234567890ABCDEF1234567890ABCDEFn, s = 12345n;
+    assert.equal((await t.verifySm2(null, craft(r, s))).valid, true, 'the crafting holds');
+    assert.equal((await t.verifySm2(null, craft(r, s + N))).valid, false, 's + n');
+    assert.equal((await t.verifySm2(null, craft(0n, s))).valid, false, 'r = 0');
+    assert.equal((await t.verifySm2(null, craft(N - s, s))).valid, false, 'r + s = n');
+  } finally {
+    t.close();
+  }
+});
+
 test('options are checked as digest() checks them, before anything is read', async () => {
   const t = await Tarnwick.open();
   try {

@@ -5,6 +5,7 @@
 //   tarnwick sm3 [--z CERT.b64] PATH...
 //   tarnwick zip [--out DIR] PATH...
 //   tarnwick zip --into ARCHIVE.zip PATH...
+//   tarnwick verify --sig SIGFILE (--cert CERT | --key PUBKEY) [--id ID] PATH
 // Each path gets an object of its own, as a page script that creates the control for one call:
 // the text a call leaves is that call's own. See usage below.
 import { createWriteStream, linkSync, lstatSync, openSync, readFileSync, realpathSync, renameSync, rmSync, statSync } from 'node:fs';
@@ -33,6 +34,9 @@ Commands:
   digest [--md5] [--sha256] ... PATH...
                                 MD5, SHA-1, SHA-256, SM3 and CRCs, whole and per chunk, from one
                                 read (see 'tarnwick digest --help')
+  verify --sig SIGFILE (--cert CERT | --key PUBKEY) [--id ID] PATH
+                                checks an SM2 signature over the file (see
+                                'tarnwick verify --help')
   zip --into ARCHIVE.zip PATH...  one archive of all the paths (folders with everything under
                                 them, by their own names), written as it is made under a
                                 temporary name beside it and given its name when whole; an
@@ -396,7 +400,12 @@ async function main() {
 }
 
 // digest has options of its own (bin/digest-command.js).
-const run = process.argv[2] === 'digest'
+const run = process.argv[2] === 'verify'
+  ? import('./verify-command.js').then(({ runVerify, verifyUsage }) => {
+    if (process.argv.includes('-h') || process.argv.includes('--help')) { process.stdout.write(verifyUsage); return 0; }
+    return runVerify(process.argv.slice(3));
+  })
+  : process.argv[2] === 'digest'
   ? import('./digest-command.js').then(({ runDigest, digestUsage }) => {
     if (process.argv.includes('-h') || process.argv.includes('--help')) { process.stdout.write(digestUsage); return 0; }
     return runDigest(process.argv.slice(3), 3);

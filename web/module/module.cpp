@@ -13,6 +13,7 @@
 #include "ovalon.h"
 #include "sm2_z.h"
 #include "sm2cert.h"
+#include "sm2verify.h"
 #include "typeprobe.h"
 #include "zip/ziparchive.h"
 #include "zip/zipcore.h"
@@ -233,6 +234,55 @@ EXPORT int tw_digest_begin_z(DigestContext* h, const char* text, int length, uns
         std::memcpy(publicKey + 32, key.y, 32);
     }
     return 0;
+}
+
+// ---- SM2 signatures ------------------------------------------------------------------------------
+
+// The signer's public key into xy (x || y, 64 bytes) from `length` bytes of the given form:
+// 0 the point 04 || x || y, 1 a SubjectPublicKeyInfo (DER), 2 a certificate (DER), 3 a certificate
+// as base64 or PEM text. Returns 0, or 1 bytes not of that form, 2 a key that is not SM2, 3 a point
+// off the curve, 4 a certificate that does not read.
+EXPORT int tw_sm2_key(const unsigned char* bytes, int length, int form, unsigned char* xy) {
+    const std::size_t size = static_cast<std::size_t>(length);
+    if (form == 0 || form == 1) {
+        const sm2::KeyStatus status = form == 0 ? sm2::ReadPoint(bytes, size, xy, xy + 32)
+                                                : sm2::ReadPublicKeyInfo(bytes, size, xy, xy + 32);
+        switch (status) {
+            case sm2::KeyStatus::Ok: return 0;
+            case sm2::KeyStatus::Malformed: return 1;
+            case sm2::KeyStatus::NotSm2: return 2;
+            case sm2::KeyStatus::OffCurve: return 3;
+        }
+        return 1;
+    }
+    sm2cert::Point key;
+    const sm2cert::Status status =
+        form == 2 ? sm2cert::KeyFromCertificate(bytes, size, key)
+                  : sm2cert::KeyFromBase64Certificate(reinterpret_cast<const char*>(bytes), size, key);
+    switch (status) {
+        case sm2cert::Status::Ok:
+            std::memcpy(xy, key.x, 32);
+            std::memcpy(xy + 32, key.y, 32);
+            return 0;
+        case sm2cert::Status::NotSm2Key: return 2;
+        case sm2cert::Status::BadPublicKey: return 3;
+        default: return 4;
+    }
+}
+
+// Z of the key xy for the id; 1, or 0 for an id too long for ENTL.
+EXPORT int tw_sm2_z(const unsigned char* xy, const unsigned char* id, int idLength, unsigned char* z) {
+    return digest::ComputeSm2Z(xy, xy + 32, id, static_cast<std::size_t>(idLength), z) ? 1 : 0;
+}
+
+// r || s (64 bytes) from a strict DER signature; 1, or 0 when it is not one.
+EXPORT int tw_sm2_signature(const unsigned char* der, int length, unsigned char* rs) {
+    return sm2::ReadDerSignature(der, static_cast<std::size_t>(length), rs, rs + 32) ? 1 : 0;
+}
+
+// 1 when the signature r || s holds for the digest e and the key x || y, else 0.
+EXPORT int tw_sm2_verify(const unsigned char* e, const unsigned char* xy, const unsigned char* rs) {
+    return sm2::Verify(e, xy, xy + 32, rs, rs + 32) ? 1 : 0;
 }
 
 EXPORT unsigned tw_crc32(unsigned crc, const unsigned char* data, int length) {

@@ -115,7 +115,8 @@ class NodeContext {
 export class Lane {
   // engine: an Engine (engine.js) loaded for this lane alone. plan: { whole: [names], chunk:
   // [names] }. job: { start, chunkSize (0: none), chunkIndex, states ({ name: bytes } to continue
-  // from at start), cert (SM3 of Z || data for the whole source), saves (checkpoints are kept),
+  // from at start), cert (SM3 of Z || data for the whole source), z (the same with this Z value,
+  // 32 bytes, made from a key and an id), saves (checkpoints are kept),
   // nodeCrypto (node:crypto may stand in: Node, no checkpoints) }.
   constructor(engine, plan, job) {
     this.engine = engine;
@@ -148,7 +149,7 @@ export class Lane {
   // Makes the contexts; a refused state or certificate throws { state: name } or { engineStatus }.
   open() {
     for (const name of this.plan.whole) {
-      const c = this._context(name, this.job.saves || (name === 'sm3' && this.job.cert) || this.job.states);
+      const c = this._context(name, this.job.saves || (name === 'sm3' && (this.job.cert || this.job.z)) || this.job.states);
       c.name = name;
       this.whole.push(c);
       const state = this.job.states && this.job.states[name];
@@ -159,6 +160,9 @@ export class Lane {
       } else if (name === 'sm3' && this.job.cert) {
         const status = c.beginZ(this.job.cert);
         if (status !== 0) throw Object.assign(new Error('certificate refused'), { engineStatus: status });
+      } else if (name === 'sm3' && this.job.z) {
+        this.heap().set(this.job.z, this.in);
+        c.update(this.in, this.job.z.length);
       }
     }
     for (const name of this.plan.chunk) {

@@ -306,7 +306,7 @@ async function checkWindows(source, samples) {
 // ---- the module ---------------------------------------------------------------------------------------
 
 const compiled = new Map();
-function moduleAt(wasmUrl) {
+export function moduleAt(wasmUrl) {
   const key = String(wasmUrl);
   if (!compiled.has(key)) {
     const bytes = isNode
@@ -614,7 +614,8 @@ function rendered(e, source, makeError) {
 
 // The job. env: { wasmUrl, useWorkers, localFile(path) (tarnwick.js's: { source, path },
 // { openFailed, path }, or a refusal with the control's text as its message),
-// makeError(text, code) -> a TarnwickError, md5(bytes) -> Promise<Uint8Array> }.
+// makeError(text, code) -> a TarnwickError, md5(bytes) -> Promise<Uint8Array>, z (optional: the
+// Z value, 32 bytes, that opens the SM3 digest: verifySm2's, from a key and an id) }.
 //
 // On every way out, nothing of the job stays behind: its interest in the signal goes, a stream it
 // did not read to its end is cancelled and released, its workers go back or are ended, and
@@ -658,7 +659,7 @@ export async function digestJob(value, options, env) {
         }
       }
       const job = {
-        start, chunkSize: opts.chunkSize, chunkIndex: chunks.length, states, cert: opts.cert,
+        start, chunkSize: opts.chunkSize, chunkIndex: chunks.length, states, cert: opts.cert, z: env.z,
         saves: !!opts.checkpoint, nodeCrypto: isNode && !opts.checkpoint,
       };
       const useWorkers = isNode || (env.useWorkers && typeof Worker === 'function');

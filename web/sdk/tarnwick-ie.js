@@ -96,6 +96,14 @@ var Tarnwick = (function () {
         e.method = "digest";
         return new Settled(false, e);
     };
+    // Nor this: verifySm2() reads the source as digest() does.
+    p.verifySm2 = function () {
+        var e = new Error("verifySm2() is not available over the control: it needs the WebAssembly build of the SDK (tarnwick.js)");
+        e.name = "TarnwickError";
+        e.code = "unavailable";
+        e.method = "verifySm2";
+        return new Settled(false, e);
+    };
 
     return {
         // A thenable for the object, or rejected when the control cannot be created here.

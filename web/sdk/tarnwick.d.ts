@@ -154,6 +154,51 @@ export interface DigestError extends Error {
   readonly cause?: unknown;
 }
 
+/** Bytes, or text: hex or base64 (and PEM where a key or certificate may be PEM). */
+export type Sm2Value = ArrayBufferView | ArrayBuffer | string;
+
+export interface VerifySm2Options {
+  /** DER (one canonical SEQUENCE of two INTEGERs, nothing after it) or 64 bytes r || s. */
+  signature: Sm2Value;
+  /** The signer's SM2 certificate: base64, PEM or DER. Give this or publicKey. */
+  certificate?: Sm2Value;
+  /** The signer's SM2 key: SubjectPublicKeyInfo (PEM or DER) or the point 04 || x || y (65 bytes). */
+  publicKey?: Sm2Value;
+  /** The signer's id (default "1234567812345678"), as UTF-8. */
+  userId?: string;
+  /**
+   * The digest already made (SM3 of Z and the data: GetLocalFileSM3(path, 1, cert), or digest()'s
+   * sm3 with sm3Cert), 32 bytes; the source is then null.
+   */
+  digest?: Sm2Value;
+  /** The certificate that issued the signer's: the result then says whether it is trusted. */
+  issuer?: Sm2Value;
+  /** The time both certificates must be valid at (default: now). Needs issuer. */
+  at?: Date;
+  onProgress?: (done: number, total: number | undefined) => void;
+  signal?: AbortSignal;
+}
+
+export interface VerifySm2Result {
+  /** Whether the signature holds for the source and the key. */
+  valid: boolean;
+  /** The signer's certificate, when one was given. */
+  signer?: { subject: string; serial: string; notBefore: Date; notAfter: Date };
+  /** With issuer: the issuer signed the signer's certificate and both are valid at the time. */
+  trusted?: boolean;
+  /** With trusted false: why. */
+  why?: string;
+}
+
+/** A failure of verifySm2(): digest()'s codes for the source, and its own for what it was given. */
+export interface VerifySm2Error extends Error {
+  readonly name: 'TarnwickError';
+  readonly method: 'verifySm2';
+  readonly code: 'bad-signature' | 'bad-key' | 'bad-certificate' | 'bad-issuer' | 'not-found' | 'not-a-disk-file' | 'path-empty'
+    | 'open-failed' | 'read-failed' | 'failed' | 'unavailable';
+  readonly cause?: unknown;
+}
+
 /** What the SDK object does beyond the control's methods. */
 export interface UploadDigests {
   /**
@@ -162,6 +207,13 @@ export interface UploadDigests {
    * the text GetLastErrorInfo gives.
    */
   digest(source: DigestSource, options: DigestOptions): Promise<DigestResult>;
+  /**
+   * Whether an SM2 signature holds over the whole source (read once), or over a digest already
+   * made (options.digest, source null). Rejects with a VerifySm2Error (a malformed signature, a key
+   * that is not SM2, an unreadable certificate or source: never valid), a TypeError or RangeError
+   * for bad options, or an AbortError.
+   */
+  verifySm2(source: DigestSource | null, options: VerifySm2Options): Promise<VerifySm2Result>;
 }
 
 export interface TarnwickObject extends UploadDigests {

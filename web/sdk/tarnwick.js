@@ -27,6 +27,7 @@ import { sizeOf, localFile } from './files.js';
 import { entryFor, archiveName } from './entries.js';
 import { WorkerBackend, LocalBackend } from './backends.js';
 import { digestJob, moduleMd5 } from './digest.js';
+import { verifySm2Job } from './sm2.js';
 import { Engine } from './engine.js';
 import { archiveMethods } from './archive-front.js';
 
@@ -411,6 +412,17 @@ Tarnwick.prototype.digest = function (source, options) {
     useWorkers: this._backend instanceof WorkerBackend,
     localFile: (path) => localFile(path, undefined, this._rules, true),
     makeError: (message, code) => Object.assign(new TarnwickError({ text: message, method: 'digest' }), { code }),
+    md5: moduleMd5,
+  });
+};
+// verifySm2(source, options): an SM2 signature over the whole source (sm2.js), the source read once
+// as digest() reads it. It leaves the control's last-error text alone too.
+Tarnwick.prototype.verifySm2 = function (source, options) {
+  return verifySm2Job(source, options, {
+    wasmUrl: this._backend.wasmUrl,
+    useWorkers: this._backend instanceof WorkerBackend,
+    localFile: (path) => localFile(path, undefined, this._rules, true),
+    makeError: (message, code) => Object.assign(new TarnwickError({ text: message, method: 'verifySm2' }), { code }),
     md5: moduleMd5,
   });
 };

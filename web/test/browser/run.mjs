@@ -274,6 +274,16 @@ try {
   ok(JSON.stringify(r.progress) === JSON.stringify([digestWant.size, digestWant.size]), 'digest progress reaches the size: ' + JSON.stringify(r.progress));
   r = await dpage.evaluate(() => window.cancel());
   ok(JSON.stringify(r) === '["AbortError","995dc9bbdf1939fa"]', 'a cancelled digest rejects with AbortError, the next one is right: ' + JSON.stringify(r));
+  // verifySm2 over the picked file, against a signature and certificate OpenSSL made.
+  const sm2Dir = join(work, 'sm2');
+  mkdirSync(sm2Dir);
+  const sm2 = (...args) => execFileSync('openssl', args, { cwd: sm2Dir, stdio: ['ignore', 'pipe', 'pipe'] });
+  sm2('genpkey', '-algorithm', 'EC', '-pkeyopt', 'ec_paramgen_curve:SM2', '-out', 'k.pem');
+  sm2('req', '-x509', '-new', '-key', 'k.pem', '-sm3', '-sigopt', 'distid:1234567812345678', '-subj', '/CN=signer', '-days', '2', '-out', 'c.pem');
+  sm2('pkeyutl', '-sign', '-rawin', '-digest', 'sm3', '-inkey', 'k.pem', '-in', digestFile, '-out', 's.der', '-pkeyopt', 'distid:1234567812345678');
+  r = await dpage.evaluate((s, c) => window.verifySm2(s, c), readFileSync(join(sm2Dir, 's.der')).toString('base64'), readFileSync(join(sm2Dir, 'c.pem'), 'utf8'));
+  ok(JSON.stringify(r) === '[true,"CN=signer",false,"TarnwickError:bad-signature"]',
+     'verifySm2 of a picked file: OpenSSL\'s signature holds, a bent one does not, one with a byte after it is refused: ' + JSON.stringify(r));
   await Promise.all([dpage.waitForNavigation(), dpage.evaluate(() => window.startAndReload(1 << 20))]);
   await pickDigestFile();
   r = await dpage.evaluate(() => window.resume(1 << 20));

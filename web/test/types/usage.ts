@@ -1,6 +1,6 @@
 // The documented uses of the SDK's types compile under --strict; each misuse below must be refused
 // (an unused @ts-expect-error fails the compile).
-import Tarnwick, { TarnwickError, type Archive, type CallOptions, type DigestError } from '../../sdk/tarnwick.js';
+import Tarnwick, { TarnwickError, type Archive, type CallOptions, type DigestError, type VerifySm2Error } from '../../sdk/tarnwick.js';
 
 export async function documented(file: File, bytes: Uint8Array, cert: string, signal: AbortSignal): Promise<void> {
   const t = await Tarnwick.open({ messageBox: (text) => console.log(text), worker: false, wasmUrl: new URL('x', 'http://h/') });
@@ -33,6 +33,10 @@ export async function documented(file: File, bytes: Uint8Array, cert: string, si
   });
   console.log(job.size, job.digests.md5, job.chunks?.length, job.s3Etag, (await t.digest(bytes, { algorithms: ['sm3'], resume: kept[0] })).digests.sm3);
   await t.digest(file.stream(), { algorithms: ['md5'] }).catch((e: DigestError) => console.log(e.code === 'read-failed' && e.cause));
+  const checked = await t.verifySm2(file, { signature: bytes, certificate: 'MIIB...', userId: 'ALICE123@YAHOO.COM', onProgress: (done, total) => console.log(done, total), signal });
+  if (checked.valid && checked.signer) console.log(checked.signer.subject, checked.signer.notAfter.getTime(), checked.trusted, checked.why);
+  await t.verifySm2(null, { digest: hex, signature: '3045...', publicKey: bytes, issuer: bytes, at: new Date() })
+    .catch((e: VerifySm2Error) => console.log(e.code === 'bad-signature' || e.code === 'bad-key'));
   const folder: File = await t.zip([file, { name: 'notes/a.txt', source: bytes }, { name: 'empty/' }], {
     names: 'utf8', level: 9, onEntry: (entry: string, index: number) => console.log(entry, index), signal,
   });
@@ -63,6 +67,8 @@ export async function misuse(file: File): Promise<void> {
   await Tarnwick.open({ workerURL: 'w.js' });
   // @ts-expect-error algorithms are named in lower case
   await t.digest(file, { algorithms: ['MD5'] });
+  // @ts-expect-error a signature is needed
+  await t.verifySm2(file, { publicKey: bytes });
   // @ts-expect-error names are stored by the control's rule or as UTF-8, nothing else
   await t.zip([file], { names: 'gbk' });
 }

@@ -1,12 +1,17 @@
 // SM2 verification of a short message ("message digest", an OpenSSL signature, the public key as
 // SPKI) in Node: verifySm2() calls per second (key and signature read, Z, SM3, verification) beside `openssl speed sm2` verifications per second run just before and just after (the
 // better of the two), as a ratio (higher is better for us). The machine is shared: best of three.
-// The Chromium row beside sm-crypto-v2 needs that package in web/package.json's devDependencies.
+// Then in headless Chromium: verifySm2() beside sm-crypto-v2's doVerifySignature (npm, bundled
+// for the page by esbuild at run time) on the same message, signature and key, interleaved, each
+// the best of three one-second runs.
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { Tarnwick } from '../../web/sdk/tarnwick.js';
+import { serve } from '../../web/tools/serve.mjs';
+import { launch } from '../../web/tools/chromium.mjs';
 
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-sm2-bench-'));
 const openssl = (...args) => execFileSync('openssl', args, { cwd: work, stdio: ['ignore', 'pipe', 'pipe'] }).toString();
@@ -42,6 +47,29 @@ for (let i = 0; i < 3; i++) {
 }
 reference.push(opensslRate());
 t.close();
-rmSync(work, { recursive: true, force: true });
 const best = Math.max(...reference);
 console.log(`Node verifySm2, short message: ${ours.toFixed(0)}/s; openssl speed sm2 verify: ${best.toFixed(0)}/s; ratio ${(ours / best).toFixed(2)} (target >= 0.4)`);
+
+// ---- Chromium ----
+const root = fileURLToPath(new URL('../..', import.meta.url));
+execFileSync(join(root, 'web/node_modules/.bin/esbuild'), ['--bundle', '--format=esm', '--log-level=warning',
+  join(root, 'web/node_modules/sm-crypto-v2/dist/index.mjs'), `--outfile=${join(root, 'build/bench/sm-crypto-v2.js')}`]);
+const server = await serve(0, root);
+const browser = await launch();
+try {
+  const page = await browser.newPage();
+  await page.goto(server.url + 'bench/sm2/index.html');
+  await page.waitForFunction('window.ready === true');
+  const both = await page.evaluate((m, s, k) => window.bench.setup(m, s, k), [...message], [...signature], [...publicKey]);
+  if (!both.ours || !both.theirs) throw new Error(`the signature did not verify in the page: ${JSON.stringify(both)}`);
+  let mine = 0, theirs = 0;
+  for (let i = 0; i < 3; i++) {
+    mine = Math.max(mine, await page.evaluate(() => window.bench.ours()));
+    theirs = Math.max(theirs, await page.evaluate(() => window.bench.reference()));
+  }
+  console.log(`Chromium verifySm2, short message: ${mine.toFixed(0)}/s; sm-crypto-v2: ${theirs.toFixed(0)}/s; ratio ${(mine / theirs).toFixed(2)} (target >= 5)`);
+} finally {
+  await browser.close();
+  server.close();
+  rmSync(work, { recursive: true, force: true });
+}

@@ -12,7 +12,7 @@
 // A browser that is not installed is reported as skipped, never as passed.
 //   node test/browser/others.mjs [firefox|webkit]
 import { execFileSync, spawn } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createHash, randomBytes } from 'node:crypto';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
@@ -36,6 +36,12 @@ const ok = (cond, message) => {
 const upload = join(work, 'upload.bin');
 writeFileSync(upload, Buffer.from(Array.from({ length: (6 << 20) + 3 }, (_, i) => (i * 7919 + (i >> 11)) & 255)));
 const want = JSON.parse(execFileSync('python3', [join(here, '..', 'digests.py'), String(1 << 20), upload]).toString());
+// An SM2 signature over the picked file and the signer's certificate, made by OpenSSL.
+const sm2 = (...args) => execFileSync('openssl', args, { cwd: work, stdio: ['ignore', 'pipe', 'pipe'] });
+sm2('genpkey', '-algorithm', 'EC', '-pkeyopt', 'ec_paramgen_curve:SM2', '-out', 'k.pem');
+sm2('req', '-x509', '-new', '-key', 'k.pem', '-sm3', '-sigopt', 'distid:1234567812345678', '-subj', '/CN=signer', '-days', '2', '-out', 'c.pem');
+sm2('pkeyutl', '-sign', '-rawin', '-digest', 'sm3', '-inkey', 'k.pem', '-in', upload, '-out', 's.der', '-pkeyopt', 'distid:1234567812345678');
+const sm2Args = JSON.stringify([readFileSync(join(work, 's.der')).toString('base64'), readFileSync(join(work, 'c.pem'), 'utf8')]);
 
 // The archive case's files: a large text (deflated in 2 MiB blocks on the deflate workers), noise
 // (stored), a name in code page 936 and one outside it (stored in UTF-8 with the flag). The page
@@ -100,6 +106,8 @@ function judgeDigest(browser, got) {
   ok(!!before && JSON.stringify(before.whole.result) === JSON.stringify(want), `${browser}: digest of a picked file equals the references: ${String(JSON.stringify(before && before.whole.result)).slice(0, 200)}`);
   ok(!!before && JSON.stringify(before.whole.seen) === JSON.stringify(want.chunks), `${browser}: onChunk hands over every chunk in order`);
   ok(!!before && JSON.stringify(before.cancelled) === '["AbortError","995dc9bbdf1939fa"]', `${browser}: a cancel rejects with AbortError, the next job is right: ${JSON.stringify(before && before.cancelled)}`);
+  ok(!!before && JSON.stringify(before.verified) === '[true,"CN=signer",false,"TarnwickError:bad-signature"]',
+     `${browser}: verifySm2 of a picked file: OpenSSL's signature holds, a bent one does not, one with a byte after it is refused: ${JSON.stringify(before && before.verified)}`);
   ok(!!resume && JSON.stringify(resume.result) === JSON.stringify(want), `${browser}: resumed after a reload, the same results: ${String(JSON.stringify(resume && resume.result)).slice(0, 200)}`);
   ok(!!resume && JSON.stringify(resume.seen) === '[2,3,4,5,6]', `${browser}: after the reload only the later chunks: ${JSON.stringify(resume && resume.seen)}`);
 }
@@ -129,7 +137,7 @@ async function judgeZip(browser, got) {
 }
 
 const server = await serve();
-const page = (name, c) => `${server.url}test/browser/${name}?auto=${encodeURIComponent(c.url)}`;
+const page = (name, c) => `${server.url}test/browser/${name}?auto=${encodeURIComponent(c.url)}${name === 'digest.html' ? '&sm2=' + encodeURIComponent(sm2Args) : ''}`;
 
 // One page in a Firefox of its own: `pick` puts the files in, the session ends, and the page goes
 // on by itself until it reported `names`.

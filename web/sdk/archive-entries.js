@@ -317,12 +317,12 @@ function nameProblem(engine, name) {
 }
 
 /**
- * Checks every name and fixes how it is stored, before any byte goes out. `mode` 'control': code
- * page 936 without the flag where every character has a place there, else UTF-8 with the flag;
- * 'utf8': UTF-8 with the flag throughout. Two entries with one name, also when Windows would see
+ * Checks every name and fixes how it is stored, before any byte goes out. `mode` 'utf8' (the
+ * default): UTF-8 with the flag throughout; 'control': code page 936 without the flag where every
+ * character has a place there, else UTF-8 with the flag. Two entries with one name, also when Windows would see
  * one name (case aside), or a file where another entry needs a folder, are refused.
  */
-export function planNames(engine, list, mode = 'control') {
+export function planNames(engine, list, mode = 'utf8') {
   const files = new Map(), folders = new Map(), implied = new Map();  // key -> the entry's name
   const encoder = new TextEncoder(), names = new Slab(64 * 1024);
   const clash = (name, other) => {

@@ -4,7 +4,7 @@
 // handed over as they are: Files and folder handles by reference, bytes copied), in-process in
 // Node; large entries are deflated on the deflate workers.
 //
-// Options: name (the File's name, 'archive.zip'), names ('control' or 'utf8'), level (0-9, 6),
+// Options: name (the File's name, 'archive.zip'), names ('utf8', the default, or 'control'), level (0-9, 6),
 // onEntry(name, index), onProgress(done, total), signal. Failures reject (or error the stream)
 // with a TarnwickError whose code says what went wrong and whose entry names the entry.
 import { itemsOf, ArchiveFailure } from './archive-entries.js';
@@ -32,7 +32,7 @@ function optionsOf(options, TarnwickError) {
   };
   const level = o.level === undefined ? 6 : o.level;
   if (!Number.isInteger(level) || level < 0 || level > 9) refuse(`options.level is ${String(level)}: a whole number from 0 to 9 is needed`);
-  const names = o.names === undefined ? 'control' : o.names;
+  const names = o.names === undefined ? 'utf8' : o.names;
   if (names !== 'control' && names !== 'utf8') refuse(`options.names is ${String(names)}: 'control' or 'utf8' is needed`);
   const signal = o.signal && typeof o.signal === 'object' && 'aborted' in o.signal ? o.signal : undefined;
   return {

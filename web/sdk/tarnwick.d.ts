@@ -57,8 +57,10 @@ export interface ZipOptions {
   /** The archive File's name (zip only; default "archive.zip"). */
   name?: string;
   /**
-   * How names are stored: 'control' (default) in code page 936 without the UTF-8 flag where every
-   * character has a place there, else UTF-8 with the flag; 'utf8' UTF-8 with the flag throughout.
+   * How names are stored: 'utf8' (default) UTF-8 with the flag throughout, read alike by every
+   * tool on every system; 'control' in code page 936 without the UTF-8 flag where every character
+   * has a place there, else UTF-8 with the flag (for the built-in zip folders of older Windows,
+   * which ignore the flag).
    */
   names?: 'control' | 'utf8';
   /** Deflate level 0-9 (default 6; 0 stores). An entry that deflate does not shrink is stored. */

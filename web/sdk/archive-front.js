@@ -5,6 +5,7 @@
 // Node; large entries are deflated on the deflate workers.
 //
 // Options: name (the File's name, 'archive.zip'), names ('utf8', the default, or 'control'), level (0-9, 6),
+// fixNames (names Windows' rule refuses made acceptable, clashes numbered), onRename(from, to),
 // onEntry(name, index), onProgress(done, total), signal. Failures reject (or error the stream)
 // with a TarnwickError whose code says what went wrong and whose entry names the entry.
 import { itemsOf, ArchiveFailure } from './archive-entries.js';
@@ -34,10 +35,14 @@ function optionsOf(options, TarnwickError) {
   if (!Number.isInteger(level) || level < 0 || level > 9) refuse(`options.level is ${String(level)}: a whole number from 0 to 9 is needed`);
   const names = o.names === undefined ? 'utf8' : o.names;
   if (names !== 'control' && names !== 'utf8') refuse(`options.names is ${String(names)}: 'control' or 'utf8' is needed`);
+  const fixNames = o.fixNames === undefined ? false : o.fixNames;
+  if (typeof fixNames !== 'boolean') refuse(`options.fixNames is ${String(fixNames)}: true or false is needed`);
   const signal = o.signal && typeof o.signal === 'object' && 'aborted' in o.signal ? o.signal : undefined;
   return {
     name: o.name === undefined ? 'archive.zip' : String(o.name),
     names,
+    fixNames,
+    onRename: guarded(o.onRename),
     level,
     signal,
     onEntry: guarded(o.onEntry),
@@ -63,8 +68,8 @@ function failureOf(e, signal, TarnwickError) {
 async function* partsOf(tarnwick, entries, o, hold) {
   const items = [];
   for await (const item of itemsOf(entries)) items.push(item);
-  yield* tarnwick._backend.archive({ items, names: o.names, level: o.level, hold },
-                                   { onProgress: o.onProgress, onEntry: o.onEntry, signal: o.signal });
+  yield* tarnwick._backend.archive({ items, names: o.names, fixNames: o.fixNames, level: o.level, hold },
+                                   { onProgress: o.onProgress, onEntry: o.onEntry, onRename: o.onRename, signal: o.signal });
 }
 
 /** The methods the Tarnwick object gains: zip and zipStream. */

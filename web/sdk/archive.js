@@ -406,7 +406,7 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
 }
 
 /** An archive job: entries gathered and named, then the archive's parts (see archiveParts). */
-export async function* archiveJob(engine, { items, names, level, hold }, { cancel, onEntry, onProgress } = {}) {
-  const list = planNames(engine, await gatherEntries(items, cancel), names);
+export async function* archiveJob(engine, { items, names, fixNames, level, hold }, { cancel, onEntry, onProgress, onRename } = {}) {
+  const list = planNames(engine, await gatherEntries(items, cancel), names, { fix: !!fixNames, onRename });
   yield* archiveParts(engine, list, { level, hold, onEntry, onProgress, cancel });
 }

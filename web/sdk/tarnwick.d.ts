@@ -63,6 +63,16 @@ export interface ZipOptions {
    * which ignore the flag).
    */
   names?: 'control' | 'utf8';
+  /**
+   * true: a name Windows' rule refuses is made acceptable instead of refusing the archive: each of
+   * <>:"|?*, DEL and the control characters becomes "_", a device name gets "_" after it
+   * ("con.txt" -> "con_.txt"), dots and blanks ending a part go (a part left empty is "_"), and
+   * names that are one on Windows (case aside, a file and a folder too) are numbered
+   * ("name (2).ext"). Absolute names, drives, "." and ".." parts and empty names stay refused.
+   */
+  fixNames?: boolean;
+  /** With fixNames: called once for each entry renamed, before the archive's first byte, in entry order. */
+  onRename?: (from: string, to: string) => void;
   /** Deflate level 0-9 (default 6; 0 stores). An entry that deflate does not shrink is stored. */
   level?: number;
   /** Called as each entry starts, in archive order. */

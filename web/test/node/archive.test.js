@@ -109,6 +109,43 @@ test('every unsafe name and every clash is refused before a byte goes out, namin
   await assert.rejects(t.zip([one('a.txt')], { level: 11 }), { code: 'bad-option' });
 });
 
+test('fixNames makes every name Windows refuses acceptable and numbers clashes, telling each renaming; what is unsafe stays refused', async () => {
+  const t = await Tarnwick.open();
+  const entry = (name, text = name) => ({ name, source: new TextEncoder().encode(text) });
+  const entries = [
+    entry('what?.txt'), entry('x<y>z:w"q|p*\u0001\u007f.txt'), entry('docs/con.txt'), entry('CON'), entry('com1.tar.gz'),
+    entry('a/b./c.txt'), entry('dots...'), entry('a/ . /d.txt'), entry('README.md'), entry('readme.md'),
+    entry('Readme.MD'), entry('a'), entry('A/e.txt'), entry('file'), entry('FILE/f.txt'), entry('File/g.txt'),
+    entry('\u8bf4\u660e?.txt'), { name: 'dir/' }, { name: 'DIR/' }, entry('plain.txt'),
+  ];
+  const renamed = [
+    ['what?.txt', 'what_.txt'], ['x<y>z:w"q|p*\u0001\u007f.txt', 'x_y_z_w_q_p___.txt'], ['docs/con.txt', 'docs/con_.txt'],
+    ['CON', 'CON_'], ['com1.tar.gz', 'com1_.tar.gz'], ['a/b./c.txt', 'a/b/c.txt'], ['dots...', 'dots'],
+    ['a/ . /d.txt', 'a/_/d.txt'], ['readme.md', 'readme (2).md'], ['Readme.MD', 'Readme (3).MD'], ['a', 'a (2)'],
+    ['FILE/f.txt', 'FILE (2)/f.txt'], ['File/g.txt', 'FILE (2)/g.txt'], ['\u8bf4\u660e?.txt', '\u8bf4\u660e_.txt'],
+    ['DIR/', 'DIR (2)/'],
+  ];
+  const plain = ['README.md', 'A/e.txt', 'file', 'dir/', 'plain.txt'];
+  const texts = new Map(entries.map((e) => [(renamed.find(([from]) => from === e.name) || [, e.name])[1], e.source]));
+  const want = [...texts].map(([name, source]) => [name, true, source ? sha(source) : null]).sort();
+  for (const [how, make] of [['zip', (o) => t.zip(entries, o)], ['zipStream', (o) => t.zipStream(entries, o)]]) {
+    const seen = [];
+    const read = await judge(await save(await make({ fixNames: true, onRename: (from, to) => seen.push([from, to]) }), `fixed-${how}.zip`));
+    assert.deepEqual(read.entries.sort(), want, how);
+    assert.deepEqual(seen, renamed, `${how}: each renaming told once, in order`);
+    assert.ok(plain.every((name) => !seen.some(([from]) => from === name)), `${how}: an acceptable name is left as it is`);
+  }
+  // Off (the default), the first such name refuses the archive.
+  await assert.rejects(t.zip(entries), { code: 'bad-character', entry: 'what?.txt' });
+  await assert.rejects(t.zip(entries, { fixNames: false }), { code: 'bad-character' });
+  // Where a file would land is never changed: such names stay refused, fixNames or not.
+  for (const [name, code] of [['/etc/passwd', 'absolute-name'], ['C:x.txt', 'drive-name'], ['a/../../b.txt', 'dot-name'],
+                              ['./a.txt', 'dot-name'], ['a//b.txt', 'empty-name'], ['', 'empty-name'], ['c:/con?.txt', 'drive-name']]) {
+    await assert.rejects(t.zip([entry(name)], { fixNames: true }), (e) => e.code === code && e.entry === name, name);
+  }
+  await assert.rejects(t.zip([entry('a.txt')], { fixNames: 'yes' }), { code: 'bad-option' });
+});
+
 test('an abort rejects the File and errors the stream', async () => {
   const t = await Tarnwick.open();
   const big = { name: 'big.bin', source: new Uint8Array(64 << 20) };

@@ -178,7 +178,7 @@ async function readWhole(source, entry, cancel, buffers) {
     } catch (e) {
       // A picked file deleted (NotFoundError, or a fresh read saying so) is gone; one changed since
       // it was picked (the browser refuses to read it: NotReadableError) changed.
-      throw readFailed(entry, await readFailure(source, 0, e));
+      throw readFailed(entry, await readFailure(source, 0, e, cancel));
     }
     if (data.length !== entry.size) throw readFailed(entry, { read: { done: data.length, size: entry.size, gone: false } });
     return data;

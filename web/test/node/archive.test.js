@@ -178,6 +178,32 @@ test('a file rewritten while it is packed is refused, never stored under the CRC
   await assert.rejects(t.zip([folder], { onEntry }), (e) => e.code === 'gone' && e.entry === 'rewritten/z.txt' && !/ENOENT/.test(e.message));
 });
 
+test('a read that rejects with AbortError while no signal is aborted is a read failure, not a cancel', async () => {
+  const t = await Tarnwick.open();
+  // A picked file deleted after picking, as Firefox reads it: every read of it rejects with an
+  // AbortError, a fresh read of its first byte too (gone); a fresh read that says NotFoundError is
+  // gone too (Chromium's word), one that reads is of a file changed.
+  const aborted = () => new DOMException('The operation was aborted.', 'AbortError');
+  class Vanished extends Blob {
+    constructor(size, fresh) { super([new Uint8Array(size)]); this.fresh = fresh; }
+    arrayBuffer() { return Promise.reject(aborted()); }
+    stream() { return new ReadableStream({ pull: (c) => c.error(aborted()) }); }
+    slice(...args) {
+      const part = super.slice(...args);
+      return this.fresh ? Object.assign(part, { arrayBuffer: () => Promise.reject(new DOMException('gone', this.fresh)) }) : part;
+    }
+  }
+  for (const [size, fresh, code] of [[1000, 'AbortError', 'gone'], [17 << 20, 'AbortError', 'gone'], [1000, 'NotFoundError', 'gone'],
+                                     [1000, null, 'changed'], [17 << 20, null, 'changed']]) {
+    const entries = () => [{ name: 'a.txt', source: new Uint8Array(3) }, { name: 'picked.bin', source: new Vanished(size, fresh) }];
+    const signal = new AbortController().signal;
+    await assert.rejects(t.zip(entries(), { signal }), (e) => e.name === 'TarnwickError' && e.code === code && e.entry === 'picked.bin', `zip, ${size} bytes, ${code}`);
+    const reader = t.zipStream(entries()).getReader();
+    await assert.rejects(async () => { for (;;) if ((await reader.read()).done) break; },
+      (e) => e.name === 'TarnwickError' && e.code === code && e.entry === 'picked.bin', `zipStream, ${size} bytes, ${code}`);
+  }
+});
+
 test('names that would be stored alike are refused: lone surrogates beside each other and beside U+FFFD', async () => {
   const t = await Tarnwick.open();
   const one = (name) => ({ name, source: new Uint8Array([1]) });

@@ -2,6 +2,9 @@
 // results; a failure gives the control's failure value ("" or -1, or 1 for an archive deleted
 // before) and leaves the control's text for GetLastErrorInfo. A promise rejects only when its call
 // is aborted. `checked` holds the same methods rejecting a failure with a TarnwickError instead.
+// Async iterables are part of what the calls take: a project compiled for an older target (or
+// with no "lib" at all) gets their declarations from here.
+/// <reference lib="es2018.asynciterable" />
 
 /** What stands where the control takes a path: a picked file, any Blob, bytes; in Node, a path. */
 export type LocalFile = File | Blob | ArrayBufferView | ArrayBuffer | ArrayLike<number> | string;
@@ -38,7 +41,7 @@ export interface OpenOptions {
 export type MethodName =
   | 'GetLocalFileSize' | 'GetLocalFileHeadSigned' | 'CreateZipFromLocalFile' | 'DeleteFileFromCreateZip'
   | 'GetLocalFileSHA256' | 'GetLocalFileSM3' | 'GetMemFileHeadSigned' | 'GetMemFileSM3' | 'GetMemFileSize'
-  | 'GetMemMD5FileHeadSigned' | 'GetMemFileSHA256' | 'CreateZipFromMemFile' | 'zip';
+  | 'GetMemMD5FileHeadSigned' | 'GetMemFileSHA256' | 'CreateZipFromMemFile' | 'zip' | 'digest';
 
 /**
  * An entry of an archive of many files: a File (named by its webkitRelativePath when a folder was
@@ -89,8 +92,8 @@ export declare class TarnwickError extends Error {
   /** The control's text for this failure (what GetLastErrorInfo would have said). */
   readonly message: string;
   readonly method: MethodName;
-  /** The control's failure value the call would have resolved with. */
-  readonly result: '' | -1 | 1;
+  /** The control's failure value the call would have resolved with (undefined for digest, zip and zipStream). */
+  readonly result: '' | -1 | 1 | undefined;
   /** The crypto engine's status (SM3 calls: a refused certificate 0x2001..0x2005, a failed read 0x3002). */
   readonly engineStatus?: number;
   /** The zip status where packing failed ("source changed"). */
@@ -113,25 +116,29 @@ export type DigestAlgorithm = 'md5' | 'sha1' | 'sha256' | 'sm3' | 'crc32' | 'crc
 /** What digest() reads: a picked file or any Blob, bytes, a stream of bytes; in Node, a path. */
 export type DigestSource = Blob | ArrayBufferView | ArrayBuffer | ReadableStream<Uint8Array> | AsyncIterable<Uint8Array> | string;
 
-export type Digests = Partial<Record<DigestAlgorithm, string>>;
+/** Digests by algorithm: each one asked for is there (all of them optional when the names asked are not known). */
+export type Digests<A extends DigestAlgorithm = DigestAlgorithm> =
+  DigestAlgorithm extends A ? Partial<Record<DigestAlgorithm, string>> : Record<A, string>;
 
-export interface DigestChunk {
+export interface DigestChunk<C extends DigestAlgorithm = DigestAlgorithm> {
   index: number;
   offset: number;
   length: number;
-  digests: Digests;
+  digests: Digests<C>;
 }
 
-export interface DigestOptions {
-  algorithms: DigestAlgorithm[];
+/** A: the algorithms of the whole source; C: those of the parts (by default A); K: chunkSize's type. */
+export interface DigestOptions<A extends DigestAlgorithm = DigestAlgorithm, C extends DigestAlgorithm = A,
+                               K extends number | undefined = number | undefined> {
+  algorithms: readonly A[];
   /** A base64 SM2 certificate: the whole source's sm3 is then SM3 of the signer's Z value and the data. */
   sm3Cert?: string;
   /** Digests of each part of this many bytes too (at least 1024). */
-  chunkSize?: number;
+  chunkSize?: K;
   /** The algorithms of the parts (default: algorithms). */
-  chunkAlgorithms?: DigestAlgorithm[];
+  chunkAlgorithms?: readonly C[];
   /** Called once per part, in order, as soon as it is done. */
-  onChunk?: (chunk: DigestChunk) => void;
+  onChunk?: (chunk: DigestChunk<C>) => void;
   /** 'hex' (lower case, the default) or 'base64'. */
   encoding?: 'hex' | 'base64';
   /** Called as the work goes on (each part's end, or every 8 MiB) with a record to keep. */
@@ -142,17 +149,26 @@ export interface DigestOptions {
    * its identity and sampled windows).
    */
   resume?: Uint8Array | ArrayBuffer;
-  onProgress?: (done: number, total: number | undefined) => void;
+  /**
+   * Bytes read, and in all: `total` is undefined for a stream, whose length is not known. The
+   * methods' handler (`(done: number, total: number) => void`, CallOptions) fits here too.
+   */
+  onProgress?(done: number, total: number | undefined): void;
   signal?: AbortSignal;
 }
 
-export interface DigestResult {
+export interface DigestResult<A extends DigestAlgorithm = DigestAlgorithm, C extends DigestAlgorithm = A,
+                              K extends number | undefined = number | undefined> {
   /** Bytes read, exact (never cut to 32 bits). */
   size: number;
-  digests: Digests;
-  chunks?: DigestChunk[];
-  /** The S3 multipart ETag (MD5 of the parts' MD5s, then -N; of an empty source its plain MD5) when md5 is a part algorithm. */
-  s3Etag?: string;
+  digests: Digests<A>;
+  /** Each part's digests, when chunkSize was given. */
+  chunks: K extends number ? DigestChunk<C>[] : undefined;
+  /**
+   * The S3 multipart ETag (MD5 of the parts' MD5s, then -N; of an empty source its plain MD5),
+   * given when chunkSize was given and md5 is a part algorithm.
+   */
+  s3Etag: K extends number ? (DigestAlgorithm extends C ? string | undefined : 'md5' extends C ? string : undefined) : undefined;
 }
 
 /** A failure of digest(): a text and a code a program can test. */
@@ -173,7 +189,8 @@ export interface UploadDigests {
    * DigestError, a TypeError or RangeError for bad options, or an AbortError; never touches
    * the text GetLastErrorInfo gives.
    */
-  digest(source: DigestSource, options: DigestOptions): Promise<DigestResult>;
+  digest<A extends DigestAlgorithm, C extends DigestAlgorithm = A, K extends number | undefined = undefined>(
+    source: DigestSource, options: DigestOptions<A, C, K>): Promise<DigestResult<A, C, K>>;
 }
 
 export interface TarnwickObject extends UploadDigests {

@@ -83,19 +83,23 @@ function folderEntry(name, lastModified) {
   return { name, directory: true, size: 0, lastModified: Number.isFinite(lastModified) ? lastModified : Date.now() };
 }
 
-// Each item of what a page passed: an array, a FileList, any iterable or async iterable, or one item.
+// Each item of what a page passed: an array, a FileList, any iterable or async iterable, or one
+// item. None at all (an empty list, an iterable that ends at once) is refused: an archive of
+// nothing is never what a page meant to upload.
 export async function* itemsOf(entries) {
-  if (entries === null || entries === undefined) throw new ArchiveFailure('no-entries', '', 'no entries were given');
+  const none = () => new ArchiveFailure('no-entries', '', 'no entries were given');
+  if (entries === null || entries === undefined) throw none();
   if (typeof entries === 'string' || isBlob(entries)) { yield entries; return; }
+  let count = 0;
   if (typeof entries[Symbol.asyncIterator] === 'function' || typeof entries[Symbol.iterator] === 'function') {
-    for await (const item of entries) yield item;
-    return;
+    for await (const item of entries) { count++; yield item; }
+  } else if (typeof entries.length === 'number') {
+    for (let i = 0; i < entries.length; i++) { count++; yield entries[i]; }
+  } else {
+    count++;
+    yield entries;
   }
-  if (typeof entries.length === 'number') {
-    for (let i = 0; i < entries.length; i++) yield entries[i];
-    return;
-  }
-  yield entries;
+  if (count === 0) throw none();
 }
 
 // A folder picked in Chromium (a FileSystemDirectoryHandle): its files, recursively, under `name`;
@@ -232,10 +236,23 @@ async function addItem(list, item, walk) {
     if (item.lastModified !== undefined && item.lastModified !== null && Number.isNaN(new Date(modified).getTime())) {
       throw new ArchiveFailure('bad-date', name, `the entry "${name}" has lastModified ${String(item.lastModified)}, which is not a time`);
     }
+    const folder = /[/\\]$/.test(name);
     if (item.source === undefined || item.source === null) {
-      if (!name.endsWith('/')) throw new ArchiveFailure('no-source', name, `the entry "${name}" has no source (a folder's name ends in "/")`);
+      if (!folder) throw new ArchiveFailure('no-source', name, `the entry "${name}" has no source (a folder's name ends in "/")`);
       list.push(folderEntry(name, modified));
       return;
+    }
+    if (folder) {
+      // A folder's name with a source: a folder when the source is empty, refused when it holds
+      // bytes (a folder entry has no data; a reader would drop them or refuse the archive).
+      const size = isBlob(item.source) ? item.source.size : bytesView(item.source) ? bytesView(item.source).byteLength : -1;
+      if (size > 0) {
+        throw new ArchiveFailure('folder-with-data', name, `the entry "${name}" is named as a folder (ending in "/") but its source holds ${size} bytes`);
+      }
+      if (size === 0) {
+        list.push(folderEntry(name, modified));
+        return;
+      }
     }
     if (isBlob(item.source)) {
       list.push(fileEntry(name, { blob: item.source }, Number.isFinite(modified) ? modified : item.source.lastModified));

@@ -45,8 +45,8 @@ export type MethodName =
 
 /**
  * An entry of an archive of many files: a File (named by its webkitRelativePath when a folder was
- * picked, else by its name); { name, source, lastModified? } (a name ending in "/" and no source
- * is a folder); in Chromium a FileSystemDirectoryHandle (its files, recursively, under its name);
+ * picked, else by its name); { name, source, lastModified? } (a name ending in "/" and no source or an empty one
+ * is a folder, with bytes it is refused); in Chromium a FileSystemDirectoryHandle (its files, recursively, under its name);
  * in Node a path (a file by its base name, a folder with everything under it, empty folders kept).
  */
 export type ArchiveEntry =
@@ -102,7 +102,7 @@ export declare class TarnwickError extends Error {
    * zip and zipStream: what went wrong ('empty-name', 'absolute-name', 'drive-name', 'stream-name',
    * 'dot-name', 'device-name', 'bad-character', 'trailing-dot', 'duplicate-name', 'long-name',
    * 'not-found', 'name-too-long', 'link-loop', 'bad-name-encoding', 'not-a-file', 'folder-loop',
-   * 'no-source', 'bad-entry', 'no-entries', 'changed', 'gone', 'unreadable', 'bad-date', 'bad-option',
+   * 'no-source', 'bad-entry', 'no-entries', 'folder-with-data', 'changed', 'gone', 'unreadable', 'bad-date', 'bad-option',
    * 'failed').
    */
   readonly code?: string;

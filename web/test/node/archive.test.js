@@ -107,6 +107,17 @@ test('every unsafe name and every clash is refused before a byte goes out, namin
   await assert.rejects(t.zip([{ ...one('d.txt'), lastModified: new Date(NaN) }]), { code: 'bad-date', entry: 'd.txt' });
   await assert.rejects(t.zip([join(work, 'missing')]), { code: 'not-found' });
   await assert.rejects(t.zip([one('a.txt')], { level: 11 }), { code: 'bad-option' });
+  // Nothing to pack is refused, however it comes; so is a folder's name with bytes to hold.
+  const none = async function* () {};
+  for (const entries of [[], new Set(), none()]) {
+    await assert.rejects(t.zip(entries), { name: 'TarnwickError', code: 'no-entries' });
+  }
+  await assert.rejects(t.zipStream([]).getReader().read(), { code: 'no-entries' });
+  await assert.rejects(t.zip([one('notes/')]), { code: 'folder-with-data', entry: 'notes/' });
+  await assert.rejects(t.zip([{ name: 'notes\\', source: new Blob(['x']) }]), { code: 'folder-with-data' });
+  // With an empty source it is the folder it names.
+  const read = await judge(await save(await t.zip([{ name: 'notes/', source: new Uint8Array(0) }, { name: 'blob/', source: new Blob([]) }]), 'folders.zip'));
+  assert.deepEqual(read.entries, [['notes/', true, null], ['blob/', true, null]]);
 });
 
 test('fixNames makes every name Windows refuses acceptable and numbers clashes, telling each renaming; what is unsafe stays refused', async () => {

@@ -85,6 +85,7 @@ export interface ZipOptions {
   /** Cancels: zip rejects with an AbortError, the stream errors with one. */
   signal?: AbortSignal;
 }
+// Bad options: zip() rejects with a TypeError or RangeError (as digest() does), zipStream() throws it.
 
 /** The failure of a checked call. */
 export declare class TarnwickError extends Error {
@@ -102,7 +103,7 @@ export declare class TarnwickError extends Error {
    * zip and zipStream: what went wrong ('empty-name', 'absolute-name', 'drive-name', 'stream-name',
    * 'dot-name', 'device-name', 'bad-character', 'trailing-dot', 'duplicate-name', 'long-name',
    * 'not-found', 'name-too-long', 'link-loop', 'bad-name-encoding', 'not-a-file', 'folder-loop',
-   * 'no-source', 'bad-entry', 'no-entries', 'folder-with-data', 'changed', 'gone', 'unreadable', 'bad-date', 'bad-option',
+   * 'no-source', 'bad-entry', 'no-entries', 'folder-with-data', 'changed', 'gone', 'unreadable', 'bad-date',
    * 'failed').
    */
   readonly code?: string;

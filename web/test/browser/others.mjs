@@ -141,9 +141,13 @@ async function judgeZip(browser, got) {
   ok(!!done && JSON.stringify(done.refused) === '["TarnwickError","duplicate-name","Notes/MEMO.txt"]',
      `${browser}: two names Windows sees as one are refused: ${JSON.stringify(done && done.refused)}`);
   const vanished = got.vanished && got.vanished[0];
+  // WebKitGTK answers every read of a file rewritten since it was picked with NotFoundError, as
+  // for one deleted: there a rewritten file may be called gone; never an AbortError anywhere.
   for (const [name, code] of [['vanishing.txt', 'gone'], ['changing.txt', 'changed']]) {
-    const seen = vanished && vanished[name], want = JSON.stringify(['TarnwickError', code, name]);
-    ok(!!seen && JSON.stringify(seen.made) === want && JSON.stringify(seen.streamed) === want,
+    const seen = vanished && vanished[name];
+    const codes = code === 'changed' && browser.startsWith('WebKit') ? ['changed', 'gone'] : [code];
+    const fits = (got) => codes.some((c) => JSON.stringify(got) === JSON.stringify(['TarnwickError', c, name]));
+    ok(!!seen && fits(seen.made) && fits(seen.streamed),
        `${browser}: a picked file ${code === 'gone' ? 'deleted' : 'rewritten'} before zip() and zipStream() read it is ${code}, never an AbortError: ${JSON.stringify(seen)}`);
   }
 }

@@ -36,6 +36,7 @@ export async function documented(file: File, bytes: Uint8Array, cert: string, si
   const folder: File = await t.zip([file, { name: 'notes/a.txt', source: bytes }, { name: 'empty/' }], {
     names: 'utf8', level: 9, onEntry: (entry: string, index: number) => console.log(entry, index), signal,
   });
+  await t.zip([file], { names: 'control', fixNames: true, onRename: (from: string, to: string) => console.log(from, to) });
   await t.zipStream(new Set([file]), { onProgress: options.onProgress }).pipeTo(new WritableStream<Uint8Array>());
   console.log(folder.name);
   t.close();

@@ -413,9 +413,14 @@ export function planNames(engine, list, mode = 'utf8', { fix = false, onRename }
       const last = parts.length - 1, above = parts.slice(0, last).join('/');
       const keyOf = (part) => windowsKey((above ? above + '/' : '') + part);
       const busy = (part) => entry.directory ? files.has(keyOf(part)) || folders.has(keyOf(part)) : taken(keyOf(part));
-      if (busy(parts[last])) {
+      // A folder entry whose folder was renamed before (a file held its name) is that folder; one
+      // renamed now is where later entries under it go.
+      const own = keyOf(parts[last]);
+      if (entry.directory && moved.has(own)) parts[last] = moved.get(own);
+      else if (busy(parts[last])) {
         let n = 2;
-        while (busy(numbered(parts[last], n, !entry.directory)) || taken(keyOf(numbered(parts[last], n, !entry.directory)))) n++;
+        while (taken(keyOf(numbered(parts[last], n, !entry.directory)))) n++;
+        if (entry.directory && files.has(own)) moved.set(own, numbered(parts[last], n, false));
         parts[last] = numbered(parts[last], n, !entry.directory);
       }
       name = parts.join('/') + (entry.directory ? '/' : '');

@@ -133,13 +133,14 @@ test('fixNames makes every name Windows refuses acceptable and numbers clashes, 
     entry('a/b./c.txt'), entry('dots...'), entry('a/ . /d.txt'), entry('README.md'), entry('readme.md'),
     entry('Readme.MD'), entry('a'), entry('A/e.txt'), entry('file'), entry('FILE/f.txt'), entry('File/g.txt'),
     entry('\u8bf4\u660e?.txt'), { name: 'dir/' }, { name: 'DIR/' }, entry('plain.txt'),
+    entry('box'), { name: 'Box/' }, entry('box/h.txt'), { name: 'file/' },
   ];
   const renamed = [
     ['what?.txt', 'what_.txt'], ['x<y>z:w"q|p*\u0001\u007f.txt', 'x_y_z_w_q_p___.txt'], ['docs/con.txt', 'docs/con_.txt'],
     ['CON', 'CON_'], ['com1.tar.gz', 'com1_.tar.gz'], ['a/b./c.txt', 'a/b/c.txt'], ['dots...', 'dots'],
     ['a/ . /d.txt', 'a/_/d.txt'], ['readme.md', 'readme (2).md'], ['Readme.MD', 'Readme (3).MD'], ['a', 'a (2)'],
     ['FILE/f.txt', 'FILE (2)/f.txt'], ['File/g.txt', 'FILE (2)/g.txt'], ['\u8bf4\u660e?.txt', '\u8bf4\u660e_.txt'],
-    ['DIR/', 'DIR (2)/'],
+    ['DIR/', 'DIR (2)/'], ['Box/', 'Box (2)/'], ['box/h.txt', 'Box (2)/h.txt'], ['file/', 'FILE (2)/'],
   ];
   const plain = ['README.md', 'A/e.txt', 'file', 'dir/', 'plain.txt'];
   const texts = new Map(entries.map((e) => [(renamed.find(([from]) => from === e.name) || [, e.name])[1], e.source]));

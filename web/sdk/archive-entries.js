@@ -83,19 +83,23 @@ function folderEntry(name, lastModified) {
   return { name, directory: true, size: 0, lastModified: Number.isFinite(lastModified) ? lastModified : Date.now() };
 }
 
-// Each item of what a page passed: an array, a FileList, any iterable or async iterable, or one item.
+// Each item of what a page passed: an array, a FileList, any iterable or async iterable, or one
+// item. None at all (an empty list, an iterable that ends at once) is refused: an archive of
+// nothing is never what a page meant to upload.
 export async function* itemsOf(entries) {
-  if (entries === null || entries === undefined) throw new ArchiveFailure('no-entries', '', 'no entries were given');
+  const none = () => new ArchiveFailure('no-entries', '', 'no entries were given');
+  if (entries === null || entries === undefined) throw none();
   if (typeof entries === 'string' || isBlob(entries)) { yield entries; return; }
+  let count = 0;
   if (typeof entries[Symbol.asyncIterator] === 'function' || typeof entries[Symbol.iterator] === 'function') {
-    for await (const item of entries) yield item;
-    return;
+    for await (const item of entries) { count++; yield item; }
+  } else if (typeof entries.length === 'number') {
+    for (let i = 0; i < entries.length; i++) { count++; yield entries[i]; }
+  } else {
+    count++;
+    yield entries;
   }
-  if (typeof entries.length === 'number') {
-    for (let i = 0; i < entries.length; i++) yield entries[i];
-    return;
-  }
-  yield entries;
+  if (count === 0) throw none();
 }
 
 // A folder picked in Chromium (a FileSystemDirectoryHandle): its files, recursively, under `name`;
@@ -232,10 +236,23 @@ async function addItem(list, item, walk) {
     if (item.lastModified !== undefined && item.lastModified !== null && Number.isNaN(new Date(modified).getTime())) {
       throw new ArchiveFailure('bad-date', name, `the entry "${name}" has lastModified ${String(item.lastModified)}, which is not a time`);
     }
+    const folder = /[/\\]$/.test(name);
     if (item.source === undefined || item.source === null) {
-      if (!name.endsWith('/')) throw new ArchiveFailure('no-source', name, `the entry "${name}" has no source (a folder's name ends in "/")`);
+      if (!folder) throw new ArchiveFailure('no-source', name, `the entry "${name}" has no source (a folder's name ends in "/")`);
       list.push(folderEntry(name, modified));
       return;
+    }
+    if (folder) {
+      // A folder's name with a source: a folder when the source is empty, refused when it holds
+      // bytes (a folder entry has no data; a reader would drop them or refuse the archive).
+      const size = isBlob(item.source) ? item.source.size : bytesView(item.source) ? bytesView(item.source).byteLength : -1;
+      if (size > 0) {
+        throw new ArchiveFailure('folder-with-data', name, `the entry "${name}" is named as a folder (ending in "/") but its source holds ${size} bytes`);
+      }
+      if (size === 0) {
+        list.push(folderEntry(name, modified));
+        return;
+      }
     }
     if (isBlob(item.source)) {
       list.push(fileEntry(name, { blob: item.source }, Number.isFinite(modified) ? modified : item.source.lastModified));
@@ -316,14 +333,53 @@ function nameProblem(engine, name) {
   }
 }
 
+// ---- names made acceptable (fixNames) --------------------------------------------------------------
+// What Windows' name rule refuses, changed into what it takes; what is a matter of where a file
+// lands (an absolute name, a drive, a "." or ".." part, an empty name or part) is never changed:
+// the core refuses it still.
+
+// Characters Windows does not take in a name (':' also names an alternate stream), the controls
+// (DEL too), and half of a surrogate pair: each becomes '_'.
+const FORBIDDEN = /[<>:"|?*\u0000-\u001f\u007f]|[\ud800-\udbff](?![\udc00-\udfff])|(?<![\ud800-\udbff])[\udc00-\udfff]/g;
+// A device's name as a part's stem (before its first dot; blanks before the dot count for nothing).
+const DEVICE = /^(con|prn|aux|nul|conin\$|conout\$|clock\$|(?:com|lpt)[0-9\u00b9\u00b2\u00b3])(?=[ ]*(\.|$))/i;
+const DRIVE = /^[A-Za-z]:/;
+
+// One part of a name made acceptable: forbidden characters as '_', dots and blanks at its end
+// dropped (nothing left: '_'), a device's name given a '_' after it (con.txt -> con_.txt).
+function fixPart(part) {
+  if (part === '' || part === '.' || part === '..') return part;
+  let fixed = part.replace(FORBIDDEN, '_').replace(/[. ]+$/, '');
+  if (fixed === '') fixed = '_';
+  return fixed.replace(DEVICE, '$1_');
+}
+
+// A whole name made acceptable, its parts one by one; a drive at its start kept, to be refused.
+function fixName(name) {
+  const drive = DRIVE.test(name) ? name.slice(0, 2) : '';
+  const directory = name.endsWith('/');
+  const body = (directory ? name.slice(0, -1) : name).slice(drive.length);
+  return drive + body.split('/').map(fixPart).join('/') + (directory ? '/' : '');
+}
+
+// The n-th name of a part that clashes: "name (n).ext" for a file, "name (n)" for a folder.
+function numbered(part, n, file) {
+  const dot = file ? part.lastIndexOf('.') : -1;
+  return dot > 0 ? `${part.slice(0, dot)} (${n})${part.slice(dot)}` : `${part} (${n})`;
+}
+
 /**
- * Checks every name and fixes how it is stored, before any byte goes out. `mode` 'control': code
- * page 936 without the flag where every character has a place there, else UTF-8 with the flag;
- * 'utf8': UTF-8 with the flag throughout. Two entries with one name, also when Windows would see
- * one name (case aside), or a file where another entry needs a folder, are refused.
+ * Checks every name and fixes how it is stored, before any byte goes out. `mode` 'utf8' (the
+ * default): UTF-8 with the flag throughout; 'control': code page 936 without the flag where every
+ * character has a place there, else UTF-8 with the flag. Two entries with one name, also when Windows would see
+ * one name (case aside), or a file where another entry needs a folder, are refused; with `fix`,
+ * such names are numbered ("name (2).ext") and names Windows' rule refuses are made acceptable
+ * (fixName), each change told to onRename(from, to). A fixed name is checked by the core again.
  */
-export function planNames(engine, list, mode = 'control') {
+export function planNames(engine, list, mode = 'utf8', { fix = false, onRename } = {}) {
   const files = new Map(), folders = new Map(), implied = new Map();  // key -> the entry's name
+  const moved = new Map();  // fix: a folder's key -> the part it was renamed to
+  const taken = (key) => files.has(key) || folders.has(key) || implied.has(key);
   const encoder = new TextEncoder(), names = new Slab(64 * 1024);
   const clash = (name, other) => {
     throw new ArchiveFailure('duplicate-name', name, other === name
@@ -333,12 +389,44 @@ export function planNames(engine, list, mode = 'control') {
   for (const entry of list) {
     let name = entry.name.replace(/\\/g, '/');
     if (entry.directory && !name.endsWith('/')) name += '/';
+    const given = name;
+    if (fix) name = fixName(name);
     if (LONE_SURROGATE.test(name)) {
       throw new ArchiveFailure('bad-character', name, `the entry name "${name}" has half of a surrogate pair, which is no character and cannot be stored`);
     }
-    const problem = NAME_PROBLEMS[nameProblem(engine, name)];
-    if (problem) throw new ArchiveFailure(problem[0], name, `the entry name "${name}" ${problem[1]}`);
-    const parts = (entry.directory ? name.slice(0, -1) : name).split('/');
+    let problem = NAME_PROBLEMS[nameProblem(engine, name)];
+    if (problem) throw new ArchiveFailure(problem[0], fix ? given : name, `the entry name "${fix ? given : name}" ${problem[1]}${fix && name !== given ? ` (made "${name}", still refused)` : ''}`);
+    let parts = (entry.directory ? name.slice(0, -1) : name).split('/');
+    if (fix) {
+      // Folders first, each as renamed before (or now, when a file holds its name), then the
+      // entry's own last part, numbered while its name is another entry's.
+      for (let i = 0; i < parts.length - 1; i++) {
+        const key = windowsKey(parts.slice(0, i + 1).join('/'));
+        if (moved.has(key)) { parts[i] = moved.get(key); continue; }
+        if (!files.has(key)) continue;
+        const above = parts.slice(0, i).join('/');
+        let n = 2;
+        while (taken(windowsKey((above ? above + '/' : '') + numbered(parts[i], n, false)))) n++;
+        moved.set(key, numbered(parts[i], n, false));
+        parts[i] = moved.get(key);
+      }
+      const last = parts.length - 1, above = parts.slice(0, last).join('/');
+      const keyOf = (part) => windowsKey((above ? above + '/' : '') + part);
+      const busy = (part) => entry.directory ? files.has(keyOf(part)) || folders.has(keyOf(part)) : taken(keyOf(part));
+      // A folder entry whose folder was renamed before (a file held its name) is that folder; one
+      // renamed now is where later entries under it go.
+      const own = keyOf(parts[last]);
+      if (entry.directory && moved.has(own)) parts[last] = moved.get(own);
+      else if (busy(parts[last])) {
+        let n = 2;
+        while (taken(keyOf(numbered(parts[last], n, !entry.directory)))) n++;
+        if (entry.directory && files.has(own)) moved.set(own, numbered(parts[last], n, false));
+        parts[last] = numbered(parts[last], n, !entry.directory);
+      }
+      name = parts.join('/') + (entry.directory ? '/' : '');
+      problem = NAME_PROBLEMS[nameProblem(engine, name)];
+      if (problem) throw new ArchiveFailure(problem[0], given, `the entry name "${given}" was made "${name}", which ${problem[1]}`);
+    }
     const key = windowsKey(parts.join('/'));
     if (files.has(key)) clash(name, files.get(key));
     if (folders.has(key)) clash(name, folders.get(key));
@@ -349,6 +437,7 @@ export function planNames(engine, list, mode = 'control') {
       if (files.has(above)) clash(name, files.get(above));
       if (!implied.has(above)) implied.set(above, name);
     }
+    if (fix && name !== given && onRename) onRename(given, name);
     const legacy = mode === 'utf8' ? null : gbkBytes(name);
     const bytes = legacy || encoder.encode(name);
     if (bytes.length > MAX_NAME_BYTES) {

@@ -4,7 +4,8 @@
 // handed over as they are: Files and folder handles by reference, bytes copied), in-process in
 // Node; large entries are deflated on the deflate workers.
 //
-// Options: name (the File's name, 'archive.zip'), names ('control' or 'utf8'), level (0-9, 6),
+// Options: name (the File's name, 'archive.zip'), names ('utf8', the default, or 'control'), level (0-9, 6),
+// fixNames (names Windows' rule refuses made acceptable, clashes numbered), onRename(from, to),
 // onEntry(name, index), onProgress(done, total), signal. Failures reject (or error the stream)
 // with a TarnwickError whose code says what went wrong and whose entry names the entry.
 import { itemsOf, ArchiveFailure } from './archive-entries.js';
@@ -25,19 +26,31 @@ function guarded(callback) {
   };
 }
 
-function optionsOf(options, TarnwickError) {
-  const o = options && typeof options === 'object' ? options : {};
-  const refuse = (message) => {
-    throw Object.assign(new TarnwickError({ method: 'zip', text: message }, undefined), { code: 'bad-option' });
-  };
+// Bad options are refused as digest() refuses them, before any work: a TypeError for a value of
+// the wrong type, a RangeError for one out of range (zip() rejects with it, zipStream() throws it).
+function optionsOf(options, method) {
+  if (options !== undefined && (options === null || typeof options !== 'object')) throw new TypeError(`${method}: options must be an object`);
+  const o = options || {};
   const level = o.level === undefined ? 6 : o.level;
-  if (!Number.isInteger(level) || level < 0 || level > 9) refuse(`options.level is ${String(level)}: a whole number from 0 to 9 is needed`);
-  const names = o.names === undefined ? 'control' : o.names;
-  if (names !== 'control' && names !== 'utf8') refuse(`options.names is ${String(names)}: 'control' or 'utf8' is needed`);
-  const signal = o.signal && typeof o.signal === 'object' && 'aborted' in o.signal ? o.signal : undefined;
+  if (typeof level !== 'number') throw new TypeError(`${method}: options.level must be a number`);
+  if (!Number.isInteger(level) || level < 0 || level > 9) throw new RangeError(`${method}: options.level is ${String(level)}: a whole number from 0 to 9 is needed`);
+  const names = o.names === undefined ? 'utf8' : o.names;
+  if (typeof names !== 'string') throw new TypeError(`${method}: options.names must be 'utf8' or 'control'`);
+  if (names !== 'control' && names !== 'utf8') throw new RangeError(`${method}: options.names is '${names}': 'utf8' or 'control' is needed`);
+  const fixNames = o.fixNames === undefined ? false : o.fixNames;
+  if (typeof fixNames !== 'boolean') throw new TypeError(`${method}: options.fixNames must be true or false`);
+  for (const key of ['onEntry', 'onProgress', 'onRename']) {
+    if (o[key] !== undefined && typeof o[key] !== 'function') throw new TypeError(`${method}: options.${key} must be a function`);
+  }
+  const signal = o.signal;
+  if (signal !== undefined && !(signal && typeof signal === 'object' && 'aborted' in signal && typeof signal.addEventListener === 'function')) {
+    throw new TypeError(`${method}: options.signal must be an AbortSignal`);
+  }
   return {
     name: o.name === undefined ? 'archive.zip' : String(o.name),
     names,
+    fixNames,
+    onRename: guarded(o.onRename),
     level,
     signal,
     onEntry: guarded(o.onEntry),
@@ -52,7 +65,8 @@ function failureOf(e, signal, TarnwickError) {
   if (e instanceof TarnwickError) return e;
   const failure = e instanceof ArchiveFailure || (e && e.name === 'ArchiveFailure')
     ? e : new ArchiveFailure('failed', '', String((e && e.message) || e));
-  const error = new TarnwickError({ method: 'zip', text: failure.message }, undefined);
+  // One line of text, whatever a system's words inside it held.
+  const error = new TarnwickError({ method: 'zip', text: String(failure.message).replace(/[ \t]*[\r\n]+[ \t]*/g, ' ').trim() }, undefined);
   error.code = failure.code;
   error.entry = failure.entry;
   return error;
@@ -63,15 +77,15 @@ function failureOf(e, signal, TarnwickError) {
 async function* partsOf(tarnwick, entries, o, hold) {
   const items = [];
   for await (const item of itemsOf(entries)) items.push(item);
-  yield* tarnwick._backend.archive({ items, names: o.names, level: o.level, hold },
-                                   { onProgress: o.onProgress, onEntry: o.onEntry, signal: o.signal });
+  yield* tarnwick._backend.archive({ items, names: o.names, fixNames: o.fixNames, level: o.level, hold },
+                                   { onProgress: o.onProgress, onEntry: o.onEntry, onRename: o.onRename, signal: o.signal });
 }
 
 /** The methods the Tarnwick object gains: zip and zipStream. */
 export function archiveMethods(TarnwickError) {
   return {
     async zip(entries, options) {
-      const o = optionsOf(options, TarnwickError);
+      const o = optionsOf(options, 'zip');
       if (o.signal && o.signal.aborted) throw abortError();
       const groups = [];
       let pending = [], pendingBytes = 0;
@@ -111,7 +125,7 @@ export function archiveMethods(TarnwickError) {
     },
 
     zipStream(entries, options) {
-      const o = optionsOf(options, TarnwickError);
+      const o = optionsOf(options, 'zipStream');
       let parts = null, over = false;
       // Every way out (the end, a failure, an abort, the reader's cancel) closes the work, whose
       // own ends then free what it holds and close its files, and lets go of the caller's signal.

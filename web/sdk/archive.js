@@ -178,7 +178,7 @@ async function readWhole(source, entry, cancel, buffers) {
     } catch (e) {
       // A picked file deleted (NotFoundError, or a fresh read saying so) is gone; one changed since
       // it was picked (the browser refuses to read it: NotReadableError) changed.
-      throw readFailed(entry, await readFailure(source, 0, e));
+      throw readFailed(entry, await readFailure(source, 0, e, cancel));
     }
     if (data.length !== entry.size) throw readFailed(entry, { read: { done: data.length, size: entry.size, gone: false } });
     return data;
@@ -406,7 +406,7 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
 }
 
 /** An archive job: entries gathered and named, then the archive's parts (see archiveParts). */
-export async function* archiveJob(engine, { items, names, level, hold }, { cancel, onEntry, onProgress } = {}) {
-  const list = planNames(engine, await gatherEntries(items, cancel), names);
+export async function* archiveJob(engine, { items, names, fixNames, level, hold }, { cancel, onEntry, onProgress, onRename } = {}) {
+  const list = planNames(engine, await gatherEntries(items, cancel), names, { fix: !!fixNames, onRename });
   yield* archiveParts(engine, list, { level, hold, onEntry, onProgress, cancel });
 }

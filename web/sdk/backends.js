@@ -24,6 +24,7 @@ export class WorkerBackend {
       if (m.progress) { if (job.onProgress) job.onProgress(m.progress[0], m.progress[1]); return; }
       if (m.pull) { this._give(m.id, job, m.pull[0], m.pull[1], m.spare); return; }
       if (m.entry) { if (job.onEntry) job.onEntry(m.entry[0], m.entry[1]); return; }
+      if (m.rename) { if (job.onRename) job.onRename(m.rename[0], m.rename[1]); return; }
       if (m.part !== undefined) { job.resolve(m.part); return; }
       this._end(m.id, job);
       if (m.error) job.reject(Object.assign(new Error(m.error.message), m.error));
@@ -116,9 +117,9 @@ export class WorkerBackend {
 
   // An archive, in parts made in the worker as they are asked for: one part ahead of the one the
   // caller holds. Leaving early (or a cancel) ends the worker's side too.
-  async *archive(args, { onProgress, onEntry, signal } = {}) {
+  async *archive(args, { onProgress, onEntry, onRename, signal } = {}) {
     const id = this.next++;
-    const job = { onProgress, onEntry, signal };
+    const job = { onProgress, onEntry, onRename, signal };
     const answer = () => new Promise((resolve, reject) => { job.resolve = resolve; job.reject = reject; });
     job.abort = () => this.worker.postMessage({ type: 'cancel', id });
     if (signal) signal.addEventListener('abort', job.abort);
@@ -126,7 +127,7 @@ export class WorkerBackend {
     let ended = false;
     try {
       let next = answer();
-      this.worker.postMessage({ type: 'stream', id, op: 'archive', args: { ...args, progress: !!onProgress, entries: !!onEntry } });
+      this.worker.postMessage({ type: 'stream', id, op: 'archive', args: { ...args, progress: !!onProgress, entries: !!onEntry, renames: !!onRename } });
       for (;;) {
         const part = await next;
         if (part === 'end') { ended = true; return; }
@@ -159,9 +160,9 @@ export class LocalBackend {
 
   rules() { return this.engine; }
 
-  archive(args, { onProgress, onEntry, signal } = {}) {
+  archive(args, { onProgress, onEntry, onRename, signal } = {}) {
     const cancel = { get aborted() { return !!(signal && signal.aborted); }, breathe: yieldTurn };
-    return archiveJob(this.engine, args, { onProgress, onEntry, cancel });
+    return archiveJob(this.engine, args, { onProgress, onEntry, onRename, cancel });
   }
 
   async run(op, args, { onProgress, signal } = {}) {

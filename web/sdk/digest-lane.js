@@ -283,7 +283,7 @@ export async function* blobPieces(blob, start, cancel) {
     }
   } catch (e) {
     if (cancel.aborted) return;
-    const failure = await readFailure({ blob }, done, e);
+    const failure = await readFailure({ blob }, done, e, cancel);
     if (failure.name === 'AbortError') throw failure;
     throw Object.assign(new Error('read failed'), { read: { done: failure.read.done, gone: failure.read.gone, cause: failure.read.cause } });
   }

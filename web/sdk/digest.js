@@ -591,8 +591,11 @@ async function runHere(plans, job, source, module, merger, progress, cancel, pie
 // The failure of a job as a TarnwickError (or the AbortError, or the TypeError or RangeError of a
 // bad option, as it is). A source whose read failed is the source's failure whatever it threw
 // (a network's TypeError too): 'read-failed' with that as its cause, or 'not-found'.
-function rendered(e, source, makeError) {
+// Its text is one line: a system text inside it ("...\r\n (38)") has its line break as a blank
+// (the control's methods keep the control's texts as they are).
+function rendered(e, source, makeLineError) {
   if (e && e.name === 'AbortError') return e;
+  const makeError = (message, code) => makeLineError(String(message).replace(/[ \t]*[\r\n]+[ \t]*/g, ' ').trim(), code);
   const name = source && (source.name || '');
   if (e instanceof Refused) return makeError(e.message, e.code);
   if (e && e.read) {

@@ -31,19 +31,23 @@ export async function firstByte(blob) {
   return (blob.size === 0 ? blob : blob.slice(0, 1)).arrayBuffer();
 }
 
-// Whether a Blob that failed to read is gone: a fresh read of its first byte says NotFoundError
-// (a read that failed otherwise, NotReadableError among them, may as well be of a file that
-// changed: the fresh read tells which).
+// Whether a Blob that failed to read is gone: a fresh read of its first byte says NotFoundError,
+// or in Firefox AbortError (its word for a picked file no longer there; the fresh read is the
+// SDK's own, never cancelled). A read that failed otherwise, NotReadableError among them, may as
+// well be of a file that changed: the fresh read tells which.
 async function isGone(blob) {
   try {
     await firstByte(blob);
     return false;
   } catch (e) {
-    return !!e && e.name === 'NotFoundError';
+    return !!e && (e.name === 'NotFoundError' || e.name === 'AbortError');
   }
 }
-export async function readFailure(source, done, cause) {
-  if (cause && cause.name === 'AbortError') return cause;
+// A read's failure: what the read threw, told as gone or changed. An AbortError is the caller's
+// cancel only when `cancel` is aborted; otherwise it is the browser's word for a read that failed
+// (Firefox rejects so a read of a picked file deleted since), and a fresh read tells which.
+export async function readFailure(source, done, cause, cancel) {
+  if (cause && cause.name === 'AbortError' && cancel && cancel.aborted) return cause;
   if (cause instanceof ReadFailure) return cause;
   const gone = !!source.blob && (!!cause && cause.name === 'NotFoundError' || await isGone(source.blob));
   return new ReadFailure(done, sizeOf(source), gone, cause);
@@ -93,7 +97,7 @@ export async function* chunksOf(source, cancel) {
         spare = chunk;
       }
     } catch (e) {
-      throw await readFailure(source, done, e);
+      throw await readFailure(source, done, e, cancel);
     } finally {
       for (const pending of ahead) pending.catch(() => {});
     }
@@ -105,7 +109,7 @@ export async function* chunksOf(source, cancel) {
       yield chunk;
     }
   } catch (e) {
-    throw await readFailure(source, done, e);
+    throw await readFailure(source, done, e, cancel);
   }
 }
 

@@ -52,6 +52,7 @@ function stream(message) {
     cancel: job,
     onProgress: args.progress ? (done, total) => self.postMessage({ id, progress: [done, total] }) : undefined,
     onEntry: args.entries ? (name, index) => self.postMessage({ id, entry: [name, index] }) : undefined,
+    onRename: args.renames ? (from, to) => self.postMessage({ id, rename: [from, to] }) : undefined,
   };
   job.parts = archiveJob(engine, args, hooks);
   job.more = async () => {

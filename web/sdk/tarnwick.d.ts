@@ -2,6 +2,9 @@
 // results; a failure gives the control's failure value ("" or -1, or 1 for an archive deleted
 // before) and leaves the control's text for GetLastErrorInfo. A promise rejects only when its call
 // is aborted. `checked` holds the same methods rejecting a failure with a TarnwickError instead.
+// Async iterables are part of what the calls take: a project compiled for an older target (or
+// with no "lib" at all) gets their declarations from here.
+/// <reference lib="es2018.asynciterable" />
 
 /** What stands where the control takes a path: a picked file, any Blob, bytes; in Node, a path. */
 export type LocalFile = File | Blob | ArrayBufferView | ArrayBuffer | ArrayLike<number> | string;
@@ -38,12 +41,12 @@ export interface OpenOptions {
 export type MethodName =
   | 'GetLocalFileSize' | 'GetLocalFileHeadSigned' | 'CreateZipFromLocalFile' | 'DeleteFileFromCreateZip'
   | 'GetLocalFileSHA256' | 'GetLocalFileSM3' | 'GetMemFileHeadSigned' | 'GetMemFileSM3' | 'GetMemFileSize'
-  | 'GetMemMD5FileHeadSigned' | 'GetMemFileSHA256' | 'CreateZipFromMemFile' | 'zip';
+  | 'GetMemMD5FileHeadSigned' | 'GetMemFileSHA256' | 'CreateZipFromMemFile' | 'zip' | 'digest';
 
 /**
  * An entry of an archive of many files: a File (named by its webkitRelativePath when a folder was
- * picked, else by its name); { name, source, lastModified? } (a name ending in "/" and no source
- * is a folder); in Chromium a FileSystemDirectoryHandle (its files, recursively, under its name);
+ * picked, else by its name); { name, source, lastModified? } (a name ending in "/" and no source or an empty one
+ * is a folder, with bytes it is refused); in Chromium a FileSystemDirectoryHandle (its files, recursively, under its name);
  * in Node a path (a file by its base name, a folder with everything under it, empty folders kept).
  */
 export type ArchiveEntry =
@@ -57,10 +60,22 @@ export interface ZipOptions {
   /** The archive File's name (zip only; default "archive.zip"). */
   name?: string;
   /**
-   * How names are stored: 'control' (default) in code page 936 without the UTF-8 flag where every
-   * character has a place there, else UTF-8 with the flag; 'utf8' UTF-8 with the flag throughout.
+   * How names are stored: 'utf8' (default) UTF-8 with the flag throughout, read alike by every
+   * tool on every system; 'control' in code page 936 without the UTF-8 flag where every character
+   * has a place there, else UTF-8 with the flag (for the built-in zip folders of older Windows,
+   * which ignore the flag).
    */
   names?: 'control' | 'utf8';
+  /**
+   * true: a name Windows' rule refuses is made acceptable instead of refusing the archive: each of
+   * <>:"|?*, DEL and the control characters becomes "_", a device name gets "_" after it
+   * ("con.txt" -> "con_.txt"), dots and blanks ending a part go (a part left empty is "_"), and
+   * names that are one on Windows (case aside, a file and a folder too) are numbered
+   * ("name (2).ext"). Absolute names, drives, "." and ".." parts and empty names stay refused.
+   */
+  fixNames?: boolean;
+  /** With fixNames: called once for each entry renamed, before the archive's first byte, in entry order. */
+  onRename?: (from: string, to: string) => void;
   /** Deflate level 0-9 (default 6; 0 stores). An entry that deflate does not shrink is stored. */
   level?: number;
   /** Called as each entry starts, in archive order. */
@@ -70,6 +85,7 @@ export interface ZipOptions {
   /** Cancels: zip rejects with an AbortError, the stream errors with one. */
   signal?: AbortSignal;
 }
+// Bad options: zip() rejects with a TypeError or RangeError (as digest() does), zipStream() throws it.
 
 /** The failure of a checked call. */
 export declare class TarnwickError extends Error {
@@ -77,8 +93,8 @@ export declare class TarnwickError extends Error {
   /** The control's text for this failure (what GetLastErrorInfo would have said). */
   readonly message: string;
   readonly method: MethodName;
-  /** The control's failure value the call would have resolved with. */
-  readonly result: '' | -1 | 1;
+  /** The control's failure value the call would have resolved with (undefined for digest, zip and zipStream). */
+  readonly result: '' | -1 | 1 | undefined;
   /** The crypto engine's status (SM3 calls: a refused certificate 0x2001..0x2005, a failed read 0x3002). */
   readonly engineStatus?: number;
   /** The zip status where packing failed ("source changed"). */
@@ -87,7 +103,7 @@ export declare class TarnwickError extends Error {
    * zip and zipStream: what went wrong ('empty-name', 'absolute-name', 'drive-name', 'stream-name',
    * 'dot-name', 'device-name', 'bad-character', 'trailing-dot', 'duplicate-name', 'long-name',
    * 'not-found', 'name-too-long', 'link-loop', 'bad-name-encoding', 'not-a-file', 'folder-loop',
-   * 'no-source', 'bad-entry', 'no-entries', 'changed', 'gone', 'unreadable', 'bad-date', 'bad-option',
+   * 'no-source', 'bad-entry', 'no-entries', 'folder-with-data', 'changed', 'gone', 'unreadable', 'bad-date',
    * 'failed').
    */
   readonly code?: string;
@@ -101,25 +117,29 @@ export type DigestAlgorithm = 'md5' | 'sha1' | 'sha256' | 'sm3' | 'crc32' | 'crc
 /** What digest() reads: a picked file or any Blob, bytes, a stream of bytes; in Node, a path. */
 export type DigestSource = Blob | ArrayBufferView | ArrayBuffer | ReadableStream<Uint8Array> | AsyncIterable<Uint8Array> | string;
 
-export type Digests = Partial<Record<DigestAlgorithm, string>>;
+/** Digests by algorithm: each one asked for is there (all of them optional when the names asked are not known). */
+export type Digests<A extends DigestAlgorithm = DigestAlgorithm> =
+  DigestAlgorithm extends A ? Partial<Record<DigestAlgorithm, string>> : Record<A, string>;
 
-export interface DigestChunk {
+export interface DigestChunk<C extends DigestAlgorithm = DigestAlgorithm> {
   index: number;
   offset: number;
   length: number;
-  digests: Digests;
+  digests: Digests<C>;
 }
 
-export interface DigestOptions {
-  algorithms: DigestAlgorithm[];
+/** A: the algorithms of the whole source; C: those of the parts (by default A); K: chunkSize's type. */
+export interface DigestOptions<A extends DigestAlgorithm = DigestAlgorithm, C extends DigestAlgorithm = A,
+                               K extends number | undefined = number | undefined> {
+  algorithms: readonly A[];
   /** A base64 SM2 certificate: the whole source's sm3 is then SM3 of the signer's Z value and the data. */
   sm3Cert?: string;
   /** Digests of each part of this many bytes too (at least 1024). */
-  chunkSize?: number;
+  chunkSize?: K;
   /** The algorithms of the parts (default: algorithms). */
-  chunkAlgorithms?: DigestAlgorithm[];
+  chunkAlgorithms?: readonly C[];
   /** Called once per part, in order, as soon as it is done. */
-  onChunk?: (chunk: DigestChunk) => void;
+  onChunk?: (chunk: DigestChunk<C>) => void;
   /** 'hex' (lower case, the default) or 'base64'. */
   encoding?: 'hex' | 'base64';
   /** Called as the work goes on (each part's end, or every 8 MiB) with a record to keep. */
@@ -130,17 +150,26 @@ export interface DigestOptions {
    * its identity and sampled windows).
    */
   resume?: Uint8Array | ArrayBuffer;
-  onProgress?: (done: number, total: number | undefined) => void;
+  /**
+   * Bytes read, and in all: `total` is undefined for a stream, whose length is not known. The
+   * methods' handler (`(done: number, total: number) => void`, CallOptions) fits here too.
+   */
+  onProgress?(done: number, total: number | undefined): void;
   signal?: AbortSignal;
 }
 
-export interface DigestResult {
+export interface DigestResult<A extends DigestAlgorithm = DigestAlgorithm, C extends DigestAlgorithm = A,
+                              K extends number | undefined = number | undefined> {
   /** Bytes read, exact (never cut to 32 bits). */
   size: number;
-  digests: Digests;
-  chunks?: DigestChunk[];
-  /** The S3 multipart ETag (MD5 of the parts' MD5s, then -N; of an empty source its plain MD5) when md5 is a part algorithm. */
-  s3Etag?: string;
+  digests: Digests<A>;
+  /** Each part's digests, when chunkSize was given. */
+  chunks: K extends number ? DigestChunk<C>[] : undefined;
+  /**
+   * The S3 multipart ETag (MD5 of the parts' MD5s, then -N; of an empty source its plain MD5),
+   * given when chunkSize was given and md5 is a part algorithm.
+   */
+  s3Etag: K extends number ? (DigestAlgorithm extends C ? string | undefined : 'md5' extends C ? string : undefined) : undefined;
 }
 
 /** A failure of digest(): a text and a code a program can test. */
@@ -206,7 +235,8 @@ export interface UploadDigests {
    * DigestError, a TypeError or RangeError for bad options, or an AbortError; never touches
    * the text GetLastErrorInfo gives.
    */
-  digest(source: DigestSource, options: DigestOptions): Promise<DigestResult>;
+  digest<A extends DigestAlgorithm, C extends DigestAlgorithm = A, K extends number | undefined = undefined>(
+    source: DigestSource, options: DigestOptions<A, C, K>): Promise<DigestResult<A, C, K>>;
   /**
    * Whether an SM2 signature holds over the whole source (read once), or over a digest already
    * made (options.digest, source null). Rejects with a VerifySm2Error (a malformed signature, a key

@@ -57,6 +57,18 @@ const zipFiles = {
 };
 for (const [name, data] of Object.entries(zipFiles)) writeFileSync(join(picked, name), data);
 const zipPaths = Object.keys(zipFiles).map((name) => join(picked, name));
+// Files the page picks and the test deletes (vanishing) or rewrites (changing) before the page
+// packs them.
+const vanishing = join(work, 'vanishing.txt'), changing = join(work, 'changing.txt');
+const pickAgain = () => {
+  writeFileSync(vanishing, 'a file deleted after it was picked\n'.repeat(40));
+  writeFileSync(changing, 'a file rewritten after it was picked\n'.repeat(40));
+};
+const changeThem = () => {
+  rmSync(vanishing, { force: true });
+  writeFileSync(changing, 'rewritten\n'.repeat(70));
+};
+pickAgain();
 const sha256 = (data) => createHash('sha256').update(data).digest('hex');
 // [name, UTF-8 flag, SHA-256] of each entry the page packs, sorted.
 const zipWant = [
@@ -121,7 +133,9 @@ async function judgeZip(browser, got) {
     writeFileSync(path, archive);
     try {
       const read = (await judge(path)).entries.sort();
-      ok(JSON.stringify(read) === JSON.stringify(zipWant), `${browser}: the ${key} archive (${archive.length} bytes) holds the picked files, names in both encodings: ${JSON.stringify(read)}`);
+      // made in the control's naming, streamed in the default: every name UTF-8 with the flag.
+      const want = key === 'made' ? zipWant : zipWant.map(([name, , digest]) => [name, true, digest]);
+      ok(JSON.stringify(read) === JSON.stringify(want), `${browser}: the ${key} archive (${archive.length} bytes) holds the picked files, names in both encodings: ${JSON.stringify(read)}`);
     } catch (e) {
       ok(false, `${browser}: the ${key} archive: ${e.message}`);
     }
@@ -134,6 +148,16 @@ async function judgeZip(browser, got) {
      `${browser}: zip() names its File and reports each entry, zipStream() gives the archive in parts: ${JSON.stringify(done)}`);
   ok(!!done && JSON.stringify(done.refused) === '["TarnwickError","duplicate-name","Notes/MEMO.txt"]',
      `${browser}: two names Windows sees as one are refused: ${JSON.stringify(done && done.refused)}`);
+  const vanished = got.vanished && got.vanished[0];
+  // WebKitGTK answers every read of a file rewritten since it was picked with NotFoundError, as
+  // for one deleted: there a rewritten file may be called gone; never an AbortError anywhere.
+  for (const [name, code] of [['vanishing.txt', 'gone'], ['changing.txt', 'changed']]) {
+    const seen = vanished && vanished[name];
+    const codes = code === 'changed' && browser.startsWith('WebKit') ? ['changed', 'gone'] : [code];
+    const fits = (got) => codes.some((c) => JSON.stringify(got) === JSON.stringify(['TarnwickError', c, name]));
+    ok(!!seen && fits(seen.made) && fits(seen.streamed),
+       `${browser}: a picked file ${code === 'gone' ? 'deleted' : 'rewritten'} before zip() and zipStream() read it is ${code}, never an AbortError: ${JSON.stringify(seen)}`);
+  }
 }
 
 const server = await serve();
@@ -141,7 +165,7 @@ const page = (name, c) => `${server.url}test/browser/${name}?auto=${encodeURICom
 
 // One page in a Firefox of its own: `pick` puts the files in, the session ends, and the page goes
 // on by itself until it reported `names`.
-async function firefoxPage(name, pick, names, seconds) {
+async function firefoxPage(name, pick, names, seconds, then) {
   const c = await collector();
   const browser = await puppeteer.launch({
     browser: 'firefox', executablePath: FIREFOX, headless: true, protocol: 'webDriverBiDi',
@@ -154,7 +178,7 @@ async function firefoxPage(name, pick, names, seconds) {
     await tab.waitForFunction('window.ready === true');
     await pick(tab);
     await browser.disconnect();  // the session ends; the page goes on by itself
-    return await c.wait(names, seconds);
+    return then ? await then(c) : await c.wait(names, seconds);
   } finally {
     if (pid) try { process.kill(pid); } catch { /* gone */ }
     await c.close();
@@ -166,8 +190,16 @@ async function firefox() {
   judgeDigest('Firefox ESR', await firefoxPage('digest.html', async (tab) => (await tab.$('#pick')).uploadFile(upload),
                                                ['before', 'resume'], 180));
   // Firefox's input.setFiles takes files only (a folder is refused as one): they are picked one by one.
-  await judgeZip('Firefox ESR', await firefoxPage('zip.html', async (tab) => (await tab.$('#files')).uploadFile(...zipPaths),
-                                                 ['made', 'streamed', 'done'], 90));
+  const pick = async (tab) => {
+    await (await tab.$('#files')).uploadFile(...zipPaths);
+    await (await tab.$('#vanish')).uploadFile(vanishing, changing);
+  };
+  await judgeZip('Firefox ESR', await firefoxPage('zip.html', pick, [], 0, async (c) => {
+    await c.wait(['vanish-picked'], 60);
+    changeThem();
+    return c.wait(['made', 'streamed', 'done', 'vanished'], 90);
+  }));
+  pickAgain();
 }
 
 // WebDriver's classic protocol over HTTP, as much as this needs.
@@ -228,7 +260,10 @@ async function webkit() {
     await webdriver(base, 'POST', `/session/${session}/url`, { url: page('zip.html', c) });
     await ready();
     await pick('#files', zipPaths);
-    got = await c.wait(['made', 'streamed', 'done'], 90);
+    await pick('#vanish', [vanishing, changing]);
+    await c.wait(['vanish-picked'], 60);
+    changeThem();
+    got = await c.wait(['made', 'streamed', 'done', 'vanished'], 90);
     await judgeZip('WebKitGTK', got);
   } finally {
     if (session) await webdriver(base, 'DELETE', `/session/${session}`).catch(() => {});

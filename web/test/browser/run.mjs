@@ -322,7 +322,9 @@ try {
     try {
       const read = await judge(path);
       const got = read.entries.sort((a, b) => (a[0] < b[0] ? -1 : 1));
-      ok(JSON.stringify(got) === JSON.stringify(wantEntries), `the ${key} archive of a folder, a file and a folder handle holds them: ` + JSON.stringify(got));
+      // made in the control's naming, streamed in the default: every name UTF-8 with the flag.
+      const want = key === 'made' ? wantEntries : wantEntries.map(([name, , digest]) => [name, true, digest]);
+      ok(JSON.stringify(got) === JSON.stringify(want), `the ${key} archive of a folder, a file and a folder handle holds them: ` + JSON.stringify(got));
     } catch (e) {
       ok(false, `the ${key} archive of a folder, a file and a folder handle: ${e.message}`);
     }
@@ -331,6 +333,16 @@ try {
      'zip names its File and reports each entry in turn: ' + JSON.stringify([r.name, r.seen]));
   ok(JSON.stringify(r.refused) === JSON.stringify(['TarnwickError', 'duplicate-name', 'HELLO.TXT']),
      'two entries with one name on Windows are refused: ' + JSON.stringify(r.refused));
+  const renamed = [['what?.txt', 'what_.txt'], ['WHAT_.txt', 'WHAT_ (2).txt']];
+  try {
+    const path = join(work, 'fixed.zip');
+    writeFileSync(path, Buffer.from(r.fixed, 'base64'));
+    const names = (await judge(path)).entries.map(([name]) => name);
+    ok(JSON.stringify(r.renamed) === JSON.stringify(renamed) && JSON.stringify(names) === JSON.stringify(renamed.map(([, to]) => to)),
+       'fixNames in the worker: each renaming told on the page, the archive holds the fixed names: ' + JSON.stringify([r.renamed, names]));
+  } catch (e) {
+    ok(false, `the archive of fixed names: ${e.message}`);
+  }
 
   // ---- the demo page, as a person uses it ----
   const demo = await browser.newPage();

@@ -56,18 +56,23 @@ test('a folder and loose entries, as a File and as a stream, read alike by every
     [loose.name, sha(loose.source)],
   ].map(([name, digest]) => [name, utf8Everywhere || name.includes('\u{1F600}'), digest]);
   const order = (entries) => [...entries].sort((a, b) => (a[0] < b[0] ? -1 : 1));
-  for (const names of ['control', 'utf8']) {
+  // Python's zipfile as a server runs it, told nothing: the names it gives.
+  const plainNames = (path) => JSON.parse(spawnSync('python3', ['-c', 'import sys, json, zipfile; print(json.dumps(zipfile.ZipFile(sys.argv[1]).namelist()))', path], { encoding: 'utf8' }).stdout).sort();
+  for (const names of [undefined, 'control', 'utf8']) {
     const seen = [];
     const made = await t.zip([root, loose], { names, onEntry: (name, index) => seen.push([name, index]) });
     assert.equal(made.name, 'archive.zip');
-    const read = await judge(await save(made, `tree-${names}.zip`));
-    assert.deepEqual(order(read.entries), order(want(names === 'utf8')), names);
+    const path = await save(made, `tree-${names}.zip`);
+    const read = await judge(path);
+    assert.deepEqual(order(read.entries), order(want(names !== 'control')), names);
+    // The default is read right by anyone: every Chinese name as it was given.
+    if (names === undefined) assert.deepEqual(plainNames(path), want(true).map(([name]) => name).sort());
     // What deflate does not shrink is stored; what it shrinks is not.
     assert.deepEqual(read.stored.sort(), ['noise.bin', 'sub/caf\u00e9 \u{1F600}.txt', 'sub/mid-noise.bin', 'zero.bin'].map((n) => '\u6863\u6848/' + n), names);
     assert.equal(read.zip64End, false);
     assert.deepEqual(seen.map(([, index]) => index), [...seen.keys()]);
     const streamed = await judge(await save(t.zipStream([root, loose], { names }), `tree-${names}-stream.zip`));
-    assert.deepEqual(order(streamed.entries), order(want(names === 'utf8')), `${names}, streamed`);
+    assert.deepEqual(order(streamed.entries), order(want(names !== 'control')), `${names}, streamed`);
     assert.deepEqual(streamed.stored.sort(), read.stored.sort(), `${names}, streamed`);
   }
   // Times outside what zip's dates hold are stored as the nearest one they hold, as Python reads it.
@@ -77,7 +82,7 @@ test('a folder and loose entries, as a File and as a stream, read alike by every
   // Level 0 stores everything; level 9 deflates.
   for (const level of [0, 9]) {
     const read = await judge(await save(t.zipStream([join(root, 'sub', 'large.txt')], { level }), `level-${level}.zip`));
-    assert.deepEqual(read.entries, [['large.txt', false, sha(files['sub/large.txt'])]]);
+    assert.deepEqual(read.entries, [['large.txt', true, sha(files['sub/large.txt'])]]);
   }
 });
 
@@ -101,7 +106,61 @@ test('every unsafe name and every clash is refused before a byte goes out, namin
   }
   await assert.rejects(t.zip([{ ...one('d.txt'), lastModified: new Date(NaN) }]), { code: 'bad-date', entry: 'd.txt' });
   await assert.rejects(t.zip([join(work, 'missing')]), { code: 'not-found' });
-  await assert.rejects(t.zip([one('a.txt')], { level: 11 }), { code: 'bad-option' });
+  // Bad options as digest() refuses them: zip() rejects, zipStream() throws at the call.
+  for (const [options, type] of [[{ level: 11 }, RangeError], [{ level: '6' }, TypeError], [{ names: 'gbk' }, RangeError],
+                                 [{ onEntry: 'show' }, TypeError], [{ signal: {} }, TypeError], [3, TypeError]]) {
+    await assert.rejects(t.zip([one('a.txt')], options), type, JSON.stringify(options));
+    assert.throws(() => t.zipStream([one('a.txt')], options), type, JSON.stringify(options));
+  }
+  // Nothing to pack is refused, however it comes; so is a folder's name with bytes to hold.
+  const none = async function* () {};
+  for (const entries of [[], new Set(), none()]) {
+    await assert.rejects(t.zip(entries), { name: 'TarnwickError', code: 'no-entries' });
+  }
+  await assert.rejects(t.zipStream([]).getReader().read(), { code: 'no-entries' });
+  await assert.rejects(t.zip([one('notes/')]), { code: 'folder-with-data', entry: 'notes/' });
+  await assert.rejects(t.zip([{ name: 'notes\\', source: new Blob(['x']) }]), { code: 'folder-with-data' });
+  // With an empty source it is the folder it names.
+  const read = await judge(await save(await t.zip([{ name: 'notes/', source: new Uint8Array(0) }, { name: 'blob/', source: new Blob([]) }]), 'folders.zip'));
+  assert.deepEqual(read.entries, [['notes/', true, null], ['blob/', true, null]]);
+});
+
+test('fixNames makes every name Windows refuses acceptable and numbers clashes, telling each renaming; what is unsafe stays refused', async () => {
+  const t = await Tarnwick.open();
+  const entry = (name, text = name) => ({ name, source: new TextEncoder().encode(text) });
+  const entries = [
+    entry('what?.txt'), entry('x<y>z:w"q|p*\u0001\u007f.txt'), entry('docs/con.txt'), entry('CON'), entry('com1.tar.gz'),
+    entry('a/b./c.txt'), entry('dots...'), entry('a/ . /d.txt'), entry('README.md'), entry('readme.md'),
+    entry('Readme.MD'), entry('a'), entry('A/e.txt'), entry('file'), entry('FILE/f.txt'), entry('File/g.txt'),
+    entry('\u8bf4\u660e?.txt'), { name: 'dir/' }, { name: 'DIR/' }, entry('plain.txt'),
+    entry('box'), { name: 'Box/' }, entry('box/h.txt'), { name: 'file/' },
+  ];
+  const renamed = [
+    ['what?.txt', 'what_.txt'], ['x<y>z:w"q|p*\u0001\u007f.txt', 'x_y_z_w_q_p___.txt'], ['docs/con.txt', 'docs/con_.txt'],
+    ['CON', 'CON_'], ['com1.tar.gz', 'com1_.tar.gz'], ['a/b./c.txt', 'a/b/c.txt'], ['dots...', 'dots'],
+    ['a/ . /d.txt', 'a/_/d.txt'], ['readme.md', 'readme (2).md'], ['Readme.MD', 'Readme (3).MD'], ['a', 'a (2)'],
+    ['FILE/f.txt', 'FILE (2)/f.txt'], ['File/g.txt', 'FILE (2)/g.txt'], ['\u8bf4\u660e?.txt', '\u8bf4\u660e_.txt'],
+    ['DIR/', 'DIR (2)/'], ['Box/', 'Box (2)/'], ['box/h.txt', 'Box (2)/h.txt'], ['file/', 'FILE (2)/'],
+  ];
+  const plain = ['README.md', 'A/e.txt', 'file', 'dir/', 'plain.txt'];
+  const texts = new Map(entries.map((e) => [(renamed.find(([from]) => from === e.name) || [, e.name])[1], e.source]));
+  const want = [...texts].map(([name, source]) => [name, true, source ? sha(source) : null]).sort();
+  for (const [how, make] of [['zip', (o) => t.zip(entries, o)], ['zipStream', (o) => t.zipStream(entries, o)]]) {
+    const seen = [];
+    const read = await judge(await save(await make({ fixNames: true, onRename: (from, to) => seen.push([from, to]) }), `fixed-${how}.zip`));
+    assert.deepEqual(read.entries.sort(), want, how);
+    assert.deepEqual(seen, renamed, `${how}: each renaming told once, in order`);
+    assert.ok(plain.every((name) => !seen.some(([from]) => from === name)), `${how}: an acceptable name is left as it is`);
+  }
+  // Off (the default), the first such name refuses the archive.
+  await assert.rejects(t.zip(entries), { code: 'bad-character', entry: 'what?.txt' });
+  await assert.rejects(t.zip(entries, { fixNames: false }), { code: 'bad-character' });
+  // Where a file would land is never changed: such names stay refused, fixNames or not.
+  for (const [name, code] of [['/etc/passwd', 'absolute-name'], ['C:x.txt', 'drive-name'], ['a/../../b.txt', 'dot-name'],
+                              ['./a.txt', 'dot-name'], ['a//b.txt', 'empty-name'], ['', 'empty-name'], ['c:/con?.txt', 'drive-name']]) {
+    await assert.rejects(t.zip([entry(name)], { fixNames: true }), (e) => e.code === code && e.entry === name, name);
+  }
+  await assert.rejects(t.zip([entry('a.txt')], { fixNames: 'yes' }), TypeError);
 });
 
 test('an abort rejects the File and errors the stream', async () => {
@@ -134,6 +193,32 @@ test('a file rewritten while it is packed is refused, never stored under the CRC
   writeFileSync(join(folder, 'z.txt'), 'last');
   const onEntry = (name, index) => { if (index === 0) rmSync(join(folder, 'z.txt')); };
   await assert.rejects(t.zip([folder], { onEntry }), (e) => e.code === 'gone' && e.entry === 'rewritten/z.txt' && !/ENOENT/.test(e.message));
+});
+
+test('a read that rejects with AbortError while no signal is aborted is a read failure, not a cancel', async () => {
+  const t = await Tarnwick.open();
+  // A picked file deleted after picking, as Firefox reads it: every read of it rejects with an
+  // AbortError, a fresh read of its first byte too (gone); a fresh read that says NotFoundError is
+  // gone too (Chromium's word), one that reads is of a file changed.
+  const aborted = () => new DOMException('The operation was aborted.', 'AbortError');
+  class Vanished extends Blob {
+    constructor(size, fresh) { super([new Uint8Array(size)]); this.fresh = fresh; }
+    arrayBuffer() { return Promise.reject(aborted()); }
+    stream() { return new ReadableStream({ pull: (c) => c.error(aborted()) }); }
+    slice(...args) {
+      const part = super.slice(...args);
+      return this.fresh ? Object.assign(part, { arrayBuffer: () => Promise.reject(new DOMException('gone', this.fresh)) }) : part;
+    }
+  }
+  for (const [size, fresh, code] of [[1000, 'AbortError', 'gone'], [17 << 20, 'AbortError', 'gone'], [1000, 'NotFoundError', 'gone'],
+                                     [1000, null, 'changed'], [17 << 20, null, 'changed']]) {
+    const entries = () => [{ name: 'a.txt', source: new Uint8Array(3) }, { name: 'picked.bin', source: new Vanished(size, fresh) }];
+    const signal = new AbortController().signal;
+    await assert.rejects(t.zip(entries(), { signal }), (e) => e.name === 'TarnwickError' && e.code === code && e.entry === 'picked.bin', `zip, ${size} bytes, ${code}`);
+    const reader = t.zipStream(entries()).getReader();
+    await assert.rejects(async () => { for (;;) if ((await reader.read()).done) break; },
+      (e) => e.name === 'TarnwickError' && e.code === code && e.entry === 'picked.bin', `zipStream, ${size} bytes, ${code}`);
+  }
 });
 
 test('names that would be stored alike are refused: lone surrogates beside each other and beside U+FFFD', async () => {
@@ -189,7 +274,7 @@ test('65,535 entries end in plain end records, 65,536 in Zip64 ones', async () =
     const read = await judge(await save(t.zipStream(entries), `count-${count}.zip`));
     assert.equal(read.entries.length, count);
     assert.equal(read.zip64End, count > 65535);
-    assert.deepEqual(read.entries[count - 1], [`d${(count - 1) >> 10}/${count - 1}.txt`, false, sha(String(count - 1))]);
+    assert.deepEqual(read.entries[count - 1], [`d${(count - 1) >> 10}/${count - 1}.txt`, true, sha(String(count - 1))]);
   }
 });
 
@@ -210,7 +295,7 @@ test('an entry of 4 GiB + 1 (a sparse file) gets Zip64 sizes, and the entry afte
   for (const level of [1, 0]) {
     const archive = await save(t.zipStream([path, after], { level }), `sparse-${level}.zip`);
     const read = await judge(archive);
-    assert.deepEqual(read.entries, [['sparse.bin', false, digest], ['after.txt', false, sha(after.source)]], `level ${level}`);
+    assert.deepEqual(read.entries, [['sparse.bin', true, digest], ['after.txt', true, sha(after.source)]], `level ${level}`);
     assert.equal(read.zip64End, level === 0);
     rmSync(archive);
   }
@@ -226,7 +311,7 @@ test('the command packs paths into one archive and never overwrites one', async 
   assert.equal(made.status, 0, made.stderr);
   assert.equal(made.stdout, into + '\n');
   const read = await judge(into);
-  assert.deepEqual(read.entries.at(-1), ['a.txt', false, sha(files['a.txt'])]);
+  assert.deepEqual(read.entries.at(-1), ['a.txt', true, sha(files['a.txt'])]);
   assert.equal(read.entries.length, Object.keys(files).length + 2);
   const again = command(join(root, 'noise.bin'));
   assert.deepEqual([again.status, again.stdout, again.stderr], [1, '', `tarnwick: ${into} exists already; it is not overwritten\n`]);

@@ -1,6 +1,6 @@
 // The documented uses of the SDK's types compile under --strict; each misuse below must be refused
 // (an unused @ts-expect-error fails the compile).
-import Tarnwick, { TarnwickError, type Archive, type CallOptions, type DigestError, type VerifySm2Error } from '../../sdk/tarnwick.js';
+import Tarnwick, { TarnwickError, type Archive, type CallOptions, type DigestError, type MethodName, type VerifySm2Error } from '../../sdk/tarnwick.js';
 
 export async function documented(file: File, bytes: Uint8Array, cert: string, signal: AbortSignal): Promise<void> {
   const t = await Tarnwick.open({ messageBox: (text) => console.log(text), worker: false, wasmUrl: new URL('x', 'http://h/') });
@@ -40,9 +40,45 @@ export async function documented(file: File, bytes: Uint8Array, cert: string, si
   const folder: File = await t.zip([file, { name: 'notes/a.txt', source: bytes }, { name: 'empty/' }], {
     names: 'utf8', level: 9, onEntry: (entry: string, index: number) => console.log(entry, index), signal,
   });
+  await t.zip([file], { names: 'control', fixNames: true, onRename: (from: string, to: string) => console.log(from, to) });
   await t.zipStream(new Set([file]), { onProgress: options.onProgress }).pipeTo(new WritableStream<Uint8Array>());
   console.log(folder.name);
   t.close();
+}
+
+// The README's digest sample, as a page in TypeScript writes it.
+declare function uploadPart(index: number, md5: string): void;
+declare function keep(file: File, state: Uint8Array): void;
+export async function readmeDigest(file: File, kept: Uint8Array | undefined, signal: AbortSignal): Promise<string> {
+  // MIGRATING's progress handler serves the methods and digest() alike.
+  const onProgress = (done: number, total: number) => { console.log(done / total); };
+  await (await Tarnwick.open()).GetLocalFileSHA256(file, { onProgress });
+  const t = await Tarnwick.open();
+  const job = await t.digest(file, {
+    algorithms: ['md5', 'sha256', 'crc64nvme'],
+    chunkSize: 5 << 20,
+    onChunk: ({ index, offset, length, digests }) => uploadPart(index, digests.md5 + offset + length),
+    checkpoint: (state) => keep(file, state),
+    resume: kept,
+    encoding: 'base64',
+    onProgress, signal,
+  });
+  const md5: string = job.digests.md5, sha256: string = job.digests.sha256, etag: string = job.s3Etag;
+  const parts: number = job.chunks.length;
+  // Parts of their own algorithms: the whole's and the parts' digests typed apart.
+  const crcs = await t.digest(file, { algorithms: ['sha256'], chunkSize: 1 << 20, chunkAlgorithms: ['crc32c'] });
+  const first: string = crcs.chunks[0].digests.crc32c;
+  // Algorithms not known until run time: each digest may be absent.
+  const asked: ('md5' | 'sha1' | 'sha256' | 'sm3' | 'crc32' | 'crc32c' | 'crc64ecma' | 'crc64nvme')[] = ['sm3'];
+  const any = await t.digest(file, { algorithms: asked });
+  const maybe: string | undefined = any.digests.sm3;
+  const method: MethodName = 'digest';
+  try {
+    await t.zip([file]);
+  } catch (e) {
+    if (e instanceof TarnwickError && e.result !== undefined) console.log(e.result === -1);
+  }
+  return [md5, sha256, etag, parts, first, maybe, method].join();
 }
 
 export async function misuse(file: File): Promise<void> {
@@ -71,4 +107,21 @@ export async function misuse(file: File): Promise<void> {
   await t.verifySm2(file, { publicKey: bytes });
   // @ts-expect-error names are stored by the control's rule or as UTF-8, nothing else
   await t.zip([file], { names: 'gbk' });
+  const job = await t.digest(file, { algorithms: ['md5'] });
+  // @ts-expect-error only what was asked for is there
+  console.log(job.digests.sha1.length);
+  // @ts-expect-error no parts without chunkSize
+  console.log(job.chunks.length, job.s3Etag);
+  // @ts-expect-error no S3 ETag when md5 is not a part algorithm
+  const etag: string = (await t.digest(file, { algorithms: ['md5'], chunkSize: 1 << 20, chunkAlgorithms: ['sha1'] })).s3Etag;
+  try {
+    await t.digest(file, { algorithms: ['md5'] });
+  } catch (e) {
+    // @ts-expect-error digest and zip failures carry no control failure value
+    if (e instanceof TarnwickError) { const value: '' | -1 | 1 = e.result; console.log(value, etag); }
+  }
+  // @ts-expect-error digest's progress gets numbers too
+  await t.digest(file, { algorithms: ['md5'], onProgress: (done: string) => done });
+  // @ts-expect-error fixNames is true or false
+  await t.zip([file], { fixNames: 'yes' });
 }

@@ -90,11 +90,14 @@ export async function digest(file: File): Promise<string> {
   try { return await t.checked.GetLocalFileSHA256(file); } catch (e) { return e instanceof TarnwickError ? e.message : ''; }
 }
 `);
-  for (const resolution of [['bundler', 'esnext'], ['node16', 'node16']]) {
-    const tsc = spawnSync(process.execPath, [join(web, 'node_modules', 'typescript', 'bin', 'tsc'), '--strict', '--noEmit',
-      '--target', 'es2022', '--lib', 'es2022,dom', '--module', resolution[1], '--moduleResolution', resolution[0],
-      join(app, 'typed.ts')], { cwd: app, encoding: 'utf8' });
-    ok(tsc.status === 0, `the types resolve by name (moduleResolution ${resolution[0]}): ${tsc.stdout}${tsc.stderr}`);
+  // TypeScript 5.9 and 7 (`typescript7`, an alias).
+  for (const ts of ['typescript', 'typescript7']) {
+    for (const resolution of [['bundler', 'esnext'], ['node16', 'node16']]) {
+      const tsc = spawnSync(process.execPath, [join(web, 'node_modules', ts, 'bin', 'tsc'), '--strict', '--noEmit',
+        '--target', 'es2022', '--lib', 'es2022,dom', '--module', resolution[1], '--moduleResolution', resolution[0],
+        join(app, 'typed.ts')], { cwd: app, encoding: 'utf8' });
+      ok(tsc.status === 0, `${ts}: the types resolve by name (moduleResolution ${resolution[0]}): ${tsc.stdout}${tsc.stderr}`);
+    }
   }
 
   // ---- the page, three ways ----

@@ -1,5 +1,5 @@
 // Archives of many files and folders, made front to back as they are read: the entries gathered
-// (folders walked) and every name checked first (archive-entries.js), then each entry's local
+// (folders walked, archive-entries.js) and every name checked first (archive-names.js), then each entry's local
 // header, data and, where the header had to go out before the data was known, a data descriptor;
 // the central directory last. The records and the name rules are the core's (through the module);
 // this file reads the sources, computes the CRC-32 in the module and has the data deflated
@@ -17,7 +17,8 @@
 // central directory (some 60 bytes an entry each, in slabs) are what grows with the entry count.
 import { chunksOf, readFailure, abortError } from './reading.js';
 import { deflatePool } from './packing.js';
-import { ArchiveFailure, MAX_NAME_BYTES, Slab, gatherEntries, planNames } from './archive-entries.js';
+import { ArchiveFailure, Slab, gatherEntries } from './archive-entries.js';
+import { MAX_NAME_BYTES, planNames } from './archive-names.js';
 import { deflateWhole, deflateInNode, deflateHere, deflateInBlocks } from './archive-deflate.js';
 import { MID, ReadBuffers, packLocal, readLocal } from './archive-local.js';
 import { dosDateTime } from './entries.js';

@@ -63,8 +63,8 @@ try {
   const version = execFileSync(join(root, 'tools', 'version.sh'), ['SEMVER']).toString().trim();
   const [dry] = JSON.parse(run('npm', ['pack', '--dry-run', '--json'], web));
   const want = ['LICENSE', 'MIGRATING.md', 'README.md', 'THIRD-PARTY-NOTICES', 'bin/digest-command.js', 'bin/names.js', 'bin/progress.js', 'bin/tarnwick.js', 'bin/verify-command.js', 'package.json',
-    'sdk/archive-deflate.js', 'sdk/archive-entries.js', 'sdk/archive-front.js', 'sdk/archive-local.js', 'sdk/archive.js', 'sdk/backends.js', 'sdk/contract.js',
-    'sdk/deflate-module.js', 'sdk/digest-checkpoint.js', 'sdk/digest-lane.js', 'sdk/digest-options.js', 'sdk/digest-plan.js', 'sdk/digest.js', 'sdk/digesting.js',
+    'sdk/archive-deflate.js', 'sdk/archive-entries.js', 'sdk/archive-front.js', 'sdk/archive-local.js', 'sdk/archive-names.js', 'sdk/archive.js', 'sdk/backends.js', 'sdk/contract.js',
+    'sdk/deflate-module.js', 'sdk/digest-checkpoint.js', 'sdk/digest-lane.js', 'sdk/digest-options.js', 'sdk/digest-plan.js', 'sdk/digest-pool.js', 'sdk/digest-source.js', 'sdk/digest.js', 'sdk/digesting.js',
     'sdk/engine.js', 'sdk/entries.js',
     'sdk/fflate.js', 'sdk/files.js', 'sdk/messages.js', 'sdk/packing.js', 'sdk/platform.js',
     'sdk/reading.js', 'sdk/sm2.js', 'sdk/tarnwick-deflate.js', 'sdk/tarnwick-deflate.wasm', 'sdk/tarnwick-digest-worker.js', 'sdk/tarnwick-ie.js', 'sdk/tarnwick-worker.js',

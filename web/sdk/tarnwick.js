@@ -404,27 +404,27 @@ for (const name of Object.keys(METHODS)) {
   });
 }
 
+// What digest() and verifySm2() jobs need of the object: where the module is, whether jobs may use
+// workers, paths as the host sees them, and errors that name the method.
+function jobEnv(t, method) {
+  return {
+    wasmUrl: t._backend.wasmUrl,
+    useWorkers: t._backend instanceof WorkerBackend,
+    localFile: (path) => localFile(path, undefined, t._rules, true),
+    makeError: (message, code) => Object.assign(new TarnwickError({ text: message, method }), { code }),
+    md5: moduleMd5,
+  };
+}
+
 // digest(source, options): the digests an upload asks for, whole and per chunk, from one read
 // (digest.js). It leaves the control's last-error text alone.
 Tarnwick.prototype.digest = function (source, options) {
-  return digestJob(source, options, {
-    wasmUrl: this._backend.wasmUrl,
-    useWorkers: this._backend instanceof WorkerBackend,
-    localFile: (path) => localFile(path, undefined, this._rules, true),
-    makeError: (message, code) => Object.assign(new TarnwickError({ text: message, method: 'digest' }), { code }),
-    md5: moduleMd5,
-  });
+  return digestJob(source, options, jobEnv(this, 'digest'));
 };
 // verifySm2(source, options): an SM2 signature over the whole source (sm2.js), the source read once
 // as digest() reads it. It leaves the control's last-error text alone too.
 Tarnwick.prototype.verifySm2 = function (source, options) {
-  return verifySm2Job(source, options, {
-    wasmUrl: this._backend.wasmUrl,
-    useWorkers: this._backend instanceof WorkerBackend,
-    localFile: (path) => localFile(path, undefined, this._rules, true),
-    makeError: (message, code) => Object.assign(new TarnwickError({ text: message, method: 'verifySm2' }), { code }),
-    md5: moduleMd5,
-  });
+  return verifySm2Job(source, options, jobEnv(this, 'verifySm2'));
 };
 // Archives of many files: zip(entries, options) and zipStream(entries, options).
 Object.assign(Tarnwick.prototype, archiveMethods(TarnwickError));

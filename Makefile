@@ -20,9 +20,9 @@ JOBS    ?= $(shell nproc)
 WEB_WASM := web/sdk/tarnwick.wasm
 # The deflater the SDK's zip workers import, as the npm package (pinned in web/package-lock.json)
 # ships it: copied beside the SDK, so that a page serving sdk/ as it is needs nothing else.
-WEB_DEFLATE := web/sdk/fflate.js
+WEB_DEFLATE := web/sdk/zip/fflate.js
 # The deflate workers' zlib (build-deflate.sh; without zlib's source they use fflate).
-WEB_ZLIB := web/sdk/tarnwick-deflate.wasm
+WEB_ZLIB := web/sdk/zip/tarnwick-deflate.wasm
 WEB_INPUTS := $(wildcard src/core/*.cpp src/core/*.h src/core/zip/*.cpp src/core/zip/*.h companions/ovalon/ovalon.h) \
               web/module/module.cpp web/module/build.sh
 WEB_PORT ?= 8736

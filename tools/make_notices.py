@@ -48,8 +48,8 @@ ARTIFACTS = [
     ("tarnwick-<version>-x86.msi (the three 32-bit modules), tarnwick-<version>-x64.msi "
      "(the six modules of both architectures)",
      ["zlib", "libgcrypt", "libgpg-error", "libksba"] + RUNTIME),
-    ("npm package tarnwick (sdk/tarnwick.wasm; sdk/tarnwick-deflate.wasm, the zip workers' deflater, "
-     "and sdk/fflate.js, where that module is absent)",
+    ("npm package tarnwick (sdk/tarnwick.wasm; sdk/zip/tarnwick-deflate.wasm, the zip workers' deflater, "
+     "and sdk/zip/fflate.js, where that module is absent)",
      ["Emscripten system libraries (musl libc, dlmalloc, libc++, libc++abi, compiler-rt)", "zlib", "fflate"]),
 ]
 

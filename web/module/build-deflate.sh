@@ -8,7 +8,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 zlib="$root/build/third_party/zlib"
-out="${1:-$root/web/sdk/tarnwick-deflate.wasm}"
+out="${1:-$root/web/sdk/zip/tarnwick-deflate.wasm}"
 if [ ! -f "$zlib/deflate.c" ]; then
   rm -f "$out"
   echo "build-deflate.sh: warning: no zlib source in build/third_party/zlib; the deflate workers will use fflate" >&2

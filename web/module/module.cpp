@@ -1,5 +1,5 @@
 // The WebAssembly face of the portable core: plain C functions over linear memory, called by the
-// SDK's engine (web/sdk/engine.js). No zlib and no crypto library: deflate is the browser's own,
+// SDK's engine (web/sdk/engine/engine.js). No zlib and no crypto library: deflate is the browser's own,
 // the certificate is read by sm2cert, the digests are the core's.
 //
 // Conventions: pointers are offsets into the module's memory, lengths are bytes (UTF-16 units for

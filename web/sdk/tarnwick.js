@@ -17,19 +17,19 @@
 // AbortError, the text left as it was). t.checked holds the same methods for code that runs calls
 // at once: they leave the shared text alone and reject a failure with a TarnwickError carrying
 // its own text.
-import { text, format, systemMessage, zipStatusCode, zipStatusName, engineStatusText, engineUnknown } from './messages.js';
-import { archiveBlob } from './packing.js';
-import { firstByte } from './reading.js';
-import { Outcome, Refusal, TarnwickError, METHODS, hooksOf } from './contract.js';
-import { abortError, isAbort, isNode, nodeModule, pause } from './platform.js';
-import { property, lengthOf, bytesOf, textOf } from './values.js';
-import { sizeOf, localFile } from './files.js';
-import { entryFor, archiveName } from './entries.js';
-import { WorkerBackend, LocalBackend } from './backends.js';
-import { digestJob, moduleMd5 } from './digest.js';
-import { verifySm2Job } from './sm2.js';
-import { Engine } from './engine.js';
-import { archiveMethods } from './archive-front.js';
+import { text, format, systemMessage, zipStatusCode, zipStatusName, engineStatusText, engineUnknown } from './control/messages.js';
+import { archiveBlob } from './engine/packing.js';
+import { firstByte } from './engine/reading.js';
+import { Outcome, Refusal, TarnwickError, METHODS, hooksOf } from './control/contract.js';
+import { abortError, isAbort, isNode, nodeModule, pause } from './engine/platform.js';
+import { property, lengthOf, bytesOf, textOf } from './control/values.js';
+import { sizeOf, localFile } from './control/files.js';
+import { entryFor, archiveName } from './control/naming.js';
+import { WorkerBackend, LocalBackend } from './engine/backends.js';
+import { digestJob, moduleMd5 } from './digest/digest.js';
+import { verifySm2Job } from './sm2/verify.js';
+import { Engine } from './engine/engine.js';
+import { archiveMethods } from './zip/front.js';
 
 export { TarnwickError };
 
@@ -421,7 +421,7 @@ function jobEnv(t, method) {
 Tarnwick.prototype.digest = function (source, options) {
   return digestJob(source, options, jobEnv(this, 'digest'));
 };
-// verifySm2(source, options): an SM2 signature over the whole source (sm2.js), the source read once
+// verifySm2(source, options): an SM2 signature over the whole source (sm2/verify.js), the source read once
 // as digest() reads it. It leaves the control's last-error text alone too.
 Tarnwick.prototype.verifySm2 = function (source, options) {
   return verifySm2Job(source, options, jobEnv(this, 'verifySm2'));

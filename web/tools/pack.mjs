@@ -36,7 +36,7 @@ if (declared !== version) {
 
 // The modules and the deflater's copy: the Makefile's own rules decide whether either is older than
 // what it is made from.
-for (const made of [wasm, 'web/sdk/tarnwick-deflate.wasm', 'web/sdk/fflate.js']) {
+for (const made of [wasm, 'web/sdk/zip/tarnwick-deflate.wasm', 'web/sdk/zip/fflate.js']) {
   if (!existsSync(join(root, made))) refuse(`${made} is missing: run \`make web\` first`);
   const question = spawnSync('make', ['-q', '-C', root, made], { stdio: 'ignore' });
   if (question.status !== 0) refuse(`${made} is older than its sources: run \`make web\` first`);

@@ -13,8 +13,8 @@ import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { crc32 } from 'node:zlib';
 import { Tarnwick } from '../../sdk/tarnwick.js';
-import { spansFor } from '../../sdk/digest-plan.js';
-import { digestJob, digestWorkers } from '../../sdk/digest.js';
+import { spansFor } from '../../sdk/digest/plan.js';
+import { digestJob, digestWorkers } from '../../sdk/digest/digest.js';
 
 const ALL = ['md5', 'sha1', 'sha256', 'sm3', 'crc32', 'crc32c', 'crc64ecma', 'crc64nvme'];
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-digest-'));

@@ -8,7 +8,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { Tarnwick } from '../../sdk/tarnwick.js';
-import { ReadFailure, blobChunks } from '../../sdk/reading.js';
+import { ReadFailure, blobChunks } from '../../sdk/engine/reading.js';
 import { createHash, randomBytes } from 'node:crypto';
 import { calls } from '../corpus.mjs';
 
@@ -75,7 +75,7 @@ test('progress reaches the total and an aborted call rejects without touching th
 // while it runs the current group's rounds, so this takes one, two and three groups in a call.
 test('SHA-256 and SM3 of every length up to 13 blocks, in one piece and split, equal OpenSSL\'s', async () => {
   const { createHash } = await import('node:crypto');
-  const { Engine } = await import('../../sdk/engine.js');
+  const { Engine } = await import('../../sdk/engine/engine.js');
   const engine = await Engine.load(readFileSync(fileURLToPath(new URL('../../sdk/tarnwick.wasm', import.meta.url))));
   const data = new Uint8Array(13 * 64 + 1).map((_, i) => (i * 151 + 7) & 255);
   for (const kind of ['sha256', 'sm3']) {
@@ -215,7 +215,7 @@ test('the SDK\'s methods, its types and the IE-mode script list the type library
   const methods = (textOf, pattern) => Object.fromEntries([...textOf.matchAll(pattern)].map((m) => [m[1], params(m[2]).length]));
   const typeLibrary = methods(read('../../../src/resources/tarnwick.idl'), /\[id\(\d+\)\] \w+ (\w+)\(([^)]*)\);/g);
   assert.equal(Object.keys(typeLibrary).length, 13);
-  const { METHODS } = await import('../../sdk/contract.js');
+  const { METHODS } = await import('../../sdk/control/contract.js');
   const sdk = Object.fromEntries(Object.entries(METHODS).map(([name, [count]]) => [name, count]));
   sdk.GetLastErrorInfo = 0;
   for (const name of Object.keys(typeLibrary)) {

@@ -63,12 +63,12 @@ try {
   const version = execFileSync(join(root, 'tools', 'version.sh'), ['SEMVER']).toString().trim();
   const [dry] = JSON.parse(run('npm', ['pack', '--dry-run', '--json'], web));
   const want = ['LICENSE', 'MIGRATING.md', 'README.md', 'THIRD-PARTY-NOTICES', 'bin/digest-command.js', 'bin/names.js', 'bin/progress.js', 'bin/tarnwick.js', 'bin/verify-command.js', 'package.json',
-    'sdk/archive-deflate.js', 'sdk/archive-entries.js', 'sdk/archive-front.js', 'sdk/archive-local.js', 'sdk/archive-names.js', 'sdk/archive.js', 'sdk/backends.js', 'sdk/contract.js',
-    'sdk/deflate-module.js', 'sdk/digest-checkpoint.js', 'sdk/digest-lane.js', 'sdk/digest-options.js', 'sdk/digest-plan.js', 'sdk/digest-pool.js', 'sdk/digest-source.js', 'sdk/digest.js', 'sdk/digesting.js',
-    'sdk/engine.js', 'sdk/entries.js',
-    'sdk/fflate.js', 'sdk/files.js', 'sdk/messages.js', 'sdk/packing.js', 'sdk/platform.js',
-    'sdk/reading.js', 'sdk/sm2.js', 'sdk/tarnwick-deflate.js', 'sdk/tarnwick-deflate.wasm', 'sdk/tarnwick-digest-worker.js', 'sdk/tarnwick-ie.js', 'sdk/tarnwick-worker.js',
-    'sdk/tarnwick.d.ts', 'sdk/tarnwick.js', 'sdk/tarnwick.wasm', 'sdk/values.js'];
+    'sdk/zip/deflate.js', 'sdk/zip/entries.js', 'sdk/zip/front.js', 'sdk/zip/local.js', 'sdk/zip/names.js', 'sdk/zip/archive.js', 'sdk/engine/backends.js', 'sdk/control/contract.js',
+    'sdk/zip/deflate-module.js', 'sdk/digest/checkpoint.js', 'sdk/digest/lane.js', 'sdk/digest/options.js', 'sdk/digest/plan.js', 'sdk/digest/pool.js', 'sdk/digest/source.js', 'sdk/digest/digest.js', 'sdk/engine/digesting.js',
+    'sdk/engine/engine.js', 'sdk/control/naming.js',
+    'sdk/zip/fflate.js', 'sdk/control/files.js', 'sdk/control/messages.js', 'sdk/engine/packing.js', 'sdk/engine/platform.js',
+    'sdk/engine/reading.js', 'sdk/sm2/verify.js', 'sdk/workers/tarnwick-deflate.js', 'sdk/zip/tarnwick-deflate.wasm', 'sdk/workers/tarnwick-digest-worker.js', 'sdk/tarnwick-ie.js', 'sdk/workers/tarnwick-worker.js',
+    'sdk/tarnwick.d.ts', 'sdk/tarnwick.js', 'sdk/tarnwick.wasm', 'sdk/control/values.js'];
   const got = dry.files.map((f) => f.path).sort();
   ok(JSON.stringify(got) === JSON.stringify(want), 'the package holds what a page or Node loads and nothing else: ' + got.join(' '));
   ok(dry.name === 'tarnwick' && dry.version === version, `tarnwick@${version}, got ${dry.name}@${dry.version}`);
@@ -241,8 +241,8 @@ console.log(JSON.stringify(out));
   // that is not VERSION's (on a copy of what it looks at) ----
   const copy = join(work, 'repo');
   for (const p of ['Makefile', 'VERSION', 'LICENSE', 'THIRD-PARTY-NOTICES', 'tools/version.sh', 'src/core',
-                   'web/package.json', 'web/tools/pack.mjs', 'web/module', 'web/sdk/tarnwick.wasm', 'web/sdk/tarnwick-deflate.wasm',
-                   'web/node_modules/fflate/esm/browser.js', 'web/sdk/fflate.js'])
+                   'web/package.json', 'web/tools/pack.mjs', 'web/module', 'web/sdk/tarnwick.wasm', 'web/sdk/zip/tarnwick-deflate.wasm',
+                   'web/node_modules/fflate/esm/browser.js', 'web/sdk/zip/fflate.js'])
     cpSync(join(root, p), join(copy, p), { recursive: true, preserveTimestamps: true });
   const prepack = () => spawnSync(process.execPath, [join(copy, 'web/tools/pack.mjs'), 'prepack'], { encoding: 'utf8' });
   let r = prepack();

@@ -1,8 +1,8 @@
 // The names of an archive's entries, before any byte is read: every name checked by the core's
 // rules (or, asked to, made acceptable to them) and its stored form fixed (code page 936 or
 // UTF-8). A name refused or two entries with one name: an ArchiveFailure naming the entry.
-import { gbkBytes } from './entries.js';
-import { ArchiveFailure, Slab } from './archive-entries.js';
+import { gbkBytes } from '../control/naming.js';
+import { ArchiveFailure, Slab } from './entries.js';
 
 export const MAX_NAME_BYTES = 0xffff;
 

@@ -1,9 +1,9 @@
 // What stands where the control takes a path: a picked File or Blob, bytes, or (in Node) a path
 // to a local file, checked as the control checks paths.
 import { text, format } from './messages.js';
-import { firstByte } from './reading.js';
+import { firstByte } from '../engine/reading.js';
 import { Refusal } from './contract.js';
-import { isNode, nodeModule } from './platform.js';
+import { isNode, nodeModule } from '../engine/platform.js';
 import { viewOf, bytesOf, textOf } from './values.js';
 
 const ERROR_ACCESS_DENIED = 5;

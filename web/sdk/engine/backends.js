@@ -1,7 +1,7 @@
 // Where the work runs: the SDK's worker (one per object), or the engine on the calling thread
 // (Node, or a page that asked for no worker). Both run the engine's jobs by name.
 import { abortError, nodeModule, yieldTurn } from './platform.js';
-import { archiveJob } from './archive.js';
+import { archiveJob } from '../zip/archive.js';
 
 // The engine's methods a page's arguments are checked by (answers awaited: the worker's come by message).
 export const RULES = ['isPlainName', 'isDeviceName', 'isTextName', 'isArchivableSize', 'engineStatus', 'decodeBase64'];
@@ -44,7 +44,7 @@ export class WorkerBackend {
   static async start(workerUrl, wasmUrl) {
     const worker = workerUrl
       ? new Worker(workerUrl, { type: 'module' })
-      : new Worker(new URL('./tarnwick-worker.js', import.meta.url), { type: 'module' });
+      : new Worker(new URL('../workers/tarnwick-worker.js', import.meta.url), { type: 'module' });
     const backend = new WorkerBackend(worker, wasmUrl);
     try {
       // A worker that does not load (missing, not a module, failing an import) ends in the error

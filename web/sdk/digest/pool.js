@@ -1,6 +1,6 @@
 // digest()'s workers, shared by every job of the page (or process), a browser's Worker or a Node
 // worker thread behind one face.
-import { abortError } from './reading.js';
+import { abortError } from '../engine/reading.js';
 
 export const MAX_LANES = 4;  // workers per job at most: each holds a module and two buffers
 
@@ -28,7 +28,7 @@ export const digestWorkers = {
 };
 
 function makeWorker() {
-  const url = new URL('./tarnwick-digest-worker.js', import.meta.url);
+  const url = new URL('../workers/tarnwick-digest-worker.js', import.meta.url);
   if (isNode) {
     const w = new (nodeModule('node:worker_threads').Worker)(url);
     return {
@@ -43,7 +43,7 @@ function makeWorker() {
       terminate: () => w.terminate(),
     };
   }
-  const w = new Worker(new URL('./tarnwick-digest-worker.js', import.meta.url), { type: 'module' });
+  const w = new Worker(new URL('../workers/tarnwick-digest-worker.js', import.meta.url), { type: 'module' });
   return {
     post: (m, transfer) => w.postMessage(m, transfer || []),
     listen(onMessage, onError) {

@@ -8,8 +8,8 @@
 // fixNames (names Windows' rule refuses made acceptable, clashes numbered), onRename(from, to),
 // onEntry(name, index), onProgress(done, total), signal. Failures reject (or error the stream)
 // with a TarnwickError whose code says what went wrong and whose entry names the entry.
-import { itemsOf, ArchiveFailure } from './archive-entries.js';
-import { abortError } from './reading.js';
+import { itemsOf, ArchiveFailure } from './entries.js';
+import { abortError } from '../engine/reading.js';
 
 const BLOB_GROUP = 32 * 1024 * 1024;
 

@@ -1,7 +1,7 @@
 // digest(source, options): every digest an upload asks for, from one read of the source: whole
 // and per chunk, with chunk results handed over in order as they are done, checkpoints a page may
 // keep and resume from (after a reload too), progress and cancel. tarnwick.js hangs it on the SDK
-// object; the lanes that do the hashing are in digest-lane.js.
+// object; the lanes that do the hashing are in digest/lane.js.
 //
 // Where the work runs: in a browser, the algorithms are spread by cost over up to MAX_LANES
 // workers (tarnwick-digest-worker.js), each reading a File itself (no copy of the file is made),
@@ -9,20 +9,20 @@
 // the SDK without workers, one lane in-process does them all. A job of CRCs alone over a file
 // reads it in spans at once instead.
 //
-// The options and the results' encodings are in digest-options.js, the checkpoint record in
-// digest-checkpoint.js, how the work is spread over lanes (and spans joined) in digest-plan.js,
-// the sources read in digest-source.js, the workers shared by the jobs in digest-pool.js.
-import { text, format, systemMessage, engineStatusText, engineUnknown } from './messages.js';
-import { Engine } from './engine.js';
-import { Lane, PREFIX } from './digest-lane.js';
-import { planLanes, spansFor, joinSpans } from './digest-plan.js';
-import { digestText, Refused, readOptions, hexOf, encoded } from './digest-options.js';
-import { encodeRecord, decodeRecord, kindOf } from './digest-checkpoint.js';
-import { abortError } from './reading.js';
-import { sourceOf, piecesOf, primed, PrefixCheck, checkWindows, turn } from './digest-source.js';
-import { MAX_LANES, cores, takeWorkers, giveBack, endWorker } from './digest-pool.js';
+// The options and the results' encodings are in digest/options.js, the checkpoint record in
+// digest/checkpoint.js, how the work is spread over lanes (and spans joined) in digest/plan.js,
+// the sources read in digest/source.js, the workers shared by the jobs in digest/pool.js.
+import { text, format, systemMessage, engineStatusText, engineUnknown } from '../control/messages.js';
+import { Engine } from '../engine/engine.js';
+import { Lane, PREFIX } from './lane.js';
+import { planLanes, spansFor, joinSpans } from './plan.js';
+import { digestText, Refused, readOptions, hexOf, encoded } from './options.js';
+import { encodeRecord, decodeRecord, kindOf } from './checkpoint.js';
+import { abortError } from '../engine/reading.js';
+import { sourceOf, piecesOf, primed, PrefixCheck, checkWindows, turn } from './source.js';
+import { MAX_LANES, cores, takeWorkers, giveBack, endWorker } from './pool.js';
 
-export { digestWorkers } from './digest-pool.js';
+export { digestWorkers } from './pool.js';
 
 const IN_FLIGHT = 3;                  // pieces handed to a worker and not yet hashed, at most
 const PROGRESS_STEP = 8 * 1024 * 1024;

@@ -1,8 +1,8 @@
 // The entries of an archive of many files, before any byte is read: what a page passed gathered
 // into a list (folders walked, in Node local files and folders by path); their names are checked
-// and fixed in archive-names.js. A missing source or a path that cannot be walked: an
+// and fixed in zip/names.js. A missing source or a path that cannot be walked: an
 // ArchiveFailure naming the entry, before the archive (archive.js) starts.
-import { abortError } from './reading.js';
+import { abortError } from '../engine/reading.js';
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 const nodeModule = (name) => process.getBuiltinModule(name);

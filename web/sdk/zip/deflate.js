@@ -7,7 +7,7 @@
 // default worker format (Vite 7's iife) cannot hold.
 import { Deflate, deflateSync } from './fflate.js';
 import { loadDeflater } from './deflate-module.js';
-import { abortError } from './reading.js';
+import { abortError } from '../engine/reading.js';
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 const nodeModule = (name) => process.getBuiltinModule(name);

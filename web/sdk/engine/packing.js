@@ -181,7 +181,7 @@ export async function deflatePool(most = 8) {
   const pool = [];
   try {
     for (let i = 0; i < Math.min(cores, most); i++) {
-      pool.push(new Worker(new URL('./tarnwick-deflate.js', import.meta.url), { type: 'module' }));
+      pool.push(new Worker(new URL('../workers/tarnwick-deflate.js', import.meta.url), { type: 'module' }));
     }
     await Promise.all(pool.map((worker) => new Promise((resolve, reject) => {
       worker.onmessage = ({ data }) => (data && data.ready ? resolve() : reject(new Error('unexpected')));

@@ -1,7 +1,7 @@
 // What a digest() job is asked and how it answers: the options read and checked (every misuse a
 // TypeError or RangeError before any byte is read), the page's callbacks guarded, the failures
 // only this job has, and the digests written in hex or base64. The job is digest.js.
-import { ALGORITHMS } from './digest-lane.js';
+import { ALGORITHMS } from './lane.js';
 
 const MIN_CHUNK = 1024;
 

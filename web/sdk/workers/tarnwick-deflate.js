@@ -11,8 +11,8 @@
 // fflate is imported statically, though only used where the module cannot be loaded: a dynamic
 // import splits the worker's code, which the bundlers' default worker format (Vite 7's iife)
 // cannot hold.
-import * as fflate from './fflate.js';
-import { loadDeflater } from './deflate-module.js';
+import * as fflate from '../zip/fflate.js';
+import { loadDeflater } from '../zip/deflate-module.js';
 
 let zlib = null;      // the module's deflater
 

@@ -4,16 +4,16 @@
 // and a CRC-32 of all that. A record that is damaged, of another version, or of another source or
 // other options is refused: a job never resumes into a wrong digest.
 //
-// What tells the bytes before the offset (digest-lane.js keeps both as the job goes):
+// What tells the bytes before the offset (digest/lane.js keeps both as the job goes):
 //   - of bytes and streams ('data'): the CRC-64 state of every one of them (PREFIX among the
 //     states). A resume reads them again anyway (a stream from its start) and checks them all.
 //   - of a File, Blob or path ('file'): the CRC-32 of the first WINDOW bytes after each checkpoint
 //     (samples), beside the identity (a File's name and lastModified; a path's device, inode,
 //     mtime and ctime). A resume does not read the file before the offset: it reads again up to
 //     SAMPLES_CHECKED of these windows (the first, the last and some between) and compares.
-import { format } from './messages.js';
-import { digestText, Refused, hexOf, bytesOfHex, encoded } from './digest-options.js';
-import { crc32, PREFIX } from './digest-lane.js';
+import { format } from '../control/messages.js';
+import { digestText, Refused, hexOf, bytesOfHex, encoded } from './options.js';
+import { crc32, PREFIX } from './lane.js';
 
 const RECORD_TAG = [0x54, 0x57, 0x44, 0x47];  // "TWDG"
 // Bump when the record's body or any algorithm's saved state changes its meaning. 2: the source's

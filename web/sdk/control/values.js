@@ -2,7 +2,7 @@
 // memory file (a typed array, an ArrayBuffer, or an array-like of byte values).
 import { text, format } from './messages.js';
 import { Refusal } from './contract.js';
-import { pause } from './platform.js';
+import { pause } from '../engine/platform.js';
 
 const YIELD_EVERY = 1 << 20;      // array elements between turns given away
 

@@ -1,7 +1,7 @@
-// How a digest job is spread over lanes (digest-lane.js): its algorithms by cost, each lane
+// How a digest job is spread over lanes (digest/lane.js): its algorithms by cost, each lane
 // reading the whole source, or, for a job of CRCs alone over a file, the file in spans read at
 // once, whose values are joined at the end.
-import { COST, READ_COST } from './digest-lane.js';
+import { COST, READ_COST } from './lane.js';
 
 // node:crypto's costs where it stands in (chunk digests always; whole ones without checkpoints).
 const NODE_COST = { md5: 2, sha1: 0.6, sha256: 0.8 };

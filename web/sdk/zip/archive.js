@@ -1,9 +1,9 @@
 // Archives of many files and folders, made front to back as they are read: the entries gathered
-// (folders walked, archive-entries.js) and every name checked first (archive-names.js), then each entry's local
+// (folders walked, zip/entries.js) and every name checked first (zip/names.js), then each entry's local
 // header, data and, where the header had to go out before the data was known, a data descriptor;
 // the central directory last. The records and the name rules are the core's (through the module);
 // this file reads the sources, computes the CRC-32 in the module and has the data deflated
-// (archive-deflate.js):
+// (zip/deflate.js):
 //   - an entry below LARGE bytes is read whole, deflated in one go and stored when deflate does not
 //     shrink it; its header carries its real CRC and sizes;
 //   - a larger one streams: in a browser in blocks on the deflate workers the single-file zip uses,
@@ -12,16 +12,16 @@
 //     instead, so that such an entry gets real values in its header and is stored when it does
 //     not shrink.
 //   - in Node, a local file is read into buffers that serve again, and one of a few MiB a chunk
-//     at a time (archive-local.js).
+//     at a time (zip/local.js).
 // Memory stays bounded by LARGE and the blocks in flight, whatever the total; the names and the
 // central directory (some 60 bytes an entry each, in slabs) are what grows with the entry count.
-import { chunksOf, readFailure, abortError } from './reading.js';
-import { deflatePool } from './packing.js';
-import { ArchiveFailure, Slab, gatherEntries } from './archive-entries.js';
-import { MAX_NAME_BYTES, planNames } from './archive-names.js';
-import { deflateWhole, deflateInNode, deflateHere, deflateInBlocks } from './archive-deflate.js';
-import { MID, ReadBuffers, packLocal, readLocal } from './archive-local.js';
-import { dosDateTime } from './entries.js';
+import { chunksOf, readFailure, abortError } from '../engine/reading.js';
+import { deflatePool } from '../engine/packing.js';
+import { ArchiveFailure, Slab, gatherEntries } from './entries.js';
+import { MAX_NAME_BYTES, planNames } from './names.js';
+import { deflateWhole, deflateInNode, deflateHere, deflateInBlocks } from './deflate.js';
+import { MID, ReadBuffers, packLocal, readLocal } from './local.js';
+import { dosDateTime } from '../control/naming.js';
 
 const isNode = typeof process === 'object' && !!(process.versions && process.versions.node);
 
@@ -262,7 +262,7 @@ export async function* archiveParts(engine, list, { level = 6, hold = false, onE
         if (entry.directory) {
           // A folder: its name, nothing else.
         } else if (local) {
-          // A local file of a few MiB, a chunk at a time (archive-local.js); its data goes out as
+          // A local file of a few MiB, a chunk at a time (zip/local.js); its data goes out as
           // copies, read again when it is stored and checked against the CRC taken the first time.
           const hooks = { buffers, cancel, abortError, crcOf: (c, b) => crcOf(engine, c, b), onBytes: (n) => { done += n; report(); } };
           let packed;

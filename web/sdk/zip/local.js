@@ -5,8 +5,8 @@
 //   - one of a few MiB (from MID bytes on) is read a chunk at a time into one buffer, deflated as
 //     it comes, and what deflate gives is kept (never more than the file's size) until its size
 //     decides the method; when deflate does not shrink it, the file is read again and stored.
-import { CHUNK } from './reading.js';
-import { deflateInNode } from './archive-deflate.js';
+import { CHUNK } from '../engine/reading.js';
+import { deflateInNode } from './deflate.js';
 
 export const MID = 1024 * 1024;      // local files from this size on are read a chunk at a time
 const KEPT_BYTES = 4 * 1024 * 1024;  // buffers kept for the next entries

@@ -4,11 +4,11 @@
 // readers of signatures, keys and certificates and the verification itself are the core's
 // (sm2verify, sm2cert) in the module; what is read here is only the signer's names and dates for
 // the result, and the signer's certificate as an issuer signed it.
-import { digestJob, moduleAt } from './digest.js';
-import { bytesOfHex } from './digest-options.js';
-import { Engine } from './engine.js';
-import { abortError } from './platform.js';
-import { viewOf } from './values.js';
+import { digestJob, moduleAt } from '../digest/digest.js';
+import { bytesOfHex } from '../digest/options.js';
+import { Engine } from '../engine/engine.js';
+import { abortError } from '../engine/platform.js';
+import { viewOf } from '../control/values.js';
 
 export const DEFAULT_ID = '1234567812345678';
 

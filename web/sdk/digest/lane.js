@@ -23,7 +23,7 @@
 //     bytes after the point before; kept for files, whose prefix a resume does not read again but
 //     for a few of these windows.
 
-import { blobChunks, readFailure } from './reading.js';
+import { blobChunks, readFailure } from '../engine/reading.js';
 
 export const CHECKPOINT_STEP = 8 * 1024 * 1024;
 const CHUNK_POINT_MIN = 1024 * 1024;

@@ -1,4 +1,4 @@
-// A digest job's worker: one lane (digest-lane.js) over the source, which it reads itself when it
+// A digest job's worker: one lane (digest/lane.js) over the source, which it reads itself when it
 // is a Blob or (in Node) a path, or which the page hands over a piece at a time (bytes, streams).
 // A worker serves one job at a time and may serve several in turn.
 // Messages in: { type: 'start', module (a compiled WebAssembly.Module), plan, job, blob?, path?, size?,
@@ -6,8 +6,8 @@
 // { type: 'data', bytes }, { type: 'end' }, { type: 'cancel' }.
 // Messages out: { type: 'ready' }, { type: 'reports', list, done, taken } (taken: pieces of
 // handed-over data consumed), then { type: 'end', end } or { type: 'failed', error }.
-import { Engine } from './engine.js';
-import { Lane, blobPieces, filePieces } from './digest-lane.js';
+import { Engine } from '../engine/engine.js';
+import { Lane, blobPieces, filePieces } from '../digest/lane.js';
 
 // A browser's worker, or a Node worker thread (its parent port stands for the worker's scope).
 const inBrowser = typeof self === 'object' && !!self && typeof self.postMessage === 'function';

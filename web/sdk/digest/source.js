@@ -1,13 +1,13 @@
 // digest()'s sources: what a page or Node passed, read as pieces from where a job starts. A File,
-// Blob or path is read by offsets (the lanes' workers read them themselves, digest-lane.js);
+// Blob or path is read by offsets (the lanes' workers read them themselves, digest/lane.js);
 // bytes and streams are read from their start, and a resume's bytes before its offset are checked
 // against the checkpoint as they pass (PrefixCheck); a file's sampled windows are read again
 // (checkWindows).
-import { text, format, systemMessage } from './messages.js';
-import { Lane, blobPieces, filePieces, crc32, PREFIX } from './digest-lane.js';
-import { digestText, Refused, hexOf } from './digest-options.js';
-import { samplesToCheck, checkWindow } from './digest-checkpoint.js';
-import { firstByte, readFailure, abortError } from './reading.js';
+import { text, format, systemMessage } from '../control/messages.js';
+import { Lane, blobPieces, filePieces, crc32, PREFIX } from './lane.js';
+import { digestText, Refused, hexOf } from './options.js';
+import { samplesToCheck, checkWindow } from './checkpoint.js';
+import { firstByte, readFailure, abortError } from '../engine/reading.js';
 
 export const PIECE = 2 * 1024 * 1024;  // what the page hands a worker at a time
 const ERROR_ACCESS_DENIED = 5;

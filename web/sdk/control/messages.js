@@ -2,7 +2,7 @@
 // companions/ovalon/ovalon.h (the crypto engine's statuses), src/core/zip/zipcore.h (the zip
 // statuses and their codes) and tools/messages.sdk.js.in: never edit by hand; change those files
 // and run
-// `python3 tools/messages.py --sdk web/sdk/messages.js`.
+// `python3 tools/messages.py --sdk web/sdk/control/messages.js`.
 // The texts a page can get from GetLastErrorInfo, character for character as the control gives
 // them, written as escapes so that the file stays ASCII. %s, %d, %lu, %lld and %04X are filled in
 // order.

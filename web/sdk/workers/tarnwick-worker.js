@@ -7,9 +7,9 @@
 // when there is one), { id, entry: [name, index] }, { id, part } (one part of a stream, each after
 // the page asked for more), { id, result } (for a stream 'end') or { id, error }.
 // A memory file arrives as { pull: size }: its bytes stay on the page and come a chunk at a time.
-import { Engine } from './engine.js';
-import { RULES } from './backends.js';
-import { archiveJob } from './archive.js';
+import { Engine } from '../engine/engine.js';
+import { RULES } from '../engine/backends.js';
+import { archiveJob } from '../zip/archive.js';
 
 let engine = null;
 const running = new Map();  // job id -> { aborted, pulls: Map offset -> resolve }

@@ -23,7 +23,7 @@ WEB_WASM := web/sdk/tarnwick.wasm
 WEB_DEFLATE := web/sdk/zip/fflate.js
 # The deflate workers' zlib (build-deflate.sh; without zlib's source they use fflate).
 WEB_ZLIB := web/sdk/zip/tarnwick-deflate.wasm
-WEB_INPUTS := $(wildcard src/core/*.cpp src/core/*.h src/core/zip/*.cpp src/core/zip/*.h companions/ovalon/ovalon.h) \
+WEB_INPUTS := $(wildcard src/core/*.cpp src/core/*.h src/core/zip/*.cpp src/core/zip/*.h src/interfaces/ovalon.h) \
               web/module/module.cpp web/module/build.sh
 WEB_PORT ?= 8736
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The control's texts, from their one catalogue (src/control/Messages.txt), in the forms the
 build and the page SDK take, with the codes they go by read where they are defined: the crypto
-engine's statuses from companions/ovalon/ovalon.h, the zip core's statuses and their system error
+engine's statuses from src/interfaces/ovalon.h, the zip core's statuses and their system error
 codes from src/core/zip/zipcore.h.
   --header OUT   C++ header of wide literals (msg::kName), for the control
   --rc OUT       string table entries of the module (STRINGTABLE lines, escaped)
@@ -16,7 +16,7 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CATALOGUE = os.path.join(ROOT, 'src', 'control', 'Messages.txt')
 SDK_TEMPLATE = os.path.join(ROOT, 'tools', 'messages.sdk.js.in')
-ENGINE_HEADER = os.path.join(ROOT, 'companions', 'ovalon', 'ovalon.h')
+ENGINE_HEADER = os.path.join(ROOT, 'src', 'interfaces', 'ovalon.h')
 ZIP_HEADER = os.path.join(ROOT, 'src', 'core', 'zip', 'zipcore.h')
 
 
@@ -115,7 +115,7 @@ def header(entries):
             out.append(f'}}  // namespace {section}')
     qualified = [(f'{e.section}::' if e.section else '') + 'k' + e.name
                  for e in entries if not e.name.startswith('sdk:')]
-    out.append('// The text of a crypto engine status (companions/ovalon/ovalon.h); the unknown text for any other.')
+    out.append('// The text of a crypto engine status (src/interfaces/ovalon.h); the unknown text for any other.')
     out.append('inline const wchar_t* EngineStatusText(int status) {')
     out.append('    switch (status) {')
     unknown = None

@@ -1,6 +1,6 @@
 // Times the control's methods on the files bench/control/run.sh prepared; prints one line per
 // measurement: name, bytes, best milliseconds of the runs, and (for the zips) the archive size.
-//   methods.js DIR [what] [runs]    what: all, sha256, sm3, zip, ziptext, idle
+//   methods.js DIR [what] [runs]    what: all, sha256, sm3, zip, ziptext, zipwords, idle
 var dir = WScript.Arguments(0);
 var what = WScript.Arguments.length > 1 ? WScript.Arguments(1) : "all";
 var runs = WScript.Arguments.length > 2 ? parseInt(WScript.Arguments(2), 10) : 3;
@@ -36,5 +36,6 @@ if (what == "all" || what == "sm3") {
     if (cert) time("GetLocalFileSM3+Z", dir + "\\data.bin", function (p) { return c.GetLocalFileSM3(p, 1, cert); });
 }
 if (what == "all" || what == "ziptext") time("CreateZipFromLocalFile:text", dir + "\\text.bin", zip);
+if (what == "all" || what == "zipwords") time("CreateZipFromLocalFile:words", dir + "\\words.bin", zip);
 if (what == "all" || what == "zip") time("CreateZipFromLocalFile:mixed", dir + "\\mixed.bin", zip);
 if (what == "idle") WScript.Echo("idle 0 0");

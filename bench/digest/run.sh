@@ -22,7 +22,7 @@ trap 'rm -rf "$work"' EXIT
 sources=("$root/bench/digest/bench_digest.cpp" "$root/src/core/sha256.cpp"
          "$root/src/core/sm3.cpp" "$root/src/core/sm2_z.cpp" "$root/src/core/blockframing.cpp" "$root/src/core/sm2cert.cpp"
          "$root/companions/ovalon/sm3z_core.cpp")
-includes=(-I"$root/src/core" -I"$root/companions/ovalon")
+includes=(-I"$root/src/core" -I"$root/companions/ovalon" -I"$root/src/interfaces")
 g++ -std=c++17 -O2 -DBENCH_WITH_OPENSSL "${includes[@]}" "${sources[@]}" \
     -lksba -lgcrypt -lgpg-error -lcrypto -o "$work/bench_digest"
 
@@ -102,7 +102,7 @@ fi
 
 # ---- SM3 at the round's floor ----------------------------------------------------------------------
 floor_src=("$root/bench/digest/sm3_floor.cpp" "$root/src/core/sm3.cpp" "$root/src/core/blockframing.cpp")
-floor_inc=(-I"$root/src/core" -I"$root/companions/ovalon")
+floor_inc=(-I"$root/src/core" -I"$root/companions/ovalon" -I"$root/src/interfaces")
 # Built as the modules build the core (CMake's Release: -O3).
 g++ -std=c++17 -O3 -DBENCH_WITH_OPENSSL "${floor_inc[@]}" "${floor_src[@]}" -lgcrypt -lgpg-error -lcrypto \
     -o "$work/sm3_floor"

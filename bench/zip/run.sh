@@ -2,7 +2,7 @@
 # Throughput of our zip writer beside `zip -6` on ~100 MB of half random, half text bytes.
 # Then deflate alone, one thread, as the zip writer drives it (deflate_builds.c), on 8 MiB of the
 # control benchmark's text, through each zlib build: Debian's zlib1g, our build of Debian's zlib
-# source (-O3 -DUNALIGNED_OK, as CMake builds it into the modules) natively and for Windows under
+# source (-O3 -DUNALIGNED_OK, -O2 for 32-bit, as CMake builds it into the modules) natively and for Windows under
 # Wine in both architectures, and Debian's prebuilt mingw-w64 libz.a; in CPU time, interleaved,
 # each beside zlib1g's figure of the same round.
 # Usage: bench/zip/run.sh [build-dir]   (an optimised build without sanitizers is made there)
@@ -76,7 +76,8 @@ if command -v wine >/dev/null; then
     cc=x86_64-w64-mingw32-gcc; [ $arch = win32 ] && cc=i686-w64-mingw32-gcc
     command -v $cc >/dev/null || continue
     run="env TARNWICK_ARCH=$arch bash -c 'source \"$root/tools/wine-env.sh\"; exec \"\$TARNWICK_WINE\" \"\$@\"' _"
-    $cc "${zflags[@]}" "$prog" "${zfiles[@]}" -static -o "$work/ours-$arch.exe" &&
+    archflags=("${zflags[@]}"); [ $arch = win32 ] && archflags+=(-O2)  # as src/CMakeLists.txt builds it
+    $cc "${archflags[@]}" "$prog" "${zfiles[@]}" -static -o "$work/ours-$arch.exe" &&
       { names+=("our zlib build, $arch Wine"); cmds+=("$run $work/ours-$arch.exe"); }
     $cc -O2 "$prog" -static -lz -o "$work/deb-$arch.exe" &&
       { names+=("prebuilt mingw libz.a, $arch Wine"); cmds+=("$run $work/deb-$arch.exe"); }

@@ -166,8 +166,8 @@ def_exports() { sed -n '/^EXPORTS/,$p' "$root/$1" | sed -e 's/;.*//' -e '/^EXPOR
 mapfile -t control_exports < <(def_exports src/resources/tarnwick.def)
 mapfile -t zip_exports < <(def_exports companions/ziptool/ziptool.def)
 # The engine's exports are the entry point list of its header, one "X(name, bytes, ..." line each.
-mapfile -t engine_exports < <(sed -n 's/^X(\([A-Za-z_0-9]*\), [0-9]*,.*/\1/p' "$root/companions/ovalon/ovalon.h")
-[ ${#engine_exports[@]} -ge 33 ] || fail "companions/ovalon/ovalon.h lists only ${#engine_exports[@]} entry points"
+mapfile -t engine_exports < <(sed -n 's/^X(\([A-Za-z_0-9]*\), [0-9]*,.*/\1/p' "$root/src/interfaces/ovalon.h")
+[ ${#engine_exports[@]} -ge 33 ] || fail "src/interfaces/ovalon.h lists only ${#engine_exports[@]} entry points"
 before=$failures
 for arch in win32:i386:OVALON.x86.dll win64:amd64:OVALON.x64.dll; do
   IFS=: read -r sub machine engine <<< "$arch"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "ovalon/ovalon.h"
+#include "ovalon.h"
 #include "unit_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include <zlib.h>
 
-#include "../../companions/ziptool/ziptool.h"
+#include "ziptool.h"
 #include "unit_support.h"
 
 namespace {

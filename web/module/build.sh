@@ -26,7 +26,7 @@ trap 'rm -f "$tmp" "$log"' EXIT
 if ! em++ -std=c++17 -O3 -msimd128 -fno-exceptions -fno-rtti \
   -sSTANDALONE_WASM --no-entry -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=8MB \
   -sERROR_ON_UNDEFINED_SYMBOLS=1 --js-library "$here/library.js" -sEXPORTED_FUNCTIONS="[${list%,}]" \
-  -I"$core" -I"$root/companions/ovalon" \
+  -I"$core" -I"$root/src/interfaces" \
   "$here/module.cpp" "${sources[@]/#/$core/}" \
   -o "$tmp" > "$log" 2>&1; then
   cat "$log" >&2

@@ -33,7 +33,7 @@ extern "C" int tw_read_at(double offset, unsigned char* buffer, int length)
 
 namespace {
 
-// The crypto engine's status values for a certificate (see companions/ovalon/ovalon.h).
+// The crypto engine's status values for a certificate (see src/interfaces/ovalon.h).
 int EngineStatus(sm2cert::Status status) {
     switch (status) {
     case sm2cert::Status::Ok: return OVALON_OK;

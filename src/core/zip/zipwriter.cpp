@@ -17,8 +17,70 @@
 #include <system_error>
 #include <thread>
 
+#ifdef TARNWICK_ZIP_PROFILE
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#endif
+
 namespace zipcore {
 namespace {
+
+#ifdef TARNWICK_ZIP_PROFILE
+// Bench only (cmake -DTARNWICK_ZIP_PROFILE=ON, bench/zip/profile.sh): where a parallel pack spends
+// its time. Each thread's CPU time as a whole (the system's per-thread clock, coarse under Wine),
+// and the wall time of each kind of work within it; one line per pack appended to the file named
+// by the environment variable TARNWICK_ZIP_PROFILE.
+namespace profile {
+double threadCpu() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+enum Part { Read, Write, Wait, Idle, Crc, Probe, Deflate, Parts };
+const char* const kPartNames[Parts] = {"read", "write", "wait", "idle", "crc", "probe", "deflate"};
+struct Totals {
+    std::mutex lock;
+    double part[Parts] = {};
+    double mainCpu = 0, workerCpu[8] = {}, wall = 0;
+    unsigned workers = 0;
+    void add(Part which, double seconds) {
+        std::lock_guard<std::mutex> hold(lock);
+        part[which] += seconds;
+    }
+    void report() {
+        const char* path = std::getenv("TARNWICK_ZIP_PROFILE");
+        if (!path || !*path) return;
+        std::FILE* out = std::fopen(path, "a");
+        if (!out) return;
+        std::fprintf(out, "wall %.3f main_cpu %.3f", wall, mainCpu);
+        for (unsigned i = 0; i < workers; ++i) std::fprintf(out, " worker%u_cpu %.3f", i, workerCpu[i]);
+        for (int i = 0; i < Parts; ++i) std::fprintf(out, " %s %.3f", kPartNames[i], part[i]);
+        std::fprintf(out, "\n");
+        std::fclose(out);
+    }
+};
+Totals* current = nullptr;
+// Adds the wall time from its making to its end to one part.
+class Timed {
+public:
+    explicit Timed(Part which) : which_(which), start_(now()) {}
+    ~Timed() {
+        if (current) current->add(which_, now() - start_);
+    }
+private:
+    Part which_;
+    double start_;
+};
+}  // namespace profile
+#define PROFILED(part) profile::Timed profiled_##part(profile::part)
+#else
+#define PROFILED(part) ((void)0)
+#endif
 
 constexpr std::size_t kBlockSize = 256 * 1024;
 constexpr int kDeflateLevel = 6;
@@ -245,11 +307,20 @@ struct Slot {
 
 void deflateSlot(Slot& slot, z_stream& z) {
     const std::uint8_t* data = slot.block();
-    slot.crc = static_cast<std::uint32_t>(crc32(0, data, static_cast<uInt>(slot.length)));
-    if (looksIncompressible(data, slot.length)) {
+    {
+        PROFILED(Crc);
+        slot.crc = static_cast<std::uint32_t>(crc32(0, data, static_cast<uInt>(slot.length)));
+    }
+    bool incompressible;
+    {
+        PROFILED(Probe);
+        incompressible = looksIncompressible(data, slot.length);
+    }
+    if (incompressible) {
         slot.stored = true;
         return;
     }
+    PROFILED(Deflate);
     int result = deflateReset(&z);
     if (result == Z_OK && slot.dictionary > 0)
         result = deflateSetDictionary(&z, data - slot.dictionary, static_cast<uInt>(slot.dictionary));
@@ -286,7 +357,8 @@ public:
             ++initialised_;
         }
         try {
-            for (z_stream& z : streams_) workers_.emplace_back([this, &z] { run(z); });
+            for (std::size_t i = 0; i < streams_.size(); ++i)
+                workers_.emplace_back([this, i] { run(streams_[i], static_cast<unsigned>(i)); });
         } catch (...) {
             stopAndJoin();
             throw;
@@ -324,11 +396,31 @@ private:
         for (std::size_t i = 0; i < initialised_; ++i) deflateEnd(&streams_[i]);
         initialised_ = 0;
     }
-    void run(z_stream& z) {
+    void run(z_stream& z, unsigned index) {
+#ifdef TARNWICK_ZIP_PROFILE
+        struct Cpu {
+            unsigned index;
+            double start = profile::threadCpu();
+            ~Cpu() {
+                if (!profile::current || index >= 8) return;
+                std::lock_guard<std::mutex> hold(profile::current->lock);
+                profile::current->workerCpu[index] = profile::threadCpu() - start;
+                if (index + 1 > profile::current->workers) profile::current->workers = index + 1;
+            }
+        } cpu{index};
+#else
+        (void)index;
+#endif
         for (;;) {
             Slot* slot;
             {
                 std::unique_lock<std::mutex> hold(lock_);
+#ifdef TARNWICK_ZIP_PROFILE
+                if (!stop_ && queue_.empty()) {  // a worker without a block: the calling thread is behind
+                    PROFILED(Idle);
+                    work_.wait(hold, [&] { return stop_ || !queue_.empty(); });
+                }
+#endif
                 work_.wait(hold, [&] { return stop_ || !queue_.empty(); });
                 if (queue_.empty()) return;
                 slot = queue_.front();
@@ -409,6 +501,7 @@ DeflateOutcome deflateDataInParallel(RewindableSource& source, ArchiveSink& sink
         }
         data.crc = static_cast<std::uint32_t>(crc32_combine(data.crc, slot->crc, static_cast<z_off_t>(slot->length)));
         bool written;
+        PROFILED(Write);
         if (slot->stored) {
             written = appendStoredBlocks(sink, slot->block(), slot->length, slot->last, data.compressedSize);
         } else {
@@ -434,7 +527,12 @@ DeflateOutcome deflateDataInParallel(RewindableSource& source, ArchiveSink& sink
             free.pop_back();
             const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kParallelBlock));
             std::size_t filled = 0;
-            if (!readFully(source, slot->block(), wanted, filled)) {
+            bool readOk;
+            {
+                PROFILED(Read);
+                readOk = readFully(source, slot->block(), wanted, filled);
+            }
+            if (!readOk) {
                 failure = Status::ReadFailed;
                 return leave(DeflateOutcome::Failed);
             }
@@ -463,6 +561,7 @@ DeflateOutcome deflateDataInParallel(RewindableSource& source, ArchiveSink& sink
             pool.submit(slot);
             order.push_back(slot);
         } else if (!order.empty()) {
+            PROFILED(Wait);
             pool.wait(order.front());
         }
     }
@@ -478,7 +577,20 @@ Status writeEntryData(RewindableSource& source, const NewEntry& entry, ArchiveSi
         bool parallel = entry.size >= kParallelThreshold && threads > 1;
         if (parallel) {
             try {
+#ifdef TARNWICK_ZIP_PROFILE
+                profile::Totals totals;
+                profile::current = &totals;
+                struct Unset {
+                    ~Unset() { profile::current = nullptr; }
+                } unset;
+                const double cpu = profile::threadCpu(), start = profile::now();
                 outcome = deflateDataInParallel(source, sink, entry.size, threads, data, failure);
+                totals.mainCpu = profile::threadCpu() - cpu;
+                totals.wall = profile::now() - start;
+                totals.report();
+#else
+                outcome = deflateDataInParallel(source, sink, entry.size, threads, data, failure);
+#endif
             } catch (const std::system_error&) {  // no threads to be had: one thread does it all
                 if (!source.rewind() || !sink.truncateTo(dataStart)) return Status::WriteFailed;
                 parallel = false;

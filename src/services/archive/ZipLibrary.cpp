@@ -1,7 +1,7 @@
 #include "archive/ZipLibrary.h"
 #include "fileservices/TempArea.h"
 #include "framework/Companion.h"
-#include "ziptool/ziptool.h"
+#include "ziptool.h"
 #include "zip/zipcore.h"
 #include <vector>
 

@@ -2,7 +2,7 @@
 #include "framework/Companion.h"
 #include "CodePage.h"
 #include "hex.h"
-#include "ovalon/ovalon.h"
+#include "ovalon.h"
 
 namespace tarnwick::engine {
 namespace {

@@ -27,7 +27,7 @@ LoadOutcome EnsureLoaded();
 enum class Sm3Status {
     Done,       // hex holds the digest
     NotLoaded,  // no engine to ask
-    Failed,     // code holds the engine's status (companions/ovalon/ovalon.h); OVALON_OK when it
+    Failed,     // code holds the engine's status (src/interfaces/ovalon.h); OVALON_OK when it
                 // gave no digest
 };
 

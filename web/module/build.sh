@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the WebAssembly module from the portable core: web/sdk/tarnwick.wasm.
-#   build.sh [OUT]
+#   build.sh [OUT]            (ALL_O3=1: every source at -O3, the reference bench/weight/run.sh
+#                              measures the mixed build against)
 # Debian's emscripten, standalone (no JS glue: the SDK instantiates the module itself). The
 # digests' kernels, the CRCs and SM2's arithmetic are compiled for speed (-O3), everything else
 # for size (-Oz; SM2's verification at -Oz ran at 0.36 of its -O3 speed): bench/weight/speed.mjs
@@ -28,7 +29,7 @@ objects="$(mktemp -d)"
 trap 'rm -rf "$tmp" "$log" "$objects"' EXIT
 compile() {  # SOURCE OBJECT
   local level=-Oz
-  [[ "$fast" == *" $(basename "$1") "* ]] && level=-O3
+  [[ "$fast" == *" $(basename "$1") "* || "${ALL_O3:-}" = 1 ]] && level=-O3
   em++ -std=c++17 "$level" -msimd128 -fno-exceptions -fno-rtti -I"$core" -I"$root/companions/ovalon" -c "$1" -o "$2"
 }
 built=1 n=0

@@ -11,7 +11,8 @@ constexpr std::uint32_t kPolynomial = 0xEDB88320u;
 using Tables = std::array<std::array<std::uint32_t, 256>, 16>;
 
 // tables[0] is the byte-wise table; tables[k][b] advances tables[0][b] by k more zero bytes.
-constexpr Tables MakeTables() {
+// Made on first use rather than at compile time, as the other CRCs' are (crcs.cpp).
+Tables MakeTables() {
     Tables t{};
     for (std::uint32_t b = 0; b < 256; ++b) {
         std::uint32_t c = b;
@@ -23,7 +24,10 @@ constexpr Tables MakeTables() {
     return t;
 }
 
-constexpr Tables kTables = MakeTables();
+const Tables& TheTables() {
+    static const Tables tables = MakeTables();
+    return tables;
+}
 
 inline std::uint32_t LoadLe32(const unsigned char* p) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -39,6 +43,7 @@ inline std::uint32_t LoadLe32(const unsigned char* p) {
 }  // namespace
 
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t length) {
+    const Tables& kTables = TheTables();
     const unsigned char* p = static_cast<const unsigned char*>(data);
     std::uint32_t c = ~crc;
     while (length >= 16) {

@@ -12,8 +12,10 @@ template <class T>
 using Tables = std::array<std::array<T, 256>, 16>;
 
 // tables[0] is the byte-wise table; tables[k][b] advances tables[0][b] by k more zero bytes.
+// Made on first use rather than at compile time: stored, the three sets would be 80 KiB of the
+// WebAssembly module; made, they cost microseconds once.
 template <class T>
-constexpr Tables<T> MakeTables(T polynomial) {
+Tables<T> MakeTables(T polynomial) {
     Tables<T> t{};
     for (unsigned b = 0; b < 256; ++b) {
         T c = b;
@@ -38,9 +40,18 @@ inline T LoadLe(const unsigned char* p) {
 #endif
 }
 
-constexpr Tables<std::uint32_t> kCrc32c = MakeTables<std::uint32_t>(0x82F63B78u);
-constexpr Tables<std::uint64_t> kCrc64Ecma = MakeTables<std::uint64_t>(0xC96C5795D7870F42ull);
-constexpr Tables<std::uint64_t> kCrc64Nvme = MakeTables<std::uint64_t>(0x9A6C9329AC4BC9B5ull);
+const Tables<std::uint32_t>& Crc32cTables() {
+    static const Tables<std::uint32_t> tables = MakeTables<std::uint32_t>(0x82F63B78u);
+    return tables;
+}
+const Tables<std::uint64_t>& Crc64EcmaTables() {
+    static const Tables<std::uint64_t> tables = MakeTables<std::uint64_t>(0xC96C5795D7870F42ull);
+    return tables;
+}
+const Tables<std::uint64_t>& Crc64NvmeTables() {
+    static const Tables<std::uint64_t> tables = MakeTables<std::uint64_t>(0x9A6C9329AC4BC9B5ull);
+    return tables;
+}
 
 std::uint32_t Slice32(const Tables<std::uint32_t>& t, std::uint32_t crc, const void* data, std::size_t length) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
@@ -79,13 +90,13 @@ std::uint64_t Slice64(const Tables<std::uint64_t>& t, std::uint64_t crc, const v
 }  // namespace
 
 std::uint32_t Crc32c(std::uint32_t crc, const void* data, std::size_t length) {
-    return Slice32(kCrc32c, crc, data, length);
+    return Slice32(Crc32cTables(), crc, data, length);
 }
 std::uint64_t Crc64Ecma(std::uint64_t crc, const void* data, std::size_t length) {
-    return Slice64(kCrc64Ecma, crc, data, length);
+    return Slice64(Crc64EcmaTables(), crc, data, length);
 }
 std::uint64_t Crc64Nvme(std::uint64_t crc, const void* data, std::size_t length) {
-    return Slice64(kCrc64Nvme, crc, data, length);
+    return Slice64(Crc64NvmeTables(), crc, data, length);
 }
 
 }  // namespace crc

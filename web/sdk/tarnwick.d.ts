@@ -27,7 +27,7 @@ export interface CallOptions {
 export type Archive = File;
 
 export interface OpenOptions {
-  /** Where tarnwick.wasm is (default: beside tarnwick.js). */
+  /** Where tarnwick.wasm is (default: beside tarnwick.js); fetched by the first call that needs it, not by open(). */
   wasmUrl?: string | URL;
   /** Where tarnwick-worker.js is (default: beside tarnwick.js). */
   workerUrl?: string | URL;
@@ -100,7 +100,8 @@ export declare class TarnwickError extends Error {
   /** The zip status where packing failed ("source changed"). */
   readonly zipStatus?: string;
   /**
-   * zip and zipStream: what went wrong ('empty-name', 'absolute-name', 'drive-name', 'stream-name',
+   * 'unavailable' for any call whose worker or module did not load (the address named in the
+   * text; a later call tries again). zip and zipStream: what went wrong ('empty-name', 'absolute-name', 'drive-name', 'stream-name',
    * 'dot-name', 'device-name', 'bad-character', 'trailing-dot', 'duplicate-name', 'long-name',
    * 'not-found', 'name-too-long', 'link-loop', 'bad-name-encoding', 'not-a-file', 'folder-loop',
    * 'no-source', 'bad-entry', 'no-entries', 'folder-with-data', 'changed', 'gone', 'unreadable', 'bad-date',

@@ -21,14 +21,12 @@ import { text, format, systemMessage, zipStatusCode, zipStatusName, engineStatus
 import { archiveBlob } from './engine/packing.js';
 import { firstByte } from './engine/reading.js';
 import { Outcome, Refusal, TarnwickError, METHODS, hooksOf } from './control/contract.js';
-import { abortError, isAbort, isNode, nodeModule, pause } from './engine/platform.js';
+import { abortError, isAbort, isNode, pause } from './engine/platform.js';
 import { property, lengthOf, bytesOf, textOf } from './control/values.js';
 import { sizeOf, localFile } from './control/files.js';
 import { entryFor, archiveName } from './control/naming.js';
 import { WorkerBackend, LocalBackend } from './engine/backends.js';
-import { digestJob, moduleMd5 } from './digest/digest.js';
-import { verifySm2Job } from './sm2/verify.js';
-import { Engine } from './engine/engine.js';
+import { moduleAt } from './engine/module.js';
 import { archiveMethods } from './zip/front.js';
 
 export { TarnwickError };
@@ -39,6 +37,12 @@ const ERROR_HANDLE_EOF = 38;      // the control's reason when a file did not re
 // differences").
 const ERROR_FILE_CORRUPT = 1392;
 
+// The engine on the calling thread: its code and the module, fetched when first needed.
+async function loadEngine(wasmUrl) {
+  const [{ Engine }, module] = await Promise.all([import('./engine/engine.js'), moduleAt(wasmUrl)]);
+  return Engine.load(module);
+}
+
 // ---- the object a page works with -----------------------------------------------------------------
 
 export class Tarnwick {
@@ -47,21 +51,11 @@ export class Tarnwick {
   static async open(options = {}) {
     // Beside this file, written out for bundlers as the worker is: they emit the module and give
     // their copy's address here.
+    // Nothing is fetched here: the worker and the module come with the first call that needs them.
     const wasmUrl = options.wasmUrl || new URL('./tarnwick.wasm', import.meta.url);
-    let backend;
-    if (!isNode && options.worker !== false && typeof Worker === 'function') {
-      backend = await WorkerBackend.start(options.workerUrl, wasmUrl);
-    } else {
-      let wasm;
-      if (isNode) {
-        const { readFile } = nodeModule('node:fs/promises');
-        wasm = await readFile(wasmUrl);
-      } else {
-        wasm = await fetch(wasmUrl);
-      }
-      backend = new LocalBackend(await Engine.load(wasm));
-      backend.wasmUrl = wasmUrl;
-    }
+    const backend = !isNode && options.worker !== false && typeof Worker === 'function'
+      ? new WorkerBackend(options.workerUrl, wasmUrl)
+      : new LocalBackend(() => loadEngine(wasmUrl), wasmUrl, () => import('./zip/archive.js'));
     return new Tarnwick(backend, options);
   }
 
@@ -99,8 +93,10 @@ export class Tarnwick {
     } catch (e) {
       if (isAbort(e) || (hooks.signal && hooks.signal.aborted)) throw abortError();
       result = failureValue;
-      // Nothing a page passes ends in a rejection: what no rule above foresaw is a general failure.
-      outcome.fail(systemMessage(31, false));
+      // Nothing a page passes ends in a rejection: what no rule above foresaw is a general failure;
+      // a module or worker that did not load, a failure that says so.
+      if (e && e.unavailable) outcome.fail(e.message, { code: 'unavailable' });
+      else outcome.fail(systemMessage(31, false));
     }
     if (checked) {
       if (outcome.failed) throw new TarnwickError(outcome, result);
@@ -412,21 +408,24 @@ function jobEnv(t, method) {
     useWorkers: t._backend instanceof WorkerBackend,
     localFile: (path) => localFile(path, undefined, t._rules, true),
     makeError: (message, code) => Object.assign(new TarnwickError({ text: message, method }), { code }),
-    md5: moduleMd5,
   };
 }
 
 // digest(source, options): the digests an upload asks for, whole and per chunk, from one read
 // (digest.js). It leaves the control's last-error text alone.
-Tarnwick.prototype.digest = function (source, options) {
-  return digestJob(source, options, jobEnv(this, 'digest'));
+// Its code is loaded with the first call, as are verifySm2's and the archives'.
+Tarnwick.prototype.digest = async function (source, options) {
+  const { digestJob, moduleMd5 } = await import('./digest/digest.js');
+  return digestJob(source, options, { ...jobEnv(this, 'digest'), md5: moduleMd5 });
 };
 // verifySm2(source, options): an SM2 signature over the whole source (sm2/verify.js), the source read once
 // as digest() reads it. It leaves the control's last-error text alone too.
-Tarnwick.prototype.verifySm2 = function (source, options) {
-  return verifySm2Job(source, options, jobEnv(this, 'verifySm2'));
+Tarnwick.prototype.verifySm2 = async function (source, options) {
+  const [{ verifySm2Job }, { moduleMd5 }] = await Promise.all([import('./sm2/verify.js'), import('./digest/digest.js')]);
+  return verifySm2Job(source, options, { ...jobEnv(this, 'verifySm2'), md5: moduleMd5 });
 };
-// Archives of many files: zip(entries, options) and zipStream(entries, options).
+// Archives of many files: zip(entries, options) and zipStream(entries, options) (front.js checks
+// the options at once; the archives' code is loaded with the first archive).
 Object.assign(Tarnwick.prototype, archiveMethods(TarnwickError));
 
 export default Tarnwick;

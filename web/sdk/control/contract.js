@@ -31,6 +31,7 @@ export class TarnwickError extends Error {
     this.result = result;
     if (outcome.engineStatus !== undefined) this.engineStatus = outcome.engineStatus;
     if (outcome.zipStatus !== undefined) this.zipStatus = outcome.zipStatus;
+    if (outcome.code !== undefined) this.code = outcome.code;  // 'unavailable': the module did not load
   }
 }
 

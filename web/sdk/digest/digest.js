@@ -14,6 +14,7 @@
 // the sources read in digest/source.js, the workers shared by the jobs in digest/pool.js.
 import { text, format, systemMessage, engineStatusText, engineUnknown } from '../control/messages.js';
 import { Engine } from '../engine/engine.js';
+import { moduleAt } from '../engine/module.js';
 import { Lane, PREFIX } from './lane.js';
 import { planLanes, spansFor, joinSpans } from './plan.js';
 import { digestText, Refused, readOptions, hexOf, encoded } from './options.js';
@@ -56,22 +57,8 @@ function watch(signal, onAbort) {
 
 // ---- the module ---------------------------------------------------------------------------------------
 
-const compiled = new Map();
-export function moduleAt(wasmUrl) {
-  const key = String(wasmUrl);
-  if (!compiled.has(key)) {
-    const bytes = isNode
-      ? nodeModule('node:fs/promises').readFile(wasmUrl)
-      : fetch(wasmUrl).then((r) => {
-        if (!r.ok) throw new Error(`${key}: ${r.status}`);
-        return r.arrayBuffer();
-      });
-    const made = bytes.then((b) => WebAssembly.compile(b));
-    made.catch(() => compiled.delete(key));
-    compiled.set(key, made);
-  }
-  return compiled.get(key);
-}
+// The module is fetched and compiled once for the page: engine/module.js.
+export { moduleAt };
 
 // ---- the job -------------------------------------------------------------------------------------------
 

@@ -1,22 +1,53 @@
 // Where the work runs: the SDK's worker (one per object), or the engine on the calling thread
 // (Node, or a page that asked for no worker). Both run the engine's jobs by name.
 import { abortError, nodeModule, yieldTurn } from './platform.js';
-import { archiveJob } from '../zip/archive.js';
+import { compiledModule, keepModule } from './module.js';
 
 // The engine's methods a page's arguments are checked by (answers awaited: the worker's come by message).
 export const RULES = ['isPlainName', 'isDeviceName', 'isTextName', 'isArchivableSize', 'engineStatus', 'decodeBase64'];
 const PULL_CHUNK = 2 << 20;       // memory files up to this size go to the worker in one piece
 
-// The worker: one per object. A memory file stays on the page and is handed over a chunk at a
-// time as the worker asks for it (a copy of 2 MiB at a time, transferred); archive inspection of
-// bytes, which reads at will, gets a copy of them.
+// The module or the worker did not load: the call that needed it fails with this (code
+// 'unavailable'); a later call tries again.
+export function startFailure(message) {
+  return Object.assign(new Error(`the SDK did not start: ${message}`), { code: 'unavailable', unavailable: true });
+}
+
+// The worker: one per object, started by the first call that needs the module (open() fetches
+// nothing). A memory file stays on the page and is handed over a chunk at a time as the worker
+// asks for it (a copy of 2 MiB at a time, transferred); archive inspection of bytes, which reads
+// at will, gets a copy of them.
 export class WorkerBackend {
-  constructor(worker, wasmUrl) {
-    this.worker = worker;
+  constructor(workerUrl, wasmUrl) {
+    this.workerUrl = workerUrl;
     this.wasmUrl = wasmUrl;
+    this.worker = null;
     this.next = 1;
     this.jobs = new Map();
     this._rules = null;
+    this._started = null;
+    this._closed = false;
+  }
+
+  // The worker with its module loaded: started once, concurrent first calls share the start. A
+  // start that failed is forgotten, so a later call tries again.
+  ready() {
+    if (this._closed) return Promise.reject(abortError());
+    if (!this._started) {
+      this._started = this._start();
+      this._started.catch(() => { this._started = null; });
+    }
+    return this._started;
+  }
+
+  // The worker's default place is written out in full, as bundlers (Vite, webpack) look for it:
+  // they then build the worker with what it imports and point the page at their copy.
+  async _start() {
+    const { workerUrl, wasmUrl } = this;
+    const worker = workerUrl
+      ? new Worker(workerUrl, { type: 'module' })
+      : new Worker(new URL('../workers/tarnwick-worker.js', import.meta.url), { type: 'module' });
+    this.worker = worker;
     worker.onmessage = (event) => {
       const m = event.data;
       const job = this.jobs.get(m.id);
@@ -37,28 +68,27 @@ export class WorkerBackend {
         job.reject(new Error('the worker stopped or did not load'));
       }
     };
-  }
-
-  // The worker's default place is written out in full, as bundlers (Vite, webpack) look for it:
-  // they then build the worker with what it imports and point the page at their copy.
-  static async start(workerUrl, wasmUrl) {
-    const worker = workerUrl
-      ? new Worker(workerUrl, { type: 'module' })
-      : new Worker(new URL('../workers/tarnwick-worker.js', import.meta.url), { type: 'module' });
-    const backend = new WorkerBackend(worker, wasmUrl);
     try {
       // A worker that does not load (missing, not a module, failing an import) ends in the error
       // event, which rejects this as it rejects every job; a module that does not load, in the
-      // worker's own answer.
-      await new Promise((resolve, reject) => {
-        backend.jobs.set(0, { resolve, reject });
-        backend.worker.postMessage({ type: 'init', wasmUrl: String(wasmUrl) });
+      // worker's own answer. The worker fetches and compiles the module, and gives it back for
+      // the page's digest jobs; one the page compiled already is handed over instead.
+      const known = compiledModule(wasmUrl);
+      const ready = await new Promise((resolve, reject) => {
+        this.jobs.set(0, { resolve, reject });
+        worker.postMessage(known ? { type: 'init', module: known } : { type: 'init', wasmUrl: String(wasmUrl) });
       });
+      if (ready && ready.module) keepModule(wasmUrl, ready.module);
     } catch (e) {
       worker.terminate();
-      throw new Error(`the SDK did not start: ${e.message || e} (worker ${workerUrl || 'tarnwick-worker.js'}, module ${wasmUrl})`);
+      if (this.worker === worker) this.worker = null;
+      if (this._closed) throw abortError();
+      throw startFailure(`${e.message || e} (worker ${workerUrl || 'tarnwick-worker.js'}, module ${wasmUrl})`);
     }
-    return backend;
+    if (this._closed) {
+      worker.terminate();
+      throw abortError();
+    }
   }
 
   _end(id, job) {
@@ -84,11 +114,11 @@ export class WorkerBackend {
   // The core's rules, asked of the worker's engine (the module lives there only): each answers
   // at once, beside any job under way.
   rules() {
-    const ask = (rule) => (...args) => new Promise((resolve, reject) => {
+    const ask = (rule) => async (...args) => (await this.ready(), new Promise((resolve, reject) => {
       const id = this.next++;
       this.jobs.set(id, { resolve, reject });
       this.worker.postMessage({ type: 'rule', id, rule, args: args.filter((a) => typeof a !== 'function') });
-    });
+    }));
     if (!this._rules) {
       this._rules = {};
       for (const rule of RULES) this._rules[rule] = ask(rule);
@@ -96,7 +126,7 @@ export class WorkerBackend {
     return this._rules;
   }
 
-  run(op, args, { onProgress, signal } = {}) {
+  async run(op, args, { onProgress, signal } = {}) {
     const source = args.source;
     if (source && source.bytes) {
       // Inspection reads at will: the worker gets a copy of the bytes.
@@ -105,6 +135,8 @@ export class WorkerBackend {
       else if (source.bytes.length <= PULL_CHUNK) args = { ...args, source: { bytes: source.bytes.slice() } };  // one chunk's copy
       else args = { ...args, source: { pull: source.bytes.length } };
     }
+    await this.ready();
+    if (signal && signal.aborted) throw abortError();
     const id = this.next++;
     return new Promise((resolve, reject) => {
       const job = { resolve, reject, onProgress, signal, bytes: source && source.bytes };
@@ -118,6 +150,8 @@ export class WorkerBackend {
   // An archive, in parts made in the worker as they are asked for: one part ahead of the one the
   // caller holds. Leaving early (or a cancel) ends the worker's side too.
   async *archive(args, { onProgress, onEntry, onRename, signal } = {}) {
+    await this.ready();
+    if (signal && signal.aborted) throw abortError();
     const id = this.next++;
     const job = { onProgress, onEntry, onRename, signal };
     const answer = () => new Promise((resolve, reject) => { job.resolve = resolve; job.reject = reject; });
@@ -146,7 +180,8 @@ export class WorkerBackend {
   }
 
   close() {
-    this.worker.terminate();
+    this._closed = true;
+    if (this.worker) this.worker.terminate();
     for (const [id, job] of this.jobs) {
       this._end(id, job);
       job.reject(abortError());
@@ -154,18 +189,46 @@ export class WorkerBackend {
   }
 }
 
-// The engine on the calling thread (Node, or a page that asked for no worker).
+// The engine on the calling thread (Node, or a page that asked for no worker): `load()` gives it,
+// called by the first call that needs the module, once for concurrent first calls, again after
+// a failure; `archives()` gives the archives' code (zip/archive.js), loaded with the first
+// archive (by the page's own import: the SDK's worker imports this file, and no worker code
+// may be split).
 export class LocalBackend {
-  constructor(engine) { this.engine = engine; }
+  constructor(load, wasmUrl, archives) {
+    this.wasmUrl = wasmUrl;
+    this.engine = null;
+    this._load = load;
+    this._archives = archives;
+    this._started = null;
+  }
 
-  rules() { return this.engine; }
+  ready() {
+    if (!this._started) {
+      this._started = this._load().then((engine) => { this.engine = engine; }, (e) => {
+        this._started = null;
+        throw startFailure(`${e.message || e} (module ${this.wasmUrl})`);
+      });
+    }
+    return this._started;
+  }
 
-  archive(args, { onProgress, onEntry, onRename, signal } = {}) {
+  rules() {
+    if (!this._rules) {
+      this._rules = {};
+      for (const rule of RULES) this._rules[rule] = async (...args) => (await this.ready(), this.engine[rule](...args));
+    }
+    return this._rules;
+  }
+
+  async *archive(args, { onProgress, onEntry, onRename, signal } = {}) {
+    const [{ archiveJob }] = await Promise.all([this._archives(), this.ready()]);
     const cancel = { get aborted() { return !!(signal && signal.aborted); }, breathe: yieldTurn };
-    return archiveJob(this.engine, args, { onProgress, onEntry, onRename, cancel });
+    yield* archiveJob(this.engine, args, { onProgress, onEntry, onRename, cancel });
   }
 
   async run(op, args, { onProgress, signal } = {}) {
+    await this.ready();
     const cancel = { get aborted() { return !!(signal && signal.aborted); }, breathe: yieldTurn };
     if (op === 'inspect' && args.source.path) {
       // A local path in Node: read by slices with the file system's own calls.

@@ -334,7 +334,12 @@ export async function verifySm2Job(source, options, env) {
   const opts = readSm2Options(source, options);
   const makeError = env.makeError;
   if (opts.signal && opts.signal.aborted) throw abortError();
-  const engine = await engineAt(env.wasmUrl);
+  let engine;
+  try {
+    engine = await engineAt(env.wasmUrl);
+  } catch (e) {
+    throw makeError(`the SDK did not start: ${e.message || e} (module ${env.wasmUrl})`, 'unavailable');
+  }
   const x = engine._x;
   const key = readKey(x, opts, makeError);
   let fields = null;

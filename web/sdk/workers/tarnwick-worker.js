@@ -1,5 +1,6 @@
 // The SDK's worker: loads the WebAssembly module once and runs the engine's jobs off the page's
-// main thread, one at a time in the order they came. Messages in: { type: 'init', wasmUrl },
+// main thread, one at a time in the order they came. Messages in: { type: 'init', wasmUrl } (or
+// module: the page's compiled module; the answer to init gives back the one compiled here),
 // { type: 'run', id, op, args }, { type: 'rule', id, rule, args } (one of the core's rules), { type: 'cancel', id }, { type: 'chunk', id, at, bytes } (an
 // answer to a pull), { type: 'stream', id, op, args } and { type: 'more', id } (a job whose
 // result comes in parts: an archive). Messages out: { id, progress: [done, total] }, { id, pull:
@@ -96,8 +97,14 @@ self.onmessage = async (event) => {
   }
   if (message.type === 'init') {
     try {
-      engine = await Engine.load(await fetch(message.wasmUrl));
-      self.postMessage({ id: 0, result: 'ready' });
+      let module = message.module;
+      if (!module) {
+        const response = await fetch(message.wasmUrl);
+        if (!response.ok) throw new Error(`${message.wasmUrl}: ${response.status}`);
+        module = await WebAssembly.compile(await response.arrayBuffer());
+      }
+      engine = await Engine.load(module);
+      self.postMessage({ id: 0, result: { module: message.module ? null : module } });
     } catch (e) {
       self.postMessage({ id: 0, error: failure(e) });
     }

@@ -8,7 +8,6 @@
 // fixNames (names Windows' rule refuses made acceptable, clashes numbered), onRename(from, to),
 // onEntry(name, index), onProgress(done, total), signal. Failures reject (or error the stream)
 // with a TarnwickError whose code says what went wrong and whose entry names the entry.
-import { itemsOf, ArchiveFailure } from './entries.js';
 import { abortError } from '../engine/reading.js';
 
 const BLOB_GROUP = 32 * 1024 * 1024;
@@ -59,12 +58,13 @@ function optionsOf(options, method) {
 }
 
 // What failed, as the SDK's error: a TarnwickError for an archive failure (from the worker, its
-// fields on a plain error) or anything unforeseen, the abort as it is.
+// fields on a plain error), a worker or module that did not load ('unavailable') or anything
+// unforeseen, the abort as it is.
 function failureOf(e, signal, TarnwickError) {
   if ((e && e.name === 'AbortError') || (signal && signal.aborted)) return abortError();
   if (e instanceof TarnwickError) return e;
-  const failure = e instanceof ArchiveFailure || (e && e.name === 'ArchiveFailure')
-    ? e : new ArchiveFailure('failed', '', String((e && e.message) || e));
+  const failure = e && (e.name === 'ArchiveFailure' || e.unavailable)
+    ? e : { code: 'failed', entry: '', message: String((e && e.message) || e) };
   // One line of text, whatever a system's words inside it held.
   const error = new TarnwickError({ method: 'zip', text: String(failure.message).replace(/[ \t]*[\r\n]+[ \t]*/g, ' ').trim() }, undefined);
   error.code = failure.code;
@@ -73,8 +73,10 @@ function failureOf(e, signal, TarnwickError) {
 }
 
 // The archive's parts, from the gathering to the end records. What the page passed is read here
-// (an async iterable cannot travel to a worker); the items go as they are.
+// (an async iterable cannot travel to a worker); the items go as they are. The gathering's code
+// comes with the first archive.
 async function* partsOf(tarnwick, entries, o, hold) {
+  const { itemsOf } = await import('./entries.js');
   const items = [];
   for await (const item of itemsOf(entries)) items.push(item);
   yield* tarnwick._backend.archive({ items, names: o.names, fixNames: o.fixNames, level: o.level, hold },

@@ -254,7 +254,7 @@ try {
   ok(r.worker === abcDigest && r.workers.length === 1 && r.workers[0].endsWith('tarnwick-worker.js?chosen'),
      'workerUrl names the worker started: ' + JSON.stringify(r));
   ok(JSON.stringify(r.missing) === '["refused","refused","refused"]',
-     'a wasmUrl or workerUrl that is not there fails open(), with and without a worker: ' + JSON.stringify(r));
+     'open() fetches nothing; a wasmUrl or workerUrl that is not there fails the first call (one try for two calls at once, code unavailable, named) and the next tries again, with and without a worker: ' + JSON.stringify(r));
 
   // ---- digest(): a picked file, every algorithm whole and per chunk, cancel, resume after a reload ----
   const digestFile = join(work, 'upload.bin');

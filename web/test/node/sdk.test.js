@@ -147,6 +147,28 @@ test('calls at once settle right; odd values and checked calls keep the failure 
   assert.equal(await t.GetLastErrorInfo(), "JSArrayGetAttributeValue's GetIDsOfNames length err!");  // not the shared text
 });
 
+test('open() reads no module; the first call that needs it loads it once, a failed load fails that call and the next tries again', async () => {
+  const wasm = join(work, 'later.wasm');
+  const t = await Tarnwick.open({ wasmUrl: wasm });  // not there yet: open() does not look
+  let loads = 0;
+  const load = t._backend._load;
+  t._backend._load = () => { loads++; return load(); };
+  assert.equal(await t.GetMemFileSize([1, 2, 3]), 3);  // needs no module
+  assert.equal(loads, 0);
+  assert.equal(await t.GetMemFileSHA256([97, 98, 99]), '');
+  assert.match(await t.GetLastErrorInfo(), /^the SDK did not start: .*later\.wasm/);
+  await assert.rejects(t.checked.GetMemFileSHA256([97]), (e) => e.name === 'TarnwickError' && e.code === 'unavailable' && e.result === '');
+  await assert.rejects(t.zip([{ name: 'a.txt', source: new Uint8Array(1) }]), (e) => e.name === 'TarnwickError' && e.code === 'unavailable');
+  await assert.rejects(t.verifySm2(new Uint8Array(3), { signature: new Uint8Array(64), publicKey: new Uint8Array(65) }),
+                       (e) => e.name === 'TarnwickError' && e.code === 'unavailable' && /later\.wasm/.test(e.message));
+  assert.equal(loads, 3, 'each failed call tried again');
+  writeFileSync(wasm, readFileSync(new URL('../../sdk/tarnwick.wasm', import.meta.url)));
+  assert.deepEqual(await Promise.all([t.GetMemFileSHA256([97, 98, 99]), t.GetMemFileSize([1]), t.GetMemFileSHA256([97, 98, 99])]),
+                   ['BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD', 1, 'BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD']);
+  await t.GetMemFileSHA256([1]);
+  assert.equal(loads, 4, 'calls at once share one load; once loaded, the module stays');
+});
+
 test('a Buffer in memory is cancelled by a timeout, and the next call is right', async () => {
   const t = await Tarnwick.open();
   const big = Buffer.alloc(512 << 20, 1);

@@ -65,10 +65,10 @@ try {
   const want = ['LICENSE', 'MIGRATING.md', 'README.md', 'THIRD-PARTY-NOTICES', 'bin/digest-command.js', 'bin/names.js', 'bin/progress.js', 'bin/tarnwick.js', 'bin/verify-command.js', 'package.json',
     'sdk/zip/deflate.js', 'sdk/zip/entries.js', 'sdk/zip/front.js', 'sdk/zip/local.js', 'sdk/zip/names.js', 'sdk/zip/archive.js', 'sdk/engine/backends.js', 'sdk/control/contract.js',
     'sdk/zip/deflate-module.js', 'sdk/digest/checkpoint.js', 'sdk/digest/lane.js', 'sdk/digest/options.js', 'sdk/digest/plan.js', 'sdk/digest/pool.js', 'sdk/digest/source.js', 'sdk/digest/digest.js', 'sdk/engine/digesting.js',
-    'sdk/engine/engine.js', 'sdk/control/naming.js',
+    'sdk/engine/engine.js', 'sdk/engine/module.js', 'sdk/control/naming.js',
     'sdk/zip/fflate.js', 'sdk/control/files.js', 'sdk/control/messages.js', 'sdk/engine/packing.js', 'sdk/engine/platform.js',
     'sdk/engine/reading.js', 'sdk/sm2/verify.js', 'sdk/workers/tarnwick-deflate.js', 'sdk/zip/tarnwick-deflate.wasm', 'sdk/workers/tarnwick-digest-worker.js', 'sdk/tarnwick-ie.js', 'sdk/workers/tarnwick-worker.js',
-    'sdk/tarnwick.d.ts', 'sdk/tarnwick.js', 'sdk/tarnwick.wasm', 'sdk/control/values.js'];
+    'sdk/tarnwick.d.ts', 'sdk/tarnwick.js', 'sdk/tarnwick.wasm', 'sdk/control/values.js'].sort();
   const got = dry.files.map((f) => f.path).sort();
   ok(JSON.stringify(got) === JSON.stringify([...want].sort()), 'the package holds what a page or Node loads and nothing else: ' + got.join(' '));
   ok(dry.name === 'tarnwick' && dry.version === version, `tarnwick@${version}, got ${dry.name}@${dry.version}`);
@@ -150,6 +150,15 @@ window.ready = true;
   run(process.execPath, [join(web, 'node_modules', 'webpack-cli', 'bin', 'cli.js'), '--mode', 'production',
     '--entry', './main.js', '--output-path', join(app, 'dist-webpack')], app);
   writeFileSync(join(app, 'dist-webpack', 'index.html'), html('', '<script src="./main.js"></script>'));
+  // The page's own code holds the methods alone: digest(), verifySm2 and the archives' gathering
+  // are split out by each bundler (loaded by their first call), fflate stays in the workers.
+  for (const [how, dir] of [['Vite', 'dist-vite'], ['Vite 7', 'dist-vite7'], ['webpack', 'dist-webpack']]) {
+    const entry = how === 'webpack' ? join(app, dir, 'main.js')
+      : join(app, dir, /src="\/?(assets\/index-[^"]+\.js)"/.exec(readFileSync(join(app, dir, 'index.html'), 'utf8'))[1]);
+    const code = readFileSync(entry, 'utf8');
+    const held = ['checkpoint-damaged', 'bad-signature', 'folder-loop', 'invalid zip data'].filter((m) => code.includes(m));
+    ok(held.length === 0 && code.length < 60000, `${how}: the page's code (${code.length} bytes) holds none of digest, verifySm2, the archives' gathering or fflate: ${held.join(', ')}`);
+  }
 
   const picked = join(corpus, 'sample.bin');
   const SYNC = Buffer.from([0, 0, 255, 255]);

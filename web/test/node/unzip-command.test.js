@@ -4,11 +4,14 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { createHash, randomBytes } from 'node:crypto';
+import { lstatSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, readlinkSync, rmSync, statSync, symlinkSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { TarnwickError } from '../../sdk/control/contract.js';
 import { checkEncoding, decodeComment, decodeName } from '../../sdk/unzip/names.js';
+import { extractArchive } from '../../sdk/unzip/extract.js';
 
 const work = mkdtempSync(join(tmpdir(), 'tarnwick-unzip-'));
 process.on('exit', () => rmSync(work, { recursive: true, force: true }));
@@ -16,6 +19,7 @@ const corpus = join(work, 'corpus');
 execFileSync('python3', [fileURLToPath(new URL('../unzip-corpus.py', import.meta.url)), corpus]);
 const expected = JSON.parse(readFileSync(join(corpus, 'expected.json'), 'utf8')).archives;
 const hex = (s) => (s === null ? null : Uint8Array.from(Buffer.from(s, 'hex')));
+const sha = (data) => createHash('sha256').update(data).digest('hex');
 const python = (code, ...args) => execFileSync('python3', ['-c', code, ...args], { encoding: 'utf8' });
 
 test('names: every entry of the corpus as Windows shows it, by the rule each one calls for', () => {
@@ -74,4 +78,119 @@ test('names: comments by the same rules; an unknown label is a RangeError before
   assert.throws(() => decodeName(Uint8Array.of(0x41), { encoding: 'klingon' }), RangeError);
   assert.throws(() => checkEncoding(936), TypeError);
   for (const label of ['cp437', 'IBM437', 'gbk', 'GB18030', 'big5', 'shift_jis', 'utf-8']) checkEncoding(label);
+});
+
+// ---- extraction --------------------------------------------------------------------------------
+// An archive with the reader's shape, its entries and bytes given here: extraction on its own.
+// `fail`: the entry whose stream errors after its first half (as a CRC check at the end does);
+// `hang`: the entry whose stream waits for the cancel.
+function fakeArchive(list, { fail, hang } = {}) {
+  const entries = list.map(({ name, data = null, modified = new Date(Date.UTC(2021, 2, 4, 5, 6, 8)), unsafe = null }) => Object.freeze({
+    name, rawName: Buffer.from(name), nameEncoding: 'ascii', directory: data === null, size: data ? data.length : 0,
+    compressedSize: data ? data.length : 0, crc32: 0, method: 0, modified, encrypted: false, comment: '', unsafe, symlink: false,
+  }));
+  const bytes = new Map(list.map(({ name, data }) => [name, data]));
+  return {
+    entries,
+    stream(entry, { signal } = {}) {
+      const data = bytes.get(entry.name);
+      return new ReadableStream({
+        async pull(c) {
+          c.enqueue(Uint8Array.from(data.subarray(0, data.length >> 1)));
+          if (entry.name === fail) {
+            c.error(Object.assign(new TarnwickError({ method: 'read', text: `bad CRC in ${entry.name}` }), { code: 'bad-crc' }));
+            return;
+          }
+          if (entry.name === hang) await new Promise((_, no) => signal.addEventListener('abort', () => no(signal.reason)));
+          c.enqueue(Uint8Array.from(data.subarray(data.length >> 1)));
+          c.close();
+        },
+      });
+    },
+  };
+}
+
+// Everything under a folder: path -> sha256 of a file, or 'folder', or 'link -> target'.
+function tree(root) {
+  const seen = {};
+  for (const name of readdirSync(root, { recursive: true })) {
+    const at = join(root, name);
+    const s = lstatSync(at);
+    seen[name] = s.isSymbolicLink() ? `link -> ${readlinkSync(at)}` : s.isDirectory() ? 'folder' : sha(readFileSync(at));
+  }
+  return seen;
+}
+let folders = 0;
+const freshFolder = () => { const at = join(work, `x${folders++}`); mkdirSync(at); return at; };
+const LIST = [
+  { name: 'docs/' },
+  { name: 'docs/a.txt', data: Buffer.from('first file') },
+  { name: 'docs/deep/er/b.bin', data: randomBytes(300000), modified: new Date(Date.UTC(2001, 0, 2, 3, 4, 6)) },
+  { name: '\u62a5\u544a/\u8868.csv', data: Buffer.from('\u540d\u79f0,\u6570\u91cf') },
+  { name: 'empty.txt', data: Buffer.alloc(0) },
+];
+
+test('extract: every entry written with its bytes and time, into an existing folder too', async () => {
+  const target = freshFolder();
+  mkdirSync(join(target, 'docs'));
+  writeFileSync(join(target, 'docs', 'kept.txt'), 'was there');
+  const started = [];
+  const progress = [];
+  const result = await extractArchive(fakeArchive(LIST), target, { onEntry: (e) => started.push(e.name), onProgress: (done, total) => progress.push([done, total]) });
+  const total = LIST.reduce((n, e) => n + (e.data ? e.data.length : 0), 0);
+  assert.deepEqual(result, { files: 4, folders: 3, bytes: total });  // docs/ was there
+  assert.deepEqual(started, LIST.map((e) => e.name));
+  assert.deepEqual(progress.at(-1), [total, total]);
+  const want = { docs: 'folder', 'docs/kept.txt': sha('was there'), 'docs/deep': 'folder', 'docs/deep/er': 'folder', '\u62a5\u544a': 'folder' };
+  for (const e of LIST) if (e.data) want[e.name] = sha(e.data);
+  assert.deepEqual(tree(target), want);
+  assert.equal(statSync(join(target, 'docs/deep/er/b.bin')).mtime.getTime(), Date.UTC(2001, 0, 2, 3, 4, 6));
+  assert.equal(statSync(join(target, 'docs/deep/er')).mtime.getTime(), Date.UTC(2021, 2, 4, 5, 6, 8));
+});
+
+test('extract: an unsafe entry anywhere refuses the archive before anything is written', async () => {
+  for (const [name, unsafe, reason] of [['z/../../evil.txt', 'parent', 'parent'], ['ok/c:evil', null, 'bad-character'], ['a//b', null, 'empty-part'], ['..', null, 'parent']]) {
+    const target = freshFolder();
+    await assert.rejects(extractArchive(fakeArchive([...LIST, { name, data: Buffer.from('x'), unsafe }]), target),
+      (e) => e.name === 'TarnwickError' && e.code === 'unsafe-name' && e.entry === name && e.reason === reason, name);
+    assert.deepEqual(tree(target), {}, name);
+  }
+});
+
+test('extract: nothing overwritten, no link followed; what the call made is removed on failure and cancel', async () => {
+  // A file there already: refused, it keeps its bytes, the folders made before it are removed.
+  let target = freshFolder();
+  mkdirSync(join(target, '\u62a5\u544a'));
+  writeFileSync(join(target, '\u62a5\u544a', '\u8868.csv'), 'mine');
+  await assert.rejects(extractArchive(fakeArchive(LIST), target), (e) => e.code === 'exists' && e.entry === '\u62a5\u544a/\u8868.csv');
+  assert.deepEqual(tree(target), { '\u62a5\u544a': 'folder', '\u62a5\u544a/\u8868.csv': sha('mine') });
+  // A link in the target, to a folder outside and dangling, is never written through.
+  const outside = freshFolder();
+  for (const [link, to] of [['docs', outside], ['empty.txt', join(outside, 'made-through-link')]]) {
+    target = freshFolder();
+    symlinkSync(to, join(target, link));
+    await assert.rejects(extractArchive(fakeArchive(LIST), target), (e) => e.code === 'exists', link);
+    assert.deepEqual(tree(target), { [link]: `link -> ${to}` }, link);
+    assert.deepEqual(tree(outside), {}, link);
+  }
+  // An entry that fails its check half-way: the reader's error as it is, nothing left.
+  target = freshFolder();
+  mkdirSync(join(target, 'docs'));
+  await assert.rejects(extractArchive(fakeArchive(LIST, { fail: 'docs/deep/er/b.bin' }), target), (e) => e.code === 'bad-crc');
+  assert.deepEqual(tree(target), { docs: 'folder' });
+  // Cancelled while an entry is written: the platform's AbortError, nothing left.
+  target = freshFolder();
+  const cancel = new AbortController();
+  const pending = extractArchive(fakeArchive(LIST, { hang: '\u62a5\u544a/\u8868.csv' }), target, {
+    signal: cancel.signal, onEntry: (e) => { if (e.name === '\u62a5\u544a/\u8868.csv') setTimeout(() => cancel.abort(), 50); },
+  });
+  await assert.rejects(pending, (e) => e.name === 'AbortError');
+  assert.deepEqual(tree(target), {});
+  await assert.rejects(extractArchive(fakeArchive(LIST), target, { signal: AbortSignal.abort() }), (e) => e.name === 'AbortError');
+  // Bad calls.
+  await assert.rejects(extractArchive(fakeArchive(LIST), 42), TypeError);
+  await assert.rejects(extractArchive({}, target), TypeError);
+  await assert.rejects(extractArchive(fakeArchive(LIST), target, { onEntry: 1 }), TypeError);
+  await assert.rejects(extractArchive(fakeArchive(LIST), join(target, 'missing')), (e) => e.code === 'not-found');
+  assert.deepEqual(tree(target), {});
 });

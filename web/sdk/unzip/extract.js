@@ -8,7 +8,7 @@
 //    created exclusively and not through a link. A browser's handles have no links.
 //  - On failure or cancel, every file and folder this call created is removed, deepest first
 //    (a folder only if it is empty again: what someone else put there meanwhile stays).
-//  - Node: the times of files and of the folders this call created are the entries' modified times.
+//  - Node: files, and the folders this call created for folder entries, take the entries' modified times.
 // Resolves { files, folders, bytes }: files written, folders created, bytes written.
 import { TarnwickError } from '../control/contract.js';
 import { abortError, isAbort, isNode, nodeModule } from '../engine/platform.js';
@@ -141,9 +141,13 @@ function nodeFolder(target) {
       await setTime(at, entry);
       return bytes;
     },
-    async finish() {
-      // Folders last, deepest first: writing into a folder changes its time.
-      for (let i = created.length - 1; i >= 0; i--) if (created[i][1] === 'folder') await setTime(created[i][0], created[i][2]);
+    // A folder this call made for a folder entry takes that entry's time, once everything is written
+    // (writing into a folder changes its time); one made on the way to a file keeps the present time.
+    async finish(plan) {
+      const dated = new Map(plan.filter(([entry]) => entry.directory).map(([entry, parts]) => [pathOf(parts), entry]));
+      for (let i = created.length - 1; i >= 0; i--) {
+        if (created[i][1] === 'folder' && dated.has(created[i][0])) await setTime(created[i][0], dated.get(created[i][0]));
+      }
     },
     createdFolders: () => created.filter(([, kind]) => kind === 'folder').length,
     async undo() {
@@ -291,7 +295,7 @@ export async function extractArchive(archive, target, options) {
       })());
       done.files++;
     }
-    await folder.finish();
+    await folder.finish(plan);
   } catch (e) {
     await folder.undo();
     if (isAbort(e) || (signal && signal.aborted)) throw abortError();

@@ -3,13 +3,14 @@
 // archives built by hand), with what Debian's unzip, iconv and Python say of each.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import { createHash, randomBytes } from 'node:crypto';
-import { lstatSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, readlinkSync, rmSync, statSync, symlinkSync, writeFileSync } from 'node:fs';
+import { existsSync, lstatSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, readlinkSync, rmSync, statSync, symlinkSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { TarnwickError } from '../../sdk/control/contract.js';
+import { Tarnwick } from '../../sdk/tarnwick.js';
 import { checkEncoding, decodeComment, decodeName } from '../../sdk/unzip/names.js';
 import { extractArchive } from '../../sdk/unzip/extract.js';
 
@@ -195,4 +196,99 @@ test('extract: nothing overwritten, no link followed; what the call made is remo
   await assert.rejects(extractArchive(fakeArchive(LIST), target, { onEntry: 1 }), TypeError);
   await assert.rejects(extractArchive(fakeArchive(LIST), join(target, 'missing')), (e) => e.code === 'not-found');
   assert.deepEqual(tree(target), {});
+});
+
+// ---- the command, beside Debian's unzip ---------------------------------------------------------
+const bin = fileURLToPath(new URL('../../bin/tarnwick.js', import.meta.url));
+// Both in one time zone east of UTC: a DOS time is local, an extended timestamp is UTC.
+const zone = { ...process.env, TZ: 'Asia/Shanghai', LC_ALL: 'C.UTF-8' };
+const command = (...args) => spawnSync(process.execPath, [bin, 'unzip', ...args], { cwd: corpus, env: zone, encoding: 'utf8' });
+const infozip = (...args) => spawnSync('unzip', args, { cwd: corpus, env: zone }).stdout.toString('utf8');
+const reading = typeof Tarnwick.prototype.openZip === 'function' ? {} : { skip: 'openZip is not in this build yet' };
+const opens = Object.entries(expected).filter(([, a]) => a.at !== 'open');
+
+test('command -l: unzip -l\'s table, line for line, the names decoded', reading, () => {
+  for (const [file, archive] of opens) {
+    const ours = command('-l', file);
+    assert.equal(ours.status, 0, `${file}: ${ours.stderr}`);
+    const theirs = infozip('-l', file).split('\n');
+    const lines = ours.stdout.split('\n');
+    assert.equal(lines.length, theirs.length, file);
+    const names = archive.entries.map((e) => e.name);
+    const comments = [archive.comment, ...(archive.entryComments || [])].filter(Boolean);
+    for (let i = 0; i < lines.length; i++) {
+      if (lines[i] === theirs[i]) continue;
+      // unzip prints the bytes of a name without the flag (code page 936 here) as they are.
+      const entry = /^( {0,8}\d+  \d{4}-\d\d-\d\d \d\d:\d\d   )(.*)$/.exec(lines[i]);
+      if (entry) {
+        assert.equal(entry[1], theirs[i].slice(0, entry[1].length), `${file}: ${lines[i]}`);
+        assert.ok(names.includes(entry[2]), `${file}: ${entry[2]}`);
+      } else {
+        assert.ok(comments.includes(lines[i]), `${file}: "${lines[i]}" for "${theirs[i]}"`);
+      }
+    }
+    if (archive.entries.every((e) => e.utf8Flag || e.nameEncoding === 'ascii') && !archive.entryComments) {
+      assert.equal(ours.stdout, infozip('-l', file), `${file}: byte for byte`);
+    }
+  }
+  // Forced: code page 437 for every name, as Python's zipfile reads names without the flag.
+  const forced = command('-l', '--names', 'cp437', 'gbk-infozip.zip');
+  const python437 = JSON.parse(python('import sys, json, zipfile; print(json.dumps(zipfile.ZipFile(sys.argv[1]).namelist()))', join(corpus, 'gbk-infozip.zip')));
+  assert.deepEqual(forced.stdout.split('\n').slice(3, 3 + python437.length).map((l) => l.slice(30)), python437);
+});
+
+test('command -t: unzip -t\'s lines and verdict; exit 1 on any error', reading, () => {
+  for (const [file, archive] of opens) {
+    const ours = command('-t', file);
+    const theirs = infozip('-t', file).split('\n').filter((l) => !/^ {2}error:/.test(l));
+    const failing = archive.code !== null && archive.at === 'test';
+    assert.equal(ours.status, failing ? 1 : 0, `${file}: ${ours.stderr}`);
+    const lines = ours.stdout.split('\n');
+    assert.equal(lines.at(-2), theirs.at(-2), file);
+    assert.equal(lines.length, theirs.length, file);
+    lines.slice(0, -2).forEach((line, i) => {
+      if (line === theirs[i]) return;
+      const m = /^( {3}skipping| {4}testing): (.*?) +(OK|\S.*)$/.exec(line);
+      assert.ok(m, `${file}: ${line}`);
+      assert.ok(theirs[i].startsWith(m[1]), `${file}: ${line} for ${theirs[i]}`);
+      assert.ok(archive.entries.some((e) => e.name === m[2]), `${file}: ${m[2]}`);
+      assert.equal(m[3] === 'OK', theirs[i].endsWith('   OK'), `${file}: ${line} for ${theirs[i]}`);
+    });
+  }
+});
+
+test('command -d: entries written with their decoded names; never over a file; unsafe archives refused', reading, () => {
+  const into = join(work, 'out');
+  const r = command('-d', into, 'gbk-infozip.zip');
+  assert.equal(r.status, 0, r.stderr);
+  const want = {};
+  for (const e of expected['gbk-infozip.zip'].entries) want[e.name.replace(/\/$/, '')] = e.directory ? 'folder' : e.sha256;
+  assert.deepEqual(tree(into), want);
+  const again = command('-d', into, 'gbk-infozip.zip');
+  assert.equal(again.status, 1);
+  assert.match(again.stderr, /there already; it is not overwritten/);
+  assert.deepEqual(tree(into), want);
+  for (const file of ['traversal.zip', 'clash.zip', 'symlink.zip']) {
+    const refused = command('-d', join(work, file), file);
+    assert.equal(refused.status, 1, file);
+    assert.match(refused.stderr, /refused: the entry ".*" may not be extracted \(\w[\w-]*\); nothing was written/, file);
+    assert.equal(existsSync(join(work, file)), false, `${file}: the folder it made is gone`);
+  }
+  const broken = command('-d', join(work, 'broken'), 'bad-crc.zip');
+  assert.equal(broken.status, 1);
+  assert.equal(existsSync(join(work, 'broken')), false);
+});
+
+test('command: usage errors exit 2, an archive that cannot be read 1', () => {
+  for (const args of [[], ['-l', '-t', 'a.zip'], ['-l', '-l', 'a.zip'], ['--names', 'klingon', 'a.zip'], ['-d'], ['-x', 'a.zip'], ['a.zip', 'b.zip']]) {
+    const r = command(...args);
+    assert.equal(r.status, 2, args.join(' '));
+    assert.match(r.stderr, /^tarnwick: .*\nTry 'tarnwick unzip --help'\.\n$/, args.join(' '));
+  }
+  if (reading.skip) return;
+  for (const file of ['not-zip.zip', 'missing.zip', 'overlap.zip']) {
+    const r = command('-l', file);
+    assert.deepEqual([r.status, r.stdout], [1, ''], file);
+    assert.match(r.stderr, new RegExp(`^tarnwick: ${file}: \\S.*\\n$`), file);
+  }
 });

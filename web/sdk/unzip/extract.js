@@ -225,14 +225,24 @@ function handleFolder(target) {
     async finish() {},
     createdFolders: () => created.filter(([, , kind]) => kind === 'folder').length,
     async undo() {
-      for (let i = created.length - 1; i >= 0; i--) {
-        const [parent, name] = created[i];
-        try {
-          await parent.removeEntry(name);
-        } catch (e) { /* gone already, or a folder someone else wrote into meanwhile */ }
-      }
+      for (let i = created.length - 1; i >= 0; i--) await removeEntry(...created[i]);
     },
   };
+}
+
+// A file or folder this call made, removed. Chromium may still hold a file whose writable was just
+// aborted (NoModificationAllowedError for a moment after abort() resolved): it is tried again for
+// up to a second. A folder someone else wrote into meanwhile stays.
+async function removeEntry(parent, name) {
+  for (let tries = 0; ; tries++) {
+    try {
+      await parent.removeEntry(name);
+      return;
+    } catch (e) {
+      if (!(e && e.name === 'NoModificationAllowedError') || tries >= 40) return;
+      await new Promise((resolve) => setTimeout(resolve, 25));
+    }
+  }
 }
 
 // A ReadableStream's chunks, where the platform's streams are not async iterable (Safari).

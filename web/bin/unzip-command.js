@@ -1,0 +1,218 @@
+// tarnwick unzip: list, test and extract an archive through the SDK's openZip, printing what
+// Info-ZIP's unzip prints for -l and -t, with every name decoded as Windows shows it.
+import { mkdirSync, rmdirSync, statSync } from 'node:fs';
+import { dirname, resolve } from 'node:path';
+import { Tarnwick } from '../sdk/tarnwick.js';
+import { checkEncoding } from '../sdk/unzip/names.js';
+
+export const unzipUsage = `Usage: tarnwick unzip [-l | -t | -d DIR] [--names LABEL] ARCHIVE
+
+Lists, tests or extracts a zip archive. Names are decoded per entry as Windows shows them: UTF-8
+where the entry says so or its Unicode Path field holds the name, else UTF-8 where the bytes are
+UTF-8 and code page 936 where they are not.
+
+  -l               the entries: size, date, time and name, as unzip -l prints them
+  -t               every entry read and its CRC and size checked, as unzip -t does
+  -d DIR           the entries written under DIR (made if missing; the current folder without -d);
+                   nothing there is overwritten, and an archive holding a name that may not be
+                   extracted (absolute, a drive, '..', a device name, characters Windows forbids,
+                   names Windows takes for one, symbolic links) is refused before anything is
+                   written; on failure what was written is removed
+  --names LABEL    one encoding for every name and comment (any WHATWG encoding label, or cp437)
+
+Exit status: 0 all done, 1 the archive could not be read or an entry failed its test or could
+not be written, 2 the command line was wrong, 130 interrupted.
+`;
+
+class Wrong extends Error {}
+
+export function parseUnzip(argv) {
+  const o = { mode: null, dir: null, names: undefined, archive: null };
+  const setMode = (mode) => {
+    if (o.mode !== null && o.mode !== mode) throw new Wrong('-l, -t and -d do not go together');
+    if (o.mode === mode) throw new Wrong(`${mode === 'extract' ? '-d' : mode === 'list' ? '-l' : '-t'} is given twice`);
+    o.mode = mode;
+  };
+  let ended = false;
+  for (let i = 0; i < argv.length; i++) {
+    const a = argv[i];
+    if (!ended && a === '--') { ended = true; continue; }
+    if (!ended && a === '-l') { setMode('list'); continue; }
+    if (!ended && a === '-t') { setMode('test'); continue; }
+    if (!ended && (a === '-d' || a === '--names')) {
+      if (i + 1 >= argv.length) throw new Wrong(`${a} needs a value`);
+      const value = argv[++i];
+      if (a === '-d') { setMode('extract'); o.dir = value; continue; }
+      if (o.names !== undefined) throw new Wrong('--names is given twice');
+      try {
+        checkEncoding(value);
+      } catch (e) {
+        throw new Wrong(`--names ${value}: not an encoding (a WHATWG encoding label, or cp437)`);
+      }
+      o.names = value;
+      continue;
+    }
+    if (!ended && a.startsWith('-') && a !== '-') throw new Wrong(`unknown option '${a}'`);
+    if (o.archive !== null) throw new Wrong('unzip takes one archive');
+    o.archive = a;
+  }
+  if (o.archive === null) throw new Wrong('unzip needs an archive');
+  if (o.mode === null) { o.mode = 'extract'; o.dir = '.'; }
+  return o;
+}
+
+// Names as unzip prints them: control characters as ^X.
+const shownName = (name) => name.replace(/[\u0000-\u001f\u007f]/g, (c) => (c === '\u007f' ? '^?' : '^' + String.fromCharCode(c.charCodeAt(0) + 64)));
+const bytesOf = (text) => Buffer.byteLength(text, 'utf8');
+const padded = (text, width) => text + ' '.repeat(Math.max(0, width - bytesOf(text)));
+const two = (n) => String(n).padStart(2, '0');
+
+function dateTime(date) {
+  if (!(date instanceof Date) || Number.isNaN(date.getTime())) return '0000-00-00 00:00';
+  return `${date.getFullYear()}-${two(date.getMonth() + 1)}-${two(date.getDate())} ${two(date.getHours())}:${two(date.getMinutes())}`;
+}
+
+/** unzip -l's table. */
+export function listing(archive, shownArchive) {
+  const out = [`Archive:  ${shownArchive}`];
+  if (archive.comment) out.push(archive.comment.replace(/\r\n?/g, '\n').replace(/\n$/, ''));
+  out.push('  Length      Date    Time    Name', '---------  ---------- -----   ----');
+  let total = 0;
+  for (const e of archive.entries) {
+    total += e.size;
+    out.push(`${String(e.size).padStart(9)}  ${dateTime(e.modified)}   ${shownName(e.name)}`);
+    if (e.comment) out.push(e.comment.replace(/\r\n?/g, '\n').replace(/\n$/, ''));
+  }
+  const count = archive.entries.length;
+  out.push('---------                     -------', `${String(total).padStart(9)}                     ${count} file${count === 1 ? '' : 's'}`);
+  return out.join('\n') + '\n';
+}
+
+/** unzip -t's line for one entry's result. */
+export function testLine({ name, ok, code, message }) {
+  if (ok) return `    testing: ${padded(shownName(name), 22)}   OK`;
+  const text = String(message || code).replace(/[\r\n]+/g, ' ');
+  if (code === 'encrypted' || code === 'unsupported-method') return `   skipping: ${padded(shownName(name), 22)}  ${text}`;
+  return `    testing: ${padded(shownName(name), 22)}   ${text}`;
+}
+
+// The folder to extract into, made where missing; what was made, to be removed if nothing is
+// written into it.
+function targetFolder(dir) {
+  const path = resolve(dir);
+  let top = null;
+  for (let at = path; ; at = dirname(at)) {
+    try {
+      statSync(at);
+      break;
+    } catch (e) {
+      if (e.code !== 'ENOENT') break;
+      top = at;
+      if (dirname(at) === at) break;
+    }
+  }
+  if (top !== null) mkdirSync(path, { recursive: true });
+  return {
+    path,
+    unmake() {
+      if (top === null) return;
+      for (let at = path; ; at = dirname(at)) {
+        try {
+          rmdirSync(at);
+        } catch (e) {
+          return;
+        }
+        if (at === top) return;
+      }
+    },
+  };
+}
+
+// Exit status.
+export async function runUnzip(argv) {
+  let o;
+  try {
+    o = parseUnzip(argv);
+  } catch (e) {
+    if (!(e instanceof Wrong)) throw e;
+    process.stderr.write(`tarnwick: ${e.message}\nTry 'tarnwick unzip --help'.\n`);
+    return 2;
+  }
+  const controller = new AbortController();
+  process.once('SIGINT', () => controller.abort());
+  const t = await Tarnwick.open();
+  let archive;
+  try {
+    try {
+      archive = await t.openZip(o.archive, { names: o.names, signal: controller.signal });
+    } catch (e) {
+      if (e && e.name === 'AbortError') return 130;
+      if (!e || e.name !== 'TarnwickError') throw e;
+      process.stderr.write(`tarnwick: ${o.archive}: ${e.message}\n`);
+      return 1;
+    }
+    if (o.mode === 'list') {
+      if (archive.entries.length === 0) {
+        process.stdout.write(`Archive:  ${o.archive}\n`);
+        process.stderr.write(`tarnwick: ${o.archive}: the archive is empty\n`);
+        return 1;
+      }
+      process.stdout.write(listing(archive, o.archive));
+      return 0;
+    }
+    process.stdout.write(`Archive:  ${o.archive}\n`);
+    if (archive.comment) process.stdout.write(archive.comment.replace(/\r\n?/g, '\n').replace(/\n$/, '') + '\n');
+    if (o.mode === 'test') return await testArchive(archive, o, controller.signal);
+    return await extract(archive, o, controller.signal);
+  } catch (e) {
+    if (e && e.name === 'AbortError') return 130;
+    throw e;
+  } finally {
+    if (archive) archive.close();
+    t.close();
+  }
+}
+
+async function testArchive(archive, o, signal) {
+  const result = await archive.test({ signal });
+  for (const entry of result.entries) process.stdout.write(testLine(entry) + '\n');
+  const failed = result.entries.filter((e) => !e.ok).length;
+  if (result.ok && failed === 0) {
+    process.stdout.write(`No errors detected in compressed data of ${o.archive}.\n`);
+    return 0;
+  }
+  process.stdout.write(`At least one error was detected in ${o.archive}.\n`);
+  return 1;
+}
+
+async function extract(archive, o, signal) {
+  let target;
+  try {
+    target = targetFolder(o.dir);
+  } catch (e) {
+    process.stderr.write(`tarnwick: cannot make the folder ${o.dir}: ${e.message}\n`);
+    return 1;
+  }
+  const shownPath = (name) => (o.dir === '.' ? name : `${o.dir.replace(/\/+$/, '')}/${name}`);
+  try {
+    await archive.extract(target.path, {
+      signal,
+      onEntry: (entry) => {
+        const verb = entry.directory ? '   creating:' : entry.method === 0 ? ' extracting:' : '  inflating:';
+        process.stdout.write(`${verb} ${shownName(shownPath(entry.name))}\n`);
+      },
+    });
+  } catch (e) {
+    target.unmake();
+    if (e && e.name === 'AbortError') throw e;
+    if (!e || e.name !== 'TarnwickError') throw e;
+    const why = e.code === 'unsafe-name'
+      ? `the archive is refused: the entry "${shownName(e.entry || '')}" may not be extracted (${e.reason}); nothing was written`
+      : e.code === 'exists'
+        ? `"${shownName(shownPath(e.entry || ''))}" is there already; it is not overwritten, and nothing of the archive was left`
+        : `${e.message}; nothing of the archive was left`;
+    process.stderr.write(`tarnwick: ${o.archive}: ${why}\n`);
+    return 1;
+  }
+  return 0;
+}

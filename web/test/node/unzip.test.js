@@ -6,7 +6,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, readdirSync, readFileSync, rmSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -59,6 +59,13 @@ test('the corpus: listings, contents and verdicts as the outside tools give them
     try {
       if (want.entries) sameListing(archive, want, file);
       if (want.comment !== undefined) assert.equal(archive.comment, want.comment, file);
+      if (want.clash) assert.ok(archive.entries.some((e) => want.clash.includes(e.name) && e.unsafe === 'clash'), file);
+      // Extraction refuses what the corpus says it refuses, before writing anything.
+      if (want.at === 'extract') {
+        const target = mkdtempSync(join(work, 'x-'));
+        await assert.rejects(archive.extract(target), (e) => e.code === want.code, file);
+        assert.deepEqual(readdirSync(target), [], file);
+      }
       const verdict = await archive.test();
       const failing = want.code !== null && (want.at === 'test' || AT_READ.has(want.code));
       assert.equal(verdict.ok, !failing, `${file}: ${JSON.stringify(verdict)}`);
@@ -193,6 +200,19 @@ struct.pack_into("<I", raw, c + 24, 250000)   # the central record's size
 struct.pack_into("<I", raw, 22, 250000)       # and the local header's, so they agree
 open(sys.argv[1], "wb").write(raw)
 `, path]);
+  // The same stream declared one byte longer than it is, its CRC that of what it holds: 'bad-size'.
+  const shortPath = join(work, 'short.zip');
+  execFileSync('python3', ['-c', `
+import sys, struct
+raw = bytearray(open(sys.argv[1], "rb").read())
+c = raw.rfind(b"PK\\x01\\x02")
+struct.pack_into("<I", raw, c + 24, 300001)
+struct.pack_into("<I", raw, 22, 300001)
+open(sys.argv[2], "wb").write(raw)
+`, path, shortPath]);
+  const shortStream = await t.openZip(shortPath);
+  await assert.rejects(shortStream.bytes(shortStream.entries[0]), (e) => e.code === 'bad-size');
+  shortStream.close();
   const long = await t.openZip(path);
   let delivered = 0;
   await assert.rejects((async () => {

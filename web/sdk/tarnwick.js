@@ -30,6 +30,7 @@ import { digestJob, moduleMd5 } from './digest/digest.js';
 import { verifySm2Job } from './sm2/verify.js';
 import { Engine } from './engine/engine.js';
 import { archiveMethods } from './zip/front.js';
+import { openZip } from './unzip/reader.js';
 
 export { TarnwickError };
 
@@ -428,5 +429,9 @@ Tarnwick.prototype.verifySm2 = function (source, options) {
 };
 // Archives of many files: zip(entries, options) and zipStream(entries, options).
 Object.assign(Tarnwick.prototype, archiveMethods(TarnwickError));
+// openZip(source, options): an archive to list, read, test and extract (unzip/reader.js).
+Tarnwick.prototype.openZip = function (source, options) {
+  return openZip(source, options, this._backend.wasmUrl || new URL('./tarnwick.wasm', import.meta.url));
+};
 
 export default Tarnwick;

@@ -14,7 +14,8 @@ expected.json: { "archives": { FILE: {
     "comment": the archive's comment (decoded) or absent,
     "entries": [ { "name", "rawName" (hex), "utf8Flag", "unicodePath" (hex of 0x7075's data or null),
                    "nameEncoding", "directory", "sha256" (of the contents, null where unreadable),
-                   "size", "method", "encrypted", "symlink",
+                   "size", "method", "encrypted", "symlink", "stamped" (the extended timestamp's
+                   or NTFS field's modified time, seconds since 1970, or null),
                    "unsafe": null, a reason, or a list of the reasons allowed },
                  ... ] } } }
 "entries" is absent where the archive does not open.
@@ -63,6 +64,18 @@ def extra_field(extra, tag):
     return None
 
 
+def stamped(extra):
+    """The modified time (seconds since 1970, UTC) of an extended timestamp (0x5455) or NTFS (0x000a)
+    field, or None where neither is there."""
+    ut = extra_field(extra, 0x5455)
+    if ut is not None and len(ut) >= 5 and ut[0] & 1:
+        return struct.unpack_from("<i", ut, 1)[0]
+    nt = extra_field(extra, 0x000A)
+    if nt is not None and len(nt) >= 32 and struct.unpack_from("<HH", nt, 4) == (1, 24):
+        return (struct.unpack_from("<Q", nt, 8)[0] - 116444736000000000) // 10000000
+    return None
+
+
 def raw_name(info):
     # zipfile decodes a name without the flag as cp437, which maps all 256 bytes: this undoes it.
     return info.orig_filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437")
@@ -104,7 +117,7 @@ def describe(path, contents=True):
                 "unicodePath": upath.hex() if upath is not None else None, "nameEncoding": how,
                 "directory": info.is_dir(), "sha256": sha(data) if data is not None else None,
                 "size": info.file_size, "method": info.compress_type, "encrypted": encrypted,
-                "symlink": (mode & 0o170000) == 0o120000, "unsafe": None,
+                "symlink": (mode & 0o170000) == 0o120000, "unsafe": None, "stamped": stamped(info.extra),
             })
     return entries
 

@@ -199,6 +199,15 @@ test('extract: nothing overwritten, no link followed; what the call made is remo
 });
 
 // ---- extraction of real archives through openZip ------------------------------------------------
+// unzip's warnings (a Unicode Path field whose CRC is not the name's, bytes before the archive) and
+// the blank lines around them.
+const notWarning = (line, i, all) => !/^warning[: ]|^ {2}\(attempting to process anyway\)$/.test(line) && !(line === '' && i < all.length - 1);
+// unzip -l's size, date and time columns for an entry's stamped time, as Shanghai's clock shows it.
+function stampedColumns(e) {
+  const parts = Object.fromEntries(new Intl.DateTimeFormat('en-US', { timeZone: 'Asia/Shanghai', hourCycle: 'h23', year: 'numeric',
+    month: '2-digit', day: '2-digit', hour: '2-digit', minute: '2-digit' }).formatToParts(new Date(e.stamped * 1000)).map((p) => [p.type, p.value]));
+  return `${String(e.size).padStart(9)}  ${parts.year}-${parts.month}-${parts.day} ${parts.hour}:${parts.minute}   `;
+}
 const reading = typeof Tarnwick.prototype.openZip === 'function' ? {} : { skip: 'openZip is not in this build yet' };
 const opens = Object.entries(expected).filter(([, a]) => a.at !== 'open');
 
@@ -247,24 +256,28 @@ test('command -l: unzip -l\'s table, line for line, the names decoded', reading,
   for (const [file, archive] of opens) {
     const ours = command('-l', file);
     assert.equal(ours.status, 0, `${file}: ${ours.stderr}`);
-    const theirs = infozip('-l', file).split('\n');
+    const theirs = infozip('-l', file).split('\n').filter(notWarning);
     const lines = ours.stdout.split('\n');
     assert.equal(lines.length, theirs.length, file);
     const names = archive.entries.map((e) => e.name);
     const comments = [archive.comment, ...(archive.entryComments || [])].filter(Boolean);
+    // Names and comments unzip prints as we do: only a stamped time may differ.
+    const plain = archive.entries.every((e) => e.utf8Flag || e.nameEncoding === 'ascii') && !archive.entryComments
+      && !(archive.comment && /[^\x00-\x7f]/.test(archive.comment) && !file.startsWith('python'));
     for (let i = 0; i < lines.length; i++) {
       if (lines[i] === theirs[i]) continue;
       // unzip prints the bytes of a name without the flag (code page 936 here) as they are.
       const entry = /^( {0,8}\d+  \d{4}-\d\d-\d\d \d\d:\d\d   )(.*)$/.exec(lines[i]);
       if (entry) {
-        assert.equal(entry[1], theirs[i].slice(0, entry[1].length), `${file}: ${lines[i]}`);
-        assert.ok(names.includes(entry[2]), `${file}: ${entry[2]}`);
+        // unzip reads the time of an extended timestamp field, not of an NTFS field (7z writes that).
+        const e = archive.entries.find((x) => x.name === entry[2]);
+        assert.ok(e, `${file}: ${entry[2]}`);
+        const when = e.stamped !== null && !theirs[i].startsWith(entry[1]) ? stampedColumns(e) : theirs[i].slice(0, entry[1].length);
+        assert.equal(entry[1], when, `${file}: ${lines[i]}`);
+        if (plain) assert.equal(entry[2], theirs[i].slice(entry[1].length), `${file}: the same name`);
       } else {
         assert.ok(comments.includes(lines[i]), `${file}: "${lines[i]}" for "${theirs[i]}"`);
       }
-    }
-    if (archive.entries.every((e) => e.utf8Flag || e.nameEncoding === 'ascii') && !archive.entryComments) {
-      assert.equal(ours.stdout, infozip('-l', file), `${file}: byte for byte`);
     }
   }
   // Forced: code page 437 for every name, as Python's zipfile reads names without the flag.
@@ -276,14 +289,14 @@ test('command -l: unzip -l\'s table, line for line, the names decoded', reading,
 test('command -t: unzip -t\'s lines and verdict; exit 1 on any error', reading, () => {
   for (const [file, archive] of opens) {
     const ours = command('-t', file);
-    const theirs = infozip('-t', file).split('\n').filter((l) => !/^ {2}error:/.test(l));
+    const theirs = infozip('-t', file).split('\n').filter((l) => !/^ {2}error:/.test(l)).filter(notWarning);
     const failing = archive.code !== null && archive.at === 'test';
     assert.equal(ours.status, failing ? 1 : 0, `${file}: ${ours.stderr}`);
     const lines = ours.stdout.split('\n');
     assert.equal(lines.at(-2), theirs.at(-2), file);
     assert.equal(lines.length, theirs.length, file);
     lines.slice(0, -2).forEach((line, i) => {
-      if (line === theirs[i]) return;
+      if (line === theirs[i] || line === archive.comment) return;
       const m = /^( {3}skipping| {4}testing): (.*?) +(OK|\S.*)$/.exec(line);
       assert.ok(m, `${file}: ${line}`);
       assert.ok(theirs[i].startsWith(m[1]), `${file}: ${line} for ${theirs[i]}`);

@@ -91,7 +91,9 @@ export function listing(archive, shownArchive) {
 /** unzip -t's line for one entry's result. */
 export function testLine({ name, ok, code, message }) {
   if (ok) return `    testing: ${padded(shownName(name), 22)}   OK`;
-  const text = String(message || code).replace(/[\r\n]+/g, ' ');
+  // The reader's text may begin with the entry's name, which the line shows already.
+  let text = String(message || code).replace(/[\r\n]+/g, ' ');
+  if (text.startsWith(`${name}: `)) text = text.slice(name.length + 2);
   if (code === 'encrypted' || code === 'unsupported-method') return `   skipping: ${padded(shownName(name), 22)}  ${text}`;
   return `    testing: ${padded(shownName(name), 22)}   ${text}`;
 }
@@ -209,8 +211,8 @@ async function extract(archive, o, signal) {
     const why = e.code === 'unsafe-name'
       ? `the archive is refused: the entry "${shownName(e.entry || '')}" may not be extracted (${e.reason}); nothing was written`
       : e.code === 'exists'
-        ? `"${shownName(shownPath(e.entry || ''))}" is there already; it is not overwritten, and nothing of the archive was left`
-        : `${e.message}; nothing of the archive was left`;
+        ? `"${shownName(shownPath(e.entry || ''))}" is there already; it is not overwritten, and what this extraction wrote is removed`
+        : `${e.message}; what this extraction wrote is removed`;
     process.stderr.write(`tarnwick: ${o.archive}: ${why}\n`);
     return 1;
   }

@@ -293,6 +293,14 @@ test('command -t: unzip -t\'s lines and verdict; exit 1 on any error', reading, 
     const failing = archive.code !== null && archive.at === 'test';
     assert.equal(ours.status, failing ? 1 : 0, `${file}: ${ours.stderr}`);
     const lines = ours.stdout.split('\n');
+    if (failing && archive.unzipT < 2) {
+      // Refused here, where unzip tests it as fine or with a warning: a local header that disagrees
+      // with the directory, a size the data cannot have.
+      assert.deepEqual([lines[0], ...lines.slice(-2)], [`Archive:  ${file}`, `At least one error was detected in ${file}.`, ''], file);
+      assert.deepEqual(lines.slice(1, -2).map((l) => /^ {4}testing: (.*?) {3,}(\S.*)$/.exec(l)).map((m) => m && [m[1], m[2] === 'OK']),
+        archive.entries.map((e) => [e.name, false]), file);
+      continue;
+    }
     assert.equal(lines.at(-2), theirs.at(-2), file);
     assert.equal(lines.length, theirs.length, file);
     lines.slice(0, -2).forEach((line, i) => {

@@ -380,6 +380,7 @@ export async function openZip(source, options, wasmUrl) {
     checkEncoding(o.names);
   }
   checkSignal(o.signal, 'openZip');
+  if (o.signal && o.signal.aborted) throw abortError();
   const ahead = await ReadAhead.of(source, o.signal);
   try {
     const engine = await readingEngine(wasmUrl);

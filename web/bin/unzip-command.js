@@ -176,10 +176,9 @@ export async function runUnzip(argv) {
 }
 
 async function testArchive(archive, o, signal) {
-  const result = await archive.test({ signal });
-  for (const entry of result.entries) process.stdout.write(testLine(entry) + '\n');
-  const failed = result.entries.filter((e) => !e.ok).length;
-  if (result.ok && failed === 0) {
+  // Each entry's line as soon as it is tested.
+  const result = await archive.test({ signal, onEntry: (entry) => process.stdout.write(testLine(entry) + '\n') });
+  if (result.ok && result.entries.every((e) => e.ok)) {
     process.stdout.write(`No errors detected in compressed data of ${o.archive}.\n`);
     return 0;
   }

@@ -3,7 +3,8 @@
 // archives built by hand), with what Debian's unzip, iconv and Python say of each.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync, spawnSync } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
+import { constants as zlibConstants, crc32, deflateRawSync } from 'node:zlib';
 import { createHash, randomBytes } from 'node:crypto';
 import { existsSync, lstatSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, readlinkSync, rmSync, statSync, symlinkSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -334,6 +335,36 @@ test('command -d: entries written with their decoded names; never over a file; u
   const broken = command('-d', join(work, 'broken'), 'bad-crc.zip');
   assert.equal(broken.status, 1);
   assert.equal(existsSync(join(work, 'broken')), false);
+});
+
+test('command -d: interrupted while an entry is written, nothing is left, not even the folder it made', reading, async () => {
+  // 512 MiB of zeros: 1 MiB deflated once, its blocks (flushed whole) repeated, then an empty last block.
+  const block = deflateRawSync(Buffer.alloc(1 << 20), { finishFlush: zlibConstants.Z_FULL_FLUSH });
+  const data = Buffer.concat([...Array(512).fill(block), Buffer.from([3, 0])]);
+  let crc = 0;
+  for (let i = 0; i < 512; i++) crc = crc32(Buffer.alloc(1 << 20), crc);
+  const name = Buffer.from('zeros.bin');
+  const local = Buffer.alloc(30);
+  local.writeUInt32LE(0x04034b50, 0); local.writeUInt16LE(20, 4); local.writeUInt16LE(8, 8);
+  local.writeUInt32LE(crc, 14); local.writeUInt32LE(data.length, 18); local.writeUInt32LE(512 << 20, 22); local.writeUInt16LE(name.length, 26);
+  const central = Buffer.alloc(46);
+  central.writeUInt32LE(0x02014b50, 0); central.writeUInt16LE(20, 4); central.writeUInt16LE(20, 6); central.writeUInt16LE(8, 10);
+  central.writeUInt32LE(crc, 16); central.writeUInt32LE(data.length, 20); central.writeUInt32LE(512 << 20, 24); central.writeUInt16LE(name.length, 28);
+  const end = Buffer.alloc(22);
+  end.writeUInt32LE(0x06054b50, 0); end.writeUInt16LE(1, 8); end.writeUInt16LE(1, 10);
+  end.writeUInt32LE(46 + name.length, 12); end.writeUInt32LE(30 + name.length + data.length, 16);
+  const archive = join(work, 'zeros.zip');
+  writeFileSync(archive, Buffer.concat([local, name, data, central, name, end]));
+  const into = join(work, 'interrupted', 'deep');
+  const child = spawn(process.execPath, [bin, 'unzip', '-d', into, archive], { stdio: 'ignore' });
+  const status = await new Promise((resolve) => {
+    const poll = setInterval(() => {
+      if (existsSync(join(into, 'zeros.bin'))) { clearInterval(poll); child.kill('SIGINT'); }
+    }, 5);
+    child.on('exit', (code) => { clearInterval(poll); resolve(code); });
+  });
+  assert.equal(status, 130);
+  assert.equal(existsSync(join(work, 'interrupted')), false);
 });
 
 test('command: usage errors exit 2, an archive that cannot be read 1', () => {

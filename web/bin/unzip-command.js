@@ -1,6 +1,7 @@
 // tarnwick unzip: list, test and extract an archive through the SDK's openZip, printing what
 // Info-ZIP's unzip prints for -l and -t, with every name decoded as Windows shows it.
 import { mkdirSync, rmdirSync, statSync } from 'node:fs';
+import { constants } from 'node:os';
 import { dirname, resolve } from 'node:path';
 import { Tarnwick } from '../sdk/tarnwick.js';
 import { checkEncoding } from '../sdk/unzip/names.js';
@@ -21,10 +22,13 @@ UTF-8 and code page 936 where they are not.
   --names LABEL    one encoding for every name and comment (any WHATWG encoding label, or cp437)
 
 Exit status: 0 all done, 1 the archive could not be read or an entry failed its test or could
-not be written, 2 the command line was wrong, 130 interrupted.
+not be written, 2 the command line was wrong, 128+N stopped by signal N (SIGINT, SIGTERM, SIGHUP,
+SIGQUIT; what an extraction wrote is removed).
 `;
 
 class Wrong extends Error {}
+
+const SIGNALS = ['SIGINT', 'SIGTERM', 'SIGHUP', 'SIGQUIT', ...(process.platform === 'win32' ? ['SIGBREAK'] : [])];
 
 export function parseUnzip(argv) {
   const o = { mode: null, dir: null, names: undefined, archive: null };
@@ -141,14 +145,22 @@ export async function runUnzip(argv) {
     return 2;
   }
   const controller = new AbortController();
-  process.once('SIGINT', () => controller.abort());
+  // A signal a terminal or a service manager sends stops the work; what an extraction wrote is
+  // removed, and the command ends with 128 + the signal's number.
+  let stoppedBy = 'SIGINT';
+  for (const signal of SIGNALS) {
+    try {
+      process.once(signal, () => { stoppedBy = signal; controller.abort(); });
+    } catch (e) { /* not one this system lets a program catch */ }
+  }
+  const stopped = () => 128 + (constants.signals[stoppedBy] || 2);
   const t = await Tarnwick.open();
   let archive;
   try {
     try {
       archive = await t.openZip(o.archive, { names: o.names, signal: controller.signal });
     } catch (e) {
-      if (e && e.name === 'AbortError') return 130;
+      if (e && e.name === 'AbortError') return stopped();
       if (!e || e.name !== 'TarnwickError') throw e;
       process.stderr.write(`tarnwick: ${o.archive}: ${e.message}\n`);
       return 1;
@@ -167,7 +179,7 @@ export async function runUnzip(argv) {
     if (o.mode === 'test') return await testArchive(archive, o, controller.signal);
     return await extract(archive, o, controller.signal);
   } catch (e) {
-    if (e && e.name === 'AbortError') return 130;
+    if (e && e.name === 'AbortError') return stopped();
     throw e;
   } finally {
     if (archive) archive.close();

@@ -337,7 +337,7 @@ test('command -d: entries written with their decoded names; never over a file; u
   assert.equal(existsSync(join(work, 'broken')), false);
 });
 
-test('command -d: interrupted while an entry is written, nothing is left, not even the folder it made', reading, async () => {
+test('command -d: stopped by a signal while an entry is written, nothing is left, not even the folder it made', reading, async () => {
   // 512 MiB of zeros: 1 MiB deflated once, its blocks (flushed whole) repeated, then an empty last block.
   const block = deflateRawSync(Buffer.alloc(1 << 20), { finishFlush: zlibConstants.Z_FULL_FLUSH });
   const data = Buffer.concat([...Array(512).fill(block), Buffer.from([3, 0])]);
@@ -355,16 +355,18 @@ test('command -d: interrupted while an entry is written, nothing is left, not ev
   end.writeUInt32LE(46 + name.length, 12); end.writeUInt32LE(30 + name.length + data.length, 16);
   const archive = join(work, 'zeros.zip');
   writeFileSync(archive, Buffer.concat([local, name, data, central, name, end]));
-  const into = join(work, 'interrupted', 'deep');
-  const child = spawn(process.execPath, [bin, 'unzip', '-d', into, archive], { stdio: 'ignore' });
-  const status = await new Promise((resolve) => {
-    const poll = setInterval(() => {
-      if (existsSync(join(into, 'zeros.bin'))) { clearInterval(poll); child.kill('SIGINT'); }
-    }, 5);
-    child.on('exit', (code) => { clearInterval(poll); resolve(code); });
-  });
-  assert.equal(status, 130);
-  assert.equal(existsSync(join(work, 'interrupted')), false);
+  for (const [signal, code] of [['SIGINT', 130], ['SIGTERM', 143]]) {
+    const into = join(work, 'interrupted', 'deep');
+    const child = spawn(process.execPath, [bin, 'unzip', '-d', into, archive], { stdio: 'ignore' });
+    const status = await new Promise((resolve) => {
+      const poll = setInterval(() => {
+        if (existsSync(join(into, 'zeros.bin'))) { clearInterval(poll); child.kill(signal); }
+      }, 5);
+      child.on('exit', (exit) => { clearInterval(poll); resolve(exit); });
+    });
+    assert.equal(status, code, signal);
+    assert.equal(existsSync(join(work, 'interrupted')), false, signal);
+  }
 });
 
 test('command: usage errors exit 2, an archive that cannot be read 1', () => {

@@ -5,6 +5,7 @@ import { constants } from 'node:os';
 import { dirname, resolve } from 'node:path';
 import { Tarnwick } from '../sdk/tarnwick.js';
 import { checkEncoding } from '../sdk/unzip/names.js';
+import { pathArgument } from './names.js';
 
 export const unzipUsage = `Usage: tarnwick unzip [-l | -t | -d DIR] [--names LABEL] ARCHIVE
 
@@ -30,8 +31,9 @@ class Wrong extends Error {}
 
 const SIGNALS = ['SIGINT', 'SIGTERM', 'SIGHUP', 'SIGQUIT', ...(process.platform === 'win32' ? ['SIGBREAK'] : [])];
 
-export function parseUnzip(argv) {
-  const o = { mode: null, dir: null, names: undefined, archive: null };
+// `first`: where argv starts in process.argv (the archive's bytes are looked up there).
+export function parseUnzip(argv, first = -1) {
+  const o = { mode: null, dir: null, names: undefined, archive: null, at: -1 };
   const setMode = (mode) => {
     if (o.mode !== null && o.mode !== mode) throw new Wrong('-l, -t and -d do not go together');
     if (o.mode === mode) throw new Wrong(`${mode === 'extract' ? '-d' : mode === 'list' ? '-l' : '-t'} is given twice`);
@@ -59,6 +61,7 @@ export function parseUnzip(argv) {
     if (!ended && a.startsWith('-') && a !== '-') throw new Wrong(`unknown option '${a}'`);
     if (o.archive !== null) throw new Wrong('unzip takes one archive');
     o.archive = a;
+    o.at = first < 0 ? -1 : first + i;
   }
   if (o.archive === null) throw new Wrong('unzip needs an archive');
   if (o.mode === null) { o.mode = 'extract'; o.dir = '.'; }
@@ -76,9 +79,9 @@ function dateTime(date) {
   return `${date.getFullYear()}-${two(date.getMonth() + 1)}-${two(date.getDate())} ${two(date.getHours())}:${two(date.getMinutes())}`;
 }
 
-/** unzip -l's table. */
+/** unzip -l's table: its text before and after the archive's name as given. */
 export function listing(archive, shownArchive) {
-  const out = [`Archive:  ${shownArchive}`];
+  const out = [];
   if (archive.comment) out.push(archive.comment.replace(/\r\n?/g, '\n').replace(/\n$/, ''));
   out.push('  Length      Date    Time    Name', '---------  ---------- -----   ----');
   let total = 0;
@@ -89,7 +92,7 @@ export function listing(archive, shownArchive) {
   }
   const count = archive.entries.length;
   out.push('---------                     -------', `${String(total).padStart(9)}                     ${count} file${count === 1 ? '' : 's'}`);
-  return out.join('\n') + '\n';
+  return ['Archive:  ', shownArchive, '\n' + out.join('\n') + '\n'];
 }
 
 /** unzip -t's line for one entry's result. */
@@ -135,10 +138,10 @@ function targetFolder(dir) {
 }
 
 // Exit status.
-export async function runUnzip(argv) {
+export async function runUnzip(argv, first = -1) {
   let o;
   try {
-    o = parseUnzip(argv);
+    o = parseUnzip(argv, first);
   } catch (e) {
     if (!(e instanceof Wrong)) throw e;
     process.stderr.write(`tarnwick: ${e.message}\nTry 'tarnwick unzip --help'.\n`);
@@ -154,27 +157,34 @@ export async function runUnzip(argv) {
     } catch (e) { /* not one this system lets a program catch */ }
   }
   const stopped = () => 128 + (constants.signals[stoppedBy] || 2);
+  // A name that is not UTF-8 is opened by its bytes (Linux) and printed as given.
+  const name = pathArgument(o.archive, o.at);
+  if (name.refusal) {
+    process.stderr.write(Buffer.concat([Buffer.from(name.refusal), Buffer.from('\n')]));
+    return 1;
+  }
+  o.shown = Buffer.from(name.given);
   const t = await Tarnwick.open();
   let archive;
   try {
     try {
-      archive = await t.openZip(o.archive, { names: o.names, signal: controller.signal });
+      archive = await t.openZip(name.path, { names: o.names, signal: controller.signal });
     } catch (e) {
       if (e && e.name === 'AbortError') return stopped();
       if (!e || e.name !== 'TarnwickError') throw e;
-      process.stderr.write(`tarnwick: ${o.archive}: ${e.message}\n`);
+      say(`tarnwick: `, o.shown, `: ${e.message}\n`);
       return 1;
     }
     if (o.mode === 'list') {
       if (archive.entries.length === 0) {
-        process.stdout.write(`Archive:  ${o.archive}\n`);
-        process.stderr.write(`tarnwick: ${o.archive}: the archive is empty\n`);
+        write(process.stdout, 'Archive:  ', o.shown, '\n');
+        say('tarnwick: ', o.shown, ': the archive is empty\n');
         return 1;
       }
-      process.stdout.write(listing(archive, o.archive));
+      write(process.stdout, ...listing(archive, o.shown));
       return 0;
     }
-    process.stdout.write(`Archive:  ${o.archive}\n`);
+    write(process.stdout, 'Archive:  ', o.shown, '\n');
     if (archive.comment) process.stdout.write(archive.comment.replace(/\r\n?/g, '\n').replace(/\n$/, '') + '\n');
     if (o.mode === 'test') return await testArchive(archive, o, controller.signal);
     return await extract(archive, o, controller.signal);
@@ -184,17 +194,24 @@ export async function runUnzip(argv) {
   } finally {
     if (archive) archive.close();
     t.close();
+    name.close();
   }
 }
+
+// Text and the archive's name as given (bytes where it is not UTF-8), written as one.
+function write(stream, ...parts) {
+  stream.write(Buffer.concat(parts.map((p) => (Buffer.isBuffer(p) ? p : Buffer.from(p)))));
+}
+const say = (...parts) => write(process.stderr, ...parts);
 
 async function testArchive(archive, o, signal) {
   // Each entry's line as soon as it is tested.
   const result = await archive.test({ signal, onEntry: (entry) => process.stdout.write(testLine(entry) + '\n') });
   if (result.ok && result.entries.every((e) => e.ok)) {
-    process.stdout.write(`No errors detected in compressed data of ${o.archive}.\n`);
+    write(process.stdout, 'No errors detected in compressed data of ', o.shown, '.\n');
     return 0;
   }
-  process.stdout.write(`At least one error was detected in ${o.archive}.\n`);
+  write(process.stdout, 'At least one error was detected in ', o.shown, '.\n');
   return 1;
 }
 
@@ -224,7 +241,7 @@ async function extract(archive, o, signal) {
       : e.code === 'exists'
         ? `"${shownName(shownPath(e.entry || ''))}" is there already; it is not overwritten, and what this extraction wrote is removed`
         : `${e.message}; what this extraction wrote is removed`;
-    process.stderr.write(`tarnwick: ${o.archive}: ${why}\n`);
+    say('tarnwick: ', o.shown, `: ${why}\n`);
     return 1;
   }
   return 0;

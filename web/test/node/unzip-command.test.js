@@ -369,6 +369,23 @@ test('command -d: stopped by a signal while an entry is written, nothing is left
   }
 });
 
+test('command: an archive whose own name is not UTF-8 is opened and printed by its bytes, as unzip prints it', reading, () => {
+  // 报告.zip in code page 936, given by a shell (a JS string cannot hold the bytes).
+  const odd = Buffer.concat([Buffer.from(corpus + '/'), Buffer.from([0xb1, 0xa8, 0xb8, 0xe6]), Buffer.from('.zip')]);
+  writeFileSync(odd, readFileSync(join(corpus, 'python-utf8.zip')));
+  const shell = (line) => spawnSync('sh', ['-c', line, 'sh', process.execPath, bin], { cwd: corpus, env: zone });
+  const name = '"$(printf \'\\261\\250\\270\\346\').zip"';
+  for (const option of ['-l', '-t']) {
+    const ours = shell(`"$1" "$2" unzip ${option} ${name}`);
+    assert.deepEqual([ours.status, ours.stderr.toString()], [0, ''], option);
+    assert.deepEqual(ours.stdout, shell(`unzip ${option} ${name}`).stdout, option);
+  }
+  rmSync(odd);
+  const gone = shell(`"$1" "$2" unzip -l ${name}`);
+  assert.equal(gone.status, 1);
+  assert.match(gone.stderr.toString('latin1'), /^tarnwick: .*\xb1\xa8\xb8\xe6\.zip.* could not be opened: ENOENT/);
+});
+
 test('command: usage errors exit 2, an archive that cannot be read 1', () => {
   for (const args of [[], ['-l', '-t', 'a.zip'], ['-l', '-l', 'a.zip'], ['--names', 'klingon', 'a.zip'], ['-d'], ['-x', 'a.zip'], ['a.zip', 'b.zip']]) {
     const r = command(...args);

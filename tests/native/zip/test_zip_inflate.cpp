@@ -1,12 +1,16 @@
 // The core's own inflater against zlib (deflate at every level, every block type, window edges)
-// and against 7z writing Deflate64; its bound, and streams cut short or damaged.
+// and against 7z writing Deflate64; its bound, and streams cut short or damaged. Then the reading
+// of whole archives the page uses (ziplisting.h): 7z's and Info-ZIP's, with data prepended, and
+// the same archives patched into the faults the listing must refuse.
 #include "inflate.h"
 #include "zip_test_support.h"
 #include "zipbytes.h"
+#include "ziplisting.h"
 
 #include <zlib.h>
 
 #include <algorithm>
+#include <map>
 #include <cstring>
 
 namespace ziptest {
@@ -236,6 +240,135 @@ TEST(Inflate, Deflate64LongLengthCode) {
     EXPECT_TRUE(got.bytes == std::string(65539, 'a'));
     // In deflate the same code means 258 bytes, and the extra bits are read as what follows.
     EXPECT_NE(inflateAll(stream, false, 65539).bytes.size(), 65539u);
+}
+
+class MemorySource : public zipcore::RandomAccessSource {
+public:
+    explicit MemorySource(const std::string& bytes) : bytes_(bytes) {}
+    std::uint64_t size() const override { return bytes_.size(); }
+    bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
+        if (offset > bytes_.size() || length > bytes_.size() - offset) return false;
+        std::memcpy(buffer, bytes_.data() + offset, length);
+        return true;
+    }
+
+private:
+    const std::string& bytes_;
+};
+
+// Every entry's contents by the page's path: listed, checked, located, inflated or copied.
+std::map<std::string, std::string> readAll(const std::string& zip, zipcore::Listing& listing) {
+    MemorySource source(zip);
+    std::map<std::string, std::string> out;
+    const zipcore::ReadStatus listed = zipcore::listArchive(source, listing);
+    if (listed != zipcore::ReadStatus::Ok) throw std::runtime_error(zipcore::readStatusCode(listed));
+    for (const zipcore::ListedEntry& entry : listing.entries) {
+        std::uint64_t offset = 0;
+        zipcore::ReadStatus status = zipcore::checkReadable(entry.central);
+        if (status == zipcore::ReadStatus::Ok) status = zipcore::locateEntry(source, entry, offset);
+        if (status != zipcore::ReadStatus::Ok) throw std::runtime_error(zipcore::readStatusCode(status));
+        const std::string compressed = zip.substr(offset, entry.central.compressedSize);
+        if (entry.central.method == zipcore::kMethodStored) {
+            out[entry.central.name] = compressed;
+            continue;
+        }
+        const Inflated got = inflateAll(compressed, entry.central.method == zipcore::kMethodDeflate64, entry.central.size);
+        if (got.result != Result::Done) throw std::runtime_error(rawinflate::describe(got.result));
+        out[entry.central.name] = got.bytes;
+    }
+    return out;
+}
+
+struct ToolArchives {
+    TempDir dir;
+    std::map<std::string, std::string> files{{"a.txt", textBytes(200000)}, {"b.bin", randomBytes(5000, 21)}, {"c.txt", "short"}};
+    std::string sevenZip, infoZip;
+    ToolArchives() {
+        for (const auto& [name, data] : files) writeFile(dir / name, data);
+        const std::string in = "cd " + quoted(dir.path().string()) + " && ";
+        if (run(in + "7z a -tzip -mm=Deflate64 d64.zip a.txt b.bin c.txt > /dev/null") != 0 ||
+            run(in + "zip -q -X iz.zip a.txt b.bin c.txt") != 0)
+            throw std::runtime_error("7z or zip failed");
+        sevenZip = readFile(dir / "d64.zip");
+        infoZip = readFile(dir / "iz.zip");
+    }
+};
+
+TEST(Listing, ReadsWhat7zAndInfoZipWriteAlsoBehindPrependedBytes) {
+    const ToolArchives tools;
+    for (const auto& [label, zip] : {std::pair<std::string, std::string>{"7z", tools.sevenZip}, {"zip", tools.infoZip}}) {
+        SCOPED_TRACE(label);
+        zipcore::Listing listing;
+        EXPECT_EQ(readAll(zip, listing), tools.files);
+        EXPECT_EQ(listing.prepended, 0u);
+        // A stub before the archive, offsets left as they were (as `cat stub a.zip` makes).
+        const std::string stub = randomBytes(12345, 3);
+        zipcore::Listing shifted;
+        EXPECT_EQ(readAll(stub + zip, shifted), tools.files);
+        EXPECT_EQ(shifted.prepended, stub.size());
+    }
+}
+
+// The offset of the n-th central record, and of the end record.
+std::size_t centralRecord(const std::string& zip, int n) {
+    std::size_t at = zip.rfind("PK\x05\x06");
+    at = zipcore::readLe32(reinterpret_cast<const std::uint8_t*>(zip.data()) + at + 16);
+    for (int i = 0; i < n; ++i) {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(zip.data()) + at;
+        at += 46 + zipcore::readLe16(p + 28) + zipcore::readLe16(p + 30) + zipcore::readLe16(p + 32);
+    }
+    return at;
+}
+void put32(std::string& zip, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) zip[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+TEST(Listing, RefusesEachFaultWithItsOwnCode) {
+    const ToolArchives tools;
+    const std::string& good = tools.infoZip;
+    const std::size_t end = good.rfind("PK\x05\x06");
+    auto failure = [](const std::string& zip) {
+        zipcore::Listing listing;
+        try {
+            readAll(zip, listing);
+            return std::string("ok");
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+    };
+    EXPECT_EQ(failure(good), "ok");
+    EXPECT_EQ(failure(good.substr(0, end)), "not-zip");
+    std::string zip = tools.sevenZip;  // its records are long enough for four by their size alone
+    const std::size_t end7 = zip.rfind("PK\x05\x06");
+    zip[end7 + 8] = 2;  // two entries on this disk, three in all
+    EXPECT_EQ(failure(zip), "bad-archive");
+    zip[end7 + 8] = zip[end7 + 10] = 4;  // four, and four on this disk: more entries than records
+    EXPECT_EQ(failure(zip), "bad-archive");
+    zip = good;
+    zip[end + 8] = zip[end + 10] = 2;  // fewer entries than records
+    EXPECT_EQ(failure(zip), "bad-archive");
+    zip = good;
+    put32(zip, centralRecord(zip, 1) + 42, 0);  // the second entry's local header is the first's
+    EXPECT_EQ(failure(zip), "overlap");
+    zip = good;
+    const std::size_t second = zipcore::readLe32(reinterpret_cast<const std::uint8_t*>(zip.data()) + centralRecord(zip, 1) + 42);
+    put32(zip, centralRecord(zip, 0) + 20, static_cast<std::uint32_t>(second));  // the first's data runs into the second
+    EXPECT_EQ(failure(zip), "overlap");
+    zip = good;
+    zip[30] = 'X';  // the first local header's name
+    EXPECT_EQ(failure(zip), "header-mismatch");
+    zip = good;
+    zip[8] = 0;  // its method: stored
+    EXPECT_EQ(failure(zip), "header-mismatch");
+    zip = good;
+    put32(zip, 14, 0x12345678);  // its CRC
+    EXPECT_EQ(failure(zip), "header-mismatch");
+    zip = good;
+    const std::size_t first = centralRecord(zip, 0);
+    const std::uint32_t compressed = zipcore::readLe32(reinterpret_cast<const std::uint8_t*>(zip.data()) + first + 20);
+    put32(zip, first + 24, compressed * 1032 + 1);  // more than deflate can make of it, in both headers
+    put32(zip, 22, compressed * 1032 + 1);
+    EXPECT_EQ(failure(zip), "impossible-size");
 }
 
 }  // namespace

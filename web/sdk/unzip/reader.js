@@ -260,6 +260,7 @@ export class ZipArchive {
           if (!state.inflater) {
             const length = Math.min(PIECE, state.end - state.offset);
             if (length === 0) return end(controller);
+            if (ahead.async) await ahead.fetch(state.offset, length);
             const piece = await ahead.read(state.offset, length);
             state.offset += length;
             check(piece, controller);

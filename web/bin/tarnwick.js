@@ -407,7 +407,7 @@ async function main() {
 const run = process.argv[2] === 'unzip'
   ? import('./unzip-command.js').then(({ runUnzip, unzipUsage }) => {
     if (process.argv.includes('-h') || process.argv.includes('--help')) { process.stdout.write(unzipUsage); return 0; }
-    return runUnzip(process.argv.slice(3));
+    return runUnzip(process.argv.slice(3), 3);
   })
   : process.argv[2] === 'verify'
   ? import('./verify-command.js').then(({ runVerify, verifyUsage }) => {

@@ -1,9 +1,11 @@
 // tarnwick unzip: list, test and extract an archive through the SDK's openZip, printing what
 // Info-ZIP's unzip prints for -l and -t, with every name decoded as Windows shows it.
 import { mkdirSync, rmdirSync, statSync } from 'node:fs';
+import { constants } from 'node:os';
 import { dirname, resolve } from 'node:path';
 import { Tarnwick } from '../sdk/tarnwick.js';
 import { checkEncoding } from '../sdk/unzip/names.js';
+import { pathArgument } from './names.js';
 
 export const unzipUsage = `Usage: tarnwick unzip [-l | -t | -d DIR] [--names LABEL] ARCHIVE
 
@@ -21,13 +23,17 @@ UTF-8 and code page 936 where they are not.
   --names LABEL    one encoding for every name and comment (any WHATWG encoding label, or cp437)
 
 Exit status: 0 all done, 1 the archive could not be read or an entry failed its test or could
-not be written, 2 the command line was wrong, 130 interrupted.
+not be written, 2 the command line was wrong, 128+N stopped by signal N (SIGINT, SIGTERM, SIGHUP,
+SIGQUIT; what an extraction wrote is removed).
 `;
 
 class Wrong extends Error {}
 
-export function parseUnzip(argv) {
-  const o = { mode: null, dir: null, names: undefined, archive: null };
+const SIGNALS = ['SIGINT', 'SIGTERM', 'SIGHUP', 'SIGQUIT', ...(process.platform === 'win32' ? ['SIGBREAK'] : [])];
+
+// `first`: where argv starts in process.argv (the archive's bytes are looked up there).
+export function parseUnzip(argv, first = -1) {
+  const o = { mode: null, dir: null, names: undefined, archive: null, at: -1 };
   const setMode = (mode) => {
     if (o.mode !== null && o.mode !== mode) throw new Wrong('-l, -t and -d do not go together');
     if (o.mode === mode) throw new Wrong(`${mode === 'extract' ? '-d' : mode === 'list' ? '-l' : '-t'} is given twice`);
@@ -55,6 +61,7 @@ export function parseUnzip(argv) {
     if (!ended && a.startsWith('-') && a !== '-') throw new Wrong(`unknown option '${a}'`);
     if (o.archive !== null) throw new Wrong('unzip takes one archive');
     o.archive = a;
+    o.at = first < 0 ? -1 : first + i;
   }
   if (o.archive === null) throw new Wrong('unzip needs an archive');
   if (o.mode === null) { o.mode = 'extract'; o.dir = '.'; }
@@ -72,9 +79,9 @@ function dateTime(date) {
   return `${date.getFullYear()}-${two(date.getMonth() + 1)}-${two(date.getDate())} ${two(date.getHours())}:${two(date.getMinutes())}`;
 }
 
-/** unzip -l's table. */
+/** unzip -l's table: its text before and after the archive's name as given. */
 export function listing(archive, shownArchive) {
-  const out = [`Archive:  ${shownArchive}`];
+  const out = [];
   if (archive.comment) out.push(archive.comment.replace(/\r\n?/g, '\n').replace(/\n$/, ''));
   out.push('  Length      Date    Time    Name', '---------  ---------- -----   ----');
   let total = 0;
@@ -85,13 +92,15 @@ export function listing(archive, shownArchive) {
   }
   const count = archive.entries.length;
   out.push('---------                     -------', `${String(total).padStart(9)}                     ${count} file${count === 1 ? '' : 's'}`);
-  return out.join('\n') + '\n';
+  return ['Archive:  ', shownArchive, '\n' + out.join('\n') + '\n'];
 }
 
 /** unzip -t's line for one entry's result. */
 export function testLine({ name, ok, code, message }) {
   if (ok) return `    testing: ${padded(shownName(name), 22)}   OK`;
-  const text = String(message || code).replace(/[\r\n]+/g, ' ');
+  // The reader's text may begin with the entry's name, which the line shows already.
+  let text = String(message || code).replace(/[\r\n]+/g, ' ');
+  if (text.startsWith(`${name}: `)) text = text.slice(name.length + 2);
   if (code === 'encrypted' || code === 'unsupported-method') return `   skipping: ${padded(shownName(name), 22)}  ${text}`;
   return `    testing: ${padded(shownName(name), 22)}   ${text}`;
 }
@@ -129,59 +138,80 @@ function targetFolder(dir) {
 }
 
 // Exit status.
-export async function runUnzip(argv) {
+export async function runUnzip(argv, first = -1) {
   let o;
   try {
-    o = parseUnzip(argv);
+    o = parseUnzip(argv, first);
   } catch (e) {
     if (!(e instanceof Wrong)) throw e;
     process.stderr.write(`tarnwick: ${e.message}\nTry 'tarnwick unzip --help'.\n`);
     return 2;
   }
   const controller = new AbortController();
-  process.once('SIGINT', () => controller.abort());
+  // A signal a terminal or a service manager sends stops the work; what an extraction wrote is
+  // removed, and the command ends with 128 + the signal's number.
+  let stoppedBy = 'SIGINT';
+  for (const signal of SIGNALS) {
+    try {
+      process.once(signal, () => { stoppedBy = signal; controller.abort(); });
+    } catch (e) { /* not one this system lets a program catch */ }
+  }
+  const stopped = () => 128 + (constants.signals[stoppedBy] || 2);
+  // A name that is not UTF-8 is opened by its bytes (Linux) and printed as given.
+  const name = pathArgument(o.archive, o.at);
+  if (name.refusal) {
+    process.stderr.write(Buffer.concat([Buffer.from(name.refusal), Buffer.from('\n')]));
+    return 1;
+  }
+  o.shown = Buffer.from(name.given);
   const t = await Tarnwick.open();
   let archive;
   try {
     try {
-      archive = await t.openZip(o.archive, { names: o.names, signal: controller.signal });
+      archive = await t.openZip(name.path, { names: o.names, signal: controller.signal });
     } catch (e) {
-      if (e && e.name === 'AbortError') return 130;
+      if (e && e.name === 'AbortError') return stopped();
       if (!e || e.name !== 'TarnwickError') throw e;
-      process.stderr.write(`tarnwick: ${o.archive}: ${e.message}\n`);
+      say(`tarnwick: `, o.shown, `: ${e.message}\n`);
       return 1;
     }
     if (o.mode === 'list') {
       if (archive.entries.length === 0) {
-        process.stdout.write(`Archive:  ${o.archive}\n`);
-        process.stderr.write(`tarnwick: ${o.archive}: the archive is empty\n`);
+        write(process.stdout, 'Archive:  ', o.shown, '\n');
+        say('tarnwick: ', o.shown, ': the archive is empty\n');
         return 1;
       }
-      process.stdout.write(listing(archive, o.archive));
+      write(process.stdout, ...listing(archive, o.shown));
       return 0;
     }
-    process.stdout.write(`Archive:  ${o.archive}\n`);
+    write(process.stdout, 'Archive:  ', o.shown, '\n');
     if (archive.comment) process.stdout.write(archive.comment.replace(/\r\n?/g, '\n').replace(/\n$/, '') + '\n');
     if (o.mode === 'test') return await testArchive(archive, o, controller.signal);
     return await extract(archive, o, controller.signal);
   } catch (e) {
-    if (e && e.name === 'AbortError') return 130;
+    if (e && e.name === 'AbortError') return stopped();
     throw e;
   } finally {
     if (archive) archive.close();
     t.close();
+    name.close();
   }
 }
 
+// Text and the archive's name as given (bytes where it is not UTF-8), written as one.
+function write(stream, ...parts) {
+  stream.write(Buffer.concat(parts.map((p) => (Buffer.isBuffer(p) ? p : Buffer.from(p)))));
+}
+const say = (...parts) => write(process.stderr, ...parts);
+
 async function testArchive(archive, o, signal) {
-  const result = await archive.test({ signal });
-  for (const entry of result.entries) process.stdout.write(testLine(entry) + '\n');
-  const failed = result.entries.filter((e) => !e.ok).length;
-  if (result.ok && failed === 0) {
-    process.stdout.write(`No errors detected in compressed data of ${o.archive}.\n`);
+  // Each entry's line as soon as it is tested.
+  const result = await archive.test({ signal, onEntry: (entry) => process.stdout.write(testLine(entry) + '\n') });
+  if (result.ok && result.entries.every((e) => e.ok)) {
+    write(process.stdout, 'No errors detected in compressed data of ', o.shown, '.\n');
     return 0;
   }
-  process.stdout.write(`At least one error was detected in ${o.archive}.\n`);
+  write(process.stdout, 'At least one error was detected in ', o.shown, '.\n');
   return 1;
 }
 
@@ -209,9 +239,9 @@ async function extract(archive, o, signal) {
     const why = e.code === 'unsafe-name'
       ? `the archive is refused: the entry "${shownName(e.entry || '')}" may not be extracted (${e.reason}); nothing was written`
       : e.code === 'exists'
-        ? `"${shownName(shownPath(e.entry || ''))}" is there already; it is not overwritten, and nothing of the archive was left`
-        : `${e.message}; nothing of the archive was left`;
-    process.stderr.write(`tarnwick: ${o.archive}: ${why}\n`);
+        ? `"${shownName(shownPath(e.entry || ''))}" is there already; it is not overwritten, and what this extraction wrote is removed`
+        : `${e.message}; what this extraction wrote is removed`;
+    say('tarnwick: ', o.shown, `: ${why}\n`);
     return 1;
   }
   return 0;

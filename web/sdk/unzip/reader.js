@@ -15,6 +15,7 @@ import { extractArchive } from './extract.js';
 import { ReadAhead } from './sources.js';
 
 const PIECE = 1 << 16;                 // bytes of an entry handed out at a time
+const LOOKAHEAD = 1 << 20;             // compressed bytes at hand before each piece is inflated
 const FLAG_ENCRYPTED = 0x0001, FLAG_UTF8 = 0x0800;
 const METHOD_STORED = 0, METHOD_DEFLATE = 8, METHOD_DEFLATE64 = 9;
 const INFLATE_RESULT = ['more', 'done', 'bad-data', 'bad-size', 'bad-data', 'read-failed'];
@@ -269,7 +270,10 @@ export class ZipArchive {
           }
           // The inflater reads the compressed bytes itself; a source read ahead asynchronously has
           // them fetched first, up to the entry's end.
-          if (ahead.async) await ahead.fetch(state.readTo, Math.min(ahead.window, state.end - state.readTo));
+          // (A piece of output takes far less than LOOKAHEAD of input but for streams no encoder
+          // writes; one that takes more fails as damaged.)
+          if (ahead.async) await ahead.fetch(state.readTo, Math.min(LOOKAHEAD, state.end - state.readTo));
+          ahead.missed = null;
           const produced = state.out + PIECE;
           engine._syncRead = (offset, length) => {
             const bytes = ahead.readSync(offset, length);

@@ -106,6 +106,10 @@ echo "== web: digest(), zip() and zipStream() in Firefox ESR and WebKitGTK"
 t=$(date +%s)
 node "$root/web/test/browser/others.mjs" || status=1
 stamp $t
+echo "== web: reading archives (openZip, extraction into the private file system) in Chromium, Firefox ESR and WebKitGTK"
+t=$(date +%s)
+node "$root/web/test/browser/unzip.mjs" || status=1
+stamp $t
 
 wait $native_pid || status=1
 cat "$native_log"; rm -f "$native_log"

@@ -37,5 +37,10 @@ ok(fso.FileExists(archive), "an archive path in the temporary directory: " + esc
 var deleted = "unset";
 sdk.DeleteFileFromCreateZip(archive).then(function (r) { deleted = r; });
 eq(deleted, 0, "and it is deleted again");
+// Reading archives needs the WebAssembly build: a clear refusal, not a missing method.
+var refused = null;
+sdk.openZip(fixture("sample.bin"))["catch"](function (e) { refused = e; });
+ok(refused !== null && refused.name === "TarnwickError" && refused.code === "unavailable" && refused.method === "openZip",
+   "openZip is refused as unavailable");
 sdk.close();
-expectChecks(9);
+expectChecks(10);

@@ -6,6 +6,7 @@
 //   tarnwick zip [--out DIR] PATH...
 //   tarnwick zip --into ARCHIVE.zip PATH...
 //   tarnwick verify --sig SIGFILE (--cert CERT | --key PUBKEY) [--id ID] PATH
+//   tarnwick unzip [-l | -t | -d DIR] [--names LABEL] ARCHIVE
 // Each path gets an object of its own, as a page script that creates the control for one call:
 // the text a call leaves is that call's own. See usage below.
 import { createWriteStream, linkSync, lstatSync, openSync, readFileSync, realpathSync, renameSync, rmSync, statSync } from 'node:fs';
@@ -41,6 +42,9 @@ Commands:
                                 them, by their own names), written as it is made under a
                                 temporary name beside it and given its name when whole; an
                                 existing ARCHIVE.zip is never overwritten (zip in the SDK)
+  unzip [-l | -t | -d DIR] [--names LABEL] ARCHIVE
+                                lists, tests or extracts an archive, names decoded as Windows
+                                shows them (see 'tarnwick unzip --help')
 
 One path: its result alone on standard output. Several: one line each, the result, two spaces
 and the path. A failure prints the control's text on standard error and nothing on standard
@@ -399,8 +403,13 @@ async function main() {
   return status;
 }
 
-// digest has options of its own (bin/digest-command.js).
-const run = process.argv[2] === 'verify'
+// digest, verify and unzip have options of their own (bin/*-command.js).
+const run = process.argv[2] === 'unzip'
+  ? import('./unzip-command.js').then(({ runUnzip, unzipUsage }) => {
+    if (process.argv.includes('-h') || process.argv.includes('--help')) { process.stdout.write(unzipUsage); return 0; }
+    return runUnzip(process.argv.slice(3), 3);
+  })
+  : process.argv[2] === 'verify'
   ? import('./verify-command.js').then(({ runVerify, verifyUsage }) => {
     if (process.argv.includes('-h') || process.argv.includes('--help')) { process.stdout.write(verifyUsage); return 0; }
     return runVerify(process.argv.slice(3));

@@ -3,7 +3,7 @@
 #   build.sh [OUT]            (ALL_O3=1: every source at -O3, the reference bench/weight/run.sh
 #                              measures the mixed build against)
 # Debian's emscripten, standalone (no JS glue: the SDK instantiates the module itself). The
-# digests' kernels, the CRCs and SM2's arithmetic are compiled for speed (-O3), everything else
+# digests' kernels, the CRCs, SM2's arithmetic and the inflater are compiled for speed (-O3), everything else
 # for size (-Oz; SM2's verification at -Oz ran at 0.36 of its -O3 speed): bench/weight/speed.mjs
 # compares the digests' speed of two builds, bench/weight/weight.mjs what a page ships.
 # The module is written under a temporary name and put in place only when the build succeeded;
@@ -21,7 +21,7 @@ list="$(printf '_%s,' "${exports[@]}")"
 mapfile -t sources < <(sed -n '/^set(CORE_PORTABLE_SOURCES/,/^)/s|^ *${CMAKE_CURRENT_LIST_DIR}/\([^ ]*\.cpp\)$|\1|p' "$core/CMakeLists.txt")
 [ "${#sources[@]}" -gt 0 ] || { echo "build.sh: src/core/CMakeLists.txt lists no portable sources" >&2; exit 1; }
 export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"
-fast=" sha256.cpp sm3.cpp md5.cpp sha1.cpp crc32.cpp crcs.cpp blockframing.cpp sm2verify.cpp "
+fast=" sha256.cpp sm3.cpp md5.cpp sha1.cpp crc32.cpp crcs.cpp blockframing.cpp sm2verify.cpp inflate.cpp "
 rm -f "$out"
 tmp="$(dirname "$out")/.build-$$.wasm"
 log="$(mktemp)"

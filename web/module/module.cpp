@@ -9,6 +9,7 @@
 #include "base64.h"
 #include "crc32.h"
 #include "hashclass.h"
+#include "inflate.h"
 #include "names.h"
 #include "ovalon.h"
 #include "sm2_z.h"
@@ -17,6 +18,7 @@
 #include "typeprobe.h"
 #include "zip/ziparchive.h"
 #include "zip/zipcore.h"
+#include "zip/ziplisting.h"
 #include "zip/ziprecords.h"
 
 #include <cstddef>
@@ -440,3 +442,138 @@ EXPORT int tw_archive_end(double count, double directoryOffset, double directory
                                               static_cast<std::uint64_t>(directorySize)),
                    out, capacity);
 }
+
+// ---- reading archives -------------------------------------------------------------------------
+
+namespace {
+
+// An archive being read: its listing, and the listing packed for the page.
+struct OpenArchive {
+    explicit OpenArchive(double size) : file(size) {}
+    PickedFile file;
+    zipcore::Listing listing;
+    std::vector<unsigned char> packed;
+};
+
+struct Packer {
+    std::vector<unsigned char>& out;
+    void u8(unsigned v) { out.push_back(static_cast<unsigned char>(v)); }
+    void u16(unsigned v) { u8(v & 0xFF); u8((v >> 8) & 0xFF); }
+    void u32(std::uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); }
+    void f64(double v) {
+        unsigned char b[8];
+        std::memcpy(b, &v, 8);
+        out.insert(out.end(), b, b + 8);
+    }
+    void bytes(const std::string& s) {
+        u32(static_cast<std::uint32_t>(s.size()));
+        out.insert(out.end(), s.begin(), s.end());
+    }
+};
+
+// The listing as the page's reader unpacks it (web/sdk/unzip/listing.js): little-endian, sizes and
+// offsets as doubles, times as milliseconds since 1970 (NaN where the field is absent).
+void Pack(OpenArchive& a) {
+    a.packed.clear();
+    Packer p{a.packed};
+    p.u32(static_cast<std::uint32_t>(a.listing.entries.size()));
+    p.f64(static_cast<double>(a.listing.prepended));
+    p.bytes(a.listing.comment);
+    for (const zipcore::ListedEntry& e : a.listing.entries) {
+        const zipcore::CentralEntry& c = e.central;
+        p.u16(c.madeBy);
+        p.u16(c.flags);
+        p.u16(c.method);
+        p.u16(c.dosTime);
+        p.u16(c.dosDate);
+        p.u32(c.crc);
+        p.u32(c.externalAttributes);
+        p.f64(static_cast<double>(c.compressedSize));
+        p.f64(static_cast<double>(c.size));
+        p.f64(static_cast<double>(c.localOffset));
+        p.f64(e.hasUnixTime ? static_cast<double>(e.unixTime) * 1000 : __builtin_nan(""));
+        p.f64(e.hasNtfsTime ? static_cast<double>(e.ntfsTime / 10000) - 11644473600000.0 : __builtin_nan(""));
+        p.bytes(c.name);
+        p.u8(e.hasUnicodePath ? 1 : 0);
+        p.bytes(e.unicodePath);
+        p.bytes(e.comment);
+    }
+}
+
+// Compressed bytes of one entry, read through env.tw_read_at and never past the entry's end.
+class EntryInput : public rawinflate::InflateInput {
+public:
+    EntryInput(std::uint64_t offset, std::uint64_t length) : offset_(offset), left_(length) {}
+    long read(std::uint8_t* buffer, std::size_t capacity) override {
+        const std::size_t n = static_cast<std::size_t>(left_ < capacity ? left_ : capacity);
+        if (n == 0) return 0;
+        if (tw_read_at(static_cast<double>(offset_), buffer, static_cast<int>(n)) != static_cast<int>(n)) return -1;
+        offset_ += n;
+        left_ -= n;
+        return static_cast<long>(n);
+    }
+
+private:
+    std::uint64_t offset_, left_;
+};
+
+struct EntryInflater {
+    EntryInflater(double offset, double length, bool deflate64, double bound)
+        : input(static_cast<std::uint64_t>(offset), static_cast<std::uint64_t>(length)),
+          inflater(input, deflate64, static_cast<std::uint64_t>(bound)) {}
+    EntryInput input;
+    rawinflate::Inflater inflater;
+};
+
+}  // namespace
+
+// Lists the archive of `size` bytes read through env.tw_read_at. *status: 0, or the index of the
+// failure's code (tw_unzip_code). Returns the archive (null on failure).
+EXPORT OpenArchive* tw_unzip_open(double size, int* status) {
+    OpenArchive* a = new (std::nothrow) OpenArchive(size);
+    if (!a) {
+        *status = static_cast<int>(zipcore::ReadStatus::ReadFailed);
+        return nullptr;
+    }
+    const zipcore::ReadStatus s = zipcore::listArchive(a->file, a->listing);
+    *status = static_cast<int>(s);
+    if (s != zipcore::ReadStatus::Ok) {
+        delete a;
+        return nullptr;
+    }
+    Pack(*a);
+    return a;
+}
+EXPORT const unsigned char* tw_unzip_packed(OpenArchive* a) { return a->packed.data(); }
+EXPORT int tw_unzip_packed_size(OpenArchive* a) { return static_cast<int>(a->packed.size()); }
+EXPORT void tw_unzip_close(OpenArchive* a) { delete a; }
+// A reading status's code ('not-zip', 'overlap', ...), NUL-terminated.
+EXPORT const char* tw_unzip_code(int status) { return zipcore::readStatusCode(static_cast<zipcore::ReadStatus>(status)); }
+
+// Checks entry `index` before reading it and finds its data (local header checked): the status,
+// and *dataOffset.
+EXPORT int tw_unzip_locate(OpenArchive* a, int index, double* dataOffset) {
+    if (index < 0 || static_cast<std::size_t>(index) >= a->listing.entries.size())
+        return static_cast<int>(zipcore::ReadStatus::BadArchive);
+    const zipcore::ListedEntry& entry = a->listing.entries[static_cast<std::size_t>(index)];
+    zipcore::ReadStatus s = zipcore::checkReadable(entry.central);
+    std::uint64_t offset = 0;
+    if (s == zipcore::ReadStatus::Ok) s = zipcore::locateEntry(a->file, entry, offset);
+    *dataOffset = static_cast<double>(offset);
+    return static_cast<int>(s);
+}
+
+// Inflates `length` compressed bytes at `offset` (deflate, or Deflate64), never more than `bound`
+// bytes out, a piece at a time through tw_inflate_read.
+EXPORT EntryInflater* tw_inflate_new(double offset, double length, int deflate64, double bound) {
+    return new (std::nothrow) EntryInflater(offset, length, deflate64 != 0, bound);
+}
+// Up to `capacity` bytes into out; *produced says how many. 0: more follows, 1: the stream ended,
+// 2: invalid data, 3: more than the bound, 4: cut short, 5: the read failed.
+EXPORT int tw_inflate_read(EntryInflater* z, unsigned char* out, int capacity, int* produced) {
+    std::size_t got = 0;
+    const rawinflate::Result r = z->inflater.read(out, static_cast<std::size_t>(capacity), got);
+    *produced = static_cast<int>(got);
+    return static_cast<int>(r);
+}
+EXPORT void tw_inflate_delete(EntryInflater* z) { delete z; }

@@ -104,6 +104,14 @@ var Tarnwick = (function () {
         e.method = "verifySm2";
         return new Settled(false, e);
     };
+    // Nor this: reading archives is the WebAssembly build's only.
+    p.openZip = function () {
+        var e = new Error("openZip() is not available over the control: it needs the WebAssembly build of the SDK (tarnwick.js)");
+        e.name = "TarnwickError";
+        e.code = "unavailable";
+        e.method = "openZip";
+        return new Settled(false, e);
+    };
 
     return {
         // A thenable for the object, or rejected when the control cannot be created here.

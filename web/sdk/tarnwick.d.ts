@@ -247,6 +247,58 @@ export interface UploadDigests {
   verifySm2(source: DigestSource | null, options: VerifySm2Options): Promise<VerifySm2Result>;
 }
 
+// ---- reading archives: openZip ----
+
+/** Where an archive is read from: a File or Blob (read by slices), bytes, a URL whose server answers
+ * range requests (only the directory and the asked entries are fetched), or in Node a path. */
+export type ZipSource = Blob | ArrayBufferView | ArrayBuffer | URL | { url: string | URL } | string;
+
+export interface OpenZipOptions {
+  /** One encoding for every entry's name and comment (any TextDecoder label, or 'cp437'); by default
+   * decided per entry (the UTF-8 flag, the Unicode Path field, ASCII, UTF-8, else code page 936). */
+  names?: string;
+  signal?: AbortSignal;
+}
+
+/** Why an entry may not be extracted. */
+export type UnsafeReason = 'absolute' | 'drive' | 'parent' | 'device-name' | 'bad-character' | 'trailing-dot-or-space'
+  | 'empty-part' | 'too-long' | 'clash' | 'symlink';
+
+export interface ZipEntry {
+  readonly name: string;
+  readonly rawName: Uint8Array;
+  readonly nameEncoding: 'utf-8' | 'unicode-path' | 'ascii' | 'utf-8-guessed' | 'gb18030' | (string & {});
+  readonly directory: boolean;
+  readonly size: number;
+  readonly compressedSize: number;
+  readonly crc32: number;
+  readonly method: number;
+  readonly modified: Date;
+  readonly encrypted: boolean;
+  readonly comment: string;
+  readonly unsafe: UnsafeReason | null;
+  readonly symlink: boolean;
+}
+
+export interface ZipTestResult {
+  ok: boolean;
+  entries: { name: string; ok: boolean; code: string | null; message: string | null }[];
+}
+
+export interface ZipArchive extends AsyncIterable<ZipEntry> {
+  readonly comment: string;
+  readonly entries: readonly ZipEntry[];
+  /** The entry's bytes; the CRC-32 and the size are checked at the end (a TarnwickError 'bad-crc' or 'bad-size'). */
+  stream(entry: ZipEntry, options?: { signal?: AbortSignal }): ReadableStream<Uint8Array>;
+  blob(entry: ZipEntry, options?: { signal?: AbortSignal }): Promise<Blob>;
+  bytes(entry: ZipEntry, options?: { signal?: AbortSignal }): Promise<Uint8Array>;
+  /** Every entry read and checked, as `unzip -t` does. */
+  test(options?: { onEntry?: (result: ZipTestResult['entries'][number]) => void; onProgress?: (done: number, total: number) => void; signal?: AbortSignal }): Promise<ZipTestResult>;
+  /** Into a folder (a FileSystemDirectoryHandle, or a path in Node): nothing overwritten, nothing left on failure. */
+  extract(target: FileSystemDirectoryHandle | string, options?: { signal?: AbortSignal; onEntry?: (name: string, index: number) => void; onProgress?: (done: number, total: number) => void }): Promise<{ files: number; folders: number; bytes: number }>;
+  close(): void;
+}
+
 export interface TarnwickObject extends UploadDigests {
   /** 1: size in bytes (low 32 bits, signed), or -1. */
   GetLocalFileSize(file: LocalFile, options?: CallOptions): Promise<number>;
@@ -292,6 +344,9 @@ export interface TarnwickObject extends UploadDigests {
   zip(entries: Iterable<ArchiveEntry> | AsyncIterable<ArchiveEntry> | FileList, options?: ZipOptions): Promise<File>;
   /** The same archive as a stream, its bytes given as they are made, in bounded memory. */
   zipStream(entries: Iterable<ArchiveEntry> | AsyncIterable<ArchiveEntry> | FileList, options?: ZipOptions): ReadableStream<Uint8Array>;
+  /** An archive to list, read, test and extract; its listing reads the central directory only.
+   * Failures: a TarnwickError whose code is 'not-zip', 'bad-archive', 'overlap', 'read-failed' or 'not-found'. */
+  openZip(source: ZipSource, options?: OpenZipOptions): Promise<ZipArchive>;
   /** Ends the worker, rejects the calls still running with an AbortError, and lets this object's archives go. */
   close(): void;
 }

@@ -9,6 +9,8 @@ constexpr std::size_t kMaxCommentSize = 0xFFFF;
 constexpr std::uint32_t kUnixTypeMask = 0170000;
 constexpr std::uint32_t kUnixSymlink = 0120000;
 
+}  // namespace
+
 // ---- end records ------------------------------------------------------------------------------
 
 // The last end record whose comment fits in the file, searching the tail backwards.
@@ -34,6 +36,8 @@ bool findEndRecord(RandomAccessSource& source, std::uint64_t& recordOffset, std:
     }
     return false;
 }
+
+namespace {
 
 Status readZip64EndRecord(RandomAccessSource& source, std::uint64_t locatorOffset, DirectoryLocation& location,
                           std::uint64_t& recordOffset) {
@@ -91,8 +95,6 @@ bool readBytes(RandomAccessSource& source, std::uint64_t offset, std::size_t len
 
 // Replaces 32-bit fields that say "see Zip64 extra" by the 64-bit values, in the field order the
 // format prescribes.
-namespace {
-
 Status applyZip64Extra(const std::uint8_t* extra, std::size_t length, std::uint16_t diskStart, CentralEntry& entry) {
     std::size_t pos = 0;
     while (pos + 4 <= length) {
@@ -118,6 +120,8 @@ Status applyZip64Extra(const std::uint8_t* extra, std::size_t length, std::uint1
     return Status::Ok;
 }
 
+namespace {
+
 bool isSymbolicLink(const CentralEntry& entry) {
     return ((entry.externalAttributes >> 16) & kUnixTypeMask) == kUnixSymlink;
 }
@@ -139,34 +143,47 @@ Status checkEntry(const CentralEntry& entry, const EntryPath& path) {
     return Status::Ok;
 }
 
-Status CentralDirectoryReader::next(CentralEntry& entry) {
-    std::vector<std::uint8_t> header, variable;
-    if (!fitsWithin(position_, kCentralHeaderSize, end_)) return Status::NotAnArchive;
-    if (!readBytes(source_, position_, kCentralHeaderSize, header)) return Status::ReadFailed;
-    if (readLe32(&header[0]) != kCentralHeaderSignature) return Status::NotAnArchive;
-    const std::size_t nameLength = readLe16(&header[28]);
-    const std::size_t extraLength = readLe16(&header[30]);
-    const std::size_t commentLength = readLe16(&header[32]);
-    const std::uint64_t recordSize = kCentralHeaderSize + nameLength + extraLength + commentLength;
-    if (!fitsWithin(position_, recordSize, end_)) return Status::NotAnArchive;
-    if (!readBytes(source_, position_ + kCentralHeaderSize, nameLength + extraLength, variable))
-        return Status::ReadFailed;
-
-    entry.madeBy = readLe16(&header[4]);
-    entry.flags = readLe16(&header[8]);
-    entry.method = readLe16(&header[10]);
-    entry.dosTime = readLe16(&header[12]);
-    entry.dosDate = readLe16(&header[14]);
-    entry.crc = readLe32(&header[16]);
-    entry.compressedSize = readLe32(&header[20]);
-    entry.size = readLe32(&header[24]);
-    const std::uint16_t diskStart = readLe16(&header[34]);
-    entry.externalAttributes = readLe32(&header[38]);
-    entry.localOffset = readLe32(&header[42]);
-    entry.name.assign(variable.begin(), variable.begin() + static_cast<std::ptrdiff_t>(nameLength));
-    position_ += recordSize;
+Status parseCentralRecord(const std::uint8_t* record, std::size_t available, CentralEntry& entry,
+                          std::size_t& recordSize) {
+    if (available < kCentralHeaderSize || readLe32(record) != kCentralHeaderSignature) return Status::NotAnArchive;
+    const std::size_t nameLength = readLe16(record + 28);
+    const std::size_t extraLength = readLe16(record + 30);
+    const std::size_t commentLength = readLe16(record + 32);
+    recordSize = kCentralHeaderSize + nameLength + extraLength + commentLength;
+    if (recordSize > available) return Status::NotAnArchive;
+    entry.madeBy = readLe16(record + 4);
+    entry.flags = readLe16(record + 8);
+    entry.method = readLe16(record + 10);
+    entry.dosTime = readLe16(record + 12);
+    entry.dosDate = readLe16(record + 14);
+    entry.crc = readLe32(record + 16);
+    entry.compressedSize = readLe32(record + 20);
+    entry.size = readLe32(record + 24);
+    const std::uint16_t diskStart = readLe16(record + 34);
+    entry.externalAttributes = readLe32(record + 38);
+    entry.localOffset = readLe32(record + 42);
+    entry.name.assign(reinterpret_cast<const char*>(record) + kCentralHeaderSize, nameLength);
     if (diskStart != 0 && diskStart != 0xFFFF) return Status::Unsupported;
-    return applyZip64Extra(variable.data() + nameLength, extraLength, diskStart, entry);
+    return applyZip64Extra(record + kCentralHeaderSize + nameLength, extraLength, diskStart, entry);
+}
+
+Status CentralDirectoryReader::next(CentralEntry& entry) {
+    std::vector<std::uint8_t> record;
+    if (!fitsWithin(position_, kCentralHeaderSize, end_)) return Status::NotAnArchive;
+    if (!readBytes(source_, position_, kCentralHeaderSize, record)) return Status::ReadFailed;
+    if (readLe32(&record[0]) != kCentralHeaderSignature) return Status::NotAnArchive;
+    // The record without its comment: what the entry needs.
+    const std::size_t needed = kCentralHeaderSize + readLe16(&record[28]) + readLe16(&record[30]);
+    const std::uint64_t recordSize = needed + readLe16(&record[32]);
+    if (!fitsWithin(position_, recordSize, end_)) return Status::NotAnArchive;
+    record.resize(needed);
+    if (needed > kCentralHeaderSize &&
+        !source_.readAt(position_ + kCentralHeaderSize, record.data() + kCentralHeaderSize, needed - kCentralHeaderSize))
+        return Status::ReadFailed;
+    record[32] = record[33] = 0;  // the comment was left out
+    std::size_t parsed = 0;
+    position_ += recordSize;
+    return parseCentralRecord(record.data(), record.size(), entry, parsed);
 }
 
 Status locateEntryData(RandomAccessSource& source, const CentralEntry& entry, const DirectoryLocation& location,

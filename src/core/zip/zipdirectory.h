@@ -43,6 +43,18 @@ bool readBytes(RandomAccessSource& source, std::uint64_t offset, std::size_t len
 
 Status locateCentralDirectory(RandomAccessSource& source, DirectoryLocation& location);
 
+// The last end record in the file's tail whose comment fits; on false, `failure` says why.
+bool findEndRecord(RandomAccessSource& source, std::uint64_t& recordOffset, std::vector<std::uint8_t>& record,
+                   Status& failure);
+
+// One central record at the start of `available` bytes: the entry, and the record's size with its
+// comment. Zip64 values replace the 32-bit fields that ask for them.
+Status parseCentralRecord(const std::uint8_t* record, std::size_t available, CentralEntry& entry,
+                          std::size_t& recordSize);
+
+// Applies a Zip64 extra field found among `extra`'s fields to the entry's sizes and offset.
+Status applyZip64Extra(const std::uint8_t* extra, std::size_t length, std::uint16_t diskStart, CentralEntry& entry);
+
 class CentralDirectoryReader {
 public:
     CentralDirectoryReader(RandomAccessSource& source, const DirectoryLocation& location)

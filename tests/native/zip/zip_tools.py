@@ -6,6 +6,8 @@
   hostile OUTDIR                archives that must be refused; OUTDIR/cases.txt lists
                                 "CASE<TAB>expected status"
   seeds OUTDIR                  small archives for the fuzz corpus
+  inflate-seeds OUTDIR          deflate streams (zlib) and Deflate64 streams (7z) for the inflater's
+                                fuzz corpus, each behind the target's three option bytes
 """
 import io
 import os
@@ -257,10 +259,33 @@ def seeds(out):
             f.write(data)
 
 
+def inflate_seeds(out):
+    import subprocess
+    import tempfile
+    samples = {}
+    for level in (1, 6, 9):
+        z = zlib.compressobj(level, zlib.DEFLATED, -15)
+        samples["deflate%d" % level] = b"\x00\x40\xff" + z.compress(TEXT[:3000]) + z.flush()
+    with tempfile.TemporaryDirectory() as work:
+        with open(os.path.join(work, "t"), "wb") as f:
+            f.write(TEXT[:20000] * 3)
+        subprocess.run(["7z", "a", "-tzip", "-mm=Deflate64", "t.zip", "t"], cwd=work, check=True,
+                       stdout=subprocess.DEVNULL)
+        with open(os.path.join(work, "t.zip"), "rb") as f:
+            data = f.read()
+        name_length, extra_length = struct.unpack("<HH", data[26:30])
+        size = struct.unpack("<I", data[18:22])[0]
+        start = 30 + name_length + extra_length
+        samples["deflate64"] = b"\x01\x40\xff" + data[start:start + size]
+    for name, data in samples.items():
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+
+
 if __name__ == "__main__":
     command, args = sys.argv[1], sys.argv[2:]
     if command == "check":
         check(*args)
     else:
         os.makedirs(args[0], exist_ok=True)
-        {"foreign": foreign, "hostile": hostile, "seeds": seeds}[command](args[0])
+        {"foreign": foreign, "hostile": hostile, "seeds": seeds, "inflate-seeds": inflate_seeds}[command](args[0])

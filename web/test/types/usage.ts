@@ -124,4 +124,15 @@ export async function misuse(file: File): Promise<void> {
   await t.digest(file, { algorithms: ['md5'], onProgress: (done: string) => done });
   // @ts-expect-error fixNames is true or false
   await t.zip([file], { fixNames: 'yes' });
+  const archive = await t.openZip(file, { names: 'gbk', signal: new AbortController().signal });
+  for await (const entry of archive) {
+    if (entry.unsafe === null && !entry.directory) console.log(entry.name, entry.modified.getTime(), (await archive.bytes(entry)).length);
+  }
+  const verdict = await archive.test({ onProgress: (done, total) => console.log(done / total) });
+  if (!verdict.ok) console.log(verdict.entries.filter((r) => !r.ok).map((r) => r.code));
+  archive.close();
+  // @ts-expect-error entries are read-only
+  archive.entries[0].name = 'x';
+  // @ts-expect-error the encoding is a label
+  await t.openZip(file, { names: 936 });
 }

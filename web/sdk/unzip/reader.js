@@ -1,0 +1,415 @@
+// Reading an archive a page was given: t.openZip(source, options) resolves to a ZipArchive whose
+// entries are listed from the central directory alone, and whose entries' bytes are read on
+// demand as streams, checked at their end (CRC-32 and size). The core (WebAssembly) lists the
+// archive and judges it (end records, prepended data, overlapping entries, local headers, sizes no
+// method can produce) and inflates deflate and Deflate64, never past an entry's declared size.
+//
+// The module reads the archive synchronously (env.tw_read_at). Bytes and, in Node, a path are read
+// as asked; a Blob and a URL (HTTP range requests) are read ahead asynchronously into a few
+// windows, and a call of the module that asked for bytes not yet there is made again once they are.
+import { TarnwickError } from '../control/contract.js';
+import { Engine } from '../engine/engine.js';
+import { abortError, isNode, nodeModule } from '../engine/platform.js';
+import { decodeName, decodeComment, checkEncoding } from './names.js';
+import { extractArchive } from './extract.js';
+import { ReadAhead } from './sources.js';
+
+const PIECE = 1 << 16;                 // bytes of an entry handed out at a time
+const LOOKAHEAD = 1 << 20;             // compressed bytes at hand before each piece is inflated
+const FLAG_ENCRYPTED = 0x0001, FLAG_UTF8 = 0x0800;
+const METHOD_STORED = 0, METHOD_DEFLATE = 8, METHOD_DEFLATE64 = 9;
+const INFLATE_RESULT = ['more', 'done', 'bad-data', 'bad-size', 'bad-data', 'read-failed'];
+
+const MESSAGES = {
+  'not-zip': 'not a zip archive (no end record)',
+  'bad-archive': 'the archive\'s end records, counts or offsets do not agree',
+  'overlap': 'entries of the archive overlap each other or its directory',
+  'header-mismatch': 'a local header disagrees with the central directory',
+  'impossible-size': 'the declared size is more than the method can produce from the compressed size',
+  'unsupported-method': 'the entry\'s compression method is not supported',
+  'encrypted': 'the entry is encrypted',
+  'bad-crc': 'the entry\'s CRC-32 does not match its contents',
+  'bad-size': 'the entry\'s contents are not of its declared size',
+  'bad-data': 'the entry\'s compressed data is damaged',
+  'read-failed': 'the archive could not be read',
+};
+
+export function readError(code, entry, detail) {
+  const text = (entry ? `${entry.name}: ` : '') + (detail || MESSAGES[code] || code);
+  const error = new TarnwickError({ method: 'openZip', text }, undefined);
+  error.code = code;
+  if (entry) error.entry = entry.name;
+  return error;
+}
+
+function checkSignal(signal, method) {
+  if (signal !== undefined && !(signal && typeof signal === 'object' && 'aborted' in signal && typeof signal.addEventListener === 'function')) {
+    throw new TypeError(`${method}: options.signal must be an AbortSignal`);
+  }
+}
+
+// The module, loaded once per module address for the archives of any object.
+const engines = new Map();
+async function readingEngine(wasmUrl) {
+  const key = String(wasmUrl);
+  if (!engines.has(key)) {
+    const load = (async () => {
+      if (isNode) {
+        const { readFile } = nodeModule('node:fs/promises');
+        return Engine.load(await readFile(wasmUrl));
+      }
+      return Engine.load(await fetch(wasmUrl));
+    })();
+    engines.set(key, load);
+    load.catch(() => engines.delete(key));
+  }
+  return engines.get(key);
+}
+
+// Runs a synchronous call of the module over the source, fetching what it missed and calling again.
+async function withReads(engine, ahead, call, signal) {
+  for (;;) {
+    ahead.missed = null;
+    engine._syncRead = (offset, length) => ahead.readSync(offset, length);
+    let result;
+    try {
+      result = call();
+    } finally {
+      engine._syncRead = null;
+    }
+    if (!ahead.missed) return result;
+    if (signal && signal.aborted) throw abortError();
+    await ahead.fetch(ahead.missed.offset, ahead.missed.length);
+  }
+}
+
+function cString(engine, pointer) {
+  const heap = engine._heap();
+  let end = pointer;
+  while (heap[end]) end++;
+  return new TextDecoder().decode(heap.subarray(pointer, end));
+}
+
+// The packed listing (module.cpp, Pack) as plain records.
+function unpack(bytes) {
+  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  let at = 0;
+  const u8 = () => view.getUint8(at++);
+  const u16 = () => { const v = view.getUint16(at, true); at += 2; return v; };
+  const u32 = () => { const v = view.getUint32(at, true); at += 4; return v; };
+  const f64 = () => { const v = view.getFloat64(at, true); at += 8; return v; };
+  const raw = () => { const n = u32(); const b = bytes.slice(at, at + n); at += n; return b; };
+  const count = u32();
+  const prepended = f64();
+  const comment = raw();
+  const records = [];
+  for (let i = 0; i < count; i++) {
+    const r = { madeBy: u16(), flags: u16(), method: u16(), dosTime: u16(), dosDate: u16(), crc32: u32(),
+      attributes: u32(), compressedSize: f64(), size: f64(), localOffset: f64(), unixTime: f64(), ntfsTime: f64() };
+    r.rawName = raw();
+    const hasUnicodePath = u8() === 1;
+    const unicodePath = raw();
+    r.unicodePath = hasUnicodePath ? unicodePath : null;
+    r.comment = raw();
+    records.push(r);
+  }
+  return { prepended, comment, records };
+}
+
+function dosDate(date, time) {
+  return new Date(1980 + (date >> 9), ((date >> 5) & 15) - 1, date & 31, time >> 11, (time >> 5) & 63, (time & 31) * 2);
+}
+
+const NAME_PROBLEMS = [null, 'empty-part', 'absolute', 'drive', 'bad-character', 'parent', 'device-name', 'bad-character', 'trailing-dot-or-space'];
+
+// Why the entry may not be extracted, by the rule zip() and the control use, or null.
+function unsafeOf(engine, name, symlink) {
+  if (symlink) return 'symlink';
+  const path = name.replace(/\\/g, '/');
+  const bare = path.replace(/\/+$/, '');
+  if (bare === '') return 'empty-part';
+  if (/^[A-Za-z]:/.test(bare)) return 'drive';
+  if (bare.startsWith('/')) return 'absolute';
+  const parts = bare.split('/');
+  if (parts.includes('..')) return 'parent';
+  const pointer = engine._x.tw_alloc(bare.length * 2 + 2);
+  try {
+    const units = new Uint16Array(engine._x.memory.buffer, pointer, bare.length);
+    for (let i = 0; i < bare.length; i++) units[i] = bare.charCodeAt(i);
+    const code = engine._x.tw_archive_name_problem(pointer, bare.length);
+    if (code !== 0) return NAME_PROBLEMS[code] || 'bad-character';
+  } finally {
+    engine._x.tw_free(pointer);
+  }
+  if (parts.some((p) => p.length > 255) || bare.length > 32000) return 'too-long';
+  return null;
+}
+
+// Marks entries whose names are equal as Windows compares them (case aside), a file's name equal
+// to another entry's folder among them.
+function markClashes(entries) {
+  const seen = new Map();
+  const key = (s) => s.replace(/\\/g, '/').replace(/\/+$/, '').toUpperCase();
+  const folders = new Set();
+  for (const e of entries) {
+    const parts = key(e.name).split('/');
+    for (let i = 1; i < parts.length; i++) folders.add(parts.slice(0, i).join('/'));
+  }
+  return entries.map((e) => {
+    const k = key(e.name);
+    const earlier = seen.get(k);
+    seen.set(k, e);
+    const clash = (earlier && !(earlier.directory && e.directory)) || (!e.directory && folders.has(k));
+    return clash && !e.unsafe ? 'clash' : null;
+  });
+}
+
+export class ZipArchive {
+  constructor(engine, ahead, handle, listing, options) {
+    this._engine = engine;
+    this._ahead = ahead;
+    this._handle = handle;
+    this._closed = false;
+    this._records = listing.records;
+    const encoding = options.names;
+    this.comment = decodeComment(listing.comment, { utf8Flag: false, encoding });
+    const entries = listing.records.map((r) => {
+      const utf8Flag = (r.flags & FLAG_UTF8) !== 0;
+      const { name, nameEncoding } = decodeName(r.rawName, { utf8Flag, unicodePath: r.unicodePath, encoding });
+      const symlink = ((r.attributes >>> 16) & 0o170000) === 0o120000 && (r.madeBy >> 8) === 3;
+      const modified = !Number.isNaN(r.unixTime) ? new Date(r.unixTime)
+        : !Number.isNaN(r.ntfsTime) ? new Date(r.ntfsTime) : dosDate(r.dosDate, r.dosTime);
+      return {
+        name, rawName: r.rawName, nameEncoding,
+        directory: /[/\\]$/.test(name),
+        size: r.size, compressedSize: r.compressedSize, crc32: r.crc32, method: r.method, modified,
+        encrypted: (r.flags & FLAG_ENCRYPTED) !== 0,
+        comment: decodeComment(r.comment, { utf8Flag, encoding }),
+        unsafe: unsafeOf(engine, name, symlink),
+        symlink,
+      };
+    });
+    const clashes = markClashes(entries);
+    this.entries = entries.map((e, i) => Object.freeze(clashes[i] ? { ...e, unsafe: clashes[i] } : e));
+    this._index = new Map(this.entries.map((e, i) => [e, i]));
+  }
+
+  async *[Symbol.asyncIterator]() {
+    yield* this.entries;
+  }
+
+  _indexOf(entry, method) {
+    const index = this._index.get(entry);
+    if (index === undefined) throw new TypeError(`${method}: the entry is not one of this archive's entries`);
+    if (this._closed) throw readError('read-failed', entry, 'the archive is closed');
+    return index;
+  }
+
+  // The entry's bytes, checked at their end; errors the stream with a TarnwickError on any fault.
+  stream(entry, { signal } = {}) {
+    checkSignal(signal, 'stream');
+    const index = this._indexOf(entry, 'stream');
+    const engine = this._engine, ahead = this._ahead, x = engine._x;
+    let state = null;
+    const finish = () => {
+      if (state && state.inflater) x.tw_inflate_delete(state.inflater);
+      if (state && state.out) x.tw_free(state.out);
+      if (state) state.inflater = state.out = 0;
+    };
+    const start = async () => {
+      if (entry.encrypted) throw readError('encrypted', entry);
+      if (entry.method !== METHOD_STORED && entry.method !== METHOD_DEFLATE && entry.method !== METHOD_DEFLATE64) {
+        throw Object.assign(readError('unsupported-method', entry, `compression method ${entry.method} is not supported`), { method: entry.method });
+      }
+      const slot = x.tw_alloc(8);
+      let status, dataOffset;
+      try {
+        status = await withReads(engine, ahead, () => x.tw_unzip_locate(this._handle, index, slot), signal);
+        dataOffset = new Float64Array(x.memory.buffer, slot, 1)[0];
+      } finally {
+        x.tw_free(slot);
+      }
+      if (status !== 0) {
+        const code = cString(engine, x.tw_unzip_code(status));
+        throw code === 'unsupported-method' ? Object.assign(readError(code, entry), { method: entry.method }) : readError(code, entry);
+      }
+      state = { offset: dataOffset, end: dataOffset + entry.compressedSize, done: 0, crc: 0, out: x.tw_alloc(PIECE + 8), inflater: 0 };
+      if (entry.method !== METHOD_STORED) {
+        state.inflater = x.tw_inflate_new(dataOffset, entry.compressedSize, entry.method === METHOD_DEFLATE64 ? 1 : 0, entry.size);
+        state.readTo = dataOffset;
+      }
+    };
+    const check = (piece, controller) => {
+      if (piece.length) {
+        engine._heap().set(piece, state.out);
+        state.crc = x.tw_crc32(state.crc, state.out, piece.length);
+        state.done += piece.length;
+        controller.enqueue(piece);
+      }
+    };
+    const end = (controller) => {
+      if (state.done !== entry.size) throw readError('bad-size', entry);
+      if ((state.crc >>> 0) !== (entry.crc32 >>> 0)) throw readError('bad-crc', entry);
+      finish();
+      controller.close();
+    };
+    return new ReadableStream({
+      pull: async (controller) => {
+        try {
+          if (signal && signal.aborted) throw abortError();
+          if (!state) await start();
+          if (!state.inflater) {
+            const length = Math.min(PIECE, state.end - state.offset);
+            if (length === 0) return end(controller);
+            if (ahead.async) await ahead.fetch(state.offset, length);
+            const piece = await ahead.read(state.offset, length);
+            state.offset += length;
+            check(piece, controller);
+            if (state.offset === state.end) end(controller);
+            return;
+          }
+          // The inflater reads the compressed bytes itself; a source read ahead asynchronously has
+          // them fetched first, up to the entry's end.
+          // (A piece of output takes far less than LOOKAHEAD of input but for streams no encoder
+          // writes; one that takes more fails as damaged.)
+          if (ahead.async) await ahead.fetch(state.readTo, Math.min(LOOKAHEAD, state.end - state.readTo));
+          ahead.missed = null;
+          const produced = state.out + PIECE;
+          engine._syncRead = (offset, length) => {
+            const bytes = ahead.readSync(offset, length);
+            if (bytes) state.readTo = Math.max(state.readTo, offset + length);
+            return bytes;
+          };
+          let result;
+          try {
+            result = x.tw_inflate_read(state.inflater, state.out, PIECE, produced);
+          } finally {
+            engine._syncRead = null;
+          }
+          const count = new Int32Array(x.memory.buffer, produced, 1)[0];
+          const piece = engine._heap().slice(state.out, state.out + count);
+          if (result > 1) {
+            const code = ahead.missed && result === 5 ? 'bad-data' : INFLATE_RESULT[result];
+            throw readError(code, entry);
+          }
+          state.crc = x.tw_crc32(state.crc, state.out, count);
+          state.done += count;
+          if (count) controller.enqueue(piece);
+          if (result === 1) end(controller);
+        } catch (e) {
+          finish();
+          throw e;
+        }
+      },
+      cancel: () => finish(),
+    }, { highWaterMark: 0 });
+  }
+
+  async bytes(entry, opts = {}) {
+    const parts = [];
+    let length = 0;
+    const reader = this.stream(entry, opts).getReader();
+    for (;;) {
+      const { done, value } = await reader.read();
+      if (done) break;
+      parts.push(value);
+      length += value.length;
+    }
+    const out = new Uint8Array(length);
+    let at = 0;
+    for (const p of parts) { out.set(p, at); at += p.length; }
+    return out;
+  }
+
+  async blob(entry, opts = {}) {
+    const parts = [];
+    const reader = this.stream(entry, opts).getReader();
+    for (;;) {
+      const { done, value } = await reader.read();
+      if (done) break;
+      parts.push(value);
+    }
+    return new Blob(parts);
+  }
+
+  // Every entry read and checked, as `unzip -t` does: a result per entry and one verdict.
+  async test({ onEntry, onProgress, signal } = {}) {
+    checkSignal(signal, 'test');
+    for (const [key, f] of [['onEntry', onEntry], ['onProgress', onProgress]]) {
+      if (f !== undefined && typeof f !== 'function') throw new TypeError(`test: options.${key} must be a function`);
+    }
+    const total = this.entries.reduce((sum, e) => sum + (e.directory ? 0 : e.size), 0);
+    let done = 0;
+    const results = [];
+    for (const entry of this.entries) {
+      if (signal && signal.aborted) throw abortError();
+      let result = { name: entry.name, ok: true, code: null, message: null };
+      if (!entry.directory || entry.size > 0) {
+        try {
+          const reader = this.stream(entry, { signal }).getReader();
+          for (;;) {
+            const { done: finished, value } = await reader.read();
+            if (finished) break;
+            done += value.length;
+            if (onProgress) onProgress(done, total);
+          }
+        } catch (e) {
+          if ((e && e.name === 'AbortError') || (signal && signal.aborted)) throw abortError();
+          result = { name: entry.name, ok: false, code: e.code || 'read-failed', message: e.message };
+        }
+      }
+      results.push(result);
+      if (onEntry) onEntry(result);
+    }
+    return { ok: results.every((r) => r.ok), entries: results };
+  }
+
+  extract(target, options = {}) {
+    return extractArchive(this, target, options);
+  }
+
+  close() {
+    if (this._closed) return;
+    this._closed = true;
+    this._engine._x.tw_unzip_close(this._handle);
+    this._ahead.close();
+  }
+}
+
+// t.openZip(source, options): lists the archive (only its end records and directory are read).
+export async function openZip(source, options, wasmUrl) {
+  if (options !== undefined && (options === null || typeof options !== 'object')) throw new TypeError('openZip: options must be an object');
+  const o = options || {};
+  if (o.names !== undefined) {
+    if (typeof o.names !== 'string') throw new TypeError('openZip: options.names must be an encoding label');
+    checkEncoding(o.names);
+  }
+  checkSignal(o.signal, 'openZip');
+  if (o.signal && o.signal.aborted) throw abortError();
+  const ahead = await ReadAhead.of(source, o.signal);
+  try {
+    const engine = await readingEngine(wasmUrl);
+    const x = engine._x;
+    const slot = x.tw_alloc(4);
+    let handle, status;
+    ahead.keepAll = true;
+    try {
+      handle = await withReads(engine, ahead, () => x.tw_unzip_open(ahead.size, slot), o.signal);
+      status = new Int32Array(x.memory.buffer, slot, 1)[0];
+    } finally {
+      x.tw_free(slot);
+      ahead.keepAll = false;
+    }
+    if (!handle) throw readError(cString(engine, x.tw_unzip_code(status)));
+    try {
+      const packed = engine._heap().slice(x.tw_unzip_packed(handle), x.tw_unzip_packed(handle) + x.tw_unzip_packed_size(handle));
+      return new ZipArchive(engine, ahead, handle, unpack(packed), o);
+    } catch (e) {
+      x.tw_unzip_close(handle);
+      throw e;
+    }
+  } catch (e) {
+    ahead.close();
+    throw e;
+  }
+}

@@ -206,9 +206,9 @@ t.close();
 }
 rmSync(work, { recursive: true, force: true });
 
-const version = execFileSync('chromium', ['--version']).toString().trim();
+const version = ONLY ? `Chromium and Node not run (DIGEST_BENCH_ONLY=${ONLY})` : execFileSync('chromium', ['--version']).toString().trim();
 const load = readFileSync('/proc/loadavg', 'utf8').split(' ').slice(0, 3).join(' ');
-console.log(`digest() on ${SIZE >> 20} MiB; ${version}, Node ${process.version}; MB/s, best of ${ROUNDS} interleaved; ${os.cpus().length} cores, load ${load.trim()}`);
+console.log(`digest() on ${ONLY ? ENGINE_MIB : SIZE >> 20} MiB; ${version}, Node ${process.version}; MB/s, best of ${ROUNDS} interleaved; ${os.cpus().length} cores, load ${load.trim()}`);
 console.log('what'.padEnd(24) + 'ours'.padStart(8) + '  reference'.padEnd(16) + 'ref'.padStart(8) + 'ratio'.padStart(8) + '  notes');
 for (const [what, ours, refName, ref, extra] of rows) {
   if (ours === undefined) { console.log(what); continue; }

@@ -5,8 +5,22 @@
 const CHUNK = 2 * 1024 * 1024;
 const held = new Set();
 
+// WebKit's stream of a File is no byte stream (no BYOB reader): there its chunks are taken as they come.
 export async function eachChunk(file, use) {
-  const reader = file.stream().getReader({ mode: 'byob' });
+  const stream = file.stream();
+  let reader;
+  try {
+    reader = stream.getReader({ mode: 'byob' });
+  } catch {
+    reader = stream.getReader();
+    held.add(reader);
+    try {
+      for (let r = await reader.read(); !r.done; r = await reader.read()) use(r.value);
+      return;
+    } finally {
+      held.delete(reader);
+    }
+  }
   held.add(reader);
   try {
     let buffer = new ArrayBuffer(CHUNK);

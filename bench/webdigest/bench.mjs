@@ -6,6 +6,11 @@
 // and the memory the page's renderer (the page and its workers) grows by while digest() does all
 // eight, in chunks of 8 MiB with checkpoints, over a picked 4 GiB sparse file, from the page with
 // the SDK open and no digest worker alive yet, against the 64 MiB allowed.
+// Then Firefox ESR and WebKitGTK (engines.mjs): an upload's job (md5, sha256, sm3, crc64nvme,
+// 8 MiB parts' MD5s and the ETag) over a picked file of 1.5 GiB, its time and what it grows the
+// browser's processes by (all of them, sampled from /proc every 100 ms, peak minus idle), beside
+// hash-wasm doing the same job reading the file once on the page, fastest (and largest growth) of two interleaved runs.
+// DIGEST_BENCH_ONLY=engines runs that part alone.
 import { execFileSync } from 'node:child_process';
 import { createReadStream, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import os, { tmpdir } from 'node:os';
@@ -15,6 +20,7 @@ import { createHash } from 'node:crypto';
 import { serve } from '../../web/tools/serve.mjs';
 import { browserMiB, launch } from '../../web/tools/chromium.mjs';
 import { Tarnwick } from '../../web/sdk/tarnwick.js';
+import * as engines from './engines.mjs';
 import { createRequire } from 'node:module';
 
 const hw = createRequire(new URL('../../web/package.json', import.meta.url))('hash-wasm');
@@ -29,6 +35,10 @@ const sparse = join(work, 'sparse.bin');
 const SPARSE_GIB = Number(process.env.DIGEST_BENCH_SPARSE_GIB || 4);
 execFileSync('truncate', ['-s', `${SPARSE_GIB}G`, sparse]);
 const MEMORY_BOUND = 64;
+const ONLY = process.env.DIGEST_BENCH_ONLY || '';
+const ENGINE_MIB = Number(process.env.DIGEST_BENCH_ENGINE_MIB || 1536);
+const ENGINE_ROUNDS = 2;
+const ENGINE_PATIENCE = 600;  // seconds a job may take before it is given up as not finishing
 const rows = [];
 const mbps = (s) => SIZE / s / 1e6;
 const row = (what, ours, refName, ref, note = '') => rows.push([what, mbps(ours), refName, mbps(ref), note]);
@@ -38,8 +48,11 @@ const allRow = (where, alone, together, cores) => {
   rows.push([`all eight, ${where}`, mbps(together), 'bound', mbps(bound), `${together.toFixed(2)} s against ${bound.toFixed(2)} s allowed (${cores} cores)`]);
 };
 
-// ---- Chromium ----
 const server = await serve(0, root);
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// ---- Chromium ----
+if (!ONLY) {
 // A 4 GiB digest in one page.evaluate() outlasts puppeteer's 180 s default for a protocol call.
 const browser = await launch([], { protocolTimeout: 30 * 60 * 1000 });
 try {
@@ -103,10 +116,60 @@ try {
   }
 } finally {
   await browser.close();
-  await server.close();
+}
 }
 
+// ---- Firefox ESR and WebKitGTK ----
+// One job, with the engine's memory sampled: { seconds, grew (MiB, peak minus idle), etag }; idle
+// is taken once the digest workers of the run before have ended (10 s idle). Of the runs, the
+// fastest time and the largest growth are kept.
+async function measured(e, call, ...args) {
+  await sleep(12000);
+  let idle = Infinity;
+  for (let i = 0; i < 10; i++, await sleep(100)) idle = Math.min(idle, e.mib());
+  let peak = idle;
+  const watch = setInterval(() => { peak = Math.max(peak, e.mib()); }, 100);
+  try {
+    const r = await Promise.race([e.call(call, ...args), sleep(ENGINE_PATIENCE * 1000).then(() => null)]);
+    return r && { seconds: r.seconds, grew: peak - idle, etag: r.etag };
+  } finally {
+    clearInterval(watch);
+  }
+}
+
+if (!ONLY || ONLY === 'engines') {
+  const large = join(work, 'large.bin');
+  execFileSync('bash', ['-c', `openssl enc -aes-128-ctr -pass pass:y -pbkdf2 -nosalt </dev/zero 2>/dev/null | head -c ${ENGINE_MIB << 20} > '${large}'`]);
+  const mb = (r) => (ENGINE_MIB << 20) / r.seconds / 1e6;
+  for (const start of [engines.firefox, engines.webkit]) {
+    const e = await start();
+    if (!e) { rows.push([`  ${start.name}: not installed, SKIPPED`]); continue; }
+    try {
+      await e.open(server.url + 'bench/webdigest/index.html');
+      await e.pick('#pick', large);
+      let ours = null, ref = null, same = true, late = false;
+      for (let i = 0; i < ENGINE_ROUNDS; i++) {
+        const a = await measured(e, 'parts', false);
+        const b = await measured(e, 'hashWasmJob');
+        if (!a || !b) { late = true; break; }
+        ours = !ours ? a : { seconds: Math.min(ours.seconds, a.seconds), grew: Math.max(ours.grew, a.grew), etag: a.etag };
+        ref = !ref ? b : { seconds: Math.min(ref.seconds, b.seconds), grew: Math.max(ref.grew, b.grew), etag: b.etag };
+        same = same && a.etag === b.etag;
+      }
+      console.error(`bench: ${e.name} done`);
+      if (late) { rows.push([`  ${e.name}: a job did not end within ${ENGINE_PATIENCE} s`]); continue; }
+      rows.push([`upload job, ${e.name}`, mb(ours), 'hash-wasm', mb(ref), `${ours.seconds.toFixed(1)} s vs ${ref.seconds.toFixed(1)} s; ${e.version}${same ? '' : '; ETags differ!'}`]);
+      rows.push([`  memory, upload job, ${ENGINE_MIB} MiB picked, ${e.name}: +${ours.grew.toFixed(0)} MiB above idle ` +
+                 `(${MEMORY_BOUND} MiB allowed${ours.grew > MEMORY_BOUND ? ', OVER' : ''}); hash-wasm reading once: +${ref.grew.toFixed(0)} MiB`]);
+    } finally {
+      await e.close();
+    }
+  }
+}
+await server.close();
+
 // ---- Node ----
+if (!ONLY) {
 const NODE_REF = { md5: 'md5', sha1: 'sha1', sha256: 'sha256', sm3: 'sm3' };
 const HW = {
   md5: () => hw.createMD5(), sha1: () => hw.createSHA1(), sha256: () => hw.createSHA256(), sm3: () => hw.createSM3(),
@@ -140,11 +203,12 @@ let nodeTogether = Infinity;
 for (let i = 0; i < ROUNDS; i++) nodeTogether = Math.min(nodeTogether, (await time(() => t.digest(big, { algorithms: ALL })))[0]);
 allRow('Node', nodeAlone, nodeTogether, os.cpus().length);
 t.close();
+}
 rmSync(work, { recursive: true, force: true });
 
-const version = execFileSync('chromium', ['--version']).toString().trim();
+const version = ONLY ? `Chromium and Node not run (DIGEST_BENCH_ONLY=${ONLY})` : execFileSync('chromium', ['--version']).toString().trim();
 const load = readFileSync('/proc/loadavg', 'utf8').split(' ').slice(0, 3).join(' ');
-console.log(`digest() on ${SIZE >> 20} MiB; ${version}, Node ${process.version}; MB/s, best of ${ROUNDS} interleaved; ${os.cpus().length} cores, load ${load.trim()}`);
+console.log(`digest() on ${ONLY ? ENGINE_MIB : SIZE >> 20} MiB; ${version}, Node ${process.version}; MB/s, best of ${ROUNDS} interleaved; ${os.cpus().length} cores, load ${load.trim()}`);
 console.log('what'.padEnd(24) + 'ours'.padStart(8) + '  reference'.padEnd(16) + 'ref'.padStart(8) + 'ratio'.padStart(8) + '  notes');
 for (const [what, ours, refName, ref, extra] of rows) {
   if (ours === undefined) { console.log(what); continue; }

@@ -19,7 +19,7 @@ import { Lane, PREFIX } from './lane.js';
 import { planLanes, spansFor, joinSpans } from './plan.js';
 import { digestText, Refused, readOptions, hexOf, encoded } from './options.js';
 import { encodeRecord, decodeRecord, kindOf } from './checkpoint.js';
-import { abortError } from '../engine/reading.js';
+import { abortError, readsBySlices } from '../engine/reading.js';
 import { sourceOf, piecesOf, primed, PrefixCheck, checkWindows, turn } from './source.js';
 import { MAX_LANES, cores, takeWorkers, giveBack, endWorker } from './pool.js';
 
@@ -279,7 +279,10 @@ export async function digestJob(value, options, env) {
         saves: !!opts.checkpoint, nodeCrypto: isNode && !opts.checkpoint,
       };
       const useWorkers = isNode || (env.useWorkers && typeof Worker === 'function');
-      const lanes = useWorkers ? Math.min(MAX_LANES, cores()) : 1;
+      // WebKit: a File is read once, by one worker (every lane reading it costs WebKit 40-50 MiB
+      // of spent slices until they are collected: reading.js's readsBySlices).
+      const once = useWorkers && !!source.blob && readsBySlices;
+      const lanes = useWorkers && !once ? Math.min(MAX_LANES, cores()) : 1;
       // What a checkpoint keeps of the bytes it passed: the CRC-64 of all of them (data), or
       // windows of them sampled by one lane (a file).
       const whole = kind === 'data' && opts.checkpoint ? [...opts.algorithms, PREFIX] : opts.algorithms;
@@ -293,7 +296,7 @@ export async function digestJob(value, options, env) {
       // A browser's streams of a File are fed by its own process: four at once keep it busier than
       // one per core (512 MiB of CRC-32C on two cores: 407 ms in four spans, 463 in two). In Node
       // this process reads as well as hashes: a span per core.
-      let { spans, plans } = planFor(lanes, useWorkers ? (isNode ? lanes : MAX_LANES) : 0);
+      let { spans, plans } = planFor(lanes, useWorkers && !once ? (isNode ? lanes : MAX_LANES) : 0);
       // In Node a single lane stays on this thread: a worker would only add its start.
       let workers = null;
       if (useWorkers && !(isNode && plans.length === 1)) {

@@ -23,7 +23,7 @@
 //     bytes after the point before; kept for files, whose prefix a resume does not read again but
 //     for a few of these windows.
 
-import { blobChunks, readFailure } from '../engine/reading.js';
+import { blobChunks, blobSlices, readsBySlices, readFailure } from '../engine/reading.js';
 
 export const CHECKPOINT_STEP = 8 * 1024 * 1024;
 const CHUNK_POINT_MIN = 1024 * 1024;
@@ -274,10 +274,11 @@ export class Lane {
 // { read: { done, gone, cause } } error when the Blob did not read to its size: gone when the file
 // is no longer there, whatever a browser named the failure of the read (Chromium and Firefox say
 // NotFoundError, or NotReadableError on a stream of a file that went), as reading.js tells it.
+// WebKit reads it by slices (reading.js's readsBySlices says why).
 export async function* blobPieces(blob, start, cancel) {
   let done = start;
   try {
-    for await (const piece of blobChunks(blob, start, cancel)) {
+    for await (const piece of (readsBySlices ? blobSlices : blobChunks)(blob, start, cancel)) {
       done += piece.length;
       yield piece;
     }

@@ -194,6 +194,35 @@ export async function* blobChunks(blob, start, cancel, patience = READ_PATIENCE)
   if (done !== size) throw new ReadFailure(done, size, await isGone(blob));
 }
 
+// WebKit (Safari, WebKitGTK) keeps what a stream of a picked file gave in its network and web
+// processes until long after (a 1 GiB file read once grew WebKitGTK 2.50 by 1.3 GiB) and reads it
+// slowly, yet frees a slice's bytes read whole at once: there a File is read by slices. No feature
+// tells this: it is keyed on the engine's name in the user agent (Chromium's and Edge's name
+// AppleWebKit too, with Chrome/ after it).
+export const readsBySlices = typeof navigator === 'object' && !!navigator && typeof navigator.userAgent === 'string' &&
+  /AppleWebKit\//.test(navigator.userAgent) && !/Chrome\/|Chromium\//.test(navigator.userAgent);
+
+// A Blob from `start` to its end in slices of CHUNK, each read whole: in a worker by a
+// FileReaderSync (faster than a slice's arrayBuffer() in WebKit, 3.0 s against 4.1 s for 1 GiB),
+// elsewhere by arrayBuffer(); a turn between slices now and then, so that a cancel is heard. A
+// slice that reads short, or a read that fails, ends in a ReadFailure or what the read threw.
+export async function* blobSlices(blob, start, cancel) {
+  const size = blob.size;
+  const reader = typeof FileReaderSync === 'function' ? new FileReaderSync() : null;
+  let done = start;
+  for (let count = 1; done < size; count++) {
+    await checkpoint(cancel, count);
+    if (reader && count % BREATHE_EVERY === 0) await new Promise((resolve) => setTimeout(resolve, 0));
+    if (cancel && cancel.aborted) throw abortError();
+    const want = Math.min(CHUNK, size - done);
+    const slice = blob.slice(done, done + want);
+    const bytes = new Uint8Array(reader ? reader.readAsArrayBuffer(slice) : await slice.arrayBuffer());
+    if (bytes.length !== want) throw new ReadFailure(done, size, await isGone(blob));
+    done += bytes.length;
+    yield bytes;
+  }
+}
+
 export function sizeOf(source) {
   return source.bytes ? source.bytes.length : source.blob ? source.blob.size : source.size;
 }

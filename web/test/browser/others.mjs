@@ -34,7 +34,8 @@ const ok = (cond, message) => {
 };
 
 const upload = join(work, 'upload.bin');
-writeFileSync(upload, Buffer.from(Array.from({ length: (6 << 20) + 3 }, (_, i) => (i * 7919 + (i >> 11)) & 255)));
+// Every MiB unlike the others (the term of i >> 20), so that a read from a wrong offset shows.
+writeFileSync(upload, Buffer.from(Array.from({ length: (6 << 20) + 3 }, (_, i) => (i * 7919 + (i >> 11) + (i >> 20) * 97) & 255)));
 const want = JSON.parse(execFileSync('python3', [join(here, '..', 'digests.py'), String(1 << 20), upload]).toString());
 // An SM2 signature over the picked file and the signer's certificate, made by OpenSSL.
 const sm2 = (...args) => execFileSync('openssl', args, { cwd: work, stdio: ['ignore', 'pipe', 'pipe'] });

@@ -8,7 +8,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { Tarnwick } from '../../sdk/tarnwick.js';
-import { ReadFailure, blobChunks } from '../../sdk/engine/reading.js';
+import { ReadFailure, blobChunks, blobSlices } from '../../sdk/engine/reading.js';
 import { createHash, randomBytes } from 'node:crypto';
 import { calls } from '../corpus.mjs';
 
@@ -228,6 +228,29 @@ test('a Blob read that never settles is given up and read on from where it stopp
   const dead = stallingBlob(data, [5 << 20, 0, 0, 0, 0, 0]);
   await assert.rejects(read(dead), (e) => e instanceof ReadFailure && e.read.done === 4 << 20 && !e.read.gone);
   assert.equal(dead.opened.length, 4);
+});
+
+// WebKit's way of reading a picked file (by slices, each read whole), here over Node's own File.
+test('a File read by slices gives its bytes from an offset; one that shrank or went fails', { timeout: 20000 }, async () => {
+  const data = randomBytes((5 << 20) + 3);
+  const path = join(work, 'slices.bin');
+  writeFileSync(path, data);
+  const start = (1 << 20) + 1;
+  const parts = [];
+  for await (const piece of blobSlices(await openAsBlob(path), start, { aborted: false })) parts.push(Buffer.from(piece));
+  assert.ok(parts.every((p) => p.length <= 2 << 20));
+  assert.ok(Buffer.concat(parts).equals(data.subarray(start)));
+  // A slice that comes back short (the file shrank under it) is a failure at its place, not an end.
+  const whole = new Blob([data]);
+  const shrunk = { size: whole.size, slice: (a, b) => whole.slice(a, Math.min(b, 3 << 20)) };
+  await assert.rejects(async () => { for await (const piece of blobSlices(shrunk, 0, { aborted: false })) void piece; },
+                       (e) => e instanceof ReadFailure && e.read.done === 2 << 20);
+  // A file deleted after it was picked fails its first slice: never read as empty.
+  const blob = await openAsBlob(path);
+  rmSync(path);
+  let given = 0;
+  await assert.rejects(async () => { for await (const piece of blobSlices(blob, 0, { aborted: false })) given += piece.length; });
+  assert.equal(given, 0);
 });
 
 test('the SDK\'s methods, its types and the IE-mode script list the type library\'s methods, with its arguments', async () => {

@@ -16,6 +16,13 @@ import { ReadAhead } from './sources.js';
 
 const PIECE = 1 << 16;                 // bytes of an entry handed out at a time
 const LOOKAHEAD = 1 << 20;             // compressed bytes at hand before each piece is inflated
+// Compressed bytes handed to the platform's inflater at a time: what it makes of one piece is all
+// it holds before that is read, so the piece is smaller the more the entry says it inflates (about
+// 2 MiB out a piece), and never so large that deflate's utmost (about 1,032:1) passes 64 MiB.
+const nativePiece = (entry) => {
+  const ratio = entry.compressedSize > 0 ? entry.size / entry.compressedSize : 1;
+  return Math.max(1 << 12, Math.min(1 << 16, 2 ** Math.floor(Math.log2((2 << 20) / Math.max(ratio, 1)))));
+};
 const FLAG_ENCRYPTED = 0x0001, FLAG_UTF8 = 0x0800;
 const METHOD_STORED = 0, METHOD_DEFLATE = 8, METHOD_DEFLATE64 = 9;
 const INFLATE_RESULT = ['more', 'done', 'bad-data', 'bad-size', 'bad-data', 'read-failed'];
@@ -212,6 +219,11 @@ export class ZipArchive {
     const engine = this._engine, ahead = this._ahead, x = engine._x;
     let state = null;
     const finish = () => {
+      if (state && state.native) {
+        state.native.reader.cancel().catch(() => {});
+        state.native.writer.abort().catch(() => {});
+        state.native = null;
+      }
       if (state && state.inflater) x.tw_inflate_delete(state.inflater);
       if (state && state.out) x.tw_free(state.out);
       if (state) state.inflater = state.out = 0;
@@ -234,17 +246,41 @@ export class ZipArchive {
         throw code === 'unsupported-method' ? Object.assign(readError(code, entry), { method: entry.method }) : readError(code, entry);
       }
       state = { offset: dataOffset, end: dataOffset + entry.compressedSize, done: 0, crc: 0, out: x.tw_alloc(PIECE + 8), inflater: 0 };
-      if (entry.method !== METHOD_STORED) {
+      const platform = entry.method === METHOD_DEFLATE ? platformInflater() : null;
+      if (platform) {
+        state.native = { reader: platform.readable.getReader(), writer: platform.writable.getWriter(), failure: null };
+        feed(state, state.native);
+      } else if (entry.method !== METHOD_STORED) {
         state.inflater = x.tw_inflate_new(dataOffset, entry.compressedSize, entry.method === METHOD_DEFLATE64 ? 1 : 0, entry.size);
         state.readTo = dataOffset;
       }
     };
     const check = (piece, controller) => {
-      if (piece.length) {
-        engine._heap().set(piece, state.out);
-        state.crc = x.tw_crc32(state.crc, state.out, piece.length);
-        state.done += piece.length;
-        controller.enqueue(piece);
+      for (let at = 0; at < piece.length; at += PIECE) {
+        const part = piece.subarray(at, at + PIECE);
+        engine._heap().set(part, state.out);
+        state.crc = x.tw_crc32(state.crc, state.out, part.length);
+      }
+      state.done += piece.length;
+      if (piece.length) controller.enqueue(piece);
+    };
+    // Deflate through the platform's inflater (native code, and in Node off the thread): the
+    // compressed bytes handed over a small piece at a time, as the inflated ones are taken.
+    const feed = async (state, native) => {
+      try {
+        const most = nativePiece(entry);
+        for (let at = state.offset; at < state.end;) {
+          const length = Math.min(most, state.end - at);
+          if (ahead.async) await ahead.fetch(at, length);
+          const piece = await ahead.read(at, length);
+          if (!piece || piece.length !== length) throw readError('read-failed', entry);
+          at += length;
+          await native.writer.write(piece);
+        }
+        await native.writer.close();
+      } catch (e) {
+        if (e && e.name === 'TarnwickError') native.failure = e;
+        native.reader.cancel().catch(() => {});
       }
     };
     const end = (controller) => {
@@ -258,6 +294,20 @@ export class ZipArchive {
         try {
           if (signal && signal.aborted) throw abortError();
           if (!state) await start();
+          if (state.native) {
+            const native = state.native;
+            let next;
+            try {
+              next = await native.reader.read();
+            } catch (e) {
+              throw native.failure || readError('bad-data', entry);
+            }
+            if (native.failure) throw native.failure;
+            if (next.done) return end(controller);
+            if (next.value.length > entry.size - state.done) throw readError('bad-size', entry);
+            check(next.value, controller);
+            return;
+          }
           if (!state.inflater) {
             const length = Math.min(PIECE, state.end - state.offset);
             if (length === 0) return end(controller);
@@ -340,26 +390,39 @@ export class ZipArchive {
     }
     const total = this.entries.reduce((sum, e) => sum + (e.directory ? 0 : e.size), 0);
     let done = 0;
-    const results = [];
-    for (const entry of this.entries) {
-      if (signal && signal.aborted) throw abortError();
-      let result = { name: entry.name, ok: true, code: null, message: null };
-      if (!entry.directory || entry.size > 0) {
-        try {
-          const reader = this.stream(entry, { signal }).getReader();
-          for (;;) {
-            const { done: finished, value } = await reader.read();
-            if (finished) break;
-            done += value.length;
-            if (onProgress) onProgress(done, total);
-          }
-        } catch (e) {
-          if ((e && e.name === 'AbortError') || (signal && signal.aborted)) throw abortError();
-          result = { name: entry.name, ok: false, code: e.code || 'read-failed', message: e.message };
+    const one = async (entry) => {
+      if (entry.directory && entry.size === 0) return { name: entry.name, ok: true, code: null, message: null };
+      try {
+        const reader = this.stream(entry, { signal }).getReader();
+        for (;;) {
+          const { done: finished, value } = await reader.read();
+          if (finished) break;
+          done += value.length;
+          if (onProgress) onProgress(done, total);
         }
+        return { name: entry.name, ok: true, code: null, message: null };
+      } catch (e) {
+        if ((e && e.name === 'AbortError') || (signal && signal.aborted)) throw abortError();
+        return { name: entry.name, ok: false, code: e.code || 'read-failed', message: e.message };
       }
-      results.push(result);
-      if (onEntry) onEntry(result);
+    };
+    // Two entries at a time: one is inflated while the other's bytes are being read. Results are
+    // reported in the archive's order.
+    const results = new Array(this.entries.length);
+    let next = 0, reported = 0, stopped = false;
+    const lane = async () => {
+      while (!stopped && next < this.entries.length) {
+        if (signal && signal.aborted) throw abortError();
+        const i = next++;
+        results[i] = await one(this.entries[i]);
+        for (; reported < results.length && results[reported]; reported++) if (onEntry) onEntry(results[reported]);
+      }
+    };
+    try {
+      await Promise.all([lane(), lane()]);
+    } catch (e) {
+      stopped = true;
+      throw e;
     }
     return { ok: results.every((r) => r.ok), entries: results };
   }
@@ -373,6 +436,16 @@ export class ZipArchive {
     this._closed = true;
     this._engine._x.tw_unzip_close(this._handle);
     this._ahead.close();
+  }
+}
+
+// The platform's raw inflater, where there is one.
+function platformInflater() {
+  if (typeof DecompressionStream !== 'function') return null;
+  try {
+    return new DecompressionStream('deflate-raw');
+  } catch (e) {
+    return null;
   }
 }
 

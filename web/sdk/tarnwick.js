@@ -446,7 +446,7 @@ Tarnwick.prototype.verifySm2 = async function (source, options) {
 Object.assign(Tarnwick.prototype, archiveMethods(TarnwickError));
 // openZip(source, options): an archive to list, read, test and extract (unzip/reader.js).
 Tarnwick.prototype.openZip = function (source, options) {
-  return openZip(source, options, this._backend.wasmUrl || new URL('./tarnwick.wasm', import.meta.url));
+  return openZip(source, options, this._backend.wasmUrl || new URL('./tarnwick.wasm', import.meta.url), this.language);
 };
 
 export default Tarnwick;

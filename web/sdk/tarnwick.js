@@ -17,7 +17,7 @@
 // AbortError, the text left as it was). t.checked holds the same methods for code that runs calls
 // at once: they leave the shared text alone and reject a failure with a TarnwickError carrying
 // its own text.
-import { format, zipStatusCode, zipStatusName, messagesFor, LANGUAGES } from './control/messages.js';
+import { format, zipStatusCode, zipStatusName, messagesFor, startFailureText, LANGUAGES } from './control/messages.js';
 import { archiveBlob } from './engine/packing.js';
 import { firstByte } from './engine/reading.js';
 import { Outcome, Refusal, TarnwickError, METHODS, hooksOf } from './control/contract.js';
@@ -111,7 +111,7 @@ export class Tarnwick {
       result = failureValue;
       // Nothing a page passes ends in a rejection: what no rule above foresaw is a general failure;
       // a module or worker that did not load, a failure that says so.
-      if (e && e.unavailable) outcome.fail(e.message, { code: 'unavailable' });
+      if (e && e.unavailable) outcome.fail(startFailureText(this.language, e), { code: 'unavailable' });
       else outcome.fail(this._m.systemMessage(31, false));
     }
     if (checked) {

@@ -171,6 +171,12 @@ export function systemMessage(code, withCode, texts = systemText) {
   return withCode && t ? t + ' (' + code + ')' : t;
 }
 
+// The text of a module or worker that did not load (backends.js, startFailure), in a language.
+export function startFailureText(language, e) {
+  return language === 'en' || !e || e.detail === undefined ? String((e && e.message) || e)
+    : 'SDK\u672a\u80fd\u542f\u52a8: ' + e.detail;
+}
+
 // The languages an object speaks: 'zh' (the control's texts, the default) and 'en'.
 export const LANGUAGES = ['zh', 'en'];
 

@@ -12,7 +12,7 @@
 // The options and the results' encodings are in digest/options.js, the checkpoint record in
 // digest/checkpoint.js, how the work is spread over lanes (and spans joined) in digest/plan.js,
 // the sources read in digest/source.js, the workers shared by the jobs in digest/pool.js.
-import { format, messagesFor } from '../control/messages.js';
+import { format, messagesFor, startFailureText } from '../control/messages.js';
 import { Engine } from '../engine/engine.js';
 import { moduleAt } from '../engine/module.js';
 import { Lane, PREFIX } from './lane.js';
@@ -228,7 +228,7 @@ function rendered(e, source, makeLineError, m) {
     err.engineStatus = e.engineStatus;
     return err;
   }
-  return makeError(format(digestText.workerFailed, (e && e.message) || String(e)), 'failed');
+  return makeError(format(digestText.workerFailed, startFailureText(m.language, e)), 'failed');
 }
 
 // The job. env: { wasmUrl, useWorkers, localFile(path) (tarnwick.js's: { source, path },

@@ -10,6 +10,7 @@
 // with a TarnwickError whose code says what went wrong and whose entry names the entry, its text
 // in the object's language.
 import { abortError } from '../engine/reading.js';
+import { startFailureText } from '../control/messages.js';
 
 const BLOB_GROUP = 32 * 1024 * 1024;
 
@@ -86,7 +87,6 @@ const TEXT_ZH = {
   'device-name': '\u6761\u76ee\u540d[%s]\u662f\u8bbe\u5907\u540d',
   'trailing-dot': '\u6761\u76ee\u540d[%s]\u6709\u4ee5\u70b9\u6216\u7a7a\u683c\u7ed3\u5c3e\u7684\u90e8\u5206,Windows\u4f1a\u5c06\u5176\u53bb\u6389',
   'long-name': '\u6761\u76ee\u540d[%s]\u8d85\u8fc765535\u5b57\u8282',
-  'unavailable': 'SDK\u672a\u80fd\u542f\u52a8,\u538b\u7f29\u5305\u65e0\u6cd5\u751f\u6210',
   'failed': '\u538b\u7f29\u5305\u751f\u6210\u5931\u8d25',
 };
 
@@ -100,7 +100,8 @@ function failureOf(e, signal, TarnwickError, language) {
     ? e : { code: 'failed', entry: '', message: String((e && e.message) || e) };
   // One line of text, whatever a system's words inside it held.
   const english = String(failure.message).replace(/[ \t]*[\r\n]+[ \t]*/g, ' ').trim();
-  const text = language === 'en' ? english : (TEXT_ZH[failure.code] || TEXT_ZH.failed).replace('%s', () => String(failure.entry || ''));
+  const text = language === 'en' ? english : failure.unavailable ? startFailureText(language, failure)
+    : (TEXT_ZH[failure.code] || TEXT_ZH.failed).replace('%s', () => String(failure.entry || ''));
   const error = new TarnwickError({ method: 'zip', text }, undefined);
   error.code = failure.code;
   error.entry = failure.entry;

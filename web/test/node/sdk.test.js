@@ -156,7 +156,7 @@ test('open() reads no module; the first call that needs it loads it once, a fail
   assert.equal(await t.GetMemFileSize([1, 2, 3]), 3);  // needs no module
   assert.equal(loads, 0);
   assert.equal(await t.GetMemFileSHA256([97, 98, 99]), '');
-  assert.match(await t.GetLastErrorInfo(), /^the SDK did not start: .*later\.wasm/);
+  assert.match(await t.GetLastErrorInfo(), /^SDK\u672a\u80fd\u542f\u52a8: .*later\.wasm/);  // the object's Chinese
   await assert.rejects(t.checked.GetMemFileSHA256([97]), (e) => e.name === 'TarnwickError' && e.code === 'unavailable' && e.result === '');
   await assert.rejects(t.zip([{ name: 'a.txt', source: new Uint8Array(1) }]), (e) => e.name === 'TarnwickError' && e.code === 'unavailable');
   await assert.rejects(t.verifySm2(new Uint8Array(3), { signature: new Uint8Array(64), publicKey: new Uint8Array(65) }),

@@ -7,6 +7,8 @@ codes from src/core/zip/zipcore.h.
   --rc OUT       string table entries of the module (STRINGTABLE lines, escaped)
   --sdk OUT      the page SDK's messages.js (from tools/messages.sdk.js.in)
   --check-sdk F  exit 1 unless F is what --sdk would write
+The SDK's file also holds the English texts of src/control/Messages.en.txt (an object opened with
+{ language: 'en' }); the header and the string table take the Chinese catalogue alone.
 """
 import argparse
 import os
@@ -15,6 +17,7 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CATALOGUE = os.path.join(ROOT, 'src', 'control', 'Messages.txt')
+ENGLISH = os.path.join(ROOT, 'src', 'control', 'Messages.en.txt')
 SDK_TEMPLATE = os.path.join(ROOT, 'tools', 'messages.sdk.js.in')
 ENGINE_HEADER = os.path.join(ROOT, 'src', 'interfaces', 'ovalon.h')
 ZIP_HEADER = os.path.join(ROOT, 'src', 'core', 'zip', 'zipcore.h')
@@ -91,6 +94,41 @@ def read_catalogue(path=CATALOGUE):
     return entries
 
 
+CONVERSION = re.compile(r'%(?:s|d|u|lu|lld|04X)')
+
+
+def read_english(entries, path=ENGLISH):
+    """{Name: English text} for every line of the catalogue a page can meet (sdk=, sdk:, engine=),
+    each with the Chinese text's conversions in the same order and no line break."""
+    english = {}
+    with open(path, encoding='utf-8') as f:
+        for number, line in enumerate(f, 1):
+            line = line.rstrip('\n')
+            if not line.strip() or line.startswith('#'):
+                continue
+            name, bar, text = line.partition(' | ')
+            if not bar or ' ' in name:
+                sys.exit(f'{path}:{number}: not "Name | text"')
+            if name in english:
+                sys.exit(f'{path}:{number}: {name} written twice')
+            english[name] = text
+    by_name = {e.name: e for e in entries}
+    unknown = sorted(set(english) - set(by_name))
+    if unknown:
+        sys.exit(f'{path}: names not in {CATALOGUE}: {unknown}')
+    needed = [e for e in entries if e.name.startswith('sdk:') or 'sdk' in e.attributes or 'engine' in e.attributes]
+    needed += [by_name[n] for e in needed for n in re.findall(r'\{(\w+)\}', e.text)]
+    for e in needed:
+        if e.name not in english:
+            sys.exit(f'{path}: no English text for {e.name}')
+        if CONVERSION.findall(english[e.name]) != CONVERSION.findall(e.text):
+            sys.exit(f'{path}: {e.name}: the conversions differ from the Chinese text\'s')
+    for name, text in english.items():
+        if re.search(r'[\r\n]', text):
+            sys.exit(f'{path}: {name}: a line break inside the text')
+    return english
+
+
 def cpp_literal(text):
     return 'L"' + text.replace('\\', '\\\\').replace('"', '\\"') + '"'
 
@@ -162,29 +200,36 @@ def js_literal(text):
     return "'" + body + "'"
 
 
-def sdk(entries):
-    by_name = {e.name: e for e in entries}
-
+def sdk_texts(entries, text_of):
     def expand(text):
-        return re.sub(r'\{(\w+)\}', lambda m: by_name[m.group(1)].text, text)
+        return re.sub(r'\{(\w+)\}', lambda m: text_of(m.group(1)), text)
 
     texts, engine, unknown = [], [], None
     for e in entries:
         if e.name.startswith('sdk:'):
-            texts.append(f'  {e.name[4:]}: {js_literal(expand(e.text))},')
+            texts.append(f'  {e.name[4:]}: {js_literal(expand(text_of(e.name)))},')
         elif 'sdk' in e.attributes:
-            texts.append(f'  {e.attributes["sdk"]}: {js_literal(e.text)},')
+            texts.append(f'  {e.attributes["sdk"]}: {js_literal(text_of(e.name))},')
         if e.attributes.get('engine') == 'unknown':
-            unknown = js_literal(e.text)
+            unknown = js_literal(text_of(e.name))
         elif e.engine is not None:
-            engine.append(f'  0x{e.engine:04X}: {js_literal(e.text)},  // {e.attributes["engine"]}')
+            engine.append(f'  0x{e.engine:04X}: {js_literal(text_of(e.name))},  // {e.attributes["engine"]}')
+    return texts, engine, unknown
+
+
+def sdk(entries):
+    by_name = {e.name: e for e in entries}
+    english = read_english(entries)
+    texts, engine, unknown = sdk_texts(entries, lambda name: by_name[name].text)
+    texts_en, engine_en, unknown_en = sdk_texts(entries, lambda name: english[name])
     statuses = zip_statuses()
     zip_names = [f'  {name}: {js_literal(text)},' for name, text, _ in statuses]
     zip_codes = [f'  {js_literal(text)}: {code},' for name, text, code in statuses if name != 'Ok']
     with open(SDK_TEMPLATE, encoding='utf-8') as f:
         template = f.read()
     return (template.replace('@TEXT@', '\n'.join(texts)).replace('@ENGINE@', '\n'.join(engine))
-            .replace('@ENGINE_UNKNOWN@', unknown).replace('@ZIP_NAMES@', '\n'.join(zip_names))
+            .replace('@ENGINE_UNKNOWN@', unknown).replace('@TEXT_EN@', '\n'.join(texts_en))
+            .replace('@ENGINE_EN@', '\n'.join(engine_en)).replace('@ENGINE_UNKNOWN_EN@', unknown_en).replace('@ZIP_NAMES@', '\n'.join(zip_names))
             .replace('@ZIP_CODES@', '\n'.join(zip_codes)))
 
 
@@ -215,7 +260,7 @@ def main():
     if args.check_sdk:
         with open(args.check_sdk, encoding='utf-8', newline='') as f:
             if f.read() != sdk(entries):
-                print(f'{args.check_sdk} is not what src/control/Messages.txt, ovalon.h and zipcore.h give: run '
+                print(f'{args.check_sdk} is not what src/control/Messages.txt, Messages.en.txt, ovalon.h and zipcore.h give: run '
                       f'python3 tools/messages.py --sdk {args.check_sdk}', file=sys.stderr)
                 return 1
         print(f'{args.check_sdk} matches the catalogue')

@@ -322,7 +322,7 @@ async function packInto(options, temp) {
     return 1;
   }
   const output = createWriteStream('', { fd });
-  const t = await Tarnwick.open();
+  const t = await Tarnwick.open({ language: 'en' });
   const progress = progressLine(options.into, workerData.tty);
   try {
     const stream = t.zipStream(options.paths, { onProgress: progress.onProgress });

@@ -164,7 +164,7 @@ export async function runUnzip(argv, first = -1) {
     return 1;
   }
   o.shown = Buffer.from(name.given);
-  const t = await Tarnwick.open();
+  const t = await Tarnwick.open({ language: 'en' });
   let archive;
   try {
     try {

@@ -35,7 +35,18 @@ export interface OpenOptions {
   worker?: boolean;
   /** Shown where the control shows a message box (archives refused or failed). */
   messageBox?: (text: string) => void;
+  /**
+   * The one language of every text the object gives: its methods' texts (GetLastErrorInfo), and
+   * the messages of every TarnwickError of its calls, digest(), verifySm2(), zip(), zipStream() and
+   * openZip() with what it returns. 'zh' (the default): the control's Chinese texts, character for
+   * character; 'en': English. The codes (`code`) are the same in both. Any other string is a
+   * RangeError, anything else a TypeError, from open() before anything else.
+   */
+  language?: Language;
 }
+
+/** The languages an object speaks. */
+export type Language = 'zh' | 'en';
 
 /** The names of the methods that can fail. */
 export type MethodName =
@@ -347,6 +358,8 @@ export interface TarnwickObject extends UploadDigests {
   /** An archive to list, read, test and extract; its listing reads the central directory only.
    * Failures: a TarnwickError whose code is 'not-zip', 'bad-archive', 'overlap', 'read-failed' or 'not-found'. */
   openZip(source: ZipSource, options?: OpenZipOptions): Promise<ZipArchive>;
+  /** The language of the object's texts, as open() was given it ('zh' by default). */
+  readonly language: Language;
   /** Ends the worker, rejects the calls still running with an AbortError, and lets this object's archives go. */
   close(): void;
 }

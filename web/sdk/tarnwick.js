@@ -17,7 +17,7 @@
 // AbortError, the text left as it was). t.checked holds the same methods for code that runs calls
 // at once: they leave the shared text alone and reject a failure with a TarnwickError carrying
 // its own text.
-import { text, format, systemMessage, zipStatusCode, zipStatusName, engineStatusText, engineUnknown } from './control/messages.js';
+import { format, zipStatusCode, zipStatusName, messagesFor, startFailureText, LANGUAGES } from './control/messages.js';
 import { archiveBlob } from './engine/packing.js';
 import { firstByte } from './engine/reading.js';
 import { Outcome, Refusal, TarnwickError, METHODS, hooksOf } from './control/contract.js';
@@ -44,12 +44,25 @@ async function loadEngine(wasmUrl) {
   return Engine.load(module);
 }
 
+// The language asked of open(): a TypeError for a value that is no text, a RangeError for one the
+// SDK does not speak.
+function languageOf(options) {
+  const language = options && typeof options === 'object' ? options.language : undefined;
+  if (language === undefined) return 'zh';
+  if (typeof language !== 'string') throw new TypeError("Tarnwick.open: options.language must be 'zh' or 'en'");
+  if (!LANGUAGES.includes(language)) throw new RangeError(`Tarnwick.open: options.language is '${language}': 'zh' or 'en' is needed`);
+  return language;
+}
+
 // ---- the object a page works with -----------------------------------------------------------------
 
 export class Tarnwick {
   // Options: wasmUrl / workerUrl (default: beside this file), worker: false to run on the calling
-  // thread, messageBox(text): shown where the control shows a message box (default: none).
+  // thread, messageBox(text): shown where the control shows a message box (default: none),
+  // language: the one language of every text the object gives ('zh', the control's texts, the
+  // default; 'en'). A language it does not speak is refused before anything else.
   static async open(options = {}) {
+    const language = languageOf(options);
     // Beside this file, written out for bundlers as the worker is: they emit the module and give
     // their copy's address here.
     // Nothing is fetched here: the worker and the module come with the first call that needs them.
@@ -57,11 +70,13 @@ export class Tarnwick {
     const backend = !isNode && options.worker !== false && typeof Worker === 'function'
       ? new WorkerBackend(options.workerUrl, wasmUrl)
       : new LocalBackend(() => loadEngine(wasmUrl), wasmUrl, () => import('./zip/archive.js'));
-    return new Tarnwick(backend, options);
+    return new Tarnwick(backend, { ...options, language });
   }
 
   constructor(backend, options) {
     this._backend = backend;
+    this.language = options.language === 'en' ? 'en' : 'zh';
+    this._m = messagesFor(this.language);   // the texts of the object's language
     this._messageBox = typeof options.messageBox === 'function' ? options.messageBox : null;
     this._text = '';
     this._archives = new Map();        // name -> archive File, while not deleted
@@ -96,8 +111,8 @@ export class Tarnwick {
       result = failureValue;
       // Nothing a page passes ends in a rejection: what no rule above foresaw is a general failure;
       // a module or worker that did not load, a failure that says so.
-      if (e && e.unavailable) outcome.fail(e.message, { code: 'unavailable' });
-      else outcome.fail(systemMessage(31, false));
+      if (e && e.unavailable) outcome.fail(startFailureText(this.language, e), { code: 'unavailable' });
+      else outcome.fail(this._m.systemMessage(31, false));
     }
     if (checked) {
       if (outcome.failed) throw new TarnwickError(outcome, result);
@@ -139,7 +154,7 @@ export class Tarnwick {
   // one picked (the method's own read-failure text). Anything else goes on up.
   _readFailed(outcome, e, path, render) {
     if (!e || !e.read) throw e;
-    if (e.read.gone) return outcome.fail(format(text.fileNotFound, path));
+    if (e.read.gone) return outcome.fail(format(this._m.text.fileNotFound, path));
     return render(e.read);
   }
 
@@ -156,26 +171,26 @@ export class Tarnwick {
       }
       const judged = await this._job('inspect', { source }, hooks);
       if (judged.status !== 'ok') {
-        outcome.text = format(text.unzipFailed, systemMessage(zipStatusCode[judged.status] || 31, false));
+        outcome.text = format(this._m.text.unzipFailed, this._m.systemMessage(zipStatusCode[judged.status] || 31, false));
         outcome.zipStatus = judged.status;
         return head.hex;
       }
       outcome.text = '';
       return judged.files > 0 && judged.workbook ? 'MSEXCEL' : head.hex;
     } catch (e) {
-      this._readFailed(outcome, e, path, () => outcome.fail(systemMessage(ERROR_HANDLE_EOF, false)));
+      this._readFailed(outcome, e, path, () => outcome.fail(this._m.systemMessage(ERROR_HANDLE_EOF, false)));
       return '';
     }
   }
 
   async _sha256(outcome, source, path, hooks) {
     const size = sizeOf(source);
-    if (size === 0) { outcome.fail(format(text.sizeZero, path)); return ''; }
+    if (size === 0) { outcome.fail(format(this._m.text.sizeZero, path)); return ''; }
     try {
       return (await this._job('digest', { kind: 'sha256', source }, hooks)).hex;
     } catch (e) {
       this._readFailed(outcome, e, path, (read) =>
-        outcome.fail(format(text.readFailed, path, read.done, read.size, systemMessage(ERROR_HANDLE_EOF, true))));
+        outcome.fail(format(this._m.text.readFailed, path, read.done, read.size, this._m.systemMessage(ERROR_HANDLE_EOF, true))));
       return '';
     }
   }
@@ -183,7 +198,7 @@ export class Tarnwick {
   async _sm3(outcome, source, path, withZ, cert, hooks) {
     const flag = Math.trunc(Number(withZ) || 0) !== 0 ? 1 : 0;
     const fail = (status) => {
-      outcome.fail(format(text.sm3Failed, engineStatusText[status] || engineUnknown, status), { engineStatus: status });
+      outcome.fail(format(this._m.text.sm3Failed, this._m.engineStatusText[status] || this._m.engineUnknown, status), { engineStatus: status });
       return '';
     };
     let result;
@@ -203,7 +218,7 @@ export class Tarnwick {
   async _pack(outcome, source, name, modified, box, hooks) {
     const size = sizeOf(source);
     if (!await this._rules().isArchivableSize(size)) {
-      outcome.fail(format(text.zipTooSmall, name, size));
+      outcome.fail(format(this._m.text.zipTooSmall, name, size));
       this._box(box);
       return '';
     }
@@ -213,7 +228,7 @@ export class Tarnwick {
       made = await this._job('zip', { source, entry: entryFor(name, modified) }, hooks);
     } catch (e) {
       this._readFailed(outcome, e, name, () => {
-        outcome.fail(format(text.zipFailed, name, systemMessage(ERROR_FILE_CORRUPT, true)),
+        outcome.fail(format(this._m.text.zipFailed, name, this._m.systemMessage(ERROR_FILE_CORRUPT, true)),
                      { zipStatus: zipStatusName.SourceChanged });
         this._box(box);
       });
@@ -229,17 +244,17 @@ export class Tarnwick {
 
   // A path that exists but does not open (a directory): each method says so as the control does.
   async _openFailed(outcome, local, method) {
-    const reason = (withCode) => systemMessage(local.openFailed, withCode);
+    const reason = (withCode) => this._m.systemMessage(local.openFailed, withCode);
     switch (method) {
       case 'size': outcome.fail(reason(true)); return -1;
       case 'probe':
         outcome.fail(reason(false));
         return await this._rules().isTextName(local.path.toLowerCase()) ? 'STRING' : '';
-      case 'zip': outcome.fail(reason(true)); this._box(text.zipBox); return '';
-      case 'sha256': outcome.fail(format(text.openFailed, local.path, reason(true))); return '';
+      case 'zip': outcome.fail(reason(true)); this._box(this._m.text.zipBox); return '';
+      case 'sha256': outcome.fail(format(this._m.text.openFailed, local.path, reason(true))); return '';
       default: {
         const { fileOpen } = await this._rules().engineStatus();
-        outcome.fail(format(text.sm3Failed, engineStatusText[fileOpen], fileOpen), { engineStatus: fileOpen });
+        outcome.fail(format(this._m.text.sm3Failed, this._m.engineStatusText[fileOpen], fileOpen), { engineStatus: fileOpen });
         return '';
       }
     }
@@ -253,15 +268,15 @@ export class Tarnwick {
       await firstByte(local.source.blob);
       return true;
     } catch (e) {
-      if (e && e.name === 'NotFoundError') outcome.fail(format(text.fileNotFound, local.path));
-      else outcome.fail(systemMessage(ERROR_HANDLE_EOF, true));
+      if (e && e.name === 'NotFoundError') outcome.fail(format(this._m.text.fileNotFound, local.path));
+      else outcome.fail(this._m.systemMessage(ERROR_HANDLE_EOF, true));
       return false;
     }
   }
 
   // 1
   async _GetLocalFileSize(outcome, hooks, file) {
-    const local = await localFile(file, hooks.signal, this._rules);
+    const local = await localFile(file, hooks.signal, this._rules, false, this._m);
     if (local instanceof Refusal) { outcome.fail(local.message); return -1; }
     if (local.openFailed) return this._openFailed(outcome, local, 'size');
     if (!(await this._stillThere(outcome, local))) return -1;
@@ -271,7 +286,7 @@ export class Tarnwick {
 
   // 2
   async _GetLocalFileHeadSigned(outcome, hooks, file) {
-    const local = await localFile(file, hooks.signal, this._rules);
+    const local = await localFile(file, hooks.signal, this._rules, false, this._m);
     if (local instanceof Refusal) { outcome.fail(local.message); return ''; }
     if (local.openFailed) return this._openFailed(outcome, local, 'probe');
     return this._probe(outcome, local.source, local.path, local.path.toLowerCase(), hooks);
@@ -279,10 +294,10 @@ export class Tarnwick {
 
   // 3
   async _CreateZipFromLocalFile(outcome, hooks, file) {
-    const local = await localFile(file, hooks.signal, this._rules);
+    const local = await localFile(file, hooks.signal, this._rules, false, this._m);
     if (local instanceof Refusal) { outcome.fail(local.message); return ''; }
     if (local.openFailed) return this._openFailed(outcome, local, 'zip');
-    return this._pack(outcome, local.source, local.path, local.lastModified || Date.now(), text.zipBox, hooks);
+    return this._pack(outcome, local.source, local.path, local.lastModified || Date.now(), this._m.text.zipBox, hooks);
   }
 
   // 4: the object keeps only the name of an archive it let go; the page's own reference decides
@@ -298,16 +313,16 @@ export class Tarnwick {
       return 0;
     }
     if (byName ? this._deletedNames.has(archive) : this._deleted.has(archive)) {
-      outcome.fail(systemMessage(2, false));
+      outcome.fail(this._m.systemMessage(2, false));
       return 1;
     }
-    outcome.fail(format(text.notCreatedHere, textOf(name)));
+    outcome.fail(format(this._m.text.notCreatedHere, textOf(name)));
     return -1;
   }
 
   // 5
   async _GetLocalFileSHA256(outcome, hooks, file) {
-    const local = await localFile(file, hooks.signal, this._rules);
+    const local = await localFile(file, hooks.signal, this._rules, false, this._m);
     if (local instanceof Refusal) { outcome.fail(local.message); return ''; }
     if (local.openFailed) return this._openFailed(outcome, local, 'sha256');
     return this._sha256(outcome, local.source, local.path, hooks);
@@ -315,7 +330,7 @@ export class Tarnwick {
 
   // 6
   async _GetLocalFileSM3(outcome, hooks, file, nWithZValue, strBase64Cert) {
-    const local = await localFile(file, hooks.signal, this._rules);
+    const local = await localFile(file, hooks.signal, this._rules, false, this._m);
     if (local instanceof Refusal) { outcome.fail(local.message); return ''; }
     if (local.openFailed) return this._openFailed(outcome, local, 'sm3');
     return this._sm3(outcome, local.source, local.path, nWithZValue, strBase64Cert, hooks);
@@ -327,14 +342,14 @@ export class Tarnwick {
   }
 
   async _memory(outcome, array, signal) {
-    const bytes = await bytesOf(array, signal);
+    const bytes = await bytesOf(array, signal, this._m);
     if (bytes instanceof Refusal) { outcome.fail(bytes.message); return null; }
     return bytes.length > 0 ? bytes : null;  // an empty memory file leaves the text alone
   }
 
   async _fileType(outcome, type) {
     const plain = textOf(type).replace(/,/g, '');
-    if (plain && !await this._rules().isPlainName(plain)) { outcome.fail(format(text.badFileType, plain)); return null; }
+    if (plain && !await this._rules().isPlainName(plain)) { outcome.fail(format(this._m.text.badFileType, plain)); return null; }
     return plain;
   }
 
@@ -356,7 +371,7 @@ export class Tarnwick {
 
   // 10
   async _GetMemFileSize(outcome, hooks, array) {
-    const length = lengthOf(array);
+    const length = lengthOf(array, this._m);
     if (length instanceof Refusal) { outcome.fail(length.message); return -1; }
     return length;
   }
@@ -366,7 +381,7 @@ export class Tarnwick {
     const type = await this._fileType(outcome, fileType);
     if (type === null) return '';
     const bytes = await this._heard(this._rules().decodeBase64(textOf(base64), () => pause(hooks.signal)), hooks);
-    if (!bytes) { outcome.fail(text.badBase64); return ''; }
+    if (!bytes) { outcome.fail(this._m.text.badBase64); return ''; }
     if (bytes.length === 0) return '';
     return this._probe(outcome, { bytes }, '', ('0.' + type).toLowerCase(), hooks);
   }
@@ -381,15 +396,15 @@ export class Tarnwick {
   // 13
   async _CreateZipFromMemFile(outcome, hooks, array, fileName) {
     const name = textOf(fileName);
-    if (name && !await this._rules().isPlainName(name)) { outcome.fail(format(text.badFileName, name)); return ''; }
+    if (name && !await this._rules().isPlainName(name)) { outcome.fail(format(this._m.text.badFileName, name)); return ''; }
     const bytes = await this._memory(outcome, array, hooks.signal);
     if (!bytes) return '';
     if (!name) {
       // The temporary directory itself cannot be written as a file.
-      outcome.fail(format(text.zipWriteFailed, systemMessage(5, true)));
+      outcome.fail(format(this._m.text.zipWriteFailed, this._m.systemMessage(5, true)));
       return '';
     }
-    return this._pack(outcome, { bytes }, name, Date.now(), text.zipFailedBox, hooks);
+    return this._pack(outcome, { bytes }, name, Date.now(), this._m.text.zipFailedBox, hooks);
   }
 }
 
@@ -402,12 +417,13 @@ for (const name of Object.keys(METHODS)) {
 }
 
 // What digest() and verifySm2() jobs need of the object: where the module is, whether jobs may use
-// workers, paths as the host sees them, and errors that name the method.
+// workers, paths as the host sees them, the object's texts, and errors that name the method.
 function jobEnv(t, method) {
   return {
     wasmUrl: t._backend.wasmUrl,
     useWorkers: t._backend instanceof WorkerBackend,
-    localFile: (path) => localFile(path, undefined, t._rules, true),
+    localFile: (path) => localFile(path, undefined, t._rules, true, t._m),
+    messages: t._m,
     makeError: (message, code) => Object.assign(new TarnwickError({ text: message, method }), { code }),
   };
 }
@@ -430,7 +446,7 @@ Tarnwick.prototype.verifySm2 = async function (source, options) {
 Object.assign(Tarnwick.prototype, archiveMethods(TarnwickError));
 // openZip(source, options): an archive to list, read, test and extract (unzip/reader.js).
 Tarnwick.prototype.openZip = function (source, options) {
-  return openZip(source, options, this._backend.wasmUrl || new URL('./tarnwick.wasm', import.meta.url));
+  return openZip(source, options, this._backend.wasmUrl || new URL('./tarnwick.wasm', import.meta.url), this.language);
 };
 
 export default Tarnwick;

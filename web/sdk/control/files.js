@@ -1,6 +1,6 @@
 // What stands where the control takes a path: a picked File or Blob, bytes, or (in Node) a path
 // to a local file, checked as the control checks paths.
-import { text, format } from './messages.js';
+import { messagesFor, format } from './messages.js';
 import { firstByte } from '../engine/reading.js';
 import { Refusal } from './contract.js';
 import { isNode, nodeModule } from '../engine/platform.js';
@@ -17,7 +17,7 @@ export function sizeOf(source) {
 // a disk (a device, pipe or socket) is not a disk file; a directory passes, and fails to open.
 // `hostNames`: names as the host sees them (digest()), where a device's name is Windows's rule
 // only: elsewhere a file called aux.txt or CON is a file like any other.
-async function localPath(path, rules, hostNames) {
+async function localPath(path, rules, hostNames, { text }) {
   const fs = nodeModule('node:fs');
   const last = path.replace(/[\\/]+$/, '').split(/[\\/:]/).pop();
   const deviceNames = !hostNames || process.platform === 'win32';
@@ -43,8 +43,10 @@ async function localPath(path, rules, hostNames) {
 }
 
 // What stands where the control takes a path: { source, path, lastModified } ({ openFailed, path }
-// for a path that exists but cannot be opened), or a Refusal. `hostNames`: see localPath.
-export async function localFile(value, signal, rules, hostNames = false) {
+// for a path that exists but cannot be opened), or a Refusal in the texts of `m` (messagesFor).
+// `hostNames`: see localPath.
+export async function localFile(value, signal, rules, hostNames = false, m = messagesFor('zh')) {
+  const { text } = m;
   if (value === undefined || value === null || value === '') return new Refusal(text.pathEmpty);
   if (typeof Blob === 'function' && value instanceof Blob) {
     const path = typeof value.name === 'string' ? value.name : '';
@@ -64,10 +66,10 @@ export async function localFile(value, signal, rules, hostNames = false) {
     // Anything else is text to the control: a path.
     const path = textOf(value);
     if (path === '') return new Refusal(text.pathEmpty);
-    if (isNode) return localPath(path, rules, hostNames);
+    if (isNode) return localPath(path, rules, hostNames, m);
     return new Refusal(format(text.fileNotFound, path));
   }
-  const bytes = await bytesOf(value, signal);
+  const bytes = await bytesOf(value, signal, m);
   if (bytes instanceof Refusal) return bytes;
   return { source: { bytes }, path: '' };
 }

@@ -1,6 +1,6 @@
 // Script values as the control's script bridge reads them: numbers, texts, and the bytes of a
 // memory file (a typed array, an ArrayBuffer, or an array-like of byte values).
-import { text, format } from './messages.js';
+import { messagesFor, format } from './messages.js';
 import { Refusal } from './contract.js';
 import { pause } from '../engine/platform.js';
 
@@ -50,8 +50,8 @@ export function viewOf(array) {
   return null;
 }
 
-// The length of a memory file, or a Refusal.
-export function lengthOf(array) {
+// The length of a memory file, or a Refusal in the texts of `m` (messagesFor).
+export function lengthOf(array, { text } = messagesFor('zh')) {
   if (array === null || array === undefined) return new Refusal(text.attrObjectNull);
   const view = viewOf(array);
   if (view) return view.byteLength;
@@ -65,10 +65,11 @@ export function lengthOf(array) {
 
 // The bytes of a memory file (a Uint8Array over the page's own memory where it is bytes already),
 // or a Refusal. A long array is read with turns given away, so that a cancel is heard.
-export async function bytesOf(array, signal) {
+export async function bytesOf(array, signal, m = messagesFor('zh')) {
+  const { text } = m;
   const view = viewOf(array);
   if (view) return view;
-  const length = lengthOf(array);
+  const length = lengthOf(array, m);
   if (length instanceof Refusal) return length;
   const bytes = new Uint8Array(Math.max(length, 0));
   for (let i = 0; i < bytes.length; i++) {

@@ -12,7 +12,7 @@
 //     mtime and ctime). A resume does not read the file before the offset: it reads again up to
 //     SAMPLES_CHECKED of these windows (the first, the last and some between) and compares.
 import { format } from '../control/messages.js';
-import { digestText, Refused, hexOf, bytesOfHex, encoded } from './options.js';
+import { Refused, hexOf, bytesOfHex, encoded } from './options.js';
 import { crc32, PREFIX } from './lane.js';
 
 const RECORD_TAG = [0x54, 0x57, 0x44, 0x47];  // "TWDG"
@@ -69,20 +69,20 @@ const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
 // offset must still show is left to the caller: `prefix` (the CRC-64 state of the bytes before
 // the offset, of a data record) or `samples` (a file record's windows).
 export function decodeRecord(record, source, opts) {
-  const damaged = () => new Refused(digestText.checkpointDamaged, 'checkpoint-damaged');
+  const damaged = () => new Refused((m, d) => d.checkpointDamaged, 'checkpoint-damaged');
   if (record.length < 13 || RECORD_TAG.some((b, i) => record[i] !== b)) throw damaged();
   const view = new DataView(record.buffer, record.byteOffset, record.byteLength);
   const length = view.getUint32(5, true);
   if (9 + length + 4 !== record.length) throw damaged();
   if (view.getUint32(9 + length, true) !== crc32(record.subarray(0, 9 + length))) throw damaged();
-  if (record[4] !== RECORD_VERSION) throw new Refused(digestText.checkpointVersion, 'checkpoint-version');
+  if (record[4] !== RECORD_VERSION) throw new Refused((m, d) => d.checkpointVersion, 'checkpoint-version');
   let body;
   try {
     body = JSON.parse(new TextDecoder('utf-8', { fatal: true }).decode(record.subarray(9, 9 + length)));
   } catch (e) {
     throw damaged();
   }
-  const mismatch = (what) => new Refused(format(digestText.checkpointMismatch, what), 'checkpoint-mismatch');
+  const mismatch = (what) => new Refused((m, d) => format(d.checkpointMismatch, what), 'checkpoint-mismatch');
   const mine = identityOf(source), theirs = body.source || {};
   // A data record's prefix can only be checked by reading it all: a file resumed from one is not.
   if (body.kind !== 'data' && body.kind !== 'file') throw damaged();
@@ -135,6 +135,6 @@ export function samplesToCheck(samples) {
 // Refuses a resume whose source's bytes at the windows are not the record's.
 export function checkWindow(window, bytes) {
   if (bytes.length !== window[1] || crc32(bytes) !== window[2]) {
-    throw new Refused(format(digestText.checkpointMismatch, 'content'), 'checkpoint-mismatch');
+    throw new Refused((m, d) => format(d.checkpointMismatch, 'content'), 'checkpoint-mismatch');
   }
 }

@@ -12,12 +12,12 @@
 // The options and the results' encodings are in digest/options.js, the checkpoint record in
 // digest/checkpoint.js, how the work is spread over lanes (and spans joined) in digest/plan.js,
 // the sources read in digest/source.js, the workers shared by the jobs in digest/pool.js.
-import { text, format, systemMessage, engineStatusText, engineUnknown } from '../control/messages.js';
+import { format, messagesFor, startFailureText } from '../control/messages.js';
 import { Engine } from '../engine/engine.js';
 import { moduleAt } from '../engine/module.js';
 import { Lane, PREFIX } from './lane.js';
 import { planLanes, spansFor, joinSpans } from './plan.js';
-import { digestText, Refused, readOptions, hexOf, encoded } from './options.js';
+import { digestTexts, Refused, readOptions, hexOf, encoded } from './options.js';
 import { encodeRecord, decodeRecord, kindOf } from './checkpoint.js';
 import { abortError, readsBySlices } from '../engine/reading.js';
 import { sourceOf, piecesOf, primed, PrefixCheck, checkWindows, turn } from './source.js';
@@ -206,15 +206,18 @@ async function runHere(plans, job, source, module, merger, progress, cancel, pie
 // (a network's TypeError too): 'read-failed' with that as its cause, or 'not-found'.
 // Its text is one line: a system text inside it ("...\r\n (38)") has its line break as a blank
 // (the control's methods keep the control's texts as they are).
-function rendered(e, source, makeLineError) {
+// The texts are those of `m` (messagesFor: the object's language).
+function rendered(e, source, makeLineError, m) {
+  const { text, engineStatusText, engineUnknown } = m;
+  const digestText = digestTexts[m.language];
   if (e && e.name === 'AbortError') return e;
   const makeError = (message, code) => makeLineError(String(message).replace(/[ \t]*[\r\n]+[ \t]*/g, ' ').trim(), code);
   const name = source && (source.name || '');
-  if (e instanceof Refused) return makeError(e.message, e.code);
+  if (e instanceof Refused) return makeError(e.render(m, digestText), e.code);
   if (e && e.read) {
     if (e.read.gone) return makeError(format(text.fileNotFound, name), 'not-found');
     const err = makeError(format(text.readFailed, name, e.read.done, source.size === undefined ? e.read.done : source.size,
-                                 systemMessage(ERROR_HANDLE_EOF, true)), 'read-failed');
+                                 m.systemMessage(ERROR_HANDLE_EOF, true)), 'read-failed');
     if (e.read.cause !== undefined) err.cause = e.read.cause;
     return err;
   }
@@ -225,12 +228,12 @@ function rendered(e, source, makeLineError) {
     err.engineStatus = e.engineStatus;
     return err;
   }
-  return makeError(format(digestText.workerFailed, (e && e.message) || String(e)), 'failed');
+  return makeError(format(digestText.workerFailed, startFailureText(m.language, e)), 'failed');
 }
 
 // The job. env: { wasmUrl, useWorkers, localFile(path) (tarnwick.js's: { source, path },
 // { openFailed, path }, or a refusal with the control's text as its message),
-// makeError(text, code) -> a TarnwickError, md5(bytes) -> Promise<Uint8Array>, z (optional: the
+// makeError(text, code) -> a TarnwickError, messages: the object's texts (messagesFor), md5(bytes) -> Promise<Uint8Array>, z (optional: the
 // Z value, 32 bytes, that opens the SM3 digest: verifySm2's, from a key and an id) }.
 //
 // On every way out, nothing of the job stays behind: its interest in the signal goes, a stream it
@@ -253,7 +256,7 @@ export async function digestJob(value, options, env) {
   }) : null;
   try {
     const work = (async () => {
-      source = await sourceOf(value, env.localFile);
+      source = await sourceOf(value, env.localFile, env.messages);
       const kind = kindOf(source);
       let start = 0, chunks = [], states = null, samples = [], prefix = null;
       if (opts.resume) ({ offset: start, chunks, states, samples, prefix } = decodeRecord(opts.resume, source, opts));
@@ -368,7 +371,7 @@ export async function digestJob(value, options, env) {
     work.catch(() => {});
     return await (signal ? Promise.race([work, aborted]) : work);
   } catch (e) {
-    failure = rendered(e, source, env.makeError);
+    failure = rendered(e, source, env.makeError, env.messages || messagesFor('zh'));
     throw failure;
   } finally {
     if (unwatch) unwatch();

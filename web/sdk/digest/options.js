@@ -5,18 +5,29 @@ import { ALGORITHMS } from './lane.js';
 
 const MIN_CHUNK = 1024;
 
-// The texts of failures only this job has (the control's own texts serve the rest).
-export const digestText = {
+// The texts of failures only this job has (the control's own texts serve the rest), in the
+// languages an object speaks.
+export const digestTexts = {};
+export const digestText = digestTexts.zh = {
   checkpointDamaged: '\u65ad\u70b9\u8bb0\u5f55\u5df2\u635f\u574f,\u62d2\u7edd\u7eed\u7b97!',
   checkpointVersion: '\u65ad\u70b9\u8bb0\u5f55\u6765\u81ea\u5176\u4ed6\u7248\u672c,\u62d2\u7edd\u7eed\u7b97!',
   checkpointMismatch: '\u65ad\u70b9\u8bb0\u5f55\u4e0d\u5c5e\u4e8e\u6b64\u6587\u4ef6\u6216\u8fd9\u4e9b\u9009\u9879(%s),\u62d2\u7edd\u7eed\u7b97!',
   workerFailed: '\u6458\u8981\u8ba1\u7b97\u5931\u8d25,%s',
 };
+digestTexts.en = {
+  checkpointDamaged: 'The checkpoint is damaged; the job is not resumed!',
+  checkpointVersion: 'The checkpoint comes from another version; the job is not resumed!',
+  checkpointMismatch: 'The checkpoint is not of this file or these options (%s); the job is not resumed!',
+  workerFailed: 'The digest failed: %s',
+};
 
 // A refusal with the control's text (or this job's) and the code a page sees.
+// Its text is made in the object's language when the failure reaches the page: `message` is the
+// text, or what makes it, (messages, digestTexts[language]) => text.
 export class Refused extends Error {
   constructor(message, code) {
-    super(message);
+    super(typeof message === 'function' ? code : message);
+    this.render = typeof message === 'function' ? message : () => message;
     this.code = code;
   }
 }

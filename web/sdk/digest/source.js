@@ -3,9 +3,9 @@
 // bytes and streams are read from their start, and a resume's bytes before its offset are checked
 // against the checkpoint as they pass (PrefixCheck); a file's sampled windows are read again
 // (checkWindows).
-import { text, format, systemMessage } from '../control/messages.js';
+import { format, messagesFor } from '../control/messages.js';
 import { Lane, blobPieces, filePieces, crc32, PREFIX } from './lane.js';
-import { digestText, Refused, hexOf } from './options.js';
+import { Refused, hexOf } from './options.js';
 import { samplesToCheck, checkWindow } from './checkpoint.js';
 import { firstByte, readFailure, abortError } from '../engine/reading.js';
 
@@ -19,8 +19,8 @@ export const turn = () => new Promise((resolve) => setTimeout(resolve, 0));
 // ---- the source -------------------------------------------------------------------------------------
 
 // { blob } | { bytes } | { stream } | { path } with size, name and modified where known, or a
-// Refused with the control's text for a path.
-export async function sourceOf(value, localFile) {
+// Refused with the control's text for a path. `m`: the texts of localFile's refusals (messagesFor).
+export async function sourceOf(value, localFile, m = messagesFor('zh')) {
   if (typeof Blob === 'function' && value instanceof Blob) {
     const name = typeof value.name === 'string' ? value.name : undefined;
     if (value.size === 0) {
@@ -29,7 +29,7 @@ export async function sourceOf(value, localFile) {
       try {
         await firstByte(value);
       } catch (e) {
-        throw new Refused(format(text.fileNotFound, name || ''), 'not-found');
+        throw new Refused((t) => format(t.text.fileNotFound, name || ''), 'not-found');
       }
     }
     return { blob: value, size: value.size, name, modified: typeof value.lastModified === 'number' ? value.lastModified : undefined };
@@ -44,12 +44,12 @@ export async function sourceOf(value, localFile) {
   if (typeof value === 'string' && isNode) {
     const local = await localFile(value);
     if (!local.source && !local.openFailed) {
-      const code = local.message === format(text.fileNotFound, value) ? 'not-found'
-        : local.message === format(text.notADiskFile, value) ? 'not-a-disk-file' : 'path-empty';
+      const code = local.message === format(m.text.fileNotFound, value) ? 'not-found'
+        : local.message === format(m.text.notADiskFile, value) ? 'not-a-disk-file' : 'path-empty';
       throw new Refused(local.message, code);
     }
     if (local.openFailed) {
-      throw new Refused(format(text.openFailed, local.path, systemMessage(local.openFailed, true)), 'open-failed');
+      throw new Refused((t) => format(t.text.openFailed, local.path, t.systemMessage(local.openFailed, true)), 'open-failed');
     }
     // What tells this file from another of its name and size: the device, the inode and the
     // times of the last write and of the last change to the file or its entry (nanoseconds).
@@ -58,8 +58,8 @@ export async function sourceOf(value, localFile) {
       stat = await nodeModule('node:fs').promises.stat(local.path, { bigint: true });
     } catch (e) {
       // Gone since it was looked at.
-      if (e && (e.code === 'ENOENT' || e.code === 'ENOTDIR')) throw new Refused(format(text.fileNotFound, local.path), 'not-found');
-      throw new Refused(format(text.openFailed, local.path, systemMessage(ERROR_ACCESS_DENIED, true)), 'open-failed');
+      if (e && (e.code === 'ENOENT' || e.code === 'ENOTDIR')) throw new Refused((t) => format(t.text.fileNotFound, local.path), 'not-found');
+      throw new Refused((t) => format(t.text.openFailed, local.path, t.systemMessage(ERROR_ACCESS_DENIED, true)), 'open-failed');
     }
     return {
       path: local.path, size: Number(stat.size), name: local.path, modified: String(stat.mtimeNs),
@@ -166,7 +166,7 @@ async function* streamPieces(stream, start, cancel, check) {
       stop(cancel.reason || abortError());
     }
   }
-  if (skip) throw new Refused(format(digestText.checkpointMismatch, 'size'), 'checkpoint-mismatch');
+  if (skip) throw new Refused((m, d) => format(d.checkpointMismatch, 'size'), 'checkpoint-mismatch');
 }
 
 // An iterator whose first item is asked for at once (`ready`): a resume's bytes before its offset
@@ -187,7 +187,7 @@ export function primed(iterator) {
   };
 }
 
-const contentMismatch = () => new Refused(format(digestText.checkpointMismatch, 'content'), 'checkpoint-mismatch');
+const contentMismatch = () => new Refused((m, d) => format(d.checkpointMismatch, 'content'), 'checkpoint-mismatch');
 
 // The bytes before a resume's offset, read again from bytes or a stream, against the record: the
 // CRC-64 of them all (a record of bytes or a stream) or its windows (a record of a file). Its

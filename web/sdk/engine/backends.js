@@ -8,9 +8,9 @@ export const RULES = ['isPlainName', 'isDeviceName', 'isTextName', 'isArchivable
 const PULL_CHUNK = 2 << 20;       // memory files up to this size go to the worker in one piece
 
 // The module or the worker did not load: the call that needed it fails with this (code
-// 'unavailable'); a later call tries again.
+// 'unavailable'); a later call tries again. `detail`: what failed, where (the platform's words).
 export function startFailure(message) {
-  return Object.assign(new Error(`the SDK did not start: ${message}`), { code: 'unavailable', unavailable: true });
+  return Object.assign(new Error(`the SDK did not start: ${message}`), { code: 'unavailable', unavailable: true, detail: message });
 }
 
 // The worker: one per object, started by the first call that needs the module (open() fetches

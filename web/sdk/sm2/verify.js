@@ -9,17 +9,45 @@ import { bytesOfHex } from '../digest/options.js';
 import { Engine } from '../engine/engine.js';
 import { abortError } from '../engine/platform.js';
 import { viewOf } from '../control/values.js';
+import { format } from '../control/messages.js';
 
 export const DEFAULT_ID = '1234567812345678';
 
 // The texts of this job's failures.
-export const sm2Text = {
-  badSignature: 'SM2\u7b7e\u540d\u65e0\u6cd5\u8bc6\u522b: %s',
-  badKey: 'SM2\u516c\u94a5\u4e0d\u53ef\u7528: %s',
-  badCertificate: '\u8bc1\u4e66\u65e0\u6cd5\u89e3\u6790: %s',
+// The texts of its failures, in the languages an object speaks.
+const sm2Texts = {
+  zh: {
+    certNotDer: '\u8bc1\u4e66\u65e0\u6cd5\u89e3\u6790: \u4e0d\u662fDER\u7f16\u7801\u7684X.509\u8bc1\u4e66',
+    certDates: '\u8bc1\u4e66\u65e0\u6cd5\u89e3\u6790: \u5176\u540d\u79f0\u548c\u65e5\u671f\u65e0\u6cd5\u8bfb\u53d6',
+    issuerDates: '\u8bc1\u4e66\u65e0\u6cd5\u89e3\u6790: \u7b7e\u53d1\u8005\u8bc1\u4e66\u7684\u540d\u79f0\u548c\u65e5\u671f\u65e0\u6cd5\u8bfb\u53d6',
+    key: {
+      1: 'SM2\u516c\u94a5\u4e0d\u53ef\u7528: \u4e0d\u662f\u53ef\u8bc6\u522b\u683c\u5f0f\u7684SM2\u516c\u94a5',
+      2: 'SM2\u516c\u94a5\u4e0d\u53ef\u7528: \u4e0d\u662fSM2\u5bc6\u94a5',
+      3: 'SM2\u516c\u94a5\u4e0d\u53ef\u7528: \u8be5\u70b9\u4e0d\u5728SM2\u66f2\u7ebf\u4e0a',
+    },
+    keyUnreadable: 'SM2\u516c\u94a5\u4e0d\u53ef\u7528: \u65e0\u6cd5\u8bfb\u53d6',
+    keyText: 'SM2\u516c\u94a5\u4e0d\u53ef\u7528: \u65e2\u4e0d\u662fPEM\u516c\u94a5,\u4e5f\u4e0d\u662f\u5341\u516d\u8fdb\u5236\u6216Base64\u5b57\u8282',
+    signatureText: 'SM2\u7b7e\u540d\u65e0\u6cd5\u8bc6\u522b: \u65e2\u4e0d\u662f\u5341\u516d\u8fdb\u5236\u4e5f\u4e0d\u662fBase64',
+    signatureForm: 'SM2\u7b7e\u540d\u65e0\u6cd5\u8bc6\u522b: \u65e2\u4e0d\u662f\u7531\u4e24\u4e2aINTEGER\u7ec4\u6210\u7684DER SEQUENCE,\u4e5f\u4e0d\u662f64\u5b57\u8282\u7684r || s',
+    unavailable: 'SDK\u672a\u80fd\u542f\u52a8: %s(\u6a21\u5757 %s)',
+  },
+  en: {
+    certNotDer: 'The certificate cannot be read: not a DER X.509 certificate',
+    certDates: 'The certificate cannot be read: its names and dates do not read',
+    issuerDates: 'The certificate cannot be read: the issuer\'s names and dates do not read',
+    key: {
+      1: 'The SM2 public key cannot be used: not an SM2 public key in a form it can take',
+      2: 'The SM2 public key cannot be used: not an SM2 key',
+      3: 'The SM2 public key cannot be used: the point is not on the SM2 curve',
+    },
+    keyUnreadable: 'The SM2 public key cannot be used: unreadable',
+    keyText: 'The SM2 public key cannot be used: neither a PEM public key nor hex or base64 bytes',
+    signatureText: 'The SM2 signature cannot be read: neither hex nor base64',
+    signatureForm: 'The SM2 signature cannot be read: neither one DER SEQUENCE of two INTEGERs nor 64 bytes r || s',
+    unavailable: 'The SDK did not start: %s (module %s)',
+  },
 };
 
-const fill = (template, what) => template.replace('%s', what);
 
 // ---- the options ------------------------------------------------------------------------------------
 
@@ -125,38 +153,37 @@ function call(x, inputs, outputs, f) {
   }
 }
 
-const KEY_FAULT = { 1: 'not an SM2 public key in a form it can take', 2: 'not an SM2 key', 3: 'the point is not on the SM2 curve' };
-
 // x || y of the signer, and the certificate's DER when one was given.
-function readKey(x, opts, makeError) {
+// t: the texts of the object's language (sm2Texts).
+function readKey(x, opts, makeError, t) {
   if (opts.certificate !== undefined) {
     const c = opts.certificate;
     const bytes = typeof c === 'string' ? new TextEncoder().encode(c) : c;
     const [status, xy] = call(x, [bytes], [64], (p, out) => x.tw_sm2_key(p, bytes.length, typeof c === 'string' ? 3 : 2, out));
-    if (status === 4) throw makeError(fill(sm2Text.badCertificate, 'not a DER X.509 certificate'), 'bad-certificate');
-    if (status !== 0) throw makeError(fill(sm2Text.badKey, KEY_FAULT[status]), 'bad-key');
+    if (status === 4) throw makeError(t.certNotDer, 'bad-certificate');
+    if (status !== 0) throw makeError(t.key[status] || t.keyUnreadable, 'bad-key');
     return { xy, der: typeof c === 'string' ? certificateBytes(c) : c };
   }
   const k = opts.publicKey;
   let bytes = k;
   if (typeof k === 'string') {
     bytes = /-----BEGIN /.test(k) ? pemBlock(k, 'PUBLIC KEY') : decodeText(k);
-    if (!bytes) throw makeError(fill(sm2Text.badKey, 'neither a PEM public key nor hex or base64 bytes'), 'bad-key');
+    if (!bytes) throw makeError(t.keyText, 'bad-key');
   }
   const form = bytes.length === 65 && bytes[0] === 4 ? 0 : 1;
   const [status, xy] = call(x, [bytes], [64], (p, out) => x.tw_sm2_key(p, bytes.length, form, out));
-  if (status !== 0) throw makeError(fill(sm2Text.badKey, KEY_FAULT[status] || 'unreadable'), 'bad-key');
+  if (status !== 0) throw makeError(t.key[status] || t.keyUnreadable, 'bad-key');
   return { xy, der: null };
 }
 
 // r || s from DER (strict) or 64 raw bytes, as bytes or as hex or base64 text.
-function readSignature(x, signature, makeError) {
+function readSignature(x, signature, makeError, t) {
   const bytes = typeof signature === 'string' ? decodeText(signature) : signature;
-  if (!bytes) throw makeError(fill(sm2Text.badSignature, 'neither hex nor base64'), 'bad-signature');
+  if (!bytes) throw makeError(t.signatureText, 'bad-signature');
   const [ok, rs] = call(x, [bytes], [64], (p, out) => x.tw_sm2_signature(p, bytes.length, out));
   if (ok === 1) return rs;
   if (bytes.length === 64) return bytes;
-  throw makeError(fill(sm2Text.badSignature, 'neither one DER SEQUENCE of two INTEGERs nor 64 bytes r || s'), 'bad-signature');
+  throw makeError(t.signatureForm, 'bad-signature');
 }
 
 function zOf(x, xy, id) {
@@ -298,15 +325,15 @@ const SM2_WITH_SM3 = '1.2.156.10197.1.501';
 const sameBytes = (a, b) => a.length === b.length && a.every((v, i) => v === b[i]);
 
 // The signer's certificate as the issuer signed it, and both valid at `at`.
-function trustOf(engine, signerFields, opts, makeError) {
+function trustOf(engine, signerFields, opts, makeError, t) {
   const x = engine._x;
   const asIssuer = (message, code) => makeError(message, code === 'bad-key' || code === 'bad-certificate' ? 'bad-issuer' : code);
-  const issuerKey = readKey(x, { certificate: opts.issuer }, asIssuer);
+  const issuerKey = readKey(x, { certificate: opts.issuer }, asIssuer, t);
   let issuerFields;
   try {
     issuerFields = certificateFields(issuerKey.der);
   } catch (e) {
-    throw asIssuer(fill(sm2Text.badCertificate, 'the issuer\'s names and dates do not read'), 'bad-certificate');
+    throw asIssuer(t.issuerDates, 'bad-certificate');
   }
   const at = opts.at || new Date();
   const why = [];
@@ -329,28 +356,29 @@ function trustOf(engine, signerFields, opts, makeError) {
   return why.length ? { trusted: false, why: why.join('; ') } : { trusted: true };
 }
 
-// env: digest()'s env (wasmUrl, useWorkers, localFile, makeError, md5).
+// env: digest()'s env (wasmUrl, useWorkers, localFile, messages, makeError, md5).
 export async function verifySm2Job(source, options, env) {
   const opts = readSm2Options(source, options);
   const makeError = env.makeError;
+  const t = sm2Texts[env.messages && env.messages.language] || sm2Texts.zh;
   if (opts.signal && opts.signal.aborted) throw abortError();
   let engine;
   try {
     engine = await engineAt(env.wasmUrl);
   } catch (e) {
-    throw makeError(`the SDK did not start: ${e.message || e} (module ${env.wasmUrl})`, 'unavailable');
+    throw makeError(format(t.unavailable, e.message || e, env.wasmUrl), 'unavailable');
   }
   const x = engine._x;
-  const key = readKey(x, opts, makeError);
+  const key = readKey(x, opts, makeError, t);
   let fields = null;
   if (key.der) {
     try {
       fields = certificateFields(key.der);
     } catch (e) {
-      throw makeError(fill(sm2Text.badCertificate, 'its names and dates do not read'), 'bad-certificate');
+      throw makeError(t.certDates, 'bad-certificate');
     }
   }
-  const rs = readSignature(x, opts.signature, makeError);
+  const rs = readSignature(x, opts.signature, makeError, t);
   let e = opts.digest;
   const z = e ? null : zOf(x, key.xy, opts.id);
   const small = !e && isBytes(source) ? viewOf(source) : null;
@@ -370,6 +398,6 @@ export async function verifySm2Job(source, options, env) {
     const { subject, serial, notBefore, notAfter } = fields;
     result.signer = { subject, serial, notBefore, notAfter };
   }
-  if (opts.issuer) Object.assign(result, trustOf(engine, fields, opts, makeError));
+  if (opts.issuer) Object.assign(result, trustOf(engine, fields, opts, makeError, t));
   return result;
 }

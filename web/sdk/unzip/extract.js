@@ -13,13 +13,32 @@
 import { TarnwickError } from '../control/contract.js';
 import { abortError, isAbort, isNode, nodeModule } from '../engine/platform.js';
 
-function failure(code, text, extra = {}) {
+// texts: [English, Chinese], the one of `language` (the archive's object's) shown.
+function failure(language, code, [en, zh], extra = {}) {
+  const text = language === 'en' ? en : zh;
   const error = new TarnwickError({ method: 'extract', text: text.replace(/[\r\n]+/g, ' ') }, undefined);
   return Object.assign(error, { code }, extra);
 }
 
-const unsafeName = (entry, reason) => failure('unsafe-name',
-  `the entry "${entry.name}" may not be extracted (${reason}); nothing was written`, { entry: entry.name, reason });
+// Why a name may not be extracted, in Chinese (the reason's code stays in .reason).
+const REASON_ZH = {
+  'symlink': '\u662f\u7b26\u53f7\u94fe\u63a5',
+  'empty-part': '\u540d\u79f0\u542b\u6709\u7a7a\u7684\u90e8\u5206',
+  'absolute': '\u662f\u7edd\u5bf9\u8def\u5f84',
+  'drive': '\u542b\u6709\u9a71\u52a8\u5668\u540d',
+  'bad-character': '\u542b\u6709\u4e0d\u80fd\u7528\u4e8e\u6587\u4ef6\u540d\u7684\u5b57\u7b26',
+  'parent': '\u542b\u6709"."\u6216".."\u90e8\u5206',
+  'device-name': '\u662f\u8bbe\u5907\u540d',
+  'trailing-dot-or-space': '\u6709\u4ee5\u70b9\u6216\u7a7a\u683c\u7ed3\u5c3e\u7684\u90e8\u5206',
+  'too-long': '\u540d\u79f0\u8fc7\u957f',
+  'clash': '\u4e0e\u53e6\u4e00\u6761\u76ee\u540c\u540d',
+};
+
+const unsafeName = (language, entry, reason) => failure(language, 'unsafe-name',
+  [`the entry "${entry.name}" may not be extracted (${reason}); nothing was written`,
+   `\u6761\u76ee[${entry.name}]\u4e0d\u80fd\u89e3\u538b(${REASON_ZH[reason] || reason}),\u672a\u5199\u5165\u4efb\u4f55\u5185\u5bb9`],
+  { entry: entry.name, reason });
+const existsText = (where) => [`"${where}" is there already; it is not overwritten`, `[${where}]\u5df2\u5b58\u5728,\u4e0d\u4e88\u8986\u76d6`];
 
 // The parts of an entry's name, or the reason it has none that may be written. The reader has
 // judged every name by the control's rule already; this stands in case that judgement misses one.
@@ -72,14 +91,14 @@ function guarded(f) {
 }
 
 // ---- Node ------------------------------------------------------------------------------------------
-function nodeFolder(target) {
+function nodeFolder(target, language) {
   const fs = nodeModule('node:fs/promises');
   const path = nodeModule('node:path');
   const { constants } = nodeModule('node:fs');
   const created = [];  // [path, 'file' | 'folder', entry]
   const mine = new Set();
   let root;
-  const exists = (entry, where) => failure('exists', `"${where}" is there already; it is not overwritten`, { entry: entry.name });
+  const exists = (entry, where) => failure(language, 'exists', existsText(where), { entry: entry.name });
   const pathOf = (parts) => path.join(root, ...parts);
 
   return {
@@ -89,10 +108,10 @@ function nodeFolder(target) {
         root = await fs.realpath(path.resolve(target));
         stat = await fs.stat(root);
       } catch (e) {
-        if (e.code === 'ENOENT' || e.code === 'ENOTDIR') throw failure('not-found', `the folder "${target}" is not there`);
-        throw failure('write-failed', `cannot write into "${target}": ${e.message}`);
+        if (e.code === 'ENOENT' || e.code === 'ENOTDIR') throw failure(language, 'not-found', [`the folder "${target}" is not there`, `\u6587\u4ef6\u5939[${target}]\u4e0d\u5b58\u5728`]);
+        throw failure(language, 'write-failed', [`cannot write into "${target}": ${e.message}`, `\u65e0\u6cd5\u5199\u5165\u6587\u4ef6\u5939[${target}](${e.code || e.message})`]);
       }
-      if (!stat.isDirectory()) throw failure('not-found', `"${target}" is not a folder`);
+      if (!stat.isDirectory()) throw failure(language, 'not-found', [`"${target}" is not a folder`, `[${target}]\u4e0d\u662f\u6587\u4ef6\u5939`]);
     },
     // The folder of these parts, made where missing; an existing folder is looked at without
     // following a link, and anything but a real folder stops the extraction.
@@ -167,10 +186,10 @@ function nodeFolder(target) {
 }
 
 // ---- a browser's FileSystemDirectoryHandle -----------------------------------------------------------
-function handleFolder(target) {
+function handleFolder(target, language) {
   const created = [];  // [parent handle, name, 'file' | 'folder']
   const folders = new Map([['', target]]);
-  const exists = (entry, where) => failure('exists', `"${where}" is there already; it is not overwritten`, { entry: entry.name });
+  const exists = (entry, where) => failure(language, 'exists', existsText(where), { entry: entry.name });
   const missing = (e) => e && e.name === 'NotFoundError';
 
   return {
@@ -268,19 +287,20 @@ async function* chunksOf(stream) {
  */
 export async function extractArchive(archive, target, options) {
   const { signal, onEntry, onProgress } = checkOptions(archive, target, options);
+  const language = archive._language === 'en' ? 'en' : 'zh';
   const entryStarted = guarded(onEntry);
   const progress = guarded(onProgress);
   if (signal && signal.aborted) throw abortError();
   // Every name judged before anything is written.
   const plan = [];
   for (const entry of archive.entries) {
-    if (entry.unsafe) throw unsafeName(entry, entry.unsafe);
+    if (entry.unsafe) throw unsafeName(language, entry, entry.unsafe);
     const { parts, reason } = partsOf(entry);
-    if (!parts) throw unsafeName(entry, reason);
+    if (!parts) throw unsafeName(language, entry, reason);
     plan.push([entry, parts]);
   }
   const total = plan.reduce((sum, [entry]) => sum + (entry.directory ? 0 : entry.size), 0);
-  const folder = typeof target === 'string' ? nodeFolder(target) : handleFolder(target);
+  const folder = typeof target === 'string' ? nodeFolder(target, language) : handleFolder(target, language);
   await folder.open();
   const done = { files: 0, folders: 0, bytes: 0 };
   try {
@@ -310,7 +330,7 @@ export async function extractArchive(archive, target, options) {
     await folder.undo();
     if (isAbort(e) || (signal && signal.aborted)) throw abortError();
     if (e instanceof TarnwickError || (e && e.name === 'TarnwickError')) throw e;
-    throw failure('write-failed', `cannot extract the archive: ${(e && e.message) || e}`);
+    throw failure(language, 'write-failed', [`cannot extract the archive: ${(e && e.message) || e}`, `\u538b\u7f29\u5305\u89e3\u538b\u5931\u8d25(${(e && (e.code || e.name)) || e})`]);
   }
   done.folders = folder.createdFolders();
   return done;

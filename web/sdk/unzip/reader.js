@@ -41,8 +41,27 @@ const MESSAGES = {
   'read-failed': 'the archive could not be read',
 };
 
-export function readError(code, entry, detail) {
-  const text = (entry ? `${entry.name}: ` : '') + (detail || MESSAGES[code] || code);
+// The same in Chinese, for an object that speaks it (the default).
+const MESSAGES_ZH = {
+  'not-zip': '\u4e0d\u662fzip\u538b\u7f29\u5305(\u6ca1\u6709\u7ed3\u675f\u8bb0\u5f55)',
+  'bad-archive': '\u538b\u7f29\u5305\u7684\u7ed3\u675f\u8bb0\u5f55\u3001\u6761\u76ee\u6570\u6216\u504f\u79fb\u91cf\u4e0d\u4e00\u81f4',
+  'overlap': '\u538b\u7f29\u5305\u7684\u6761\u76ee\u76f8\u4e92\u91cd\u53e0\u6216\u4e0e\u5176\u76ee\u5f55\u91cd\u53e0',
+  'header-mismatch': '\u672c\u5730\u6587\u4ef6\u5934\u4e0e\u4e2d\u592e\u76ee\u5f55\u4e0d\u4e00\u81f4',
+  'impossible-size': '\u58f0\u660e\u7684\u5927\u5c0f\u8d85\u51fa\u4e86\u538b\u7f29\u65b9\u6cd5\u7531\u538b\u7f29\u540e\u5927\u5c0f\u6240\u80fd\u4ea7\u751f\u7684\u5927\u5c0f',
+  'unsupported-method': '\u4e0d\u652f\u6301\u8be5\u6761\u76ee\u7684\u538b\u7f29\u65b9\u6cd5',
+  'encrypted': '\u6761\u76ee\u5df2\u52a0\u5bc6',
+  'bad-crc': '\u6761\u76ee\u7684CRC-32\u4e0e\u5185\u5bb9\u4e0d\u7b26',
+  'bad-size': '\u6761\u76ee\u5185\u5bb9\u4e0e\u58f0\u660e\u7684\u5927\u5c0f\u4e0d\u7b26',
+  'bad-data': '\u6761\u76ee\u7684\u538b\u7f29\u6570\u636e\u5df2\u635f\u574f',
+  'read-failed': '\u538b\u7f29\u5305\u8bfb\u53d6\u5931\u8d25',
+};
+
+// An error of the archive, its text in `language` ('zh' or 'en'); detail: [English, Chinese]
+// where the code's own text does not say enough.
+export function readError(language, code, entry, detail) {
+  const zh = language !== 'en';
+  const text = (entry ? (zh ? `[${entry.name}]` : `${entry.name}: `) : '')
+    + (detail ? detail[zh ? 1 : 0] : (zh ? MESSAGES_ZH : MESSAGES)[code] || (zh ? MESSAGES_ZH['read-failed'] : code));
   const error = new TarnwickError({ method: 'openZip', text }, undefined);
   error.code = code;
   if (entry) error.entry = entry.name;
@@ -179,6 +198,7 @@ export class ZipArchive {
     this._closed = false;
     this._records = listing.records;
     const encoding = options.names;
+    this._language = options.language === 'en' ? 'en' : 'zh';
     this.comment = decodeComment(listing.comment, { utf8Flag: false, encoding });
     const entries = listing.records.map((r) => {
       const utf8Flag = (r.flags & FLAG_UTF8) !== 0;
@@ -208,7 +228,7 @@ export class ZipArchive {
   _indexOf(entry, method) {
     const index = this._index.get(entry);
     if (index === undefined) throw new TypeError(`${method}: the entry is not one of this archive's entries`);
-    if (this._closed) throw readError('read-failed', entry, 'the archive is closed');
+    if (this._closed) throw readError(this._language, 'read-failed', entry, ['the archive is closed', '\u538b\u7f29\u5305\u5df2\u5173\u95ed']);
     return index;
   }
 
@@ -229,9 +249,9 @@ export class ZipArchive {
       if (state) state.inflater = state.out = 0;
     };
     const start = async () => {
-      if (entry.encrypted) throw readError('encrypted', entry);
+      if (entry.encrypted) throw readError(this._language, 'encrypted', entry);
       if (entry.method !== METHOD_STORED && entry.method !== METHOD_DEFLATE && entry.method !== METHOD_DEFLATE64) {
-        throw Object.assign(readError('unsupported-method', entry, `compression method ${entry.method} is not supported`), { method: entry.method });
+        throw Object.assign(readError(this._language, 'unsupported-method', entry, [`compression method ${entry.method} is not supported`, `\u4e0d\u652f\u6301\u538b\u7f29\u65b9\u6cd5${entry.method}`]), { method: entry.method });
       }
       const slot = x.tw_alloc(8);
       let status, dataOffset;
@@ -243,7 +263,7 @@ export class ZipArchive {
       }
       if (status !== 0) {
         const code = cString(engine, x.tw_unzip_code(status));
-        throw code === 'unsupported-method' ? Object.assign(readError(code, entry), { method: entry.method }) : readError(code, entry);
+        throw code === 'unsupported-method' ? Object.assign(readError(this._language, code, entry), { method: entry.method }) : readError(this._language, code, entry);
       }
       state = { offset: dataOffset, end: dataOffset + entry.compressedSize, done: 0, crc: 0, out: x.tw_alloc(PIECE + 8), inflater: 0 };
       const platform = entry.method === METHOD_DEFLATE ? platformInflater() : null;
@@ -284,8 +304,8 @@ export class ZipArchive {
       }
     };
     const end = (controller) => {
-      if (state.done !== entry.size) throw readError('bad-size', entry);
-      if ((state.crc >>> 0) !== (entry.crc32 >>> 0)) throw readError('bad-crc', entry);
+      if (state.done !== entry.size) throw readError(this._language, 'bad-size', entry);
+      if ((state.crc >>> 0) !== (entry.crc32 >>> 0)) throw readError(this._language, 'bad-crc', entry);
       finish();
       controller.close();
     };
@@ -340,7 +360,7 @@ export class ZipArchive {
           const piece = engine._heap().slice(state.out, state.out + count);
           if (result > 1) {
             const code = ahead.missed && result === 5 ? 'bad-data' : INFLATE_RESULT[result];
-            throw readError(code, entry);
+            throw readError(this._language, code, entry);
           }
           state.crc = x.tw_crc32(state.crc, state.out, count);
           state.done += count;
@@ -450,7 +470,8 @@ function platformInflater() {
 }
 
 // t.openZip(source, options): lists the archive (only its end records and directory are read).
-export async function openZip(source, options, wasmUrl) {
+// language: the object's ('zh' or 'en'), for every text of the archive.
+export async function openZip(source, options, wasmUrl, language = 'zh') {
   if (options !== undefined && (options === null || typeof options !== 'object')) throw new TypeError('openZip: options must be an object');
   const o = options || {};
   if (o.names !== undefined) {
@@ -459,7 +480,8 @@ export async function openZip(source, options, wasmUrl) {
   }
   checkSignal(o.signal, 'openZip');
   if (o.signal && o.signal.aborted) throw abortError();
-  const ahead = await ReadAhead.of(source, o.signal);
+  const ahead = await ReadAhead.of(source, o.signal, language);
+  ahead.language = language;
   try {
     const engine = await readingEngine(wasmUrl);
     const x = engine._x;
@@ -473,10 +495,10 @@ export async function openZip(source, options, wasmUrl) {
       x.tw_free(slot);
       ahead.keepAll = false;
     }
-    if (!handle) throw readError(cString(engine, x.tw_unzip_code(status)));
+    if (!handle) throw readError(language, cString(engine, x.tw_unzip_code(status)));
     try {
       const packed = engine._heap().slice(x.tw_unzip_packed(handle), x.tw_unzip_packed(handle) + x.tw_unzip_packed_size(handle));
-      return new ZipArchive(engine, ahead, handle, unpack(packed), o);
+      return new ZipArchive(engine, ahead, handle, unpack(packed), { ...o, language });
     } catch (e) {
       x.tw_unzip_close(handle);
       throw e;

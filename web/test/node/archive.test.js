@@ -87,7 +87,7 @@ test('a folder and loose entries, as a File and as a stream, read alike by every
 });
 
 test('every unsafe name and every clash is refused before a byte goes out, naming the entry', async () => {
-  const t = await Tarnwick.open();
+  const t = await Tarnwick.open({ language: 'en' });
   const bytes = new Uint8Array([1, 2, 3]);
   const one = (name) => ({ name, source: bytes });
   const cases = [
@@ -361,7 +361,7 @@ test('an abort during the walk of a folder of many paths stops the walk', async 
 });
 
 test('a walked folder\'s name that is not UTF-8, a path too long and a loop of links are refused as what they are', async () => {
-  const t = await Tarnwick.open();
+  const t = await Tarnwick.open({ language: 'en' });
   // A name whose bytes are not UTF-8 beside a plain one.
   const odd = join(work, 'odd-names');
   mkdirSync(odd);

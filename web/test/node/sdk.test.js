@@ -156,7 +156,7 @@ test('open() reads no module; the first call that needs it loads it once, a fail
   assert.equal(await t.GetMemFileSize([1, 2, 3]), 3);  // needs no module
   assert.equal(loads, 0);
   assert.equal(await t.GetMemFileSHA256([97, 98, 99]), '');
-  assert.match(await t.GetLastErrorInfo(), /^the SDK did not start: .*later\.wasm/);
+  assert.match(await t.GetLastErrorInfo(), /^SDK\u672a\u80fd\u542f\u52a8: .*later\.wasm/);  // the object's Chinese
   await assert.rejects(t.checked.GetMemFileSHA256([97]), (e) => e.name === 'TarnwickError' && e.code === 'unavailable' && e.result === '');
   await assert.rejects(t.zip([{ name: 'a.txt', source: new Uint8Array(1) }]), (e) => e.name === 'TarnwickError' && e.code === 'unavailable');
   await assert.rejects(t.verifySm2(new Uint8Array(3), { signature: new Uint8Array(64), publicKey: new Uint8Array(65) }),
@@ -277,4 +277,51 @@ test('the SDK\'s methods, its types and the IE-mode script list the type library
     ['tarnwick.d.ts (checked)', checked], ['tarnwick-ie.js', ie]]) {
     assert.equal(sorted(list), sorted(typeLibrary), `${what} against tarnwick.idl`);
   }
+});
+
+test('one language per object: Chinese by default, English on request, the codes alike; another language is refused', async () => {
+  await assert.rejects(Tarnwick.open({ language: 'fr' }), RangeError);
+  await assert.rejects(Tarnwick.open({ language: 1 }), TypeError);
+  // Chinese: Chinese characters and no English phrase; English: no Chinese character.
+  const speaks = (language, text) => language === 'en' ? !/[\u3000-\u9fff\uff00-\uffef]/.test(text)
+    : /[\u4e00-\u9fff]/.test(text) && !/[a-z]{2,} [a-z]{2,}/i.test(text);
+  const missing = join(work, 'no-such-file.bin');
+  const damaged = async (t) => {
+    const archive = new Uint8Array(await (await t.zip([{ name: 'a.txt', source: new TextEncoder().encode('x'.repeat(1000)) }], { level: 0 })).arrayBuffer());
+    archive[40] ^= 0xff;  // a byte of the stored entry's data
+    return archive;
+  };
+  const seen = {};
+  for (const language of [undefined, 'en']) {
+    const t = await Tarnwick.open(language ? { language } : {});
+    const said = language || 'zh';
+    const failures = [];
+    const failure = async (label, work) => {
+      try {
+        await work();
+        failures.push([label, 'no failure']);
+      } catch (e) {
+        failures.push([label, e.code, e.message]);
+      }
+    };
+    await failure('zip', () => t.zip([{ name: 'docs/con.txt', source: new Uint8Array(3) }]));
+    await failure('zipStream', () => t.zipStream([missing]).getReader().read());
+    await failure('digest', () => t.digest(missing, { algorithms: ['md5'] }));
+    await failure('verifySm2', () => t.verifySm2(new Uint8Array(3), { signature: 'zz', publicKey: 'zz' }));
+    await failure('openZip', () => t.openZip(new Uint8Array(100)));
+    await failure('extract', async () => (await t.openZip(await damaged(t))).extract(join(work, 'no-such-folder')));
+    const tested = await (await t.openZip(await damaged(t))).test();
+    failures.push(['test()', tested.entries[0].code, tested.entries[0].message]);
+    await failure('checked', () => t.checked.GetLocalFileSHA256(missing));
+    assert.equal(await t.GetLocalFileSize(missing), -1);
+    failures.push(['GetLastErrorInfo', undefined, await t.GetLastErrorInfo()]);
+    for (const [label, code, text] of failures) {
+      assert.ok(typeof text === 'string' && speaks(said, text) && !/[\r\n]/.test(text), `${said} ${label}: ${code} ${JSON.stringify(text)}`);
+    }
+    seen[said] = failures.map(([label, code]) => [label, code]);
+    t.close();
+  }
+  assert.deepEqual(seen.en, seen.zh);
+  assert.deepEqual(seen.zh.map(([, code]) => code),
+                   ['device-name', 'not-found', 'not-found', 'bad-key', 'not-zip', 'not-found', 'bad-crc', undefined, undefined]);
 });

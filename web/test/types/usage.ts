@@ -3,7 +3,9 @@
 import Tarnwick, { TarnwickError, type Archive, type CallOptions, type DigestError, type MethodName, type VerifySm2Error } from '../../sdk/tarnwick.js';
 
 export async function documented(file: File, bytes: Uint8Array, cert: string, signal: AbortSignal): Promise<void> {
-  const t = await Tarnwick.open({ messageBox: (text) => console.log(text), worker: false, wasmUrl: new URL('x', 'http://h/') });
+  const t = await Tarnwick.open({ messageBox: (text) => console.log(text), worker: false, wasmUrl: new URL('x', 'http://h/'), language: 'en' });
+  const language: 'zh' | 'en' = t.language;
+  void language;
   const options: CallOptions = { onProgress: (done, total) => console.log(done / total), signal };
   const hex: string = await t.GetLocalFileSHA256(file, options);
   const size: number = await t.GetLocalFileSize(file, { signal });
@@ -83,6 +85,8 @@ export async function readmeDigest(file: File, kept: Uint8Array | undefined, sig
 
 export async function misuse(file: File): Promise<void> {
   const t = await Tarnwick.open();
+  // @ts-expect-error the SDK speaks 'zh' and 'en' only
+  await Tarnwick.open({ language: 'fr' });
   // @ts-expect-error SM3 takes the Z flag and the certificate before the options
   await t.GetLocalFileSM3(file, { signal: new AbortController().signal });
   // @ts-expect-error the options are an object, not a callback

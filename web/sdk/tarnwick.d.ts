@@ -101,8 +101,10 @@ export interface ZipOptions {
 /** The failure of a checked call. */
 export declare class TarnwickError extends Error {
   readonly name: 'TarnwickError';
-  /** The control's text for this failure (what GetLastErrorInfo would have said). */
+  /** The text for this failure on one line (a line break in the control's text becomes a space). */
   readonly message: string;
+  /** The control's text for this failure as it stands (what GetLastErrorInfo would have said). */
+  readonly text: string;
   readonly method: MethodName;
   /** The control's failure value the call would have resolved with (undefined for digest, zip and zipStream). */
   readonly result: '' | -1 | 1 | undefined;

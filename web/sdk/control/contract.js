@@ -25,8 +25,10 @@ export class Refusal {
 /** A failure of a checked call: the control's text, with the engine's or zip's status if any. */
 export class TarnwickError extends Error {
   constructor(outcome, result) {
-    super(outcome.text);
+    // One line: the control's Windows texts end in a line break before their code ("...\r\n (38)").
+    super(outcome.text == null ? undefined : String(outcome.text).replace(/[ \t]*\r?\n[ \t]*/g, ' ').trim());
     this.name = 'TarnwickError';
+    this.text = outcome.text;
     this.method = outcome.method;
     this.result = result;
     if (outcome.engineStatus !== undefined) this.engineStatus = outcome.engineStatus;

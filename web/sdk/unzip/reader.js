@@ -293,7 +293,7 @@ export class ZipArchive {
           const length = Math.min(most, state.end - at);
           if (ahead.async) await ahead.fetch(at, length);
           const piece = await ahead.read(at, length);
-          if (!piece || piece.length !== length) throw readError('read-failed', entry);
+          if (!piece || piece.length !== length) throw readError(this._language, 'read-failed', entry);
           at += length;
           await native.writer.write(piece);
         }
@@ -320,11 +320,11 @@ export class ZipArchive {
             try {
               next = await native.reader.read();
             } catch (e) {
-              throw native.failure || readError('bad-data', entry);
+              throw native.failure || readError(this._language, 'bad-data', entry);
             }
             if (native.failure) throw native.failure;
             if (next.done) return end(controller);
-            if (next.value.length > entry.size - state.done) throw readError('bad-size', entry);
+            if (next.value.length > entry.size - state.done) throw readError(this._language, 'bad-size', entry);
             check(next.value, controller);
             return;
           }

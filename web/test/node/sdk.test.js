@@ -113,6 +113,10 @@ test('paths are local files, checked and read as the control does', async () => 
   assert.equal(await text(), denied);
   assert.equal(await t.GetLocalFileSHA256(work), '');
   assert.equal(await text(), `\u6587\u4ef6[${work}]\u6253\u5f00\u5931\u8d25\uff0c${denied}`);
+  // A checked call's error tells the same on one line, and keeps the control's text as it stands.
+  await assert.rejects(t.checked.GetLocalFileSHA256(work), (e) => e.name === 'TarnwickError' &&
+    e.text === `\u6587\u4ef6[${work}]\u6253\u5f00\u5931\u8d25\uff0c${denied}` &&
+    e.message === `\u6587\u4ef6[${work}]\u6253\u5f00\u5931\u8d25\uff0c\u8bbf\u95ee\u88ab\u62d2\u7edd\u3002 (5)`);
   // A file changed after it was opened, and one changed while it is read.
   writeFileSync(at('moving.bin'), Buffer.alloc(100000, 1));
   const picked = new File([await openAsBlob(at('moving.bin'))], 'moving.bin');

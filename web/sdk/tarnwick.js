@@ -28,7 +28,6 @@ import { entryFor, archiveName } from './control/naming.js';
 import { WorkerBackend, LocalBackend } from './engine/backends.js';
 import { moduleAt } from './engine/module.js';
 import { archiveMethods } from './zip/front.js';
-import { openZip } from './unzip/reader.js';
 
 export { TarnwickError };
 
@@ -444,8 +443,10 @@ Tarnwick.prototype.verifySm2 = async function (source, options) {
 // Archives of many files: zip(entries, options) and zipStream(entries, options) (front.js checks
 // the options at once; the archives' code is loaded with the first archive).
 Object.assign(Tarnwick.prototype, archiveMethods(TarnwickError));
-// openZip(source, options): an archive to list, read, test and extract (unzip/reader.js).
-Tarnwick.prototype.openZip = function (source, options) {
+// openZip(source, options): an archive to list, read, test and extract (unzip/reader.js, loaded
+// with the first call).
+Tarnwick.prototype.openZip = async function (source, options) {
+  const { openZip } = await import('./unzip/reader.js');
   return openZip(source, options, this._backend.wasmUrl || new URL('./tarnwick.wasm', import.meta.url), this.language);
 };
 

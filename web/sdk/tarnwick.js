@@ -12,11 +12,9 @@
 // archives. Each method takes, after the control's own arguments, an optional
 // { onProgress(done, total), signal } (an AbortSignal).
 //
-// One failure contract: a method resolves with the control's result, on failure with the
-// control's failure value and the text for GetLastErrorInfo; it rejects only when aborted (an
-// AbortError, the text left as it was). t.checked holds the same methods for code that runs calls
-// at once: they leave the shared text alone and reject a failure with a TarnwickError carrying
-// its own text.
+// A method resolves with the control's result, on failure its failure value and the text for
+// GetLastErrorInfo; it rejects only when aborted (AbortError, the text as it was). t.checked's
+// methods leave the shared text alone and reject a failure with a TarnwickError of its own text.
 import { format, zipStatusCode, zipStatusName, messagesFor, startFailureText, LANGUAGES } from './control/messages.js';
 import { archiveBlob } from './engine/packing.js';
 import { firstByte } from './engine/reading.js';
@@ -428,14 +426,14 @@ function jobEnv(t, method) {
 }
 
 // digest(source, options): the digests an upload asks for, whole and per chunk, from one read
-// (digest.js). It leaves the control's last-error text alone.
-// Its code is loaded with the first call, as are verifySm2's and the archives'.
+// (digest.js), leaving the control's last-error text alone. Its code is loaded with the first
+// call, as are verifySm2's, the archives' and openZip's.
 Tarnwick.prototype.digest = async function (source, options) {
   const { digestJob, moduleMd5 } = await import('./digest/digest.js');
   return digestJob(source, options, { ...jobEnv(this, 'digest'), md5: moduleMd5 });
 };
-// verifySm2(source, options): an SM2 signature over the whole source (sm2/verify.js), the source read once
-// as digest() reads it. It leaves the control's last-error text alone too.
+// verifySm2(source, options): an SM2 signature over the whole source (sm2/verify.js), read once as
+// digest() reads it.
 Tarnwick.prototype.verifySm2 = async function (source, options) {
   const [{ verifySm2Job }, { moduleMd5 }] = await Promise.all([import('./sm2/verify.js'), import('./digest/digest.js')]);
   return verifySm2Job(source, options, { ...jobEnv(this, 'verifySm2'), md5: moduleMd5 });
@@ -443,8 +441,7 @@ Tarnwick.prototype.verifySm2 = async function (source, options) {
 // Archives of many files: zip(entries, options) and zipStream(entries, options) (front.js checks
 // the options at once; the archives' code is loaded with the first archive).
 Object.assign(Tarnwick.prototype, archiveMethods(TarnwickError));
-// openZip(source, options): an archive to list, read, test and extract (unzip/reader.js, loaded
-// with the first call).
+// openZip(source, options): an archive to list, read, test and extract (unzip/reader.js).
 Tarnwick.prototype.openZip = async function (source, options) {
   const { openZip } = await import('./unzip/reader.js');
   return openZip(source, options, this._backend.wasmUrl || new URL('./tarnwick.wasm', import.meta.url), this.language);

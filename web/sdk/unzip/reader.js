@@ -7,12 +7,14 @@
 // The module reads the archive synchronously (env.tw_read_at). Bytes and, in Node, a path are read
 // as asked; a Blob and a URL (HTTP range requests) are read ahead asynchronously into a few
 // windows, and a call of the module that asked for bytes not yet there is made again once they are.
-import { TarnwickError } from '../control/contract.js';
 import { Engine } from '../engine/engine.js';
 import { abortError, isNode, nodeModule } from '../engine/platform.js';
 import { decodeName, decodeComment, checkEncoding } from './names.js';
 import { extractArchive } from './extract.js';
 import { ReadAhead } from './sources.js';
+import { readError } from './failures.js';
+import { unpack, dosDate, unsafeOf, markClashes } from './listing.js';
+
 
 const PIECE = 1 << 16;                 // bytes of an entry handed out at a time
 const LOOKAHEAD = 1 << 20;             // compressed bytes at hand before each piece is inflated
@@ -26,47 +28,6 @@ const nativePiece = (entry) => {
 const FLAG_ENCRYPTED = 0x0001, FLAG_UTF8 = 0x0800;
 const METHOD_STORED = 0, METHOD_DEFLATE = 8, METHOD_DEFLATE64 = 9;
 const INFLATE_RESULT = ['more', 'done', 'bad-data', 'bad-size', 'bad-data', 'read-failed'];
-
-const MESSAGES = {
-  'not-zip': 'not a zip archive (no end record)',
-  'bad-archive': 'the archive\'s end records, counts or offsets do not agree',
-  'overlap': 'entries of the archive overlap each other or its directory',
-  'header-mismatch': 'a local header disagrees with the central directory',
-  'impossible-size': 'the declared size is more than the method can produce from the compressed size',
-  'unsupported-method': 'the entry\'s compression method is not supported',
-  'encrypted': 'the entry is encrypted',
-  'bad-crc': 'the entry\'s CRC-32 does not match its contents',
-  'bad-size': 'the entry\'s contents are not of its declared size',
-  'bad-data': 'the entry\'s compressed data is damaged',
-  'read-failed': 'the archive could not be read',
-};
-
-// The same in Chinese, for an object that speaks it (the default).
-const MESSAGES_ZH = {
-  'not-zip': '\u4e0d\u662fzip\u538b\u7f29\u5305(\u6ca1\u6709\u7ed3\u675f\u8bb0\u5f55)',
-  'bad-archive': '\u538b\u7f29\u5305\u7684\u7ed3\u675f\u8bb0\u5f55\u3001\u6761\u76ee\u6570\u6216\u504f\u79fb\u91cf\u4e0d\u4e00\u81f4',
-  'overlap': '\u538b\u7f29\u5305\u7684\u6761\u76ee\u76f8\u4e92\u91cd\u53e0\u6216\u4e0e\u5176\u76ee\u5f55\u91cd\u53e0',
-  'header-mismatch': '\u672c\u5730\u6587\u4ef6\u5934\u4e0e\u4e2d\u592e\u76ee\u5f55\u4e0d\u4e00\u81f4',
-  'impossible-size': '\u58f0\u660e\u7684\u5927\u5c0f\u8d85\u51fa\u4e86\u538b\u7f29\u65b9\u6cd5\u7531\u538b\u7f29\u540e\u5927\u5c0f\u6240\u80fd\u4ea7\u751f\u7684\u5927\u5c0f',
-  'unsupported-method': '\u4e0d\u652f\u6301\u8be5\u6761\u76ee\u7684\u538b\u7f29\u65b9\u6cd5',
-  'encrypted': '\u6761\u76ee\u5df2\u52a0\u5bc6',
-  'bad-crc': '\u6761\u76ee\u7684CRC-32\u4e0e\u5185\u5bb9\u4e0d\u7b26',
-  'bad-size': '\u6761\u76ee\u5185\u5bb9\u4e0e\u58f0\u660e\u7684\u5927\u5c0f\u4e0d\u7b26',
-  'bad-data': '\u6761\u76ee\u7684\u538b\u7f29\u6570\u636e\u5df2\u635f\u574f',
-  'read-failed': '\u538b\u7f29\u5305\u8bfb\u53d6\u5931\u8d25',
-};
-
-// An error of the archive, its text in `language` ('zh' or 'en'); detail: [English, Chinese]
-// where the code's own text does not say enough.
-export function readError(language, code, entry, detail) {
-  const zh = language !== 'en';
-  const text = (entry ? (zh ? `[${entry.name}]` : `${entry.name}: `) : '')
-    + (detail ? detail[zh ? 1 : 0] : (zh ? MESSAGES_ZH : MESSAGES)[code] || (zh ? MESSAGES_ZH['read-failed'] : code));
-  const error = new TarnwickError({ method: 'openZip', text }, undefined);
-  error.code = code;
-  if (entry) error.entry = entry.name;
-  return error;
-}
 
 function checkSignal(signal, method) {
   if (signal !== undefined && !(signal && typeof signal === 'object' && 'aborted' in signal && typeof signal.addEventListener === 'function')) {
@@ -114,80 +75,6 @@ function cString(engine, pointer) {
   let end = pointer;
   while (heap[end]) end++;
   return new TextDecoder().decode(heap.subarray(pointer, end));
-}
-
-// The packed listing (module.cpp, Pack) as plain records.
-function unpack(bytes) {
-  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-  let at = 0;
-  const u8 = () => view.getUint8(at++);
-  const u16 = () => { const v = view.getUint16(at, true); at += 2; return v; };
-  const u32 = () => { const v = view.getUint32(at, true); at += 4; return v; };
-  const f64 = () => { const v = view.getFloat64(at, true); at += 8; return v; };
-  const raw = () => { const n = u32(); const b = bytes.slice(at, at + n); at += n; return b; };
-  const count = u32();
-  const prepended = f64();
-  const comment = raw();
-  const records = [];
-  for (let i = 0; i < count; i++) {
-    const r = { madeBy: u16(), flags: u16(), method: u16(), dosTime: u16(), dosDate: u16(), crc32: u32(),
-      attributes: u32(), compressedSize: f64(), size: f64(), localOffset: f64(), unixTime: f64(), ntfsTime: f64() };
-    r.rawName = raw();
-    const hasUnicodePath = u8() === 1;
-    const unicodePath = raw();
-    r.unicodePath = hasUnicodePath ? unicodePath : null;
-    r.comment = raw();
-    records.push(r);
-  }
-  return { prepended, comment, records };
-}
-
-function dosDate(date, time) {
-  return new Date(1980 + (date >> 9), ((date >> 5) & 15) - 1, date & 31, time >> 11, (time >> 5) & 63, (time & 31) * 2);
-}
-
-const NAME_PROBLEMS = [null, 'empty-part', 'absolute', 'drive', 'bad-character', 'parent', 'device-name', 'bad-character', 'trailing-dot-or-space'];
-
-// Why the entry may not be extracted, by the rule zip() and the control use, or null.
-function unsafeOf(engine, name, symlink) {
-  if (symlink) return 'symlink';
-  const path = name.replace(/\\/g, '/');
-  const bare = path.replace(/\/+$/, '');
-  if (bare === '') return 'empty-part';
-  if (/^[A-Za-z]:/.test(bare)) return 'drive';
-  if (bare.startsWith('/')) return 'absolute';
-  const parts = bare.split('/');
-  if (parts.includes('..')) return 'parent';
-  const pointer = engine._x.tw_alloc(bare.length * 2 + 2);
-  try {
-    const units = new Uint16Array(engine._x.memory.buffer, pointer, bare.length);
-    for (let i = 0; i < bare.length; i++) units[i] = bare.charCodeAt(i);
-    const code = engine._x.tw_archive_name_problem(pointer, bare.length);
-    if (code !== 0) return NAME_PROBLEMS[code] || 'bad-character';
-  } finally {
-    engine._x.tw_free(pointer);
-  }
-  if (parts.some((p) => p.length > 255) || bare.length > 32000) return 'too-long';
-  return null;
-}
-
-// Marks entries whose names are equal as Windows compares them (case aside), a file's name equal
-// to another entry's folder among them.
-function markClashes(entries) {
-  const seen = new Map();
-  const key = (s) => s.replace(/\\/g, '/').replace(/\/+$/, '').toUpperCase();
-  const folders = new Set();
-  for (const e of entries) {
-    const parts = key(e.name).split('/');
-    for (let i = 1; i < parts.length; i++) folders.add(parts.slice(0, i).join('/'));
-  }
-  return entries.map((e) => {
-    const k = key(e.name);
-    const earlier = seen.get(k);
-    seen.set(k, e);
-    const clash = (earlier && !(earlier.directory && e.directory)) || (!e.directory && folders.has(k));
-    return clash && !e.unsafe ? 'clash' : null;
-  });
 }
 
 export class ZipArchive {

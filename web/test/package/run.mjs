@@ -68,7 +68,7 @@ try {
     'sdk/engine/engine.js', 'sdk/engine/module.js', 'sdk/control/naming.js',
     'sdk/zip/fflate.js', 'sdk/control/files.js', 'sdk/control/messages.js', 'sdk/engine/packing.js', 'sdk/engine/platform.js',
     'sdk/engine/reading.js', 'sdk/sm2/verify.js', 'sdk/workers/tarnwick-deflate.js', 'sdk/zip/tarnwick-deflate.wasm', 'sdk/workers/tarnwick-digest-worker.js', 'sdk/tarnwick-ie.js', 'sdk/workers/tarnwick-worker.js',
-    'bin/unzip-command.js', 'sdk/unzip/names.js', 'sdk/unzip/extract.js', 'sdk/unzip/reader.js', 'sdk/unzip/sources.js',
+    'bin/unzip-command.js', 'sdk/unzip/names.js', 'sdk/unzip/extract.js', 'sdk/unzip/reader.js', 'sdk/unzip/failures.js', 'sdk/unzip/listing.js', 'sdk/unzip/sources.js',
     'sdk/tarnwick.d.ts', 'sdk/tarnwick.js', 'sdk/tarnwick.wasm', 'sdk/control/values.js'].sort();
   const got = dry.files.map((f) => f.path).sort();
   ok(JSON.stringify(got) === JSON.stringify([...want].sort()), 'the package holds what a page or Node loads and nothing else: ' + got.join(' '));

@@ -5,10 +5,12 @@
 // WebDriver BiDi, WebKitGTK through WebKitWebDriver on a virtual display (as test/browser/others.mjs
 // drives them). A browser that is not installed is null.
 import { execFileSync, spawn } from 'node:child_process';
-import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync } from 'node:fs';
+import { existsSync, mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { createRequire } from 'node:module';
+import { treeMiB } from '../../web/tools/chromium.mjs';
+
 
 const puppeteer = createRequire(new URL('../../web/package.json', import.meta.url))('puppeteer-core');
 
@@ -16,29 +18,6 @@ const FIREFOX = '/usr/bin/firefox-esr';
 const DRIVER = '/usr/bin/WebKitWebDriver';
 const MINIBROWSER = ['/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser', '/usr/libexec/webkit2gtk-4.1/MiniBrowser'].find(existsSync);
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-// The summed resident memory (MiB) of the process `root` and all below it.
-export function treeMiB(root) {
-  const pids = readdirSync('/proc').filter((d) => /^\d+$/.test(d));
-  const children = new Map();
-  for (const pid of pids) {
-    try {
-      const stat = readFileSync(`/proc/${pid}/stat`, 'utf8');
-      const parent = stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1];
-      if (!children.has(parent)) children.set(parent, []);
-      children.get(parent).push(pid);
-    } catch { /* gone */ }
-  }
-  let kib = 0;
-  const found = [String(root)];
-  for (let i = 0; i < found.length; i++) {
-    found.push(...(children.get(found[i]) || []));
-    try {
-      kib += Number(/VmRSS:\s+(\d+)/.exec(readFileSync(`/proc/${found[i]}/status`, 'utf8'))[1]);
-    } catch { /* gone, or a kernel thread */ }
-  }
-  return kib / 1024;
-}
 
 // Calls of a page's function are started, then asked after (a job of minutes outlasts one
 // WebDriver call): window.__call(name, args) keeps what it settles to in window.__result.

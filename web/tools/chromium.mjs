@@ -37,8 +37,8 @@ export function browserMiB({ renderersOnly = false, browser = null } = {}) {
   return kib / 1024;
 }
 
-// The process `root` and all below it, as /proc names.
-function descendants(root, pids) {
+// The process `root` and all below it, as /proc names (`pids`: the names of /proc's processes).
+export function descendants(root, pids) {
   const children = new Map();
   for (const pid of pids) {
     try {
@@ -51,4 +51,15 @@ function descendants(root, pids) {
   const found = [String(root)];
   for (let i = 0; i < found.length; i++) found.push(...(children.get(found[i]) || []));
   return new Set(found);
+}
+
+// The summed resident memory (MiB) of the process `root` and all below it, whatever the browser.
+export function treeMiB(root) {
+  let kib = 0;
+  for (const pid of descendants(root, readdirSync('/proc').filter((d) => /^\d+$/.test(d)))) {
+    try {
+      kib += Number(/VmRSS:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1]);
+    } catch { /* gone, or a kernel thread */ }
+  }
+  return kib / 1024;
 }

@@ -14,7 +14,7 @@
 import { execFileSync, spawn } from 'node:child_process';
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createHash, randomBytes } from 'node:crypto';
-import { createServer } from 'node:http';
+import { collector } from './collector.mjs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -79,38 +79,6 @@ const zipWant = [
 ].sort();
 // An empty stored block ends each deflate worker's block but the last.
 const SYNC = Buffer.from([0, 0, 255, 255]);
-
-// What the page reports, by name (bytes POSTed with ?bytes=NAME as they are); waits for `names`
-// (or an error) within `seconds`.
-function collector() {
-  const got = {};
-  let wake = null;
-  const server = createServer((request, response) => {
-    const body = [];
-    request.on('data', (d) => body.push(d));
-    request.on('end', () => {
-      try {
-        const bytes = new URL(request.url, 'http://collector').searchParams.get('bytes');
-        const { what, value } = bytes ? { what: bytes, value: Buffer.concat(body) } : JSON.parse(Buffer.concat(body).toString());
-        (got[what] = got[what] || []).push(value);
-        if (process.env.TARNWICK_OTHERS_VERBOSE) console.log('page:', what, bytes ? `${value.length} bytes` : JSON.stringify(value).slice(0, 120));
-      } catch { /* not ours */ }
-      response.writeHead(204, { 'Access-Control-Allow-Origin': '*' }).end();
-      if (wake) wake();
-    });
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve({
-    url: `http://127.0.0.1:${server.address().port}/`,
-    async wait(names, seconds) {
-      const until = Date.now() + seconds * 1000;
-      while (!names.every((n) => got[n]) && !got.error && Date.now() < until) {
-        await new Promise((r) => { wake = r; setTimeout(r, 500); });
-      }
-      return got;
-    },
-    close: () => new Promise((r) => { server.closeAllConnections(); server.close(r); }),
-  })));
-}
 
 function judgeDigest(browser, got) {
   ok(!got.error, `${browser}: no page error: ${JSON.stringify(got.error)}`);

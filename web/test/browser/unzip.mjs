@@ -13,7 +13,7 @@
 import { execFileSync, spawn } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { createServer } from 'node:http';
+import { collector } from './collector.mjs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -44,35 +44,6 @@ const PICKED = ['gbk-7z.zip', 'gbk-infozip.zip', 'mixed.zip', 'macos.zip', 'unic
   'deflate64.zip', 'streamed.zip', 'sfx-plain.zip', 'bad-crc.zip', 'traversal.zip', 'overlap.zip', 'header-mismatch.zip',
   'impossible-size.zip'];
 const paths = PICKED.map((name) => join(corpus, name));
-
-// What the page reports, by name; waits for `names` (or an error) within `seconds`.
-function collector() {
-  const got = {};
-  let wake = null;
-  const server = createServer((request, response) => {
-    const body = [];
-    request.on('data', (d) => body.push(d));
-    request.on('end', () => {
-      try {
-        const { what, value } = JSON.parse(Buffer.concat(body).toString());
-        (got[what] = got[what] || []).push(value);
-      } catch { /* not ours */ }
-      response.writeHead(204, { 'Access-Control-Allow-Origin': '*' }).end();
-      if (wake) wake();
-    });
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve({
-    url: `http://127.0.0.1:${server.address().port}/`,
-    async wait(names, seconds) {
-      const until = Date.now() + seconds * 1000;
-      while (!names.every((n) => got[n]) && !got.error && Date.now() < until) {
-        await new Promise((r) => { wake = r; setTimeout(r, 500); });
-      }
-      return got;
-    },
-    close: () => new Promise((r) => { server.closeAllConnections(); server.close(r); }),
-  })));
-}
 
 // Extraction on its own into the private file system; false where the browser has none.
 function judgeHandles(browser, h) {
